@@ -1,0 +1,168 @@
+// The result cache: key compression, and the store's lookup, store and clear.
+//
+// Answer images: the 4-byte value for Boolean, Count, CountIndividual and
+// EncodingCheck (the choice index); for string and floating answers the LZ4
+// block compression of the bytes the answer writer left in the host's buffer
+// (double, text and terminator), empty for an empty answer.
+#include "plugin/evaluation/result_cache.h"
+
+#include <lz4.h>
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+namespace qm::plugin {
+
+namespace {
+
+// Worst-case LZ4 output for the largest compressed key and the largest image.
+constexpr int kKeyBound = LZ4_COMPRESSBOUND(static_cast<int>(kMaxCompressedKeyInput));
+constexpr int kImageBound = LZ4_COMPRESSBOUND(kMaxCachedBufferBytes);
+
+bool HasCompressedImage(settings::FieldType type) {
+  return static_cast<int>(type) >= static_cast<int>(settings::FieldType::StringOutput);
+}
+
+// Bytes of the host's buffer that make up a string or floating answer: the
+// value's units (or bytes) and the terminator; 0 for an empty answer.
+std::size_t ImageLength(const AnswerDescriptor& d) {
+  if (d.value == 0) return 0;
+  const std::uint64_t units = d.value + 1;
+  return static_cast<std::size_t>(d.wide ? units * 2 : units);
+}
+
+// Writes up to `count` bytes, never more than maxlen.
+void WriteBounded(void* fieldValue, int maxlen, const void* bytes, std::size_t count) {
+  if (maxlen <= 0) return;
+  std::memcpy(fieldValue, bytes, std::min(count, static_cast<std::size_t>(maxlen)));
+}
+
+// The zero answer of a string or floating field: 8 zero bytes (an empty
+// string, or the double 0.0).
+void WriteZeroAnswer(void* fieldValue, int maxlen) {
+  static const unsigned char kZeros[8] = {};
+  WriteBounded(fieldValue, maxlen, kZeros, sizeof kZeros);
+}
+
+std::int32_t ReadValue(const std::string& image) {
+  std::uint32_t v = 0;
+  for (int i = 3; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(image[i]);
+  return static_cast<std::int32_t>(v);
+}
+
+std::string ValueImage(std::uint32_t v) {
+  std::string image(4, '\0');
+  for (int i = 0; i < 4; ++i) image[i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+  return image;
+}
+
+}  // namespace
+
+std::string CompressCacheKey(const std::string& key) {
+  if (key.size() > kMaxCompressedKeyInput) return key;
+  char compressed[kKeyBound];
+  const int n = LZ4_compress_default(key.data(), compressed, static_cast<int>(key.size()),
+                                     kKeyBound);
+  return n > 0 ? std::string(compressed, static_cast<std::size_t>(n)) : key;
+}
+
+void ResultCacheStore::SetCapacity(std::uint32_t capacity) {
+  std::lock_guard<platform::Mutex> guard(lock_);
+  capacity_ = capacity;
+  while (fifo_.size() > capacity_) {
+    map_.erase(fifo_.front());
+    fifo_.pop_front();
+  }
+}
+
+bool ResultCacheStore::Lookup(const std::string& key, const AnswerDescriptor& descriptor,
+                              void* fieldValue, int maxlen) {
+  std::lock_guard<platform::Mutex> guard(lock_);
+  const auto it = map_.find(key);
+  if (it == map_.end()) return false;
+  const std::string& image = it->second;
+
+  if (HasCompressedImage(descriptor.type)) {
+    if (image.empty()) {
+      WriteZeroAnswer(fieldValue, maxlen);
+      return true;
+    }
+    // Images come only from buffers of at most kMaxCachedBufferBytes, so this
+    // bound holds every sound one.
+    char answer[kMaxCachedBufferBytes];
+    const int n = LZ4_decompress_safe(image.data(), answer, static_cast<int>(image.size()),
+                                      kMaxCachedBufferBytes);
+    if (n <= 0) {
+      WriteZeroAnswer(fieldValue, maxlen);
+      return true;
+    }
+    // An answer stored from a larger buffer than this request's does not fit:
+    // compute it again for this buffer rather than hand out a cut image.
+    if (n > maxlen) return false;
+    std::memcpy(fieldValue, answer, static_cast<std::size_t>(n));
+    return true;
+  }
+
+  if (image.size() != 4) return false;
+  const std::int32_t value = ReadValue(image);
+  if (descriptor.type == settings::FieldType::EncodingCheck) {
+    if (value < 0 || value > 3 || maxlen <= 0) return false;
+    const char* text = settings::kEncodingNames[value];
+    const std::size_t length = std::strlen(text);
+    const std::size_t room = static_cast<std::size_t>(maxlen);
+    const std::size_t copied = std::min(length, room - 1);
+    std::memcpy(fieldValue, text, copied);
+    static_cast<char*>(fieldValue)[copied] = '\0';
+    return true;
+  }
+  if (descriptor.type == settings::FieldType::Boolean && value != 0 && value != 1) return false;
+  WriteBounded(fieldValue, maxlen, image.data(), 4);
+  return true;
+}
+
+void ResultCacheStore::Store(const std::string& key, const AnswerDescriptor& descriptor,
+                             const void* fieldValue, int maxlen) {
+  std::lock_guard<platform::Mutex> guard(lock_);
+  if (capacity_ == 0 || maxlen <= 0) return;
+  if (map_.count(key) != 0) return;  // the first answer stays
+
+  std::string image;
+  if (HasCompressedImage(descriptor.type)) {
+    // Checked before any eviction, so that an answer that is not kept does
+    // not push out one that is.
+    if (maxlen > kMaxCachedBufferBytes) return;
+    const std::size_t length = std::min(ImageLength(descriptor), static_cast<std::size_t>(maxlen));
+    if (length > 0) {
+      char compressed[kImageBound];
+      const int n = LZ4_compress_default(static_cast<const char*>(fieldValue), compressed,
+                                         static_cast<int>(length), kImageBound);
+      if (n > 0) image.assign(compressed, static_cast<std::size_t>(n));
+    }
+  } else if (descriptor.type == settings::FieldType::EncodingCheck) {
+    image = ValueImage(static_cast<std::uint32_t>(descriptor.value));
+  } else {
+    image.assign(4, '\0');
+    std::memcpy(&image[0], fieldValue, std::min<std::size_t>(4, static_cast<std::size_t>(maxlen)));
+  }
+
+  if (fifo_.size() >= capacity_) {
+    map_.erase(fifo_.front());
+    fifo_.pop_front();
+  }
+  map_.emplace(key, std::move(image));
+  fifo_.push_back(key);
+}
+
+void ResultCacheStore::Clear() {
+  std::lock_guard<platform::Mutex> guard(lock_);
+  map_.clear();
+  fifo_.clear();
+}
+
+std::size_t ResultCacheStore::Size() const {
+  std::lock_guard<platform::Mutex> guard(lock_);
+  return map_.size();
+}
+
+}  // namespace qm::plugin
