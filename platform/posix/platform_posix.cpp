@@ -1,0 +1,771 @@
+// The POSIX (Linux) backend of the platform layer.
+//
+// Divisions: names; files; code pages (tables for single-byte code pages,
+// iconv for the others); classification and collation through locale
+// objects (the process locale is never changed); lock, time and memory;
+// environment; module path; libraries; child processes; test hooks.
+#include <dlfcn.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <glob.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <locale.h>
+#include <pthread.h>
+#include <signal.h>
+#include <spawn.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+#include <wctype.h>
+
+#include <atomic>
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+
+#include <utf8.h>
+
+#include "platform/platform.h"
+
+extern char** environ;
+
+namespace qm::platform {
+namespace {
+
+// ---------------------------------------------------------------------------
+// Names: wide names are UTF-16 and become the file system's UTF-8 bytes here.
+// ---------------------------------------------------------------------------
+std::string Utf16ToUtf8Lenient(const char16_t* units, std::size_t n) {
+  std::string out;
+  out.reserve(n);
+  std::size_t i = 0;
+  while (i < n) {
+    char32_t cp = units[i++];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i < n && units[i] >= 0xDC00 && units[i] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (units[i++] - 0xDC00);
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;  // a lone surrogate has no UTF-8 form
+    }
+    utf8::unchecked::append(static_cast<std::uint32_t>(cp), std::back_inserter(out));
+  }
+  return out;
+}
+
+void AppendUtf8AsUtf16(const char* bytes, std::size_t n, std::u16string* out) {
+  std::string valid;
+  const char* end = bytes + n;
+  if (utf8::find_invalid(bytes, end) == end) {
+    utf8::unchecked::utf8to16(bytes, end, std::back_inserter(*out));
+    return;
+  }
+  utf8::replace_invalid(bytes, end, std::back_inserter(valid), 0xFFFD);
+  utf8::unchecked::utf8to16(valid.begin(), valid.end(), std::back_inserter(*out));
+}
+
+std::string PathBytes(const FileName& name) {
+  if (name.wide != nullptr) {
+    std::size_t n = 0;
+    while (name.wide[n] != 0) ++n;
+    return Utf16ToUtf8Lenient(name.wide, n);
+  }
+  return name.narrow != nullptr ? std::string(name.narrow) : std::string();
+}
+
+std::string PathBytes(const std::u16string& path) {
+  return Utf16ToUtf8Lenient(path.data(), path.size());
+}
+
+// ---------------------------------------------------------------------------
+// Locale objects, made once and freed when the module unloads.
+// ---------------------------------------------------------------------------
+struct Locales {
+  locale_t environment = static_cast<locale_t>(0);  // the process's configured locale
+  locale_t utf8 = static_cast<locale_t>(0);         // classification of UTF-16 units
+  Locales() {
+    environment = newlocale(LC_CTYPE_MASK | LC_COLLATE_MASK, "", static_cast<locale_t>(0));
+    if (environment == static_cast<locale_t>(0)) {
+      environment = newlocale(LC_CTYPE_MASK | LC_COLLATE_MASK, "C", static_cast<locale_t>(0));
+    }
+    utf8 = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(0));
+    if (utf8 == static_cast<locale_t>(0)) utf8 = newlocale(LC_CTYPE_MASK, "C", static_cast<locale_t>(0));
+  }
+  ~Locales() {
+    if (environment != static_cast<locale_t>(0)) freelocale(environment);
+    if (utf8 != static_cast<locale_t>(0)) freelocale(utf8);
+  }
+};
+
+const Locales& GetLocales() {
+  static const Locales locales;
+  return locales;
+}
+
+std::atomic<std::uint32_t> g_testAnsi{0};
+std::atomic<std::uint32_t> g_testOem{0};
+std::atomic<std::uint64_t> g_testFreeMemory{0};
+
+std::uint32_t CodePageOfCharset(const std::string& charset) {
+  std::string upper;
+  for (char c : charset) upper += static_cast<char>(c >= 'a' && c <= 'z' ? c - 32 : c);
+  if (upper == "UTF-8" || upper == "UTF8") return kCodePageUtf8;
+  if (upper.rfind("ISO-8859-", 0) == 0) return 28590 + static_cast<std::uint32_t>(atoi(upper.c_str() + 9));
+  if (upper == "SHIFT_JIS" || upper == "CP932") return 932;
+  if (upper == "GBK" || upper == "GB2312" || upper == "CP936") return 936;
+  if (upper == "EUC-KR" || upper == "CP949") return 949;
+  if (upper == "BIG5" || upper == "CP950") return 950;
+  if (upper.rfind("CP", 0) == 0 && upper.size() > 2) return static_cast<std::uint32_t>(atoi(upper.c_str() + 2));
+  return 1252;  // ASCII ("ANSI_X3.4-1968") and anything unknown
+}
+
+std::string IconvName(std::uint32_t codePage) {
+  if (codePage == kCodePageUtf8) return "UTF-8";
+  if (codePage > 28590 && codePage < 28606) return "ISO-8859-" + std::to_string(codePage - 28590);
+  if (codePage == 20932) return "EUC-JP";
+  return "CP" + std::to_string(codePage);
+}
+
+// iconv over a whole text, with the replacement rules of the Windows calls:
+// an undecodable byte becomes U+FFFD; an unencodable character becomes the
+// default character.
+class Iconv {
+ public:
+  Iconv(const std::string& to, const std::string& from) : cd_(iconv_open(to.c_str(), from.c_str())) {}
+  ~Iconv() {
+    if (ok()) iconv_close(cd_);
+  }
+  Iconv(const Iconv&) = delete;
+  Iconv& operator=(const Iconv&) = delete;
+  bool ok() const { return cd_ != reinterpret_cast<iconv_t>(-1); }
+  // Converts; on an invalid input unit calls onInvalid(&in, &left) which must
+  // skip it and write a replacement. Output goes to sink(bytes, n).
+  template <typename OnInvalid, typename Sink>
+  void Run(const char* input, std::size_t n, std::size_t unit, OnInvalid onInvalid, Sink sink) {
+    char* in = const_cast<char*>(input);
+    std::size_t left = n;
+    char buffer[1024];
+    while (left > 0) {
+      char* out = buffer;
+      std::size_t room = sizeof buffer;
+      const std::size_t r = iconv(cd_, &in, &left, &out, &room);
+      sink(buffer, static_cast<std::size_t>(out - buffer));
+      if (r == static_cast<std::size_t>(-1)) {
+        if (errno == E2BIG) continue;
+        if (errno == EILSEQ || errno == EINVAL) {
+          onInvalid(&in, &left, unit);
+          continue;
+        }
+        break;
+      }
+    }
+    char* out = buffer;
+    std::size_t room = sizeof buffer;
+    iconv(cd_, nullptr, nullptr, &out, &room);
+    sink(buffer, static_cast<std::size_t>(out - buffer));
+  }
+
+ private:
+  iconv_t cd_;
+};
+
+// Byte <-> unit tables of a single-byte code page, built once through iconv.
+struct SingleByteTable {
+  char16_t toUnit[256];                     // 0xFFFD: the byte maps to nothing
+  std::map<char16_t, unsigned char> toByte;
+};
+
+// One byte through an open converter; 0xFFFD when it does not convert.
+char16_t ConvertByte(iconv_t cd, unsigned char byte) {
+  iconv(cd, nullptr, nullptr, nullptr, nullptr);
+  char in = static_cast<char>(byte);
+  char* inp = &in;
+  std::size_t inLeft = 1;
+  unsigned char out[8];
+  char* outp = reinterpret_cast<char*>(out);
+  std::size_t outLeft = sizeof out;
+  if (iconv(cd, &inp, &inLeft, &outp, &outLeft) == static_cast<std::size_t>(-1) ||
+      sizeof out - outLeft != 2) {
+    return 0xFFFD;
+  }
+  return static_cast<char16_t>(out[0] | (out[1] << 8));
+}
+
+// The table of a single-byte code page, or null for multi-byte and unknown
+// ones. Tables live until the module unloads.
+const SingleByteTable* TableFor(std::uint32_t codePage) {
+  static std::mutex mutex;
+  static std::map<std::uint32_t, std::unique_ptr<SingleByteTable>> tables;
+  if (codePage == kCodePageUtf8 || IsMultiByteCodePage(codePage)) return nullptr;
+  std::lock_guard<std::mutex> lock(mutex);
+  auto it = tables.find(codePage);
+  if (it != tables.end()) return it->second.get();
+  std::unique_ptr<SingleByteTable> table;
+  const iconv_t cd = iconv_open("UTF-16LE", IconvName(codePage).c_str());
+  if (cd != reinterpret_cast<iconv_t>(-1)) {
+    table = std::make_unique<SingleByteTable>();
+    for (int b = 255; b >= 0; --b) {  // downwards, so the lowest byte wins a shared unit
+      const char16_t unit = ConvertByte(cd, static_cast<unsigned char>(b));
+      table->toUnit[b] = unit;
+      if (unit != 0xFFFD) table->toByte[unit] = static_cast<unsigned char>(b);
+    }
+    iconv_close(cd);
+  }
+  return (tables[codePage] = std::move(table)).get();
+}
+
+bool IsLeadByte(std::uint32_t codePage, unsigned char b) {
+  switch (codePage) {
+    case 932: return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+    case 936: case 949: case 950: return b >= 0x81 && b <= 0xFE;
+    case 20932: return b >= 0x8E && b <= 0xFE;
+    default: return false;
+  }
+}
+
+constexpr std::uint64_t kFiletimeUnixEpoch = 116444736000000000ull;
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Names
+// ---------------------------------------------------------------------------
+std::u16string ShortPathName(const std::u16string& path) { return path; }
+
+// ---------------------------------------------------------------------------
+// Files
+// ---------------------------------------------------------------------------
+bool QueryFileInfo(const FileName& name, FileInfo* info) {
+  const std::string path = PathBytes(name);
+  struct stat st;
+  if (path.empty() || stat(path.c_str(), &st) != 0) return false;
+  std::uint32_t attributes = 0;
+  if (S_ISDIR(st.st_mode)) attributes |= kAttributeDirectory;
+  if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= kAttributeReadOnly;
+  if (attributes == 0) attributes = kAttributeNormal;
+  const std::uint64_t filetime = kFiletimeUnixEpoch +
+                                 static_cast<std::uint64_t>(st.st_mtim.tv_sec) * 10000000ull +
+                                 static_cast<std::uint64_t>(st.st_mtim.tv_nsec) / 100;
+  info->attributes = attributes;
+  info->lastWriteLow = static_cast<std::uint32_t>(filetime);
+  info->lastWriteHigh = static_cast<std::uint32_t>(filetime >> 32);
+  info->size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+  return true;
+}
+
+bool FindFirstMatches(const FileName& name) {
+  const std::string path = PathBytes(name);
+  if (path.empty()) return false;
+  if (path.find_first_of("*?") == std::string::npos) {
+    struct stat st;
+    return lstat(path.c_str(), &st) == 0;
+  }
+  glob_t found;
+  const int r = glob(path.c_str(), GLOB_NOSORT, nullptr, &found);
+  const bool any = r == 0 && found.gl_pathc > 0;
+  globfree(&found);
+  return any;
+}
+
+File& File::operator=(File&& other) noexcept {
+  if (this != &other) {
+    Close();
+    native_ = other.Release();
+  }
+  return *this;
+}
+
+void File::Close() {
+  if (native_ != kClosed) {
+    // close() is not retried on EINTR: the descriptor is released either way.
+    ::close(static_cast<int>(native_));
+    native_ = kClosed;
+  }
+}
+
+std::int64_t File::Read(void* buffer, std::size_t n) {
+  if (!IsOpen()) return -1;
+  for (;;) {
+    const ssize_t r = ::read(static_cast<int>(native_), buffer, n);
+    if (r >= 0) return r;
+    if (errno != EINTR) return -1;
+  }
+}
+
+bool File::ReadExact(void* buffer, std::size_t n) {
+  auto* p = static_cast<unsigned char*>(buffer);
+  while (n > 0) {
+    const std::int64_t r = Read(p, n);
+    if (r <= 0) return false;
+    p += r;
+    n -= static_cast<std::size_t>(r);
+  }
+  return true;
+}
+
+bool File::WriteAll(const void* buffer, std::size_t n) {
+  if (!IsOpen()) return false;
+  const auto* p = static_cast<const unsigned char*>(buffer);
+  while (n > 0) {
+    const ssize_t r = ::write(static_cast<int>(native_), p, n);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      return false;
+    }
+    p += r;
+    n -= static_cast<std::size_t>(r);
+  }
+  return true;
+}
+
+bool File::SeekRelative(std::int64_t delta) {
+  return IsOpen() && ::lseek(static_cast<int>(native_), static_cast<off_t>(delta), SEEK_CUR) >= 0;
+}
+
+bool File::SeekToEnd() {
+  return IsOpen() && ::lseek(static_cast<int>(native_), 0, SEEK_END) >= 0;
+}
+
+bool File::TruncateHere() {
+  if (!IsOpen()) return false;
+  const off_t here = ::lseek(static_cast<int>(native_), 0, SEEK_CUR);
+  return here >= 0 && ::ftruncate(static_cast<int>(native_), here) == 0;
+}
+
+File OpenFile(const FileName& name, OpenMode mode, bool* created) {
+  const std::string path = PathBytes(name);
+  if (path.empty()) return File();
+  if (created != nullptr) *created = false;
+  int fd = -1;
+  switch (mode) {
+    case OpenMode::kReadShared:
+      do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); while (fd < 0 && errno == EINTR);
+      if (fd >= 0) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+      break;
+    case OpenMode::kReadWriteOpenAlways:
+      fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      if (fd >= 0) {
+        if (created != nullptr) *created = true;
+      } else if (errno == EEXIST) {
+        fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+      }
+      break;
+    case OpenMode::kWriteCreateNew:
+      fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      if (fd >= 0 && created != nullptr) *created = true;
+      break;
+  }
+  return fd >= 0 ? File(fd) : File();
+}
+
+bool ReplaceFile(const std::u16string& source, const std::u16string& target) {
+  return ::rename(PathBytes(source).c_str(), PathBytes(target).c_str()) == 0;
+}
+
+bool DeleteFile(const std::u16string& name) { return ::unlink(PathBytes(name).c_str()) == 0; }
+
+// ---------------------------------------------------------------------------
+// Code pages
+// ---------------------------------------------------------------------------
+std::uint32_t AnsiCodePage() {
+  if (const std::uint32_t test = g_testAnsi.load()) return test;
+  static const std::uint32_t codePage = [] {
+    const locale_t locale = GetLocales().environment;
+    const char* charset = locale != static_cast<locale_t>(0) ? nl_langinfo_l(CODESET, locale) : "";
+    return CodePageOfCharset(charset != nullptr ? charset : "");
+  }();
+  return codePage;
+}
+
+std::uint32_t OemCodePage() {
+  if (const std::uint32_t test = g_testOem.load()) return test;
+  return 437;
+}
+
+bool IsMultiByteCodePage(std::uint32_t codePage) {
+  switch (codePage) {
+    case kCodePageUtf8: case 932: case 936: case 949: case 950: case 20932: return true;
+    default: return false;
+  }
+}
+
+char DefaultCharacter(std::uint32_t /*codePage*/) { return '?'; }
+
+bool AppendWide(std::uint32_t codePage, const char* bytes, std::size_t n, std::u16string* out) {
+  if (bytes == nullptr || n == 0) return true;
+  if (codePage == kCodePageUtf8) {
+    AppendUtf8AsUtf16(bytes, n, out);
+    return true;
+  }
+  if (const SingleByteTable* table = TableFor(codePage)) {
+    out->reserve(out->size() + n);
+    for (std::size_t i = 0; i < n; ++i) out->push_back(table->toUnit[static_cast<unsigned char>(bytes[i])]);
+    return true;
+  }
+  Iconv cd("UTF-16LE", IconvName(codePage));
+  if (!cd.ok()) return false;
+  cd.Run(
+      bytes, n, 1,
+      [&](char** in, std::size_t* left, std::size_t) {
+        out->push_back(0xFFFD);
+        ++*in;
+        --*left;
+      },
+      [&](const char* data, std::size_t len) {
+        for (std::size_t i = 0; i + 1 < len; i += 2) {
+          out->push_back(static_cast<char16_t>(static_cast<unsigned char>(data[i]) |
+                                               (static_cast<unsigned char>(data[i + 1]) << 8)));
+        }
+      });
+  return true;
+}
+
+bool AppendNarrow(std::uint32_t codePage, const char16_t* units, std::size_t n, std::string* out) {
+  if (units == nullptr || n == 0) return true;
+  if (codePage == kCodePageUtf8) {
+    *out += Utf16ToUtf8Lenient(units, n);
+    return true;
+  }
+  const char fallback = DefaultCharacter(codePage);
+  if (const SingleByteTable* table = TableFor(codePage)) {
+    out->reserve(out->size() + n);
+    for (std::size_t i = 0; i < n; ++i) {
+      const auto it = table->toByte.find(units[i]);
+      out->push_back(it != table->toByte.end() ? static_cast<char>(it->second) : fallback);
+      // A surrogate pair is one character: one default character for both.
+      if (it == table->toByte.end() && units[i] >= 0xD800 && units[i] <= 0xDBFF && i + 1 < n &&
+          units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF) {
+        ++i;
+      }
+    }
+    return true;
+  }
+  Iconv cd(IconvName(codePage), "UTF-16LE");
+  if (!cd.ok()) return false;
+  std::string le;
+  le.reserve(n * 2);
+  for (std::size_t i = 0; i < n; ++i) {
+    le.push_back(static_cast<char>(units[i] & 0xFF));
+    le.push_back(static_cast<char>(units[i] >> 8));
+  }
+  cd.Run(
+      le.data(), le.size(), 2,
+      [&](char** in, std::size_t* left, std::size_t) {
+        out->push_back(fallback);
+        const std::size_t skip = *left >= 4 && (static_cast<unsigned char>((*in)[1]) & 0xFC) == 0xD8 ? 4 : 2;
+        const std::size_t step = skip <= *left ? skip : *left;
+        *in += step;
+        *left -= step;
+      },
+      [&](const char* data, std::size_t len) { out->append(data, len); });
+  return true;
+}
+
+std::size_t PreviousCharStart(std::uint32_t codePage, const char* text, std::size_t pos) {
+  if (pos == 0) return 0;
+  if (codePage == kCodePageUtf8) {
+    std::size_t p = pos - 1;
+    for (int k = 0; k < 3 && p > 0 && (static_cast<unsigned char>(text[p]) & 0xC0) == 0x80; ++k) --p;
+    return p;
+  }
+  if (!IsMultiByteCodePage(codePage)) return pos - 1;
+  std::size_t start = 0;
+  std::size_t i = 0;
+  while (i < pos) {
+    start = i;
+    i += IsLeadByte(codePage, static_cast<unsigned char>(text[i])) && i + 1 < pos ? 2 : 1;
+  }
+  return start;
+}
+
+std::uint32_t ClassifyUnit(char16_t unit) {
+  const locale_t l = GetLocales().utf8;
+  const auto c = static_cast<wint_t>(unit);
+  if (unit >= 0xD800 && unit <= 0xDFFF) return 0;
+  std::uint32_t cls = 0;
+  if (iswalpha_l(c, l)) cls |= charclass::kAlpha;
+  if (iswdigit_l(c, l)) cls |= charclass::kDigit;
+  if (iswspace_l(c, l)) cls |= charclass::kSpace;
+  if (iswupper_l(c, l)) cls |= charclass::kUpper;
+  if (iswlower_l(c, l)) cls |= charclass::kLower;
+  if (iswpunct_l(c, l)) cls |= charclass::kPunct;
+  if (iswcntrl_l(c, l)) cls |= charclass::kCntrl;
+  if (iswprint_l(c, l)) cls |= charclass::kPrint;
+  if (iswgraph_l(c, l)) cls |= charclass::kGraph;
+  if (iswxdigit_l(c, l)) cls |= charclass::kXdigit;
+  return cls;
+}
+
+char16_t ToLowerUnit(char16_t unit) {
+  if (unit >= 0xD800 && unit <= 0xDFFF) return unit;
+  const wint_t lower = towlower_l(static_cast<wint_t>(unit), GetLocales().utf8);
+  return lower <= 0xFFFF ? static_cast<char16_t>(lower) : unit;
+}
+
+char16_t ToUpperUnit(char16_t unit) {
+  if (unit >= 0xD800 && unit <= 0xDFFF) return unit;
+  const wint_t upper = towupper_l(static_cast<wint_t>(unit), GetLocales().utf8);
+  return upper <= 0xFFFF ? static_cast<char16_t>(upper) : unit;
+}
+
+// ---------------------------------------------------------------------------
+// Collation and case
+// ---------------------------------------------------------------------------
+int CollateNarrow(const std::string& a, const std::string& b) {
+  const locale_t l = GetLocales().environment;
+  if (l == static_cast<locale_t>(0)) return a.compare(b);
+  return strcoll_l(a.c_str(), b.c_str(), l);
+}
+
+int CompareCaseless(std::u16string_view a, std::u16string_view b) {
+  const std::size_t n = a.size() < b.size() ? a.size() : b.size();
+  for (std::size_t i = 0; i < n; ++i) {
+    const char16_t x = ToLowerUnit(a[i]);
+    const char16_t y = ToLowerUnit(b[i]);
+    if (x != y) return x < y ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
+}
+
+// ---------------------------------------------------------------------------
+// Synchronisation and time
+// ---------------------------------------------------------------------------
+static_assert(sizeof(pthread_mutex_t) <= 64, "Mutex storage too small");
+
+Mutex::Mutex() { new (storage_) pthread_mutex_t(PTHREAD_MUTEX_INITIALIZER); }
+Mutex::~Mutex() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void Mutex::lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+void Mutex::unlock() { pthread_mutex_unlock(reinterpret_cast<pthread_mutex_t*>(storage_)); }
+
+std::uint32_t TickCount() {
+  struct timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<std::uint32_t>(static_cast<std::uint64_t>(ts.tv_sec) * 1000u +
+                                    static_cast<std::uint64_t>(ts.tv_nsec) / 1000000u);
+}
+
+LocalTime CurrentLocalTime() {
+  const time_t now = time(nullptr);
+  struct tm t;
+  localtime_r(&now, &t);
+  return LocalTime{t.tm_year + 1900, t.tm_mon + 1, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec};
+}
+
+std::int64_t CurrentTimeSeconds() { return static_cast<std::int64_t>(time(nullptr)); }
+
+// ---------------------------------------------------------------------------
+// Memory
+// ---------------------------------------------------------------------------
+std::uint64_t FreePhysicalMemory() {
+  if (const std::uint64_t test = g_testFreeMemory.load()) return test;
+  FILE* f = std::fopen("/proc/meminfo", "re");
+  if (f == nullptr) return 0;
+  char line[256];
+  std::uint64_t kib = 0;
+  while (std::fgets(line, sizeof line, f) != nullptr) {
+    unsigned long long value = 0;
+    if (std::sscanf(line, "MemAvailable: %llu kB", &value) == 1) {
+      kib = value;
+      break;
+    }
+  }
+  std::fclose(f);
+  return kib * 1024;
+}
+
+// ---------------------------------------------------------------------------
+// Environment
+// ---------------------------------------------------------------------------
+std::u16string ExpandEnvironment(const std::u16string& text) {
+  const std::string in = PathBytes(text);
+  std::string out;
+  for (std::size_t i = 0; i < in.size();) {
+    if (in[i] != '$') {
+      out += in[i++];
+      continue;
+    }
+    std::size_t start = i + 1, end = start;
+    const bool braced = start < in.size() && in[start] == '{';
+    if (braced) {
+      end = in.find('}', start + 1);
+      if (end == std::string::npos) {
+        out += in.substr(i);
+        break;
+      }
+      ++start;
+    } else {
+      while (end < in.size() && (isalnum(static_cast<unsigned char>(in[end])) || in[end] == '_')) ++end;
+    }
+    const std::string name = in.substr(start, end - start);
+    const char* value = name.empty() ? nullptr : getenv(name.c_str());
+    if (value != nullptr) {
+      out += value;
+    } else {
+      out += in.substr(i, end - i + (braced ? 1 : 0));
+    }
+    i = end + (braced ? 1 : 0);
+  }
+  std::u16string wide;
+  AppendUtf8AsUtf16(out.data(), out.size(), &wide);
+  return wide;
+}
+
+// ---------------------------------------------------------------------------
+// Module path
+// ---------------------------------------------------------------------------
+bool QueryModulePath(const void* addressInModule, std::u16string* wide, std::string* narrow) {
+  Dl_info info;
+  if (dladdr(addressInModule, &info) == 0 || info.dli_fname == nullptr || *info.dli_fname == 0) {
+    return false;
+  }
+  std::string path = info.dli_fname;
+  if (path[0] != '/') {
+    char* resolved = realpath(path.c_str(), nullptr);
+    if (resolved != nullptr) {
+      path = resolved;
+      free(resolved);
+    }
+  }
+  if (wide != nullptr) {
+    wide->clear();
+    AppendUtf8AsUtf16(path.data(), path.size(), wide);
+  }
+  if (narrow != nullptr) *narrow = path;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Dynamic libraries
+// ---------------------------------------------------------------------------
+namespace {
+thread_local std::string t_libraryError;
+}
+
+Library& Library::operator=(Library&& other) noexcept {
+  if (this != &other) {
+    Close();
+    handle_ = other.handle_;
+    other.handle_ = nullptr;
+  }
+  return *this;
+}
+
+Library Library::Open(const std::u16string& path) {
+  Library library;
+  library.handle_ = dlopen(PathBytes(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library.handle_ == nullptr) {
+    const char* error = dlerror();
+    t_libraryError = error != nullptr ? error : "cannot load the library";
+  }
+  return library;
+}
+
+void* Library::Symbol(const char* name) const {
+  return handle_ != nullptr ? dlsym(handle_, name) : nullptr;
+}
+
+void Library::Close() {
+  if (handle_ != nullptr) {
+    dlclose(handle_);
+    handle_ = nullptr;
+  }
+}
+
+std::string Library::LastErrorText() { return t_libraryError; }
+
+// ---------------------------------------------------------------------------
+// Child processes
+// ---------------------------------------------------------------------------
+ChildProcess::ChildProcess(ChildProcess&& other) noexcept
+    : process_(other.process_), output_(other.output_) {
+  other.process_ = kNone;
+  other.output_ = kNone;
+}
+
+ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
+  if (this != &other) {
+    Terminate();
+    process_ = other.process_;
+    output_ = other.output_;
+    other.process_ = kNone;
+    other.output_ = kNone;
+  }
+  return *this;
+}
+
+ChildProcess::~ChildProcess() { Terminate(); }
+
+ChildProcess ChildProcess::Start(const std::u16string& program,
+                                 const std::vector<std::u16string>& arguments) {
+  ChildProcess child;
+  int fds[2];
+  if (pipe2(fds, O_CLOEXEC) != 0) return child;
+  std::vector<std::string> argStrings;
+  argStrings.push_back(PathBytes(program));
+  for (const auto& a : arguments) argStrings.push_back(PathBytes(a));
+  std::vector<char*> argv;
+  for (auto& a : argStrings) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = -1;
+  const int r = posix_spawn(&pid, argStrings[0].c_str(), &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  ::close(fds[1]);
+  if (r != 0) {
+    ::close(fds[0]);
+    return child;
+  }
+  child.process_ = pid;
+  child.output_ = fds[0];
+  return child;
+}
+
+std::int64_t ChildProcess::ReadOutput(void* buffer, std::size_t n) {
+  if (output_ == kNone) return -1;
+  for (;;) {
+    const ssize_t r = ::read(static_cast<int>(output_), buffer, n);
+    if (r >= 0) return r;
+    if (errno != EINTR) return -1;
+  }
+}
+
+int ChildProcess::Wait() {
+  if (output_ != kNone) {
+    ::close(static_cast<int>(output_));
+    output_ = kNone;
+  }
+  if (process_ == kNone) return -1;
+  int status = 0;
+  pid_t r;
+  do r = waitpid(static_cast<pid_t>(process_), &status, 0); while (r < 0 && errno == EINTR);
+  process_ = kNone;
+  if (r < 0 || !WIFEXITED(status)) return -1;
+  return WEXITSTATUS(status);
+}
+
+void ChildProcess::Terminate() {
+  if (process_ != kNone) kill(static_cast<pid_t>(process_), SIGKILL);
+  Wait();
+}
+
+// ---------------------------------------------------------------------------
+// Test hooks
+// ---------------------------------------------------------------------------
+void SetCodePagesForTesting(std::uint32_t ansi, std::uint32_t oem) {
+  g_testAnsi = ansi;
+  g_testOem = oem;
+}
+
+void SetFreePhysicalMemoryForTesting(std::uint64_t bytes) { g_testFreeMemory = bytes; }
+
+}  // namespace qm::platform

@@ -1,0 +1,172 @@
+// Expression compilation and the compile-error log.
+#include "plugin/config/compile.h"
+
+#include <pcre.h>
+
+#include <cstdio>
+
+#include "plugin/content/file_access.h"
+#include "plugin/evaluation/replace_template.h"
+
+namespace qm::plugin {
+namespace {
+
+constexpr int kNewlineBits = 0x700000;
+constexpr int kNoUtfCheck = PCRE_NO_UTF8_CHECK;  // also PCRE_NO_UTF16_CHECK
+
+std::string TwoDigits(int v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%02d", v);
+  return text;
+}
+
+bool IsCrlfNewline(int newline) {
+  return newline == PCRE_NEWLINE_ANY || newline == PCRE_NEWLINE_CRLF ||
+         newline == PCRE_NEWLINE_ANYCRLF;
+}
+
+}  // namespace
+
+FieldDefinition MakeFieldDefinition(const std::string& configuredName, std::uint32_t flags,
+                                    FieldType type) {
+  FieldDefinition record;
+  record.configuredName = configuredName;
+  record.oemCodePage = (flags & settings::flags::OemCodePage) != 0;
+  record.emptyMatchesPassThrough = (flags & settings::flags::EmptyMatchesPassThrough) != 0;
+  record.encodingCheckBufferOnly = (flags & settings::flags::EncodingCheckBufferOnly) != 0;
+  record.filterEnabled = (flags & settings::flags::DisableTextFilter) == 0;
+  record.compareCaseInsensitive = (flags & settings::flags::CompareCaseInsensitive) != 0;
+  record.filenameOnly = (flags & settings::flags::FilenameOnly) != 0;
+  record.type = type;
+  return record;
+}
+
+void AppendCompileError(const char* message, const std::string& expressionText, int offset,
+                        CompileVariant variant, int index, FieldDefinition& record,
+                        std::string& errorLog) {
+  static const char* const kVariantText[] = {" (ANSI)", " (UTF-8)", " (UTF-16)"};
+  const platform::LocalTime t = platform::CurrentLocalTime();
+  errorLog += TwoDigits(t.day) + "-" + TwoDigits(t.month) + "-" + std::to_string(t.year) + " " +
+              TwoDigits(t.hour) + ":" + TwoDigits(t.minute) + ":" + TwoDigits(t.second) + "\r\n";
+  errorLog += "regex" + std::to_string(index + 1);
+  if (!record.configuredName.empty()) errorLog += " \"" + record.configuredName + "\"";
+  errorLog += kVariantText[static_cast<int>(variant)];
+  errorLog += ": \"" + expressionText + "\" ";
+  errorLog += message != nullptr ? message : "";
+  errorLog += " at position " + std::to_string(offset) + "\r\n";
+  record.ansiProgram.reset();
+  record.utf8Program.reset();
+  record.utf16Program.reset();
+}
+
+bool CompileField(PluginState& state, const std::u16string& expression, int index,
+                  const std::string& name, std::string& errorLog, FieldType type,
+                  std::uint32_t flags, const std::u16string& replaceTemplate) {
+  const PluginSettings& settings = state.settings;
+  FieldDefinition record = MakeFieldDefinition(name, flags, type);
+
+  std::string ansiForm;
+  ToNarrow(settings, expression.data(), expression.size(), &ansiForm, true, record.oemCodePage);
+  std::string utf8Form;
+  ToNarrow(settings, expression.data(), expression.size(), &utf8Form, false, false);
+
+  const int caseOption = settings.caseSensitiveDefault ? 0 : PCRE_CASELESS;
+  const char* message = nullptr;
+  int offset = 0;
+
+  auto ansi = std::make_shared<Program8>();
+  const unsigned char* tables = record.oemCodePage ? state.oemTables.get() : state.ansiTables.get();
+  ansi->code = pcre_compile(ansiForm.c_str(), PCRE_NEWLINE_ANYCRLF | PCRE_BSR_ANYCRLF | caseOption,
+                            &message, &offset, tables);
+  if (ansi->code == nullptr) {
+    AppendCompileError(message, ansiForm, offset, CompileVariant::kAnsi, index, record, errorLog);
+    return false;
+  }
+  record.ansiProgram = ansi;
+
+  int unicodeOptions = PCRE_UTF8 | PCRE_NO_UTF8_CHECK | PCRE_NEWLINE_ANYCRLF | caseOption;
+  if ((flags & settings::flags::DisableUnicodeProperties) == 0) unicodeOptions |= PCRE_UCP;
+
+  auto utf8 = std::make_shared<Program8>();
+  utf8->code = pcre_compile(utf8Form.c_str(), unicodeOptions, &message, &offset, nullptr);
+  if (utf8->code == nullptr) {
+    AppendCompileError(message, utf8Form, offset, CompileVariant::kUtf8, index, record, errorLog);
+    return false;
+  }
+  record.utf8Program = utf8;
+
+  auto utf16 = std::make_shared<Program16>();
+  const std::u16string terminated = expression;  // c_str() gives the terminator
+  utf16->code = pcre16_compile(reinterpret_cast<PCRE_SPTR16>(terminated.c_str()), unicodeOptions,
+                               &message, &offset, nullptr);
+  if (utf16->code == nullptr) {
+    AppendCompileError(message, utf8Form, offset, CompileVariant::kUtf16, index, record, errorLog);
+    return false;
+  }
+  record.utf16Program = utf16;
+
+  // Study each program; the first that reports an error fails the field.
+  message = nullptr;
+  ansi->study = pcre_study(ansi->code, 0, &message);
+  if (message != nullptr) {
+    AppendCompileError(message, utf8Form, 0, CompileVariant::kAnsi, index, record, errorLog);
+    return false;
+  }
+  utf8->study = pcre_study(utf8->code, 0, &message);
+  if (message != nullptr) {
+    AppendCompileError(message, utf8Form, 0, CompileVariant::kUtf8, index, record, errorLog);
+    return false;
+  }
+  utf16->study = pcre16_study(utf16->code, 0, &message);
+  if (message != nullptr) {
+    AppendCompileError(message, utf8Form, 0, CompileVariant::kUtf16, index, record, errorLog);
+    return false;
+  }
+
+  int captureCount = 0;
+  pcre_fullinfo(utf8->code, utf8->study, PCRE_INFO_CAPTURECOUNT, &captureCount);
+  unsigned long compiledOptions = 0;
+  pcre_fullinfo(utf8->code, utf8->study, PCRE_INFO_OPTIONS, &compiledOptions);
+  const int newline = static_cast<int>(compiledOptions) & kNewlineBits;
+  record.captureCount = captureCount;
+  record.crlfIsNewline = IsCrlfNewline(newline);
+  record.ansiExecOptions = static_cast<std::uint32_t>(newline);
+  record.utf8ExecOptions = static_cast<std::uint32_t>(newline | kNoUtfCheck);
+  record.utf16ExecOptions = static_cast<std::uint32_t>(newline | kNoUtfCheck);
+
+  if (record.IsStringType()) CompileReplaceTemplate(replaceTemplate, record);
+
+  if (state.fields.empty() || index != 0) {
+    state.fields.push_back(std::move(record));
+  } else {
+    state.fields[0] = std::move(record);
+  }
+  return true;
+}
+
+void WriteErrorLog(const PluginState& state, const std::string& errorLog) {
+  std::u16string wideName;
+  std::string narrowName;
+  platform::FileName name;
+  if (!state.modulePath.empty()) {
+    wideName = MakeLongPath(state.ModuleFolder() + u"Quarrymark_error.log");
+    name.wide = wideName.c_str();
+  } else {
+    const std::size_t cut = state.modulePathAnsi.find_last_of("\\/");
+    narrowName = (cut == std::string::npos ? std::string() : state.modulePathAnsi.substr(0, cut + 1)) +
+                 settings::kErrorLogFileName;
+    name.narrow = narrowName.c_str();
+  }
+  platform::File file = platform::OpenFile(name, platform::OpenMode::kReadWriteOpenAlways);
+  if (!file.IsOpen()) return;
+  const std::int64_t size = QueryFileSize(name);
+  if (size < 0) return;
+  if (size >= 1 && size <= 1048576) {
+    if (file.SeekToEnd()) file.WriteAll(errorLog.data(), errorLog.size());
+    return;
+  }
+  if (!file.TruncateHere()) return;
+  if (file.WriteAll(settings::kUtf8Bom, 3)) file.WriteAll(errorLog.data(), errorLog.size());
+}
+
+}  // namespace qm::plugin

@@ -1,0 +1,50 @@
+// The plugin's process-wide state: created when the library is attached,
+// filled once by the settings load, released when it is detached.
+//
+// After loading only three members change: the AbortSet and the result cache
+// (each behind its own lock) and the random generator (unlocked).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "plugin/config/field_definition.h"
+#include "plugin/config/plugin_settings.h"
+#include "plugin/evaluation/abort_set.h"
+#include "plugin/evaluation/random_string.h"
+#include "plugin/evaluation/result_cache.h"
+#include "plugin/filters/outside_in.h"
+#include "settings_format/char_tables.h"
+
+namespace qm::plugin {
+
+struct PluginState {
+  PluginSettings settings;
+  FieldTable fields;
+  FilterExtensionMap filters;
+  FulltextExcludeSet fulltextExclude;
+  settings::CharTables ansiTables;
+  settings::CharTables oemTables;
+  std::vector<std::uint8_t> randomCharacterTable;  // 65536 entries once loaded
+  RandomGenerator random;
+  AbortSet abortSet;
+  ResultCacheStore cache;
+  OutsideInLibraries outsideIn;
+
+  std::u16string modulePath;      // full path of the plugin library (UTF-16)
+  std::string modulePathAnsi;     // only when the UTF-16 query failed
+  std::u16string converterCommand;  // the converter program beside the plugin
+  bool loaded = false;            // ContentSetDefaultParams has run
+
+  // Visible fields: the table without its hidden trailing records.
+  int VisibleCount() const {
+    const int n = static_cast<int>(fields.size()) - kInternalFieldCount;
+    return n < 0 ? 0 : n;
+  }
+  const FieldDefinition* LineBreakField() const { return fields.empty() ? nullptr : &fields.back(); }
+  // The folder of the plugin, with its trailing separator (UTF-16).
+  std::u16string ModuleFolder() const;
+};
+
+}  // namespace qm::plugin

@@ -1,0 +1,69 @@
+// Names, existence, sizes, the read budget and code-page conversion.
+#include "plugin/content/file_access.h"
+
+namespace qm::plugin {
+
+std::u16string LongPathForm(const std::u16string& name) {
+  if (name.size() >= 2 && name[0] == u'\\' && name[1] == u'\\') {
+    return u"\\\\?\\UNC" + name.substr(1);
+  }
+  return u"\\\\?\\" + name;
+}
+
+std::u16string MakeLongPath(const std::u16string& name) {
+  if (!platform::kHasLongPathForm || name.size() < kLongPathThreshold) return name;
+  return LongPathForm(name);
+}
+
+bool FileExists(const platform::FileName& name, bool useFind) {
+  if (useFind) return platform::FindFirstMatches(name);
+  platform::FileInfo info;
+  return platform::QueryFileInfo(name, &info) && !info.IsDirectory();
+}
+
+void AppendLe32(std::string* out, std::uint32_t v) {
+  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+}
+
+std::int64_t QueryFileSize(const platform::FileName& name, std::string* key) {
+  platform::FileInfo info;
+  if (!platform::QueryFileInfo(name, &info)) return -1;
+  if (key != nullptr) {
+    AppendLe32(key, info.attributes);
+    AppendLe32(key, info.lastWriteLow);
+    AppendLe32(key, info.lastWriteHigh);
+    AppendLe32(key, static_cast<std::uint32_t>(info.size >> 32));
+    AppendLe32(key, static_cast<std::uint32_t>(info.size));
+  }
+  return static_cast<std::int64_t>(info.size);
+}
+
+std::uint32_t ReadBudgetMegabytes(const PluginSettings& settings) {
+  std::int64_t configured = settings.fileMemory;
+  if (configured < 5) configured = 5;
+  if (configured > 500) configured = 500;
+  const std::uint64_t freeBytes = platform::FreePhysicalMemory();
+  std::uint64_t machine = freeBytes < 5242880 ? 5 : freeBytes / 2097152;
+  if (machine > 500) machine = 500;
+  return static_cast<std::uint32_t>(
+      static_cast<std::uint64_t>(configured) < machine ? configured : machine);
+}
+
+std::uint32_t CodePageFor(const PluginSettings& settings, bool ansi, bool oem) {
+  if (!ansi) return platform::kCodePageUtf8;
+  return oem ? settings.oemCodePage : settings.ansiCodePage;
+}
+
+void ToWide(const PluginSettings& settings, const char* bytes, std::size_t count,
+            std::u16string* out, bool ansi, bool oem) {
+  if (bytes == nullptr || count == 0) return;
+  platform::AppendWide(CodePageFor(settings, ansi, oem), bytes, count, out);
+}
+
+void ToNarrow(const PluginSettings& settings, const char16_t* units, std::size_t count,
+              std::string* out, bool ansi, bool oem) {
+  if (units == nullptr || count == 0) return;
+  platform::AppendNarrow(CodePageFor(settings, ansi, oem), units, count, out);
+}
+
+}  // namespace qm::plugin

@@ -1,0 +1,54 @@
+// Names, existence, sizes, the read budget and code-page conversion: the
+// small helpers every part of the plugin uses.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/platform.h"
+#include "plugin/config/plugin_settings.h"
+
+namespace qm::plugin {
+
+// Wide names of this many units or more take the long-path form.
+inline constexpr std::size_t kLongPathThreshold = 260;
+
+// The extended-length form of a Windows name: "\\?\UNC" + the name without
+// its first backslash for a UNC name ("\\server\share"), "\\?\" + the name
+// otherwise.
+std::u16string LongPathForm(const std::u16string& name);
+
+// The name every file call should use: the long-path form for a wide name of
+// 260 or more units where the system has one; the name unchanged otherwise.
+std::u16string MakeLongPath(const std::u16string& name);
+
+// True when the name denotes an existing file that is not a directory. With
+// useFind, a find-first on the name decides instead (anything found).
+bool FileExists(const platform::FileName& name, bool useFind = false);
+
+// The 64-bit size from the attribute query, or -1 when it fails. With a key
+// it also appends the cache key's file part: the attribute word, the
+// last-write time (low, high) and the size (high, low), 4 bytes each,
+// little-endian.
+std::int64_t QueryFileSize(const platform::FileName& name, std::string* key = nullptr);
+
+// Megabytes one request may hold in one buffer: FileMemory (5 to 500) but no
+// more than half the free physical memory (at least 5, at most 500).
+std::uint32_t ReadBudgetMegabytes(const PluginSettings& settings);
+
+// Code page of a conversion: UTF-8 unless ansi is set; then OEM when oem is
+// set, else ANSI.
+std::uint32_t CodePageFor(const PluginSettings& settings, bool ansi, bool oem);
+
+// Appends the UTF-16 form of the bytes. Null or empty input does nothing.
+void ToWide(const PluginSettings& settings, const char* bytes, std::size_t count,
+            std::u16string* out, bool ansi, bool oem);
+// Appends the narrow form of the units; characters the code page cannot hold
+// become its default character.
+void ToNarrow(const PluginSettings& settings, const char16_t* units, std::size_t count,
+              std::string* out, bool ansi, bool oem);
+
+// Appends v as 4 little-endian bytes.
+void AppendLe32(std::string* out, std::uint32_t v);
+
+}  // namespace qm::plugin

@@ -1,0 +1,52 @@
+// Reading a file's content within the memory budget and handing it to a
+// TextConsumer in one of three shapes: the encoding sample alone, the whole
+// file in one buffer, or chunks cut at line ends.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/platform.h"
+#include "plugin/config/field_definition.h"
+#include "plugin/config/plugin_settings.h"
+#include "plugin/content/encoding.h"
+#include "plugin/evaluation/evaluation_state.h"
+#include "plugin/evaluation/matcher.h"
+
+namespace qm::plugin {
+
+// Files up to this size are always read whole.
+inline constexpr std::uint64_t kAlwaysWholeBytes = 5242880;
+
+// Evaluates count bytes of the sample from startUnits on (bytes, or UTF-16
+// units). UTF-16 samples are swapped in place to machine order; a sample-only
+// field drops a UTF-8 sequence or a lead surrogate cut by the sample's end.
+// The consumer is called exactly once (with empty text for an empty file).
+void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
+                    EvaluationState& state, const FieldDefinition& field,
+                    const TextConsumer& consumer);
+
+// Reads the whole file into one buffer (the sample reused as its start) and
+// evaluates it once. Falls back to 5 MiB chunks when a buffer above 5 MiB
+// cannot be allocated. Closes the file. False on a failed or short read or a
+// failed allocation.
+bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample& sample,
+                   std::uint32_t startUnits, EvaluationState& state,
+                   const FieldDefinition& field, const TextConsumer& consumer);
+
+// Reads in chunks of chunkMegabytes, each cut after its last line end (the
+// rest is re-read through a relative seek), stopping early once the field's
+// answer is known and when a stop is requested (state.abortRequested).
+// The line end at a cut is handed on with neither piece unless the file ends
+// there. A chunk without any line end is handed on whole, except that UTF
+// text is cut after its last whole character. When state.utfCheckPending is
+// set on entry it is set again before every chunk, so the matcher validates
+// each chunk's text. A chunk above 5 MiB that cannot be allocated is retried
+// at 5 MiB. Closes the file. False on a failed read or seek or a final
+// allocation failure; an early stop or a stop request is a success.
+bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample& sample,
+                  std::uint32_t startUnits, std::uint32_t chunkMegabytes,
+                  EvaluationState& state, const FieldDefinition& field,
+                  const TextConsumer& consumer);
+
+}  // namespace qm::plugin

@@ -1,0 +1,52 @@
+// The per-request working record.
+//
+// One EvaluationState lives on the stack of each value request (and each
+// side of a comparison). It is passed between the pipeline, the readers, the
+// encoding decision, the filters and the matchers, and carries what the
+// matchers accumulate across the calls of one request (a file read in chunks
+// is evaluated by several calls on one state).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace qm::plugin {
+
+inline constexpr int kMatchVectorPairs = 100;
+inline constexpr int kMatchVectorSize = kMatchVectorPairs * 3;  // PCRE's ovector size
+
+struct EvaluationState {
+  std::u16string outputText;  // the string result being built (types 3 to 5)
+  std::u16string fileName;    // request's name, for the template's name references
+  std::unique_ptr<std::set<std::uint64_t>> distinctMatches;  // CountIndividual only
+  std::unique_ptr<std::vector<std::int32_t>> lineEnds;  // line ends of the current text
+
+  bool isUtf8 = false;           // text is UTF-8
+  bool isUtf16 = false;          // text is UTF-16 (also filter output)
+  bool bigEndian = false;        // UTF-16 text is big-endian
+  bool utfCheckPending = false;  // only the sample was validated
+  bool countLines = false;       // the template uses line numbers
+  bool abortRequested = false;
+
+  std::uint32_t validUtf8Length = 0;  // sample length up to its last whole UTF-8 sequence
+  std::uint32_t matchCount = 0;       // Boolean value or match count
+  std::uint32_t outputLimit = 0;      // max UTF-16 units of a string result
+  std::uint32_t offsetDigits = 0;     // low 16: decimal digits; high 16: hex digits
+  std::uint32_t lineBase = 0;         // lines of earlier chunks
+  std::uint64_t startOffset = 0;      // first unit of the current text in the content
+  std::int64_t previousMatchStart = -1;  // MatchDistanceRatio; -1 = none recorded
+  std::uint64_t contentSize = 0;      // bytes of the whole searched content
+  std::uint64_t sum = 0;              // types 6 and 8
+  std::uint64_t requestKey = 0;       // NameHash of the file name: the abort key
+
+  int matchVector[kMatchVectorSize + 1] = {};  // PCRE output vector, then the next start
+};
+
+// offsetDigits for a content size: decimal digits (at least 1) in the low
+// half, hexadecimal digits rounded up to even (at least 2) in the high half.
+std::uint32_t OffsetDigitsFor(std::uint64_t size);
+
+}  // namespace qm::plugin

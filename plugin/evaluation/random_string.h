@@ -1,0 +1,41 @@
+// Random strings that a field's expression accepts.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "plugin/config/field_definition.h"
+#include "plugin/config/plugin_settings.h"
+#include "plugin/evaluation/abort_set.h"
+#include "plugin/evaluation/evaluation_state.h"
+
+namespace qm::plugin {
+
+// WELL512a. Shared by all requests and deliberately not locked: concurrent
+// draws only mix the state further.
+class RandomGenerator {
+ public:
+  // The fixed start words, each XOR-ed with the next value of a private
+  // generator seeded with the given seed (the host's rand() is not touched).
+  void Seed(std::uint32_t seed);
+  std::uint32_t Next();
+
+ private:
+  std::uint32_t words_[16] = {};
+  std::uint32_t index_ = 0;
+};
+
+// 65536 entries, one per UTF-16 unit: 1 where a random string may use it.
+std::vector<std::uint8_t> MakeRandomCharacterTable();
+
+// Appends up to min(state.outputLimit, settings.randomLength) units that the
+// field's 16-bit expression each accepts on their own. Stops (keeping what
+// was made) when the request's key is in the AbortSet; gives the empty
+// string when a position finds no accepted unit in settings.randomLoops draws.
+void GenerateRandomString(std::u16string& output, EvaluationState& state,
+                          const FieldDefinition& field, const PluginSettings& settings,
+                          const std::vector<std::uint8_t>& characterTable,
+                          RandomGenerator& generator, const AbortSet& abortSet);
+
+}  // namespace qm::plugin

@@ -1,0 +1,166 @@
+// Loading a content plugin and calling its exports.
+#include "tools/quarrymark/plugin_host.h"
+
+#include <cstring>
+#include <memory>
+
+namespace qm::host {
+namespace {
+
+std::string WideToUtf8(const char16_t* units, std::size_t n) {
+  std::string out;
+  platform::AppendNarrow(platform::kCodePageUtf8, units, n, &out);
+  return out;
+}
+
+std::size_t WideLength(const char16_t* text, std::size_t max) {
+  std::size_t n = 0;
+  while (n < max && text[n] != 0) ++n;
+  return n;
+}
+
+}  // namespace
+
+std::string PluginHost::NarrowToUtf8(const std::string& narrow) {
+  std::u16string wide;
+  platform::AppendWide(platform::AnsiCodePage(), narrow.data(), narrow.size(), &wide);
+  return WideToUtf8(wide.data(), wide.size());
+}
+
+std::u16string PluginHost::ArgumentToWide(const std::string& argument) {
+  std::u16string wide;
+  platform::AppendWide(platform::AnsiCodePage(), argument.data(), argument.size(), &wide);
+  return wide;
+}
+
+std::string EscapeControls(const std::string& utf8) {
+  std::string out;
+  for (const char c : utf8) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (u < 0x20 || u == 0x7F) {
+      static const char kHex[] = "0123456789ABCDEF";
+      out += "\\x";
+      out += kHex[u >> 4];
+      out += kHex[u & 15];
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+bool PluginHost::Load(const std::string& path, std::uint32_t versionHi, std::uint32_t versionLow,
+                      std::string* error) {
+  library_ = platform::Library::Open(ArgumentToWide(path));
+  if (!library_.IsOpen()) {
+    *error = "cannot load the plugin " + path + ": " + platform::Library::LastErrorText();
+    return false;
+  }
+  const auto find = [&](const char* name, auto* slot) {
+    *slot = reinterpret_cast<std::remove_pointer_t<decltype(slot)>>(library_.Symbol(name));
+    if (*slot == nullptr) *error = "the plugin " + path + " has no export " + name;
+    return *slot != nullptr;
+  };
+  if (!find("ContentGetSupportedField", &getSupportedField_) ||
+      !find("ContentGetValue", &getValue_) || !find("ContentGetValueW", &getValueW_) ||
+      !find("ContentStopGetValueW", &stopW_) ||
+      !find("ContentSendStateInformationW", &stateW_) ||
+      !find("ContentSetDefaultParams", &setDefaultParams_)) {
+    return false;
+  }
+  ContentDefaultParamStruct params{};
+  params.size = sizeof params;
+  params.PluginInterfaceVersionHi = versionHi;
+  params.PluginInterfaceVersionLow = versionLow;
+  std::strncpy(params.DefaultIniName, "quarrymark-host.ini", sizeof params.DefaultIniName - 1);
+  setDefaultParams_(&params);
+  return true;
+}
+
+std::vector<FieldInfo> PluginHost::Fields() const {
+  std::vector<FieldInfo> fields;
+  for (const int base : {0, 10000}) {
+    for (int index = base;; ++index) {
+      char name[1024] = {};
+      char units[1024] = {};
+      const int type = getSupportedField_(index, name, units, sizeof name);
+      if (type == ft_nomorefields) break;
+      fields.push_back(FieldInfo{index, NarrowToUtf8(name), type, NarrowToUtf8(units)});
+    }
+  }
+  return fields;
+}
+
+Value PluginHost::GetValue(const std::string& file, int field, int unit, int maxlen, int flags,
+                           bool ansi) const {
+  // The buffer is larger than maxlen so that a plugin writing beyond it
+  // would be seen (the guard bytes must stay untouched).
+  const std::size_t size = static_cast<std::size_t>(maxlen > 0 ? maxlen : 0);
+  std::vector<unsigned char> buffer(size + 16, 0xA5);
+  std::u16string wide;
+  std::string narrow;
+  Value value;
+  if (ansi) {
+    narrow = file;
+    value.code = getValue_(narrow.data(), field, unit, buffer.data(), maxlen, flags);
+  } else {
+    wide = ArgumentToWide(file);
+    value.code = getValueW_(reinterpret_cast<QmWideChar*>(wide.data()), field, unit, buffer.data(),
+                            maxlen, flags);
+  }
+  for (std::size_t i = size; i < buffer.size(); ++i) {
+    if (buffer[i] != 0xA5) {
+      value.code = -100;
+      value.text = "plugin wrote beyond maxlen";
+      return value;
+    }
+  }
+  buffer.resize(size + 2);  // the guard area becomes terminators for reading
+  buffer[size] = buffer[size + 1] = 0;
+  const auto narrowText = [&](std::size_t at) {
+    if (at >= size) return std::string();
+    return NarrowToUtf8(std::string(reinterpret_cast<const char*>(buffer.data() + at)));
+  };
+  const auto wideText = [&](std::size_t at) {
+    if (at >= size) return std::string();
+    std::u16string w;
+    for (std::size_t i = at; i + 1 < buffer.size(); i += 2) {
+      const auto u = static_cast<char16_t>(buffer[i] | (buffer[i + 1] << 8));
+      if (u == 0) break;
+      w += u;
+    }
+    return WideToUtf8(w.data(), WideLength(w.data(), w.size()));
+  };
+  std::int32_t integer = 0;
+  std::memcpy(&integer, buffer.data(), size >= 4 ? 4 : 0);
+  switch (value.code) {
+    case ft_numeric_32:
+    case ft_boolean: value.text = std::to_string(integer); break;
+    case ft_numeric_floating: value.text = ansi ? narrowText(8) : wideText(8); break;
+    case ft_multiplechoice:
+    case ft_string: value.text = EscapeControls(narrowText(0)); break;
+    case ft_stringw: value.text = EscapeControls(wideText(0)); break;
+    case ft_delayed:
+    case ft_ondemand: value.text = ansi ? narrowText(0) : wideText(0); break;
+    default: break;
+  }
+  return value;
+}
+
+void PluginHost::Stop(const std::string& file) const {
+  std::u16string wide = ArgumentToWide(file);
+  stopW_(reinterpret_cast<QmWideChar*>(wide.data()));
+}
+
+void PluginHost::Refresh() const {
+  std::u16string path = u".";
+  stateW_(CONTST_REFRESHPRESSED, reinterpret_cast<QmWideChar*>(path.data()));
+}
+
+}  // namespace qm::host

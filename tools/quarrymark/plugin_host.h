@@ -1,0 +1,60 @@
+// A loaded content plugin, driven only through its C exports, the way a file
+// manager drives it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "plugin/host_interface/content_plugin.h"
+
+namespace qm::host {
+
+struct FieldInfo {
+  int index = 0;
+  std::string name;   // UTF-8
+  int type = 0;       // what ContentGetSupportedField answered
+  std::string units;  // UTF-8
+};
+
+// One answer of ContentGetValue(W), already turned into printable UTF-8.
+struct Value {
+  int code = 0;
+  std::string text;  // empty for error codes
+};
+
+class PluginHost {
+ public:
+  // Loads the library and hands it the interface version. On failure
+  // returns false with a message in *error.
+  bool Load(const std::string& path, std::uint32_t versionHi, std::uint32_t versionLow,
+            std::string* error);
+
+  // Fields from 0 until ft_nomorefields, then from 10000 until it.
+  std::vector<FieldInfo> Fields() const;
+
+  // One request. maxlen is the host buffer's size in bytes.
+  Value GetValue(const std::string& file, int field, int unit, int maxlen, int flags,
+                 bool ansi) const;
+  void Stop(const std::string& file) const;
+  void Refresh() const;
+
+  // The narrow text the plugin exchanges (ANSI) from and to UTF-8.
+  static std::string NarrowToUtf8(const std::string& narrow);
+  static std::u16string ArgumentToWide(const std::string& argument);
+
+ private:
+  platform::Library library_;
+  decltype(&ContentGetSupportedField) getSupportedField_ = nullptr;
+  decltype(&ContentGetValue) getValue_ = nullptr;
+  decltype(&ContentGetValueW) getValueW_ = nullptr;
+  decltype(&ContentStopGetValueW) stopW_ = nullptr;
+  decltype(&ContentSendStateInformationW) stateW_ = nullptr;
+  decltype(&ContentSetDefaultParams) setDefaultParams_ = nullptr;
+};
+
+// Control characters as \r, \n, \t or \xHH.
+std::string EscapeControls(const std::string& utf8);
+
+}  // namespace qm::host
