@@ -1,0 +1,412 @@
+// Loading and saving the settings utility's state.
+//
+// Divisions: file location; reading values; LoadSettings; putting the record
+// into the document; SerializeDocument; ReplaceFileContents; SaveSettings.
+#include "config_utility/model/utility_settings.h"
+
+#include <algorithm>
+#include <list>
+#include <optional>
+#include <vector>
+
+#include "config_utility/model/filter_values.h"
+#include "config_utility/model/sample_text.h"
+#include "config_utility/model/text.h"
+
+namespace qm::utility {
+namespace {
+
+namespace sf = settings;
+
+constexpr std::size_t kMaxShortPath = 259;  // longer paths need the extended-length form
+constexpr int kTemporaryNameAttempts = 16;
+
+// Accepted ranges of the per-field integers in the utility (the plugin also
+// accepts type 8, which the utility shows and saves as 0).
+constexpr sf::IntegerKey kFieldTypeRange{"", 0, sf::kMinStoredType, sf::kMaxUtilityType};
+constexpr sf::IntegerKey kFieldFlagsRange{"", 0, 0, sf::flags::kAll};
+
+platform::FileName Wide(const std::u16string& path) {
+  platform::FileName name;
+  name.wide = path.c_str();
+  return name;
+}
+
+std::u16string ExtendedLengthForm(const std::u16string& path) {
+  if (!platform::kHasLongPathForm || path.size() <= kMaxShortPath) return path;
+  if (path.rfind(u"\\\\?\\", 0) == 0) return path;
+  if (path.rfind(u"\\\\", 0) == 0) return u"\\\\?\\UNC\\" + path.substr(2);
+  return u"\\\\?\\" + path;
+}
+
+bool IsExistingFile(const std::u16string& path) {
+  platform::FileInfo info;
+  return platform::QueryFileInfo(Wide(path), &info) && !info.IsDirectory();
+}
+
+// ---------------------------------------------------------------------------
+// Reading values
+// ---------------------------------------------------------------------------
+const char* Value(const sf::IniDocument& doc, const char* section, const std::string& key) {
+  return doc.GetValue(section, key.c_str(), nullptr);
+}
+
+void ReadGlobals(const sf::IniDocument& doc, SettingsBlock* b) {
+  const char* s = sf::kMainSection;
+  auto integer = [&](const sf::IntegerKey& key) {
+    return static_cast<std::int32_t>(sf::ReadInteger(doc.GetValue(s, key.name, nullptr), key));
+  };
+  auto boolean = [&](const sf::BoolKey& key) {
+    return sf::ReadBool(doc.GetValue(s, key.name, nullptr), key);
+  };
+  auto text = [&](const char* key) { return FromUtf8(doc.GetValue(s, key, "")); };
+
+  b->fileMemory = integer(sf::kFileMemory);
+  b->onDemandLimit = integer(sf::kOnDemandLimit);
+  b->globalFileSizeLimit = integer(sf::kGlobalFileSizeLimit);
+  b->analyzeBuffer = integer(sf::kAnalyzeBuffer);
+  b->resultCache = integer(sf::kResultCache);
+  b->randomLength = integer(sf::kRandomLength);
+  b->randomLoops = integer(sf::kRandomLoops);
+
+  b->regex1Extern = boolean(sf::kRegex1Extern);
+  b->matchAllForErrors = boolean(sf::kMatchAllForErrors);
+  b->modFieldName = boolean(sf::kModFieldName);
+  b->logErrors = boolean(sf::kLogErrors);
+  b->clearCacheOnReread = boolean(sf::kClearCacheOnReread);
+  b->unicodeZerosValid = boolean(sf::kUnicodeZerosValid);
+  b->normalSearchForFilterFail = boolean(sf::kNormalSearchForFilterFail);
+  b->sortFields = boolean(sf::kSortFields);
+  b->caseSensitiveDefault = boolean(sf::kCaseSensitiveDefault);
+  b->oitFulltextTreatUnknownFileFormatAsText = boolean(sf::kOitFulltextTreatUnknownFileFormatAsText);
+
+  b->oitDllPath32 = text(sf::kOitDllPath32);
+  b->oitDllPath64 = text(sf::kOitDllPath64);
+  b->oitFulltextExclude = text(sf::kOitFulltextExclude);
+
+  // The field count is clamped, not defaulted, when out of range.
+  long count = sf::kRegexCount.defaultValue;
+  if (const char* stored = doc.GetValue(s, sf::kRegexCount.name, nullptr)) {
+    if (const std::optional<long> parsed = sf::ParseInteger(stored)) {
+      count = std::clamp(*parsed, sf::kRegexCount.minValue, sf::kRegexCount.maxValue);
+    }
+  }
+  b->regexCount = static_cast<std::int16_t>(count);
+}
+
+// All 999 slots, whatever the field count says.
+void ReadFields(const sf::IniDocument& doc, SettingsBlock* b) {
+  const char* s = sf::kMainSection;
+  for (int n = 1; n <= sf::kMaxFields; ++n) {
+    FieldSlot& slot = b->fields[n - 1];
+    slot.name = FromStored(doc.GetValue(s, sf::FieldKey(n, sf::kNameSuffix).c_str(), ""));
+    slot.type = static_cast<int>(
+        sf::ReadInteger(Value(doc, s, sf::FieldKey(n, sf::kTypeSuffix)), kFieldTypeRange));
+    slot.flags = static_cast<std::uint32_t>(
+        sf::ReadInteger(Value(doc, s, sf::FieldKey(n, sf::kFlagsSuffix)), kFieldFlagsRange));
+    const char* replace = Value(doc, s, sf::FieldKey(n, sf::kReplaceSuffix));
+    slot.replace = replace != nullptr ? FromStored(replace) : std::u16string(kDefaultReplaceText);
+    const char* expression = Value(doc, s, sf::FieldKey(n, ""));
+    slot.expression = expression != nullptr && *expression != '\0'
+                          ? FromStored(expression)
+                          : std::u16string(kMatchAllText);
+  }
+}
+
+// Keys of a section in the order they appear in the file.
+std::vector<std::string> KeysInFileOrder(const sf::IniDocument& doc, const char* section) {
+  sf::IniDocument::TNamesDepend keys;
+  doc.GetAllKeys(section, keys);
+  keys.sort(sf::IniDocument::Entry::LoadOrder());
+  std::vector<std::string> names;
+  for (const auto& key : keys) names.emplace_back(key.pItem);
+  return names;
+}
+
+void ReadFilters(const sf::IniDocument& doc, SettingsBlock* b) {
+  if (doc.GetSection(sf::kFiltersSection) == nullptr) return;
+  for (const std::string& key : KeysInFileOrder(doc, sf::kFiltersSection)) {
+    if (key.empty()) continue;
+    const std::optional<FilterEntry> entry =
+        ClassifyFilterValue(doc.GetValue(sf::kFiltersSection, key.c_str(), ""));
+    if (entry) b->filters[FromUtf8(key)] = *entry;
+  }
+}
+
+void ReadOwnSection(const sf::IniDocument& doc, const FontFaceCheck& fontExists,
+                    UtilitySettings* u) {
+  const char* s = sf::kUtilitySection;
+  u->lastField = static_cast<std::int32_t>(
+      sf::ReadInteger(doc.GetValue(s, sf::kLastField.name, nullptr), sf::kLastField));
+  u->font = FontSpec();
+  if (doc.GetSectionSize(s) > 0) {
+    if (const char* stored = doc.GetValue(s, sf::kFontKey, nullptr)) {
+      if (std::optional<FontSpec> font = ParseFontSpec(stored)) {
+        u->font = std::move(*font);
+        if (u->font.HasFace() && fontExists && !fontExists(u->font)) u->font.faceName.clear();
+      }
+    }
+  }
+  u->coordX = static_cast<std::int32_t>(
+      sf::ReadInteger(doc.GetValue(s, sf::kCoordX.name, nullptr), sf::kCoordX));
+  u->coordY = static_cast<std::int32_t>(
+      sf::ReadInteger(doc.GetValue(s, sf::kCoordY.name, nullptr), sf::kCoordY));
+  u->helpW = static_cast<HelpPaneState>(
+      sf::ReadInteger(doc.GetValue(s, sf::kHelpW.name, nullptr), sf::kHelpW));
+  const char* test = doc.GetValue(s, sf::kTestStringKey, nullptr);
+  u->testString = test != nullptr && *test != '\0' ? FromStored(test)
+                                                   : std::u16string(kSampleTestText);
+}
+
+// ---------------------------------------------------------------------------
+// Putting the record into the document
+// ---------------------------------------------------------------------------
+
+// Sets a key when its stored text differs; true when the document changed.
+bool SetIfDifferent(sf::IniDocument& doc, const char* section, const char* key,
+                    const std::string& text) {
+  const char* stored = doc.GetValue(section, key, nullptr);
+  if (stored != nullptr && text == stored) return false;
+  doc.SetValue(section, key, text.c_str());
+  return true;
+}
+
+bool SetIntegerIfDifferent(sf::IniDocument& doc, const char* section, const char* key,
+                           long value) {
+  if (doc.GetLongValue(section, key, 0) == value) return false;
+  doc.SetLongValue(section, key, value);
+  return true;
+}
+
+bool DeleteIfPresent(sf::IniDocument& doc, const char* section, const char* key) {
+  if (doc.GetValue(section, key, nullptr) == nullptr) return false;
+  return doc.Delete(section, key, false);
+}
+
+// The [QuarrymarkConfig] keys; true when any of them changed.
+bool PutOwnSection(const UtilitySettings& u, sf::IniDocument& doc) {
+  const char* s = sf::kUtilitySection;
+  bool changed = SetIntegerIfDifferent(doc, s, sf::kLastField.name, u.lastField);
+  if (u.font.HasFace()) {
+    changed |= SetIfDifferent(doc, s, sf::kFontKey, FormatFontSpec(u.font));
+  } else {
+    changed |= DeleteIfPresent(doc, s, sf::kFontKey);
+  }
+  changed |= SetIntegerIfDifferent(doc, s, sf::kCoordX.name, u.coordX);
+  changed |= SetIntegerIfDifferent(doc, s, sf::kCoordY.name, u.coordY);
+  changed |= SetIntegerIfDifferent(doc, s, sf::kHelpW.name, static_cast<long>(u.helpW));
+  if (u.testString == kSampleTestText) {
+    const char* stored = doc.GetValue(s, sf::kTestStringKey, nullptr);
+    if (stored != nullptr && *stored != '\0') changed |= doc.Delete(s, sf::kTestStringKey, false);
+  } else {
+    changed |= SetIfDifferent(doc, s, sf::kTestStringKey, ToStored(u.testString));
+  }
+  return changed;
+}
+
+bool IsDefaultReplace(std::string_view text) {
+  return text.empty() || text == sf::kDefaultReplace;
+}
+
+// One slot under the writing conditions: each compares with what the
+// document holds now, so keys the user never set stay absent.
+void PutField(int n, const FieldSlot& slot, std::int16_t regexCount, sf::IniDocument& doc) {
+  const char* s = sf::kMainSection;
+
+  const std::string nameKey = sf::FieldKey(n, sf::kNameSuffix);
+  const std::string name = ToStored(slot.name);
+  if (!name.empty() || Value(doc, s, nameKey) != nullptr) doc.SetValue(s, nameKey.c_str(), name.c_str());
+
+  const std::string typeKey = sf::FieldKey(n, sf::kTypeSuffix);
+  if (slot.type != 0 || doc.GetLongValue(s, typeKey.c_str(), 0) != 0) {
+    doc.SetLongValue(s, typeKey.c_str(), slot.type);
+  }
+  const std::string flagsKey = sf::FieldKey(n, sf::kFlagsSuffix);
+  if (slot.flags != 0 || doc.GetLongValue(s, flagsKey.c_str(), 0) != 0) {
+    doc.SetLongValue(s, flagsKey.c_str(), static_cast<long>(slot.flags));
+  }
+
+  const std::string replaceKey = sf::FieldKey(n, sf::kReplaceSuffix);
+  const std::string replace = ToStored(slot.replace);
+  const char* storedReplace = Value(doc, s, replaceKey);
+  if (!IsDefaultReplace(replace) || (storedReplace != nullptr && !IsDefaultReplace(storedReplace))) {
+    doc.SetValue(s, replaceKey.c_str(), replace.c_str());
+  }
+
+  const std::string expressionKey = sf::FieldKey(n, "");
+  if (n <= regexCount || slot.expression != kMatchAllText ||
+      Value(doc, s, expressionKey) != nullptr) {
+    doc.SetValue(s, expressionKey.c_str(), ToStored(slot.expression).c_str());
+  }
+}
+
+void PutBlock(const SettingsBlock& b, sf::IniDocument& doc) {
+  const char* s = sf::kMainSection;
+  using IntegerSetting = std::pair<const sf::IntegerKey*, std::int32_t>;
+  const IntegerSetting integers[] = {
+      {&sf::kFileMemory, b.fileMemory},       {&sf::kOnDemandLimit, b.onDemandLimit},
+      {&sf::kGlobalFileSizeLimit, b.globalFileSizeLimit},
+      {&sf::kAnalyzeBuffer, b.analyzeBuffer}, {&sf::kResultCache, b.resultCache},
+      {&sf::kRandomLength, b.randomLength},   {&sf::kRandomLoops, b.randomLoops}};
+  for (const auto& [key, value] : integers) doc.SetLongValue(s, key->name, value);
+
+  using BoolSetting = std::pair<const sf::BoolKey*, bool>;
+  const BoolSetting booleans[] = {
+      {&sf::kRegex1Extern, b.regex1Extern},
+      {&sf::kMatchAllForErrors, b.matchAllForErrors},
+      {&sf::kModFieldName, b.modFieldName},
+      {&sf::kLogErrors, b.logErrors},
+      {&sf::kClearCacheOnReread, b.clearCacheOnReread},
+      {&sf::kUnicodeZerosValid, b.unicodeZerosValid},
+      {&sf::kNormalSearchForFilterFail, b.normalSearchForFilterFail},
+      {&sf::kSortFields, b.sortFields},
+      {&sf::kCaseSensitiveDefault, b.caseSensitiveDefault},
+      {&sf::kOitFulltextTreatUnknownFileFormatAsText, b.oitFulltextTreatUnknownFileFormatAsText}};
+  for (const auto& [key, value] : booleans) doc.SetBoolValue(s, key->name, value);
+  doc.SetValue(s, sf::kOitDllPath32, ToUtf8(b.oitDllPath32).c_str());
+  doc.SetValue(s, sf::kOitDllPath64, ToUtf8(b.oitDllPath64).c_str());
+  doc.SetValue(s, sf::kOitFulltextExclude, ToUtf8(b.oitFulltextExclude).c_str());
+  doc.SetLongValue(s, sf::kRegexCount.name, b.regexCount);
+
+  // Slots are never renumbered: slot i is always field i + 1.
+  for (int n = 1; n <= sf::kMaxFields; ++n) PutField(n, b.fields[n - 1], b.regexCount, doc);
+
+  // The filter section is emptied in place (keeping its position and
+  // comment) and refilled in key order.
+  if (doc.GetSection(sf::kFiltersSection) != nullptr) {
+    for (const std::string& key : KeysInFileOrder(doc, sf::kFiltersSection)) {
+      doc.Delete(sf::kFiltersSection, key.c_str(), false);
+    }
+  }
+  for (const auto& [extension, entry] : b.filters) {
+    if (extension.empty()) continue;
+    doc.SetValue(sf::kFiltersSection, ToUtf8(extension).c_str(),
+                 FormatFilterValue(entry).c_str());
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// File location
+// ---------------------------------------------------------------------------
+std::u16string ProgramFolder() {
+  std::u16string wide;
+  std::string narrow;
+  if (!platform::QueryModulePath(reinterpret_cast<const void*>(&ProgramFolder), &wide, &narrow)) {
+    return {};
+  }
+  if (wide.empty()) {
+#ifdef _WIN32
+    platform::AppendWide(platform::AnsiCodePage(), narrow.data(), narrow.size(), &wide);
+#else
+    wide = FromUtf8(narrow);  // file names are the file system's UTF-8 bytes
+#endif
+  }
+  const std::size_t cut = wide.find_last_of(platform::kPathSeparator);
+  if (cut == std::u16string::npos) return {};
+  wide.resize(cut + 1);
+  return wide;
+}
+
+std::u16string LocateSettingsFile(const std::u16string& folder) {
+  if (folder.empty()) return {};
+  for (const char* name : {sf::kSettingsFileName, sf::kSampleSettingsFileName}) {
+    const std::u16string path = ExtendedLengthForm(folder + Widen(name));
+    if (IsExistingFile(path)) return path;
+  }
+  return {};
+}
+
+UtilitySettings::UtilitySettings() : testString(kSampleTestText) {}
+
+// ---------------------------------------------------------------------------
+// LoadSettings
+// ---------------------------------------------------------------------------
+bool LoadSettings(const std::u16string& path, UtilitySettings* u,
+                  const FontFaceCheck& fontExists) {
+  if (path.empty()) return false;
+  platform::FileInfo info;
+  if (!platform::QueryFileInfo(Wide(path), &info) || info.IsDirectory() ||
+      info.size > sf::kMaxSettingsFileBytes) {
+    return false;
+  }
+  std::string buffer;
+  {
+    platform::File file = platform::OpenFile(Wide(path), platform::OpenMode::kReadShared);
+    if (!file.IsOpen()) return false;
+    buffer.resize(static_cast<std::size_t>(info.size));
+    if (!buffer.empty() && !file.ReadExact(buffer.data(), buffer.size())) return false;
+  }
+  auto document = std::make_unique<sf::IniDocument>();
+  sf::ConfigureIniDocument(*document);
+  if (document->LoadData(buffer.data(), buffer.size()) < 0) return false;
+
+  u->current = SettingsBlock();
+  ReadGlobals(*document, &u->current);
+  ReadFields(*document, &u->current);
+  ReadFilters(*document, &u->current);
+  u->snapshot = u->current;
+  ReadOwnSection(*document, fontExists, u);
+  u->document = std::move(document);
+  u->path = path;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Writing
+// ---------------------------------------------------------------------------
+std::string SerializeDocument(sf::IniDocument* document) {
+  document->SetSpaces(false);
+  std::string text;
+  if (document->Save(text, true) < 0) return {};
+  // SimpleIni ends lines with the system's newline; the file always has CR LF.
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
+    out += text[i];
+  }
+  return out;
+}
+
+bool ReplaceFileContents(const std::u16string& target, std::string_view bytes,
+                         const FileWriter& writeForTesting) {
+  {
+    // The target must be writable: a write-protected file is a failure
+    // here, not a silent replacement.
+    platform::File check =
+        platform::OpenFile(Wide(target), platform::OpenMode::kReadWriteOpenAlways);
+    if (!check.IsOpen()) return false;
+  }
+  platform::File temporary;
+  std::u16string temporaryName;
+  for (int attempt = 0; attempt < kTemporaryNameAttempts && !temporary.IsOpen(); ++attempt) {
+    temporaryName = target + u".tmp";
+    if (attempt > 0) temporaryName += DecimalText(attempt);
+    temporary = platform::OpenFile(Wide(temporaryName), platform::OpenMode::kWriteCreateNew);
+  }
+  if (!temporary.IsOpen()) return false;
+
+  const bool written = writeForTesting ? writeForTesting(temporary, bytes)
+                                       : temporary.WriteAll(bytes.data(), bytes.size());
+  temporary.Close();
+  if (!written || !platform::ReplaceFile(temporaryName, target)) {
+    platform::DeleteFile(temporaryName);
+    return false;
+  }
+  return true;
+}
+
+bool SaveSettings(UtilitySettings* u, bool ownSectionOnly) {
+  if (!u->document || u->path.empty()) return false;
+  sf::IniDocument& doc = *u->document;
+  const bool changed = PutOwnSection(*u, doc);
+  if (ownSectionOnly && !changed) return true;
+  if (!ownSectionOnly) PutBlock(u->current, doc);
+  const std::string text = SerializeDocument(&doc);
+  if (text.empty()) return false;
+  return ReplaceFileContents(u->path, text);
+}
+
+}  // namespace qm::utility

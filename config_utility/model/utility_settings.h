@@ -1,0 +1,105 @@
+// The settings utility's persistent state and the settings file it lives in.
+//
+// Divisions: finding the file (LocateSettingsFile); UtilitySettings, the
+// record of everything loaded; LoadSettings and SaveSettings; the safe file
+// replacement underneath saving (ReplaceFileContents).
+//
+// One SimpleIni document is loaded per UtilitySettings and kept for its whole
+// life. Saving only sets and deletes the keys the utility owns in that
+// document and writes the document out again, so sections, keys and comments
+// the utility does not know survive every save.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "config_utility/model/font_spec.h"
+#include "config_utility/model/settings_block.h"
+#include "platform/platform.h"
+#include "settings_format/ini_document.h"
+
+namespace qm::utility {
+
+// Which help pane was open (the "HelpW" value).
+enum class HelpPaneState : std::uint8_t { kNone = 0, kRegex = 1, kReplace = 2 };
+
+// ---------------------------------------------------------------------------
+// Finding the file
+// ---------------------------------------------------------------------------
+
+// The folder of the running program with its trailing separator, or empty
+// when the program path cannot be obtained.
+std::u16string ProgramFolder();
+
+// "Quarrymark.ini" in the folder, or "Quarrymark.Sample.ini" when the first
+// is missing or is a directory; empty when neither exists (or the folder is
+// empty). The folder must end with a separator. Paths longer than 259
+// characters are given in the extended-length form where the system has one.
+std::u16string LocateSettingsFile(const std::u16string& folder);
+
+// ---------------------------------------------------------------------------
+// UtilitySettings
+// ---------------------------------------------------------------------------
+struct UtilitySettings {
+  UtilitySettings();
+  UtilitySettings(const UtilitySettings&) = delete;
+  UtilitySettings& operator=(const UtilitySettings&) = delete;
+
+  SettingsBlock current;   // what the dialog edits
+  SettingsBlock snapshot;  // as loaded, or as last written by Apply
+
+  std::int32_t lastField = settings::kLastField.defaultValue;  // 0..998
+  std::int32_t coordX = settings::kCoordX.defaultValue;        // kNoStoredPosition: unset
+  std::int32_t coordY = settings::kCoordY.defaultValue;
+  HelpPaneState helpW = HelpPaneState::kNone;
+  std::u16string testString;  // the expression-test text; the sample text by default
+  FontSpec font;              // no face name: the standard font
+
+  // The loaded document and the path it came from (saves go there).
+  std::unique_ptr<settings::IniDocument> document;
+  std::u16string path;
+};
+
+// Tells whether a font of the spec's face (and character set) exists on the
+// screen. The dialog supplies one; without it every face counts as present.
+using FontFaceCheck = std::function<bool(const FontSpec&)>;
+
+// Loads the file at path into a fresh document and fills the current block,
+// the snapshot and the [QuarrymarkConfig] state. False when the path is
+// empty, the file cannot be opened or read, is larger than 5 MiB, or the text
+// cannot be parsed; the record is then left with its defaults and an empty
+// document.
+bool LoadSettings(const std::u16string& path, UtilitySettings* settings,
+                  const FontFaceCheck& fontExists = nullptr);
+
+// Writes the record back into the file it came from. With ownSectionOnly
+// (Cancel) only the [QuarrymarkConfig] keys are updated, and the file is not
+// touched when none of them changed. Without it (OK, Apply) the global
+// options, all 999 field slots and the filter list are put into the document
+// first. True on success. On failure the file is left as it was; the
+// document keeps the new values, so a later successful save writes them.
+bool SaveSettings(UtilitySettings* settings, bool ownSectionOnly);
+
+// The document's text as a save writes it: UTF-8 with the byte order mark,
+// key=value without blanks, lines ending in CR LF. Empty on failure.
+std::string SerializeDocument(settings::IniDocument* document);
+
+// ---------------------------------------------------------------------------
+// Safe replacement of a file's contents
+// ---------------------------------------------------------------------------
+
+// Writes the bytes to a new file in the same folder and replaces the target
+// with it only when every byte was written; the target is never truncated in
+// place. Fails without touching the target when the target cannot be opened
+// for writing (write protection, access rights), no temporary file can be
+// created, a write fails or the replacement fails; the temporary file is
+// removed on every failure. writeForTesting replaces the write of the bytes
+// (tests make it fail part-way).
+using FileWriter = std::function<bool(platform::File&, std::string_view)>;
+bool ReplaceFileContents(const std::u16string& target, std::string_view bytes,
+                         const FileWriter& writeForTesting = nullptr);
+
+}  // namespace qm::utility

@@ -1,0 +1,3 @@
+# The "settings" commands of the host run the settings utility's model.
+target_sources(quarrymark PRIVATE ${CMAKE_CURRENT_LIST_DIR}/settings_command.cpp)
+target_link_libraries(quarrymark PRIVATE qm_utility_model)
