@@ -32,7 +32,9 @@ function(qm_add_test name)
   target_link_libraries(${name} PRIVATE ${T_LIBS} qm_gtest_main qm_warnings)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/tests)
   if(CMAKE_CROSSCOMPILING)
-    # Cross-built tests are run under Wine by scripts/test-windows.
+    # Cross-built tests are run under Wine by scripts/test-windows, which
+    # finds them through these one-line files.
+    file(GENERATE OUTPUT "${CMAKE_BINARY_DIR}/wine-tests/${name}.txt" CONTENT "$<TARGET_FILE:${name}>\n")
     return()
   endif()
   gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
