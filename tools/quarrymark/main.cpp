@@ -192,7 +192,11 @@ int main(int argc, char** argv) {
   try {
     std::vector<std::string> args(argv + 1, argv + argc);
     const std::string folder = ProgramFolder(argc > 0 ? argv[0] : nullptr);
+#ifdef _WIN64
+    std::string pluginPath = folder + "Quarrymark.wdx64";  // the 64-bit plugin's name
+#else
     std::string pluginPath = folder + "Quarrymark.wdx";
+#endif
     std::uint32_t versionHi = 2, versionLow = 11;
     std::size_t i = 0;
     for (; i < args.size(); ++i) {
