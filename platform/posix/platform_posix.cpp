@@ -457,7 +457,11 @@ bool AppendNarrow(std::uint32_t codePage, const char16_t* units, std::size_t n, 
       le.data(), le.size(), 2,
       [&](char** in, std::size_t* left, std::size_t) {
         out->push_back(fallback);
-        const std::size_t skip = *left >= 4 && (static_cast<unsigned char>((*in)[1]) & 0xFC) == 0xD8 ? 4 : 2;
+        // A whole surrogate pair is one character; a lone lead surrogate is
+        // one unit, and the unit after it is converted on its own.
+        const bool pair = *left >= 4 && (static_cast<unsigned char>((*in)[1]) & 0xFC) == 0xD8 &&
+                          (static_cast<unsigned char>((*in)[3]) & 0xFC) == 0xDC;
+        const std::size_t skip = pair ? 4 : 2;
         const std::size_t step = skip <= *left ? skip : *left;
         *in += step;
         *left -= step;
