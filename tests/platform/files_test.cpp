@@ -1,0 +1,160 @@
+// Files, attributes, find-first, child processes, libraries and the module
+// path through the POSIX backend.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/platform.h"
+#include "support/test_files.h"
+
+namespace qm::platform {
+namespace {
+
+std::u16string U16(const std::string& utf8) {
+  std::u16string out;
+  AppendWide(kCodePageUtf8, utf8.data(), utf8.size(), &out);
+  return out;
+}
+
+class Files : public ::testing::Test {
+ protected:
+  test::TempFolder folder_;
+  // A wide name (UTF-16) for a file in the folder; the name may hold any
+  // character.
+  std::u16string WideName(const std::string& name) const { return U16(folder_.PathOf(name)); }
+};
+
+TEST_F(Files, ReadSeekTruncateAndAppend) {
+  const std::u16string name = WideName("d\u00E9j\u00E0 vu.bin");
+  bool created = false;
+  File file = OpenFile(FileName{nullptr, name.c_str()}, OpenMode::kReadWriteOpenAlways, &created);
+  ASSERT_TRUE(file.IsOpen());
+  EXPECT_TRUE(created);
+  ASSERT_TRUE(file.WriteAll("0123456789", 10));
+  ASSERT_TRUE(file.SeekRelative(-6));
+  char buffer[8] = {};
+  ASSERT_TRUE(file.ReadExact(buffer, 3));
+  EXPECT_EQ(std::string(buffer, 3), "456");
+  ASSERT_TRUE(file.SeekRelative(-1));
+  ASSERT_TRUE(file.TruncateHere());  // cut after "012345"
+  EXPECT_EQ(file.Read(buffer, sizeof buffer), 0);
+  EXPECT_FALSE(file.ReadExact(buffer, 1));  // at the end: a short read
+  EXPECT_FALSE(file.SeekRelative(-100));    // before the start
+  file.Close();
+  EXPECT_FALSE(file.IsOpen());
+  EXPECT_EQ(file.Read(buffer, 1), -1);
+
+  // Opened again: it existed, and appending goes to its end.
+  file = OpenFile(FileName{nullptr, name.c_str()}, OpenMode::kReadWriteOpenAlways, &created);
+  ASSERT_TRUE(file.IsOpen());
+  EXPECT_FALSE(created);
+  ASSERT_TRUE(file.SeekToEnd());
+  ASSERT_TRUE(file.WriteAll("ab", 2));
+  file.Close();
+  EXPECT_EQ(test::ReadFileBytes(folder_.PathOf("d\u00E9j\u00E0 vu.bin")), "012345ab");
+
+  // A short read of more than the file holds fails; the exact size succeeds.
+  File reader = OpenFile(FileName{nullptr, name.c_str()}, OpenMode::kReadShared);
+  ASSERT_TRUE(reader.IsOpen());
+  char all[16];
+  EXPECT_FALSE(reader.ReadExact(all, 9));
+  ASSERT_TRUE(reader.SeekRelative(-8));
+  EXPECT_TRUE(reader.ReadExact(all, 8));
+  EXPECT_EQ(std::string(all, 8), "012345ab");
+}
+
+TEST_F(Files, CreateNewRefusesAnExistingNameAndMovedOwnersCloseOnce) {
+  const std::string path = folder_.Write("exists.txt", "x");
+  EXPECT_FALSE(OpenFile(FileName{path.c_str(), nullptr}, OpenMode::kWriteCreateNew).IsOpen());
+  const std::string fresh = folder_.PathOf("fresh.txt");
+  File a = OpenFile(FileName{fresh.c_str(), nullptr}, OpenMode::kWriteCreateNew);
+  ASSERT_TRUE(a.IsOpen());
+  File b(std::move(a));
+  EXPECT_FALSE(a.IsOpen());
+  EXPECT_TRUE(b.WriteAll("new", 3));
+  b = File();
+  EXPECT_EQ(test::ReadFileBytes(fresh), "new");
+  EXPECT_FALSE(OpenFile(FileName{}, OpenMode::kReadShared).IsOpen());
+  const std::string missing = folder_.PathOf("missing.txt");
+  EXPECT_FALSE(OpenFile(FileName{missing.c_str(), nullptr}, OpenMode::kReadShared).IsOpen());
+}
+
+TEST_F(Files, AttributesOfFilesAndDirectories) {
+  const std::string path = folder_.Write("five.txt", "12345");
+  FileInfo info;
+  ASSERT_TRUE(QueryFileInfo(FileName{path.c_str(), nullptr}, &info));
+  EXPECT_FALSE(info.IsDirectory());
+  EXPECT_EQ(info.size, 5u);
+  EXPECT_EQ(info.attributes, kAttributeNormal);
+
+  // The last-write time is a Windows FILETIME: 100 ns units since 1601.
+  struct timespec times[2] = {{1, 0}, {1, 500}};
+  ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+  ASSERT_TRUE(QueryFileInfo(FileName{path.c_str(), nullptr}, &info));
+  const std::uint64_t filetime = (std::uint64_t{info.lastWriteHigh} << 32) | info.lastWriteLow;
+  EXPECT_EQ(filetime, 116444736000000000ull + 10000000ull + 5ull);
+
+  ASSERT_EQ(chmod(path.c_str(), 0444), 0);
+  ASSERT_TRUE(QueryFileInfo(FileName{path.c_str(), nullptr}, &info));
+  EXPECT_EQ(info.attributes, kAttributeReadOnly);
+
+  const std::u16string dir = U16(folder_.path().u8string());
+  ASSERT_TRUE(QueryFileInfo(FileName{nullptr, dir.c_str()}, &info));
+  EXPECT_TRUE(info.IsDirectory());
+  EXPECT_EQ(info.size, 0u);
+
+  const std::u16string missing = WideName("missing");
+  EXPECT_FALSE(QueryFileInfo(FileName{nullptr, missing.c_str()}, &info));
+  EXPECT_FALSE(QueryFileInfo(FileName{}, &info));
+}
+
+TEST_F(Files, FindFirstFindsFilesDirectoriesAndPatterns) {
+  folder_.Write("a.txt", "a");
+  std::filesystem::create_directory(folder_.path() / "sub");
+  const std::string pattern = folder_.PathOf("*.txt");
+  const std::string none = folder_.PathOf("*.doc");
+  const std::string sub = folder_.PathOf("sub");
+  EXPECT_TRUE(FindFirstMatches(FileName{pattern.c_str(), nullptr}));
+  EXPECT_FALSE(FindFirstMatches(FileName{none.c_str(), nullptr}));
+  EXPECT_TRUE(FindFirstMatches(FileName{sub.c_str(), nullptr}));
+  const std::u16string wide = WideName("a.txt");
+  EXPECT_TRUE(FindFirstMatches(FileName{nullptr, wide.c_str()}));
+  EXPECT_FALSE(FindFirstMatches(FileName{}));
+}
+
+TEST_F(Files, ChildGetsEachArgumentWholeAndReportsItsExitCode) {
+  ChildProcess child = ChildProcess::Start(u"/bin/sh", {u"-c", u"printf '[%s]' \"$@\"; exit 3", u"sh",
+                                                        u"a b", u"\"q\" \\", u""});
+  ASSERT_TRUE(child.IsRunning());
+  std::string output;
+  char buffer[64];
+  for (std::int64_t n; (n = child.ReadOutput(buffer, sizeof buffer)) > 0;) {
+    output.append(buffer, static_cast<std::size_t>(n));
+  }
+  EXPECT_EQ(output, "[a b][\"q\" \\][]");
+  EXPECT_EQ(child.Wait(), 3);
+  EXPECT_FALSE(ChildProcess::Start(WideName("no such program"), {}).IsRunning());
+}
+
+TEST(Library, MissingLibraryFailsWithAMessage) {
+  const Library library = Library::Open(u"/nonexistent/libnothing.so");
+  EXPECT_FALSE(library.IsOpen());
+  EXPECT_FALSE(Library::LastErrorText().empty());
+  EXPECT_EQ(library.Symbol("anything"), nullptr);
+}
+
+TEST(ModulePath, AnAddressInTheProgramNamesTheProgram) {
+  std::u16string wide;
+  std::string narrow;
+  ASSERT_TRUE(QueryModulePath(reinterpret_cast<const void*>(&U16), &wide, &narrow));
+  ASSERT_FALSE(narrow.empty());
+  EXPECT_EQ(narrow[0], '/');
+  EXPECT_EQ(wide, U16(narrow));
+  EXPECT_TRUE(std::filesystem::equivalent(narrow, "/proc/self/exe"));
+}
+
+}  // namespace
+}  // namespace qm::platform
