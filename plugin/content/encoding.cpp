@@ -1,0 +1,275 @@
+// Encoding detection.
+//
+// Divisions: byte order and content buffers; the pattern count for text
+// without a byte-order mark; UTF-16 validation; the sample read and the
+// decision.
+#include "plugin/content/encoding.h"
+
+#include <utf8.h>
+
+#include <atomic>
+#include <cstring>
+#include <new>
+
+namespace qm::plugin {
+namespace {
+
+std::atomic<std::size_t> g_allocationLimit{0};  // 0: no test limit
+
+bool IsLeadSurrogate(std::uint16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+// Reads 16-bit units from a byte buffer, optionally swapped, without
+// assuming the buffer is aligned for char16_t. Serves as the input iterator
+// of the UTF-16 conversion, so swapped data needs no copy.
+class UnitReader {
+ public:
+  UnitReader(const unsigned char* bytes, bool swap) : bytes_(bytes), swap_(swap) {}
+  std::uint16_t operator*() const {
+    std::uint16_t unit;
+    std::memcpy(&unit, bytes_, sizeof unit);
+    return swap_ ? static_cast<std::uint16_t>((unit >> 8) | (unit << 8)) : unit;
+  }
+  UnitReader& operator++() {
+    bytes_ += 2;
+    return *this;
+  }
+  UnitReader operator++(int) {
+    UnitReader before = *this;
+    bytes_ += 2;
+    return before;
+  }
+  bool operator==(const UnitReader& other) const { return bytes_ == other.bytes_; }
+  bool operator!=(const UnitReader& other) const { return bytes_ != other.bytes_; }
+
+ private:
+  const unsigned char* bytes_;
+  bool swap_;
+};
+
+// Output iterator that throws the converted UTF-8 away: the conversion is
+// only run for its verdict.
+struct DiscardOctets {
+  DiscardOctets& operator*() { return *this; }
+  DiscardOctets& operator++() { return *this; }
+  DiscardOctets operator++(int) { return *this; }
+  template <typename Octet>
+  DiscardOctets& operator=(Octet) {
+    return *this;
+  }
+};
+
+// The last whole unit of count bytes, in the order the data is stored in
+// (big-endian when bigEndianData).
+std::uint16_t LastUnit(const unsigned char* bytes, std::size_t count, bool bigEndianData) {
+  const std::size_t at = (count / 2 - 1) * 2;
+  return bigEndianData ? static_cast<std::uint16_t>((bytes[at] << 8) | bytes[at + 1])
+                       : static_cast<std::uint16_t>((bytes[at + 1] << 8) | bytes[at]);
+}
+
+// Byte count of UTF-16 data to validate: a sample that the file continues
+// beyond may end in a lead surrogate whose trail was cut off by the sample's
+// end; that unit is left out rather than failing otherwise valid text.
+std::size_t Utf16TestLength(const unsigned char* bytes, std::size_t count, bool bigEndianData,
+                            bool fileContinues) {
+  if (fileContinues && count >= 2 && IsLeadSurrogate(LastUnit(bytes, count, bigEndianData))) {
+    return (count / 2 - 1) * 2;
+  }
+  return count;
+}
+
+bool IsValidUtf8(const char* begin, const char* end) { return utf8::is_valid(begin, end); }
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Byte order and content buffers
+// ---------------------------------------------------------------------------
+bool MachineIsBigEndian() {
+  const std::uint16_t probe = 0x0102;
+  unsigned char first;
+  std::memcpy(&first, &probe, 1);
+  return first == 0x01;
+}
+
+bool ContentNeedsSwap(const EvaluationState& state) {
+  return state.isUtf16 && state.bigEndian != MachineIsBigEndian();
+}
+
+void SwapUnitsInPlace(char* bytes, std::size_t units) {
+  for (std::size_t i = 0; i < units; ++i) {
+    const char first = bytes[2 * i];
+    bytes[2 * i] = bytes[2 * i + 1];
+    bytes[2 * i + 1] = first;
+  }
+}
+
+std::unique_ptr<char[]> AllocateContentBuffer(std::size_t bytes) {
+  const std::size_t limit = g_allocationLimit.load(std::memory_order_relaxed);
+  if (limit != 0 && bytes > limit) return nullptr;
+  return std::unique_ptr<char[]>(new (std::nothrow) char[bytes]);
+}
+
+void SetContentAllocationLimitForTesting(std::size_t maxBytes) {
+  g_allocationLimit.store(maxBytes, std::memory_order_relaxed);
+}
+
+// ---------------------------------------------------------------------------
+// Pattern count
+// ---------------------------------------------------------------------------
+int CountUtf16Patterns(const unsigned char* bytes, std::size_t length, bool unicodeZerosValid) {
+  std::size_t littleAscii = 0;  // xx 00
+  std::size_t bigAscii = 0;     // 00 xx
+  std::size_t zeros = 0;        // 00 00
+  std::size_t ones = 0;         // FF FF
+  for (std::size_t i = 0; i + 1 < length; i += 2) {
+    const unsigned char first = bytes[i];
+    const unsigned char second = bytes[i + 1];
+    if (first != 0 && second == 0) {
+      ++littleAscii;
+    } else if (first == 0 && second != 0) {
+      ++bigAscii;
+    } else if (first == 0 && second == 0) {
+      ++zeros;
+    } else if (first == 0xFF && second == 0xFF) {
+      ++ones;
+    }
+  }
+  std::size_t threshold = 1;
+  if (length > 500) {
+    threshold = length / 12;
+  } else if (length > 250) {
+    threshold = 24;
+  } else if (length > 100) {
+    threshold = 9;
+  }
+  if (littleAscii > threshold && bigAscii > threshold) return 0;
+  if (zeros > 0 && !unicodeZerosValid) return 0;
+  if (ones > 0) return 0;
+  if (littleAscii > threshold) return 1;
+  if (bigAscii > threshold) return 2;
+  return 0;
+}
+
+// ---------------------------------------------------------------------------
+// UTF-16 validation
+// ---------------------------------------------------------------------------
+bool ValidateUtf16(const unsigned char* bytes, std::size_t count, EvaluationState& state,
+                   bool swap, bool littleEndian, bool skipFfffTest) {
+  const std::size_t units = count / 2;
+  const UnitReader begin(bytes, swap);
+  const UnitReader end(bytes + 2 * units, swap);
+  bool valid = true;
+  try {
+    utf8::utf16to8(begin, end, DiscardOctets());
+  } catch (const utf8::invalid_utf16&) {
+    valid = false;
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  if (valid && !skipFfffTest) {
+    for (UnitReader it = begin; it != end; ++it) {
+      if (*it == 0xFFFF) {
+        valid = false;
+        break;
+      }
+    }
+  }
+  state.isUtf16 = valid;
+  // A rejected text leaves no byte order behind: bigEndian only describes
+  // UTF-16 content.
+  state.bigEndian = valid && !littleEndian;
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Sample read and decision
+// ---------------------------------------------------------------------------
+bool ReadEncodingSample(std::int64_t size, std::uint32_t* bomLength, platform::File& file,
+                        EvaluationState& state, EncodingSample* sample,
+                        const PluginSettings& settings) {
+  state.isUtf8 = false;
+  state.isUtf16 = false;
+  state.bigEndian = false;
+  state.validUtf8Length = 0;
+  *bomLength = 0;
+  sample->bytes.reset();
+  sample->length = 0;
+  if (size < 0) return false;
+
+  const std::uint64_t sampleLimit = settings.analyzeBuffer;
+  const std::size_t n =
+      static_cast<std::size_t>(static_cast<std::uint64_t>(size) < sampleLimit ? size : sampleLimit);
+  sample->bytes = AllocateContentBuffer(n + 1);
+  if (!sample->bytes) return false;
+  sample->bytes[n] = 0;
+  if (n > 0 && !file.ReadExact(sample->bytes.get(), n)) return false;
+  sample->length = n;
+  if (size < 2) return true;
+
+  const auto* bytes = reinterpret_cast<const unsigned char*>(sample->bytes.get());
+  const bool fileContinues = static_cast<std::uint64_t>(size) > n;
+  const bool machineBig = MachineIsBigEndian();
+
+  // UTF-16 byte-order mark: the decision is UTF-16 or nothing.
+  const bool markBig = bytes[0] == 0xFE && bytes[1] == 0xFF;
+  const bool markLittle = bytes[0] == 0xFF && bytes[1] == 0xFE;
+  if (markBig || markLittle) {
+    if (size % 2 != 0) return true;
+    state.isUtf16 = true;
+    state.bigEndian = markBig;
+    *bomLength = 2;
+    if (size > 2) {
+      const std::size_t length = Utf16TestLength(bytes + 2, n - 2, markBig, fileContinues);
+      if (!ValidateUtf16(bytes + 2, length, state, markBig != machineBig, markLittle, false)) {
+        return false;
+      }
+      if (!state.isUtf16) *bomLength = 0;
+    }
+    return true;
+  }
+
+  if (size > 2 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+    state.isUtf8 = true;
+    *bomLength = 3;
+  } else if (size % 2 == 0) {
+    const int pattern = CountUtf16Patterns(bytes, n, settings.unicodeZerosValid);
+    if (pattern != 0) {
+      const bool dataBig = pattern == 2;
+      const std::size_t length = Utf16TestLength(bytes, n, dataBig, fileContinues);
+      if (!ValidateUtf16(bytes, length, state, dataBig != machineBig, !dataBig, true)) {
+        return false;
+      }
+      if (state.isUtf16) return true;
+    }
+  }
+
+  // UTF-8: only a sample with a byte of 0x80 or above needs the test. The
+  // ASCII run before that byte is valid, so the test starts at it.
+  const char* text = sample->bytes.get();
+  std::size_t firstHigh = 0;
+  while (firstHigh < n && bytes[firstHigh] < 0x80) ++firstHigh;
+  if (firstHigh == n) return true;
+
+  // A sample cut from a longer file may end inside a sequence of up to four
+  // bytes: the longest valid of the lengths n, n-1, n-2, n-3 counts.
+  // A length that ends before the first high byte is plain ASCII.
+  const std::size_t tries = fileContinues ? 4 : 1;
+  bool valid = false;
+  for (std::size_t cut = 0; cut < tries && cut <= n; ++cut) {
+    const std::size_t end = n - cut;
+    if (end <= firstHigh || IsValidUtf8(text + firstHigh, text + end)) {
+      state.validUtf8Length = static_cast<std::uint32_t>(n - cut);
+      valid = true;
+      break;
+    }
+  }
+  if (valid) {
+    state.isUtf8 = true;
+  } else if (state.isUtf8) {
+    state.isUtf8 = false;
+    *bomLength = 0;
+  }
+  return true;
+}
+
+}  // namespace qm::plugin

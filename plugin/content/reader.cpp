@@ -1,0 +1,298 @@
+// Reading a file's content and handing it to a TextConsumer.
+//
+// Divisions: buffers, early stop and delivery; where a chunk is cut; the
+// sample; the whole file; chunks.
+//
+// Content is handed on as bytes, or as UTF-16 units in machine order (data
+// in the other order is swapped in place first). Every buffer holds one
+// terminating zero byte or zero unit after its content, and is released
+// before the reader returns.
+#include "plugin/content/reader.h"
+
+#include <cstring>
+
+namespace qm::plugin {
+namespace {
+
+constexpr std::uint64_t kMegabyte = 1048576;
+constexpr std::uint32_t kFallbackChunkMegabytes =
+    static_cast<std::uint32_t>(kAlwaysWholeBytes / kMegabyte);
+
+constexpr char16_t kLineFeed = 10;
+constexpr char16_t kCarriageReturn = 13;
+
+// ---------------------------------------------------------------------------
+// Buffers, early stop and delivery
+// ---------------------------------------------------------------------------
+
+// A buffer for length bytes of content and its terminator: length+1 bytes,
+// or for UTF-16 the whole units plus a zero unit. A length the address space
+// cannot hold fails like an allocation that found no memory.
+std::unique_ptr<char[]> AllocateFor(std::uint64_t length, bool utf16) {
+  const std::uint64_t need = utf16 ? (length & ~std::uint64_t{1}) + 2 : length + 1;
+  if (need > static_cast<std::uint64_t>(PTRDIFF_MAX)) return nullptr;
+  return AllocateContentBuffer(static_cast<std::size_t>(need));
+}
+
+// Puts the terminator behind length bytes of content. For UTF-16 it goes
+// right after the last whole unit, so it is written after the read (an odd
+// last byte is not content and gets overwritten).
+void Terminate(char* buffer, std::size_t length, bool utf16) {
+  if (utf16) {
+    const std::size_t at = length / 2 * 2;
+    buffer[at] = 0;
+    buffer[at + 1] = 0;
+  } else {
+    buffer[length] = 0;
+  }
+}
+
+char16_t UnitAt(const char* buffer, std::size_t index, bool utf16) {
+  if (!utf16) return static_cast<unsigned char>(buffer[index]);
+  char16_t unit;
+  std::memcpy(&unit, buffer + 2 * index, sizeof unit);
+  return unit;
+}
+
+bool IsLeadSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
+// True once the field's answer cannot change any more, so reading can stop.
+bool AnswerKnown(const EvaluationState& state, const FieldDefinition& field) {
+  switch (field.type) {
+    case FieldType::Boolean:
+    case FieldType::FirstMatchStringOutput:
+      return state.matchCount != 0;
+    case FieldType::StringOutput:
+      return state.outputText.size() >= state.outputLimit;
+    default:
+      return false;
+  }
+}
+
+// Hands units [from, to) of a buffer (bytes, or machine-order UTF-16) to the
+// consumer; an empty range is handed on as empty text.
+void Deliver(const char* buffer, std::size_t from, std::size_t to, bool utf16,
+             EvaluationState& state, const TextConsumer& consumer) {
+  if (from > to) from = to;
+  if (utf16) {
+    consumer.Units(reinterpret_cast<const char16_t*>(buffer) + from, to - from, state);
+  } else {
+    consumer.Bytes(buffer + from, to - from, state);
+  }
+}
+
+// ---------------------------------------------------------------------------
+// Where a chunk is cut
+// ---------------------------------------------------------------------------
+struct Cut {
+  std::size_t end = 0;      // units up to and including the line end; 0: no cut
+  std::size_t lineEnd = 0;  // units of the line end before `end`
+};
+
+// The end of the last whole UTF-8 sequence in n bytes: n unless the bytes
+// end inside a sequence, else the start of that sequence.
+std::size_t Utf8Boundary(const char* buffer, std::size_t n) {
+  std::size_t back = 1;
+  while (back <= 4 && back <= n &&
+         (static_cast<unsigned char>(buffer[n - back]) & 0xC0) == 0x80) {
+    ++back;
+  }
+  if (back > 4 || back > n) return n;  // no lead byte near the end: not ours to judge
+  const std::size_t lead = n - back;
+  const unsigned char c = static_cast<unsigned char>(buffer[lead]);
+  std::size_t length = 1;
+  if ((c & 0xE0) == 0xC0) {
+    length = 2;
+  } else if ((c & 0xF0) == 0xE0) {
+    length = 3;
+  } else if ((c & 0xF8) == 0xF0) {
+    length = 4;
+  }
+  return lead + length <= n ? n : lead;
+}
+
+// Where a full chunk of n units is cut: after its last line feed (a carriage
+// return before it belongs to the line end), else after its last carriage
+// return. Without either, UTF text is cut after its last whole character so
+// that no character is split between two chunks; other text is not cut.
+Cut FindCut(const char* buffer, std::size_t n, bool utf16, bool utf8) {
+  Cut cut;
+  for (std::size_t i = n; i-- > 0;) {
+    if (UnitAt(buffer, i, utf16) == kLineFeed) {
+      cut.end = i + 1;
+      cut.lineEnd = i >= 1 && UnitAt(buffer, i - 1, utf16) == kCarriageReturn ? 2 : 1;
+      return cut;
+    }
+  }
+  for (std::size_t i = n; i-- > 0;) {
+    if (UnitAt(buffer, i, utf16) == kCarriageReturn) {
+      cut.end = i + 1;
+      cut.lineEnd = 1;
+      return cut;
+    }
+  }
+  if (utf16 && n > 1 && IsLeadSurrogate(UnitAt(buffer, n - 1, true))) {
+    cut.end = n - 1;
+  } else if (utf8) {
+    const std::size_t boundary = Utf8Boundary(buffer, n);
+    if (boundary != n) cut.end = boundary;
+  }
+  return cut;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The sample
+// ---------------------------------------------------------------------------
+void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
+                    EvaluationState& state, const FieldDefinition& field,
+                    const TextConsumer& consumer) {
+  char empty[2] = {0, 0};
+  if (sample == nullptr) {
+    sample = empty;
+    count = 0;
+  }
+  state.startOffset = startUnits;
+  if (!state.isUtf16) {
+    if (field.encodingCheckBufferOnly && state.isUtf8 && count > state.validUtf8Length) {
+      count = state.validUtf8Length;
+    }
+    Deliver(sample, startUnits, count, false, state, consumer);
+    return;
+  }
+  if (ContentNeedsSwap(state)) SwapUnitsInPlace(sample, count / 2);
+  if (field.encodingCheckBufferOnly && count >= 2 &&
+      IsLeadSurrogate(UnitAt(sample, count / 2 - 1, true))) {
+    count -= 2;
+  }
+  Deliver(sample, startUnits, count / 2, true, state, consumer);
+}
+
+// ---------------------------------------------------------------------------
+// The whole file
+// ---------------------------------------------------------------------------
+bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample& sample,
+                   std::uint32_t startUnits, EvaluationState& state,
+                   const FieldDefinition& field, const TextConsumer& consumer) {
+  if (size < 0 || sample.length > static_cast<std::uint64_t>(size)) {
+    file.Close();
+    return false;
+  }
+  const bool utf16 = state.isUtf16;
+  std::unique_ptr<char[]> buffer = AllocateFor(static_cast<std::uint64_t>(size), utf16);
+  if (!buffer) {
+    if (static_cast<std::uint64_t>(size) > kAlwaysWholeBytes) {
+      return ReadInChunks(file, size, sample, startUnits, kFallbackChunkMegabytes, state, field,
+                          consumer);
+    }
+    file.Close();
+    return false;
+  }
+  const auto length = static_cast<std::size_t>(size);
+  if (sample.length != 0) std::memcpy(buffer.get(), sample.bytes.get(), sample.length);
+  const bool read = file.ReadExact(buffer.get() + sample.length, length - sample.length);
+  file.Close();
+  if (!read) return false;
+  Terminate(buffer.get(), length, utf16);
+  state.startOffset = startUnits;
+  if (ContentNeedsSwap(state)) SwapUnitsInPlace(buffer.get(), length / 2);
+  Deliver(buffer.get(), startUnits, utf16 ? length / 2 : length, utf16, state, consumer);
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// Chunks
+// ---------------------------------------------------------------------------
+bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample& sample,
+                  std::uint32_t startUnits, std::uint32_t chunkMegabytes,
+                  EvaluationState& state, const FieldDefinition& field,
+                  const TextConsumer& consumer) {
+  if (size < 0 || sample.length > static_cast<std::uint64_t>(size)) {
+    file.Close();
+    return false;
+  }
+  const bool utf16 = state.isUtf16;
+  const bool utf8 = state.isUtf8 && !utf16;
+  const std::uint64_t unitBytes = utf16 ? 2 : 1;
+  const bool swap = ContentNeedsSwap(state);
+  // Only the sample was validated: every chunk is new text that the matcher
+  // must validate before it may skip the check.
+  const bool validateEachChunk = state.utfCheckPending;
+  const auto total = static_cast<std::uint64_t>(size);
+
+  std::uint64_t chunkBytes = std::uint64_t{chunkMegabytes == 0 ? 1 : chunkMegabytes} * kMegabyte;
+  std::uint64_t delivered = 0;  // bytes of the file handed on (or skipped as cut line ends)
+  std::size_t start = startUnits;  // applies to the first delivered chunk only
+  bool sampleUsed = false;
+  bool ok = true;
+
+  while (delivered < total) {
+    if (state.abortRequested || AnswerKnown(state, field)) break;
+    if (consumer.StopRequested(state)) {
+      state.abortRequested = true;
+      break;
+    }
+    const std::uint64_t length = chunkBytes < total - delivered ? chunkBytes : total - delivered;
+    std::unique_ptr<char[]> chunk = AllocateFor(length, utf16);
+    if (!chunk) {
+      if (chunkBytes > kAlwaysWholeBytes) {
+        chunkBytes = kAlwaysWholeBytes;
+        continue;
+      }
+      ok = false;
+      break;
+    }
+    const auto chunkLength = static_cast<std::size_t>(length);
+
+    // The first chunk begins with the sample, which was read already. A
+    // sample larger than the chunk (only with chunks below the sample size)
+    // is read again instead.
+    std::size_t filled = 0;
+    if (!sampleUsed) {
+      sampleUsed = true;
+      if (sample.length <= chunkLength) {
+        if (sample.length != 0) std::memcpy(chunk.get(), sample.bytes.get(), sample.length);
+        filled = sample.length;
+      } else if (!file.SeekRelative(-static_cast<std::int64_t>(sample.length))) {
+        ok = false;
+        break;
+      }
+    }
+    if (!file.ReadExact(chunk.get() + filled, chunkLength - filled)) {
+      ok = false;
+      break;
+    }
+    Terminate(chunk.get(), chunkLength, utf16);
+    if (swap) SwapUnitsInPlace(chunk.get(), chunkLength / 2);
+    if (validateEachChunk) state.utfCheckPending = true;
+    state.startOffset = delivered / unitBytes + start;
+
+    const std::size_t units = chunkLength / unitBytes;
+    const bool lastChunk = length < chunkBytes || delivered + length == total;
+    Cut cut;
+    if (length == chunkBytes) cut = FindCut(chunk.get(), units, utf16, utf8);
+    if (cut.end == 0 || (lastChunk && cut.lineEnd == 0)) {
+      // Not cut: the last piece of the file, or a full chunk without a line
+      // end (the next chunk continues right after it).
+      Deliver(chunk.get(), start, units, utf16, state, consumer);
+      delivered += length;
+    } else {
+      delivered += cut.end * unitBytes;
+      // The line end at a cut belongs to neither piece, unless nothing
+      // follows it.
+      const std::size_t end = delivered == total ? cut.end : cut.end - cut.lineEnd;
+      Deliver(chunk.get(), start, end, utf16, state, consumer);
+      const std::uint64_t reread = (units - cut.end) * unitBytes;
+      if (reread != 0 && !file.SeekRelative(-static_cast<std::int64_t>(reread))) {
+        ok = false;
+        break;
+      }
+    }
+    start = 0;
+  }
+  file.Close();
+  return ok;
+}
+
+}  // namespace qm::plugin
