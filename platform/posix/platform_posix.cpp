@@ -10,6 +10,7 @@
 #include <glob.h>
 #include <iconv.h>
 #include <langinfo.h>
+#include <link.h>
 #include <locale.h>
 #include <pthread.h>
 #include <signal.h>
@@ -624,10 +625,22 @@ std::u16string ExpandEnvironment(const std::u16string& text) {
 // ---------------------------------------------------------------------------
 bool QueryModulePath(const void* addressInModule, std::u16string* wide, std::string* narrow) {
   Dl_info info;
-  if (dladdr(addressInModule, &info) == 0 || info.dli_fname == nullptr || *info.dli_fname == 0) {
+  struct link_map* map = nullptr;
+  if (dladdr1(addressInModule, &info, reinterpret_cast<void**>(&map), RTLD_DL_LINKMAP) == 0) {
     return false;
   }
-  std::string path = info.dli_fname;
+  std::string path;
+  if (map != nullptr && (map->l_name == nullptr || map->l_name[0] == 0)) {
+    // The main program: the loader only knows it by argv[0], which may be a
+    // bare name found through PATH, so ask the kernel for the real file.
+    char buffer[4096];
+    const ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer);
+    if (n > 0 && static_cast<std::size_t>(n) < sizeof buffer) path.assign(buffer, static_cast<std::size_t>(n));
+  }
+  if (path.empty()) {
+    if (info.dli_fname == nullptr || *info.dli_fname == 0) return false;
+    path = info.dli_fname;
+  }
   if (path[0] != '/') {
     char* resolved = realpath(path.c_str(), nullptr);
     if (resolved != nullptr) {
