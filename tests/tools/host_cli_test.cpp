@@ -1,0 +1,152 @@
+// The quarrymark host as a user runs it: its output formats, its exit
+// status and its messages for libraries it cannot use.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "support/test_files.h"
+
+namespace qm::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Outcome {
+  int status = -1;
+  std::string out, err;
+};
+
+std::string Quoted(const std::string& text) { return "'" + text + "'"; }
+
+class HostCli : public ::testing::Test {
+ protected:
+  // Runs a shell command line in the folder, with the host's stdin from
+  // input; captures both outputs and the exit status.
+  Outcome Shell(const std::string& commandLine, const std::string& input = "") {
+    const std::string in = folder_.Write("stdin.txt", input);
+    const std::string line = "cd " + Quoted(folder_.path().string()) + " && " + commandLine + " <" +
+                             Quoted(in) + " >" + Quoted(folder_.PathOf("stdout.txt")) + " 2>" +
+                             Quoted(folder_.PathOf("stderr.txt"));
+    const int raw = std::system(line.c_str());
+    Outcome run;
+    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    run.out = ReadFileBytes(folder_.PathOf("stdout.txt"));
+    run.err = ReadFileBytes(folder_.PathOf("stderr.txt"));
+    return run;
+  }
+  // The host with the plugin copied beside a settings file.
+  Outcome Host(const std::string& arguments, const std::string& input = "") {
+    return Shell(Quoted(QM_HOST_PATH) + " --plugin " + Quoted(PluginCopy()) + " " + arguments, input);
+  }
+  std::string PluginCopy() {
+    const fs::path copy = folder_.path() / "Quarrymark.wdx";
+    if (!fs::exists(copy)) fs::copy_file(QM_TOOLS_PLUGIN_PATH, copy);
+    return copy.string();
+  }
+  void Settings(const std::string& body) { folder_.Write("Quarrymark.ini", "[Quarrymark]\r\n" + body); }
+
+  TempFolder folder_;
+};
+
+const char kFourFields[] =
+    "regexcount=4\r\n"
+    "regex1=a\r\nregex1name=Compare\r\nregex1type=7\r\n"
+    "regex2=a\r\nregex2name=Has a\r\n"
+    "regex3=a\r\nregex3name=Encoding\r\nregex3type=-1\r\n"
+    "regex4=a\r\nregex4name=v1.2\r\nregex4type=1\r\n";
+
+TEST_F(HostCli, FieldsPrintsIndexNameTypeAndUnitsThenCompareFields) {
+  Settings(kFourFields);
+  const Outcome run = Host("fields");
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(run.out,
+            "0\tHas a\t6\t\n"
+            "1\tEncoding\t7\tANSI/Binary|UTF-8|UTF-16|UTF-16 BE\n"
+            "2\tv1_2\t1\t\n"
+            "10000\tCompare\t100\t\n");
+  EXPECT_EQ(run.err, "");
+}
+
+TEST_F(HostCli, VersionOptionIsAnnouncedToThePlugin) {
+  Settings(kFourFields);
+  const Outcome old = Host("--version 1.3 fields");
+  EXPECT_EQ(old.status, 0);
+  EXPECT_EQ(old.out,
+            "0\t(!)PCRE-RegEx1\t6\t\n1\t(!)PCRE-RegEx2\t6\t\n2\t(!)PCRE-RegEx3\t6\t\n"
+            "3\t(!)PCRE-RegEx4\t6\t\n");
+  const Outcome bad = Host("--version two fields");
+  EXPECT_EQ(bad.status, 2);
+  EXPECT_NE(bad.err.find("--version"), std::string::npos) << bad.err;
+  EXPECT_EQ(bad.out, "");
+}
+
+TEST_F(HostCli, DefaultPluginIsTheOneBesideTheProgram) {
+  Settings(kFourFields);
+  fs::create_directory(folder_.path() / "bin");
+  fs::copy_file(QM_HOST_PATH, folder_.path() / "bin" / "quarrymark");
+  fs::copy_file(QM_TOOLS_PLUGIN_PATH, folder_.path() / "bin" / "Quarrymark.wdx");
+  folder_.Write("bin/Quarrymark.ini", "[Quarrymark]\r\nregexcount=1\r\nregex1=a\r\nregex1name=Beside\r\n");
+  const std::string expected = "0\tBeside\t6\t\n";
+  const Outcome byPath = Shell(Quoted(folder_.PathOf("bin/quarrymark")) + " fields");
+  EXPECT_EQ(byPath.status, 0) << byPath.err;
+  EXPECT_EQ(byPath.out, expected);
+  const Outcome relative = Shell("bin/quarrymark fields");
+  EXPECT_EQ(relative.out, expected) << relative.err;
+  // Found through PATH: argv[0] is a bare name.
+  const Outcome searched = Shell("PATH=" + Quoted(folder_.PathOf("bin")) + ":\"$PATH\" quarrymark fields");
+  EXPECT_EQ(searched.status, 0) << searched.err;
+  EXPECT_EQ(searched.out, expected);
+}
+
+TEST_F(HostCli, MissingLibraryIsAUsageErrorWithAClearMessage) {
+  const std::string missing = folder_.PathOf("no such folder/Quarrymark.wdx");
+  const Outcome run = Shell(Quoted(QM_HOST_PATH) + " --plugin " + Quoted(missing) + " fields");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("cannot load the plugin " + missing), std::string::npos) << run.err;
+}
+
+TEST_F(HostCli, LibraryWithoutTheExportsIsRefused) {
+  const Outcome run = Shell(Quoted(QM_HOST_PATH) + " --plugin " + Quoted(QM_NO_EXPORTS_PATH) + " fields");
+  EXPECT_EQ(run.status, 2);
+  EXPECT_EQ(run.out, "");
+  EXPECT_NE(run.err.find("has no export ContentGetSupportedField"), std::string::npos) << run.err;
+}
+
+TEST_F(HostCli, UsageErrorsExitWithTwo) {
+  for (const std::string args : {"", "frobnicate", "value", "value 0", "value nosuchfield x",
+                                 "columns", "columns --format xml ."}) {
+    Settings(kFourFields);
+    const Outcome run = Host(args);
+    EXPECT_EQ(run.status, 2) << args;
+    EXPECT_FALSE(run.err.empty()) << args;
+  }
+  EXPECT_EQ(Host("--help").status, 0);
+}
+
+TEST_F(HostCli, ValueBatchAndColumnsAnswerThroughTheExports) {
+  Settings(kFourFields);
+  const std::string file = folder_.Write("data.txt", "banana");
+  const Outcome byIndex = Host("value 0 " + Quoted(file));
+  EXPECT_EQ(byIndex.status, 0) << byIndex.err;
+  EXPECT_EQ(byIndex.out, "6\t1\n");
+  EXPECT_EQ(Host("value --ansi 'Has a' " + Quoted(file)).out, "6\t1\n");
+  EXPECT_EQ(Host("value 2 " + Quoted(file)).out, "1\t3\n");
+  EXPECT_EQ(Host("value 7 " + Quoted(file)).out, "-1\t\n");
+
+  const Outcome batch = Host("batch", "fields\n# comment\nvalue 2 \"" + file + "\"\nbogus\n");
+  EXPECT_EQ(batch.status, 1);
+  EXPECT_EQ(batch.out,
+            "0\tHas a\t6\t\n1\tEncoding\t7\tANSI/Binary|UTF-8|UTF-16|UTF-16 BE\n2\tv1_2\t1\t\n"
+            "10000\tCompare\t100\t\n1\t3\nerror\n");
+
+  const Outcome tsv = Host("columns --format tsv --fields 'Has a,2' " + Quoted(file));
+  EXPECT_EQ(tsv.status, 0) << tsv.err;
+  EXPECT_EQ(tsv.out, "File\tHas a\tv1_2\n" + file + "\t1\t3\n");
+}
+
+}  // namespace
+}  // namespace qm::test
