@@ -211,5 +211,35 @@ TEST(CacheRequest, CachedStringLongerThanASmallerBufferIsComputedForIt) {
   EXPECT_EQ(small.Wide(), u"one ");
 }
 
+// Template references fed by a real request: the reader's offsets, the
+// matcher's line index and result counter.
+TEST(TemplateRequest, OffsetsLinesAndCountersOfRealMatches) {
+  LoadedPlugin plugin(Settings({{"(?s)start.*?end", kString, "\\xL0-\\xl4"},
+                                {"needle", kString, "Offset 0x\\xO4(\\xo3): $0"},
+                                {"(\\d)", kString, "$1\\xm6--$0\\xM1|"},
+                                {"abc", kString, "\\xO0 \\xo0"},
+                                {"needle", kString, "\\xo1"}},
+                               "ResultCache=0\r\n"));
+  const std::string lines = plugin.folder().Write("lines.txt", "start\r\nb\r\nc\r\nd\r\nend");
+  EXPECT_EQ(plugin.ValueW(lines, 0).Wide(), u"1-0005");
+
+  const std::string offset = plugin.folder().Write("offset.txt", std::string(2806, '.') + "needle");
+  EXPECT_EQ(plugin.ValueW(offset, 1).Wide(), u"Offset 0x00000AF6(002806): needle");
+
+  const std::string digits = plugin.folder().Write("digits.txt", "123456789");
+  const std::u16string results = plugin.ValueW(digits, 2).Wide();
+  EXPECT_EQ(results.substr(0, 14), u"10000001--100|");
+  EXPECT_EQ(results.substr(results.size() - 14), u"90000009--908|");
+
+  std::string big(70000, '.');
+  big.replace(0x1234, 3, "abc");
+  const std::string large = plugin.folder().Write("large.txt", big);
+  EXPECT_EQ(plugin.ValueW(large, 3).Wide(), u"001234 04660");
+
+  // UTF-16 text: byte offsets, counted from the file's start (the BOM too).
+  const std::string wide = plugin.folder().Write("wide.txt", "\xFF\xFE" + Utf16Le(u"abneedle"));
+  EXPECT_EQ(plugin.ValueW(wide, 4).Wide(), u"06");
+}
+
 }  // namespace
 }  // namespace qm::test
