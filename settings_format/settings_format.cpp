@@ -54,8 +54,10 @@ std::optional<long> ParseInteger(std::string_view text) {
     pos = 1;
   }
   if (pos == text.size()) return std::nullopt;
-  // Accumulate in 64 bits with an overflow guard; the accepted ranges all fit
-  // a 32-bit long, so anything beyond is simply out of range.
+  // Accumulate in 64 bits, saturating: the accepted ranges all fit a 32-bit
+  // long, and a number beyond it is simply out of range (far above or below
+  // any range, which matters to the clamped "regexcount").
+  constexpr unsigned long long kSaturated = 0x100000000ull;
   unsigned long long value = 0;
   for (; pos < text.size(); ++pos) {
     const unsigned char c = static_cast<unsigned char>(text[pos]);
@@ -68,14 +70,11 @@ std::optional<long> ParseInteger(std::string_view text) {
       return std::nullopt;
     }
     value = value * static_cast<unsigned>(base) + static_cast<unsigned>(digit);
-    if (value > 0xFFFFFFFFull) return std::nullopt;
+    if (value > kSaturated) value = kSaturated;
   }
   long long signedValue = negative ? -static_cast<long long>(value) : static_cast<long long>(value);
-  if (base == 16 && value > 0x7FFFFFFFull) {
-    // A hexadecimal text is a 32-bit pattern, as strtol into a 32-bit long reads it.
-    signedValue = static_cast<long long>(static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
-  }
-  if (signedValue < INT32_MIN || signedValue > INT32_MAX) return std::nullopt;
+  if (signedValue < INT32_MIN) signedValue = INT32_MIN;
+  if (signedValue > INT32_MAX) signedValue = INT32_MAX;
   return static_cast<long>(signedValue);
 }
 

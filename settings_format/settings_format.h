@@ -177,7 +177,9 @@ inline constexpr long kNoStoredPosition = 268435455;
 
 // Integer value: optional "0x"/"0X" prefix for hexadecimal, else decimal; the
 // whole text must be the number. Empty text, 64 or more characters, "0x"
-// alone or anything else that is not a number gives nullopt.
+// alone or anything else that is not a number gives nullopt. A number beyond
+// the 32-bit range gives the nearest end of that range (so it is out of
+// every bounded range, and above the top of a clamped one).
 std::optional<long> ParseInteger(std::string_view text);
 
 // Integer with the key's default and range: out of range or unparsable gives

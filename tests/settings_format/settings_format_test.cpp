@@ -19,8 +19,10 @@ TEST(ParseInteger, DecimalHexadecimalAndRejectedTexts) {
       {"-2147483648", -2147483647L - 1},        {"20MB", std::nullopt},
       {"", std::nullopt},  {"0x", std::nullopt}, {"0X", std::nullopt}, {"-", std::nullopt},
       {"1 2", std::nullopt}, {"0x1g", std::nullopt}, {"12.5", std::nullopt},
-      {"2147483648", std::nullopt}, {"99999999999999999999", std::nullopt},
       {"abc", std::nullopt},
+      // Beyond 32 bits: the nearest end, out of every bounded range.
+      {"2147483648", 2147483647L}, {"99999999999999999999", 2147483647L},
+      {"0xFFFFFFFF", 2147483647L}, {"-99999999999", -2147483647L - 1},
   };
   for (const Case& c : cases) EXPECT_EQ(ParseInteger(c.text), c.value) << '"' << c.text << '"';
 }
@@ -45,6 +47,8 @@ TEST(ReadInteger, OutOfRangeAndMissingGiveTheDefault) {
   EXPECT_EQ(ReadInteger("9", kResultCache), 2);
   EXPECT_EQ(ReadInteger("1073741824", kOnDemandLimit), 1073741824);
   EXPECT_EQ(ReadInteger("1073741825", kGlobalFileSizeLimit), 2048);
+  EXPECT_EQ(ReadInteger("0xFFFFFFFF", kFileMemory), 10);
+  EXPECT_EQ(ReadInteger("-4294967297", kFileMemory), 10);
 }
 
 TEST(ParseBool, FirstCharacterAndOnOff) {
