@@ -186,7 +186,8 @@ TEST_F(ConfigTest, FieldCountIsClampedNotRejected) {
     const char* line;
     int count;
   } cases[] = {{"regexcount=0", 1}, {"regexcount=-3", 1}, {"regexcount=5000", 999},
-               {"regexcount=0x3", 3}, {"regexcount=many", 4}, {"regexcount=999", 999}};
+               {"regexcount=0x3", 3}, {"regexcount=many", 4}, {"regexcount=99999999999", 999},
+               {"regexcount=0xFFFFFFFF", 999}, {"regexcount=999", 999}};
   for (const Case& c : cases) {
     Load(Ini({c.line}));
     EXPECT_EQ(state_->VisibleCount(), c.count) << c.line;
@@ -199,13 +200,14 @@ TEST_F(ConfigTest, FieldCountIsClampedNotRejected) {
 // Fields
 // ---------------------------------------------------------------------------
 TEST_F(ConfigTest, TypesAndFlagsOutsideTheirRangesBecomeZero) {
-  Load(Ini({"regexcount=7", "regex1=a", "regex1type=-1", "regex2=a", "regex2type=8", "regex3=a",
-            "regex3type=9", "regex4=a", "regex4type=-2", "regex5=a", "regex5flags=127",
+  Load(Ini({"regexcount=8", "regex1=a", "regex1type=-1", "regex2=a", "regex2type=8", "regex3=a",
+            "regex3type=9", "regex4=a", "regex4type=-2", "regex8=a", "regex8type=0xFFFFFFFF", "regex5=a", "regex5flags=127",
             "regex6=a", "regex6flags=128", "regex7=a", "regex7flags=-1"}));
   EXPECT_EQ(Field(0).type, FieldType::EncodingCheck);
   EXPECT_EQ(Field(1).type, FieldType::MatchDistanceRatio);
   EXPECT_EQ(Field(2).type, FieldType::Boolean);
   EXPECT_EQ(Field(3).type, FieldType::Boolean);
+  EXPECT_EQ(Field(7).type, FieldType::Boolean);  // a large number, not -1
   const FieldDefinition& all = Field(4);
   EXPECT_TRUE(all.oemCodePage && all.emptyMatchesPassThrough && all.encodingCheckBufferOnly &&
               !all.filterEnabled && all.compareCaseInsensitive && all.filenameOnly);
