@@ -1,5 +1,5 @@
 // Code-page conversions both ways, the step back over multi-byte
-// characters, classification and collation, and the code-page test hook.
+// characters and the code-page test hook.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -121,29 +121,6 @@ TEST(CodePages, TestHookSelectsCodePagesAndZeroRestores) {
   SetCodePagesForTesting(0, 0);
   EXPECT_EQ(AnsiCodePage(), ansi);
   EXPECT_EQ(OemCodePage(), 437u);
-}
-
-TEST(Classes, UnitsAreClassifiedWithoutTheProcessLocale) {
-  using namespace charclass;
-  EXPECT_EQ(ClassifyUnit(u'A'), kAlpha | kUpper | kXdigit | kPrint | kGraph);
-  EXPECT_EQ(ClassifyUnit(u'7'), kDigit | kXdigit | kPrint | kGraph);
-  EXPECT_EQ(ClassifyUnit(u' '), kSpace | kPrint);
-  EXPECT_TRUE(ClassifyUnit(u'\u00E9') & kLower);
-  EXPECT_TRUE(ClassifyUnit(u'\u0416') & kUpper);  // Cyrillic capital ZHE
-  EXPECT_EQ(ClassifyUnit(0xD800), 0u);
-  EXPECT_EQ(ToUpperUnit(u'\u00E9'), u'\u00C9');
-  EXPECT_EQ(ToLowerUnit(u'\u0416'), u'\u0436');
-  EXPECT_EQ(ToLowerUnit(0xDC00), 0xDC00);
-}
-
-TEST(Collation, CaselessComparisonAndNarrowCollation) {
-  EXPECT_EQ(CompareCaseless(u"ABC\u00C9", u"abc\u00E9"), 0);
-  EXPECT_LT(CompareCaseless(u"abc", u"ABD"), 0);
-  EXPECT_LT(CompareCaseless(u"ab", u"ABC"), 0);
-  EXPECT_GT(CompareCaseless(u"b", u"A"), 0);
-  EXPECT_EQ(CollateNarrow("same", "same"), 0);
-  EXPECT_LT(CollateNarrow("alpha", "bravo"), 0);
-  EXPECT_GT(CollateNarrow("charlie", "bravo"), 0);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Files, attributes, find-first, child processes, libraries and the module
-// path through the POSIX backend.
+// Files, attributes, find-first, child processes and the module path
+// through the POSIX backend.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -137,13 +137,6 @@ TEST_F(Files, ChildGetsEachArgumentWholeAndReportsItsExitCode) {
   EXPECT_EQ(output, "[a b][\"q\" \\][]");
   EXPECT_EQ(child.Wait(), 3);
   EXPECT_FALSE(ChildProcess::Start(WideName("no such program"), {}).IsRunning());
-}
-
-TEST(Library, MissingLibraryFailsWithAMessage) {
-  const Library library = Library::Open(u"/nonexistent/libnothing.so");
-  EXPECT_FALSE(library.IsOpen());
-  EXPECT_FALSE(Library::LastErrorText().empty());
-  EXPECT_EQ(library.Symbol("anything"), nullptr);
 }
 
 TEST(ModulePath, AnAddressInTheProgramNamesTheProgram) {

