@@ -37,9 +37,10 @@ class RecordingConsumer final : public TextConsumer {
 
   void Bytes(const char* text, std::size_t length, EvaluationState& state) const override {
     EXPECT_NE(text, nullptr);
-    Piece p{std::u16string(), false, state.startOffset, state.utfCheckPending};
-    for (std::size_t i = 0; i < length; ++i) p.text.push_back(static_cast<unsigned char>(text[i]));
-    Record(p, state);
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+    Record(Piece{std::u16string(bytes, bytes + length), false, state.startOffset,
+                 state.utfCheckPending},
+           state);
   }
   void Units(const char16_t* text, std::size_t length, EvaluationState& state) const override {
     EXPECT_NE(text, nullptr);

@@ -25,8 +25,11 @@ std::string Lines(std::size_t bytes, const std::string& lineEnd, const std::stri
     seed = seed * 1103515245 + 12345;
     const std::size_t length = (seed >> 16) % 121;
     for (std::size_t i = 0; i < length; ++i) {
-      out += filler.empty() ? std::string(1, static_cast<char>('a' + (seed >> (i % 24)) % 26))
-                            : filler;
+      if (filler.empty()) {
+        out.push_back(static_cast<char>('a' + (seed >> (i % 24)) % 26));
+      } else {
+        out += filler;
+      }
     }
     out += lineEnd;
   }
@@ -36,14 +39,13 @@ std::string Lines(std::size_t bytes, const std::string& lineEnd, const std::stri
 
 // The file's content as units: bytes widened, or UTF-16 in the decided order.
 std::u16string Units(const std::string& bytes, const EvaluationState& state) {
+  const auto* u = reinterpret_cast<const unsigned char*>(bytes.data());
+  if (!state.isUtf16) return std::u16string(u, u + bytes.size());
   std::u16string out;
-  if (!state.isUtf16) {
-    for (char c : bytes) out.push_back(static_cast<unsigned char>(c));
-    return out;
-  }
+  out.reserve(bytes.size() / 2);
   for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const auto a = static_cast<unsigned char>(bytes[i]), b = static_cast<unsigned char>(bytes[i + 1]);
-    out.push_back(static_cast<char16_t>(state.bigEndian ? (a << 8) | b : (b << 8) | a));
+    out.push_back(static_cast<char16_t>(state.bigEndian ? (u[i] << 8) | u[i + 1]
+                                                        : (u[i + 1] << 8) | u[i]));
   }
   return out;
 }
@@ -92,14 +94,14 @@ TEST_F(ReaderTest, EveryPathGivesTheSameText) {
       {"small", "one\ntwo\r\nthree", "ANSI/Binary"},
       {"sample size", Lines(262144, "\n"), "ANSI/Binary"},
       {"sample size + 1", Lines(262145, "\n"), "ANSI/Binary"},
-      {"odd LF", Lines(3 * kChunk + 7, "\n"), "ANSI/Binary"},
-      {"CR LF", Lines(2 * kChunk + kChunk / 2, "\r\n"), "ANSI/Binary"},
-      {"lone CR", Lines(2 * kChunk + kChunk / 2, "\r"), "ANSI/Binary"},
-      {"no line end", std::string(2 * kChunk + kChunk / 2, 'a'), "ANSI/Binary"},
+      {"odd LF", Lines(2 * kChunk + 7, "\n"), "ANSI/Binary"},
+      {"CR LF", Lines(kChunk + kChunk / 2, "\r\n"), "ANSI/Binary"},
+      {"lone CR", Lines(kChunk + kChunk / 2, "\r"), "ANSI/Binary"},
+      {"no line end", std::string(kChunk + kChunk / 2, 'a'), "ANSI/Binary"},
       {"LF ends each chunk", lfAtEachCut, "ANSI/Binary"},
-      {"UTF-8 lines", "\xEF\xBB\xBF" + Lines(2 * kChunk + 99, "\n", "\xF0\x9F\x98\x80\xC3\xA9"),
+      {"UTF-8 lines", "\xEF\xBB\xBF" + Lines(kChunk + kChunk / 2, "\n", "\xF0\x9F\x98\x80\xC3\xA9"),
        "UTF-8"},
-      {"UTF-8 no line end", "a" + Lines(2 * kChunk + 99, "", "\xC3\xA9"), "UTF-8"},
+      {"UTF-8 no line end", "a" + Lines(kChunk + kChunk / 2, "", "\xC3\xA9"), "UTF-8"},
       {"UTF-16 CR LF", kLe + Utf16(Lines(kChunk + kChunk / 3, "\r\n"), false), "UTF-16"},
       {"UTF-16 BE LF", kBe + Utf16(Lines(kChunk + kChunk / 3, "\n"), true), "UTF-16 BE"},
       {"UTF-16 unmarked", Utf16(Lines(kChunk + kChunk / 3, "\n"), false), "UTF-16"},
@@ -167,7 +169,7 @@ TEST_F(ReaderTest, ChunkCuts) {
 }
 
 TEST_F(ReaderTest, EarlyStopByFieldType) {
-  const std::string bytes = "X\n" + Lines(3 * kChunk, "\n");  // a match in the first chunk
+  const std::string bytes = "X\n" + Lines(2 * kChunk, "\n");  // a match in the first chunk
   struct Stop {
     FieldType type;
     bool readsOn;
@@ -201,7 +203,7 @@ TEST_F(ReaderTest, EarlyStopByFieldType) {
 }
 
 TEST_F(ReaderTest, StopRequestsBetweenChunks) {
-  const std::string bytes = Lines(3 * kChunk, "\n");
+  const std::string bytes = Lines(2 * kChunk, "\n");
   RecordingConsumer host;
   host.stopAfterPieces = 1;
   const Run stopped = Read(bytes, Path::kChunks, host);
@@ -217,7 +219,7 @@ TEST_F(ReaderTest, StopRequestsBetweenChunks) {
 }
 
 TEST_F(ReaderTest, EveryChunkIsValidatedWhenOnlyTheSampleWas) {
-  const std::string bytes = "\xEF\xBB\xBF" + Lines(3 * kChunk, "\n", "\xC3\xA9");
+  const std::string bytes = "\xEF\xBB\xBF" + Lines(2 * kChunk, "\n", "\xC3\xA9");
   RecordingConsumer consumer;
   platform::File file = Open(Write(bytes));
   EvaluationState state;
@@ -226,7 +228,7 @@ TEST_F(ReaderTest, EveryChunkIsValidatedWhenOnlyTheSampleWas) {
   ASSERT_TRUE(ReadEncodingSample(std::int64_t(bytes.size()), &bom, file, state, &sample, settings));
   state.utfCheckPending = true;
   ASSERT_TRUE(ReadInChunks(file, std::int64_t(bytes.size()), sample, bom, 1, state, {}, consumer));
-  ASSERT_GT(consumer.pieces.size(), 2u);
+  ASSERT_GE(consumer.pieces.size(), 2u);
   for (const Piece& p : consumer.pieces) EXPECT_TRUE(p.utfCheckPending);
 }
 
@@ -243,7 +245,7 @@ TEST_F(ReaderTest, SmallBufferFallbacks) {
   } cases[] = {
       {"whole falls back to 5 MiB chunks", six, Path::kWhole, 1, 5 * kChunk + 1, true, 2},
       {"whole at 5 MiB has no fallback", Lines(4 * kChunk, "\n"), Path::kWhole, 1, kChunk, false, 0},
-      {"8 MiB chunk shrinks to 5 MiB", six + six, Path::kChunks, 8, 6 * kChunk, true, 3},
+      {"8 MiB chunk shrinks to 5 MiB", six, Path::kChunks, 8, 6 * kChunk, true, 2},
       {"5 MiB chunk fails", six, Path::kChunks, 5, kChunk, false, 0},
   };
   for (const Fallback& f : cases) {
