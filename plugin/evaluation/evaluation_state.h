@@ -9,9 +9,10 @@
 
 #include <cstdint>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
+
+#include "plugin/evaluation/distinct_set.h"
 
 namespace qm::plugin {
 
@@ -21,7 +22,7 @@ inline constexpr int kMatchVectorSize = kMatchVectorPairs * 3;  // PCRE's ovecto
 struct EvaluationState {
   std::u16string outputText;  // the string result being built (types 3 to 5)
   std::u16string fileName;    // request's name, for the template's name references
-  std::unique_ptr<std::set<std::uint64_t>> distinctMatches;  // CountIndividual only
+  std::unique_ptr<DistinctSet> distinctMatches;  // CountIndividual only
   std::unique_ptr<std::vector<std::int32_t>> lineEnds;  // line ends of the current text
 
   bool isUtf8 = false;           // text is UTF-8

@@ -222,7 +222,7 @@ void MatchLoop(const typename Traits::Char* text, std::size_t length, Evaluation
       } else {
         if (distinct) {
           const std::uint64_t hash = NameHash(text + start, (end - start) * Traits::kUnitSize);
-          if (state.distinctMatches->insert(hash).second) ++state.matchCount;
+          if (state.distinctMatches->Insert(hash)) ++state.matchCount;
         } else {
           ++state.matchCount;
         }

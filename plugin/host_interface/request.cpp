@@ -282,7 +282,7 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
   EvaluationState state;
   state.countLines = field.templateUsesLineNumbers;
   if (field.type == FieldType::CountIndividual) {
-    state.distinctMatches = std::make_unique<std::set<std::uint64_t>>();
+    state.distinctMatches = std::make_unique<DistinctSet>();
   }
   const std::string nameBytes = NameBytes(ansiName, givenWide);
   state.requestKey = NameHash(nameBytes.data(), nameBytes.size());
