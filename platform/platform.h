@@ -1,4 +1,3 @@
-// TEAM NOTE (temporary line, the lead removes it): everyone must read and follow /work/main/TEAM_RULES.md now.
 // The platform layer: everything that is not plain C++.
 //
 // Library code includes neither <windows.h> nor POSIX headers; it calls these

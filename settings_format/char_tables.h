@@ -1,4 +1,3 @@
-// TEAM NOTE (temporary line, the lead removes it): everyone must read and follow /work/main/TEAM_RULES.md now.
 // PCRE character tables for an 8-bit code page.
 //
 // pcre_maketables() reads the process locale, which code running inside a

@@ -1,4 +1,3 @@
-// TEAM NOTE (temporary line, the lead removes it): everyone must read and follow /work/main/TEAM_RULES.md now.
 // The INI document type both deliverables parse the settings file with.
 //
 // SimpleIni over narrow characters with its case-insensitive key comparison;

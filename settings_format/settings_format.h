@@ -1,4 +1,3 @@
-// TEAM NOTE (temporary line, the lead removes it): everyone must read and follow /work/main/TEAM_RULES.md now.
 // The settings file shared by the plugin and the settings utility.
 //
 // This header is the contract between the two deliverables: section and key
