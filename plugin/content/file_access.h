@@ -33,7 +33,8 @@ bool FileExists(const platform::FileName& name, bool useFind = false);
 std::int64_t QueryFileSize(const platform::FileName& name, std::string* key = nullptr);
 
 // Megabytes one request may hold in one buffer: FileMemory (5 to 500) but no
-// more than half the free physical memory (at least 5, at most 500).
+// more than the machine allowance, which is half the free physical memory in
+// megabytes (at most 500), or 5 when less than 5 MiB is free.
 std::uint32_t ReadBudgetMegabytes(const PluginSettings& settings);
 
 // Code page of a conversion: UTF-8 unless ansi is set; then OEM when oem is
