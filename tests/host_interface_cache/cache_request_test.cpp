@@ -7,6 +7,7 @@
 // file sees the new bytes.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -37,12 +38,25 @@ std::string Settings(const std::vector<Field>& fields, const std::string& global
   return ini;
 }
 
+// Writes a file whose last-write time is a whole second, so that
+// ChangeKeepingKey can give it back exactly where the system sets times only
+// to the second.
+std::string MakeFile(const LoadedPlugin& plugin, const std::string& name, const std::string& bytes) {
+  const std::string path = plugin.folder().Write(name, bytes);
+  const auto p = std::filesystem::u8path(path);
+  std::filesystem::last_write_time(
+      p, std::chrono::floor<std::chrono::seconds>(std::filesystem::last_write_time(p)));
+  return path;
+}
+
 // Rewrites the file with bytes of the same length and gives it back its
 // last-write time, so that its cache key stays the same.
 void ChangeKeepingKey(const std::string& path, const std::string& bytes) {
   const auto p = std::filesystem::u8path(path);
   ASSERT_EQ(std::filesystem::file_size(p), bytes.size());
   const auto time = std::filesystem::last_write_time(p);
+  platform::FileInfo before;
+  ASSERT_TRUE(platform::QueryFileInfo(platform::FileName{path.c_str(), nullptr}, &before));
   {
     std::FILE* f = std::fopen(path.c_str(), "r+b");
     ASSERT_NE(f, nullptr);
@@ -50,6 +64,13 @@ void ChangeKeepingKey(const std::string& path, const std::string& bytes) {
     std::fclose(f);
   }
   std::filesystem::last_write_time(p, time);
+  // Everything the key is made of must be as before.
+  platform::FileInfo after;
+  ASSERT_TRUE(platform::QueryFileInfo(platform::FileName{path.c_str(), nullptr}, &after));
+  EXPECT_EQ(after.attributes, before.attributes);
+  EXPECT_EQ(after.lastWriteLow, before.lastWriteLow);
+  EXPECT_EQ(after.lastWriteHigh, before.lastWriteHigh);
+  EXPECT_EQ(after.size, before.size);
 }
 
 void Touch(const std::string& path) {
@@ -62,7 +83,7 @@ constexpr int kCount = 1, kString = 3, kAverage = 6, kEncoding = -1;
 TEST(CacheRequest, RepeatedRequestIsAnsweredWithoutReading) {
   LoadedPlugin plugin(Settings({{"a", kCount, ""}, {"[^ ]+", kString, "$0,"}, {"x", kEncoding, ""}},
                                "ResultCache=1\r\n"));
-  const std::string file = plugin.folder().Write("f.txt", "a aa \xC3\xA9");
+  const std::string file = MakeFile(plugin, "f.txt", "a aa \xC3\xA9");
   EXPECT_EQ(plugin.ValueW(file, 0).Int(), 3);
   EXPECT_EQ(plugin.ValueW(file, 1).Wide(), u"a,aa,\u00E9,");
   EXPECT_EQ(plugin.ValueW(file, 2).Narrow(), "UTF-8");
@@ -85,7 +106,7 @@ TEST(CacheRequest, RepeatedRequestIsAnsweredWithoutReading) {
 
 TEST(CacheRequest, TouchedFileMisses) {
   LoadedPlugin plugin(Settings({{"a", kCount, ""}}, ""));
-  const std::string file = plugin.folder().Write("f.txt", "aaaa");
+  const std::string file = MakeFile(plugin, "f.txt", "aaaa");
   EXPECT_EQ(plugin.ValueW(file, 0).Int(), 4);
   ChangeKeepingKey(file, "aabb");
   EXPECT_EQ(plugin.ValueW(file, 0).Int(), 4);
@@ -95,7 +116,7 @@ TEST(CacheRequest, TouchedFileMisses) {
 
 TEST(CacheRequest, ResultCacheZeroComputesEveryRequest) {
   LoadedPlugin plugin(Settings({{"a", kCount, ""}, {"a+", kString, ""}}, "ResultCache=0\r\n"));
-  const std::string file = plugin.folder().Write("f.txt", "aaaa");
+  const std::string file = MakeFile(plugin, "f.txt", "aaaa");
   EXPECT_EQ(plugin.ValueW(file, 0).Int(), 4);
   EXPECT_EQ(plugin.ValueW(file, 1).Wide(), u"aaaa ");
   ChangeKeepingKey(file, "abab");
@@ -107,7 +128,7 @@ TEST(CacheRequest, RefreshClearsOnlyWithClearCacheOnReread) {
   for (const bool clear : {true, false}) {
     LoadedPlugin plugin(Settings({{"a", kCount, ""}},
                                  clear ? "ClearCacheOnReread=true\r\n" : "ClearCacheOnReread=false\r\n"));
-    const std::string file = plugin.folder().Write("f.txt", "aaaa");
+    const std::string file = MakeFile(plugin, "f.txt", "aaaa");
     EXPECT_EQ(plugin.ValueW(file, 0).Int(), 4);
     ChangeKeepingKey(file, "aaab");
     plugin.StateInformation(1);  // not a refresh: nothing is cleared
@@ -121,13 +142,13 @@ TEST(CacheRequest, FullCacheEvictsTheFirstAnswer) {
   // ResultCache=1 holds 8192 answers. 8193 names of one file (hard links
   // where the file system has them) give 8193 keys.
   LoadedPlugin plugin(Settings({{"a", kCount, ""}}, "ResultCache=1\r\n"));
-  const std::string file = plugin.folder().Write("n0", "aaaa");
+  const std::string file = MakeFile(plugin, "n0", "aaaa");
   std::vector<std::string> names{file};
   for (int i = 1; i <= 8192; ++i) {
     const std::string name = plugin.folder().PathOf("n" + std::to_string(i));
     std::error_code ec;
     std::filesystem::create_hard_link(std::filesystem::u8path(file), std::filesystem::u8path(name), ec);
-    if (ec) plugin.folder().Write("n" + std::to_string(i), "aaaa");
+    if (ec) MakeFile(plugin, "n" + std::to_string(i), "aaaa");
     names.push_back(name);
   }
   // Hard links share the bytes and the time; with copies every name is
@@ -143,7 +164,7 @@ TEST(CacheRequest, FullCacheEvictsTheFirstAnswer) {
 
 TEST(CacheRequest, FloatingAnswersComeBackWithTheirText) {
   LoadedPlugin plugin(Settings({{"\\w+", kAverage, ""}}, ""));
-  const std::string file = plugin.folder().Write("f.txt", "ab abc");
+  const std::string file = MakeFile(plugin, "f.txt", "ab abc");
   for (int round = 0; round < 2; ++round) {
     const Answer wide = plugin.ValueW(file, 0);
     EXPECT_EQ(wide.code, ft_numeric_floating);
@@ -159,7 +180,7 @@ TEST(CacheRequest, FloatingAnswersComeBackWithTheirText) {
 
 TEST(CacheRequest, EmptyStringIsCached) {
   LoadedPlugin plugin(Settings({{"z+", kString, ""}}, ""));
-  const std::string file = plugin.folder().Write("f.txt", "abc");
+  const std::string file = MakeFile(plugin, "f.txt", "abc");
   for (int round = 0; round < 2; ++round) {
     const Answer wide = plugin.ValueW(file, 0);
     EXPECT_EQ(wide.code, ft_stringw);
@@ -173,7 +194,7 @@ TEST(CacheRequest, EmptyStringIsCached) {
 
 TEST(CacheRequest, AnsiStringAnswersInTheAnsiCodePage) {
   LoadedPlugin plugin(Settings({{"[^ ]+", kString, "[$0]"}}, ""));
-  const std::string file = plugin.folder().Write("f.txt", "h\xC3\xA9llo w\xC3\xB6rld");
+  const std::string file = MakeFile(plugin, "f.txt", "h\xC3\xA9llo w\xC3\xB6rld");
   // The plugin is a separate copy of the library, so its ANSI code page is
   // the process locale's, as here.
   const std::u16string text = u"[h\u00E9llo][w\u00F6rld]";
@@ -190,7 +211,7 @@ TEST(CacheRequest, AnsiStringAnswersInTheAnsiCodePage) {
 
 TEST(CacheRequest, AnswersFromLargeBuffersAreNotCached) {
   LoadedPlugin plugin(Settings({{"a+", kString, ""}}, ""));
-  const std::string file = plugin.folder().Write("f.txt", "aaaa");
+  const std::string file = MakeFile(plugin, "f.txt", "aaaa");
   EXPECT_EQ(plugin.ValueW(file, 0, 0, 8192).Wide(), u"aaaa ");
   ChangeKeepingKey(file, "aaba");
   EXPECT_EQ(plugin.ValueW(file, 0, 0, 8192).Wide(), u"aa a ");
@@ -202,7 +223,7 @@ TEST(CacheRequest, AnswersFromLargeBuffersAreNotCached) {
 
 TEST(CacheRequest, CachedStringLongerThanASmallerBufferIsComputedForIt) {
   LoadedPlugin plugin(Settings({{"\\w+", kString, ""}}, ""));
-  const std::string file = plugin.folder().Write("f.txt", "one two three four");
+  const std::string file = MakeFile(plugin, "f.txt", "one two three four");
   EXPECT_EQ(plugin.ValueW(file, 0, 0, 1024).Wide(), u"one two three four ");
   // maxlen 10 holds 4 units: a cached 19-unit answer must not be handed out
   // (nor an empty one); the request is computed and cut for this buffer.
