@@ -156,6 +156,13 @@ TEST(ExpressionProbe, LoneSurrogatesAreSearchedSafely) {
   EXPECT_EQ(Check(std::u16string{u'a', char16_t(0xDC00)}).status, ExpressionStatus::kOk);
 }
 
+TEST(ExpressionProbe, DeepBacktrackingEndsTheSearchInsteadOfCrashing) {
+  // Each repetition of the group is one level of PCRE's recursion.
+  const std::u16string text(100000, u'a');
+  const auto spans = Spans(u"(a|b)*c", text);
+  EXPECT_TRUE(spans.empty());
+}
+
 TEST(ExpressionProbe, SearchBeforeCompileFindsNothing) {
   ExpressionProbe probe(&Tables());
   probe.Search(u"text");

@@ -1,0 +1,120 @@
+// quarrymark settings: the headless commands over a copy of the example
+// settings.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+
+#include "tools/quarrymark/settings_command.h"
+#include "utility_test_files.h"
+
+namespace qm::host {
+namespace {
+
+struct Result {
+  int status = 0;
+  std::string out;
+  std::string err;
+};
+
+Result RunCommand(const std::vector<std::string>& args, const std::string& programDir = "") {
+  std::ostringstream out, err;
+  std::streambuf* oldOut = std::cout.rdbuf(out.rdbuf());
+  std::streambuf* oldErr = std::cerr.rdbuf(err.rdbuf());
+  Result r;
+  r.status = RunSettingsCommand(args, programDir);
+  std::cout.rdbuf(oldOut);
+  std::cerr.rdbuf(oldErr);
+  r.out = out.str();
+  r.err = err.str();
+  return r;
+}
+
+struct SettingsCommand : ::testing::Test {
+  utility::test::Folder folder;
+  std::string ini;
+
+  void SetUp() override {
+    const auto example = std::filesystem::path(QM_SOURCE_DIR) / "examples" / "Quarrymark.Sample.ini";
+    std::filesystem::copy_file(example, folder / "Quarrymark.Sample.ini");
+    ini = (folder / "Quarrymark.Sample.ini").string();
+  }
+};
+
+TEST_F(SettingsCommand, CheckSaysOkForEveryExampleField) {
+  const Result r = RunCommand({"check"}, folder.path().string());  // found beside the "program"
+  EXPECT_EQ(r.status, 0) << r.err;
+  std::istringstream lines(r.out);
+  std::string line;
+  int n = 0;
+  while (std::getline(lines, line)) {
+    ++n;
+    EXPECT_EQ(line, std::to_string(n) + "\t0\tOK!");
+  }
+  EXPECT_GT(n, 0);
+}
+
+TEST_F(SettingsCommand, CheckReportsBrokenExpressionsWithTheDialogsTexts) {
+  folder.Write("broken.ini", utility::test::IniText({"[Quarrymark]", "regexcount=3", "regex1=(abc",
+                                                     "regex2=\\x{100}", "regex3="}));
+  const Result r = RunCommand({"check", "--ini", (folder / "broken.ini").string()});
+  EXPECT_EQ(r.status, 1);
+  std::istringstream lines(r.out);
+  std::string first, second, third;
+  std::getline(lines, first);
+  std::getline(lines, second);
+  std::getline(lines, third);
+  EXPECT_EQ(first, "1\t1\tmissing ) at pos 5");
+  EXPECT_EQ(second.rfind("2\t1\tANSI: ", 0), 0u);
+  EXPECT_EQ(third, "3\t0\tOK!");  // an empty stored expression is ".*"
+}
+
+TEST_F(SettingsCommand, ListAndTest) {
+  const Result list = RunCommand({"list", "--ini", ini});
+  EXPECT_EQ(list.status, 0);
+  EXPECT_EQ(list.out.rfind("-->", 0), 0u);
+  EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 999);
+
+  folder.Write("text.txt", "one two\r\nthree");
+  folder.Write("field.ini", utility::test::IniText({"[Quarrymark]", "regex1=\\w+"}));
+  const Result test =
+      RunCommand({"test", "--ini", (folder / "field.ini").string(), "1", (folder / "text.txt").string()});
+  EXPECT_EQ(test.status, 0) << test.err;
+  EXPECT_EQ(test.out, "0\t3\tone\n4\t7\ttwo\n9\t14\tthree\n");
+
+  folder.Write("lines.ini", utility::test::IniText({"[Quarrymark]", "regex1=(?s).+"}));
+  const Result sample = RunCommand({"test", "--ini", (folder / "lines.ini").string(), "1"});
+  EXPECT_EQ(sample.out.rfind("0\t214\tThe quick brown fox jumps over the lazy dog!\\r\\n", 0), 0u);
+
+  const Result none = RunCommand({"test", "--ini", ini, "1", (folder / "text.txt").string()});
+  EXPECT_EQ(none.status, 1);
+  EXPECT_EQ(none.out, "No match!\n");
+}
+
+TEST_F(SettingsCommand, ResaveWritesTheSameSettingsBack) {
+  const Result r = RunCommand({"resave", "--ini", ini});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const Result check = RunCommand({"check", "--ini", ini});
+  EXPECT_EQ(check.status, 0);
+  const std::string saved = utility::test::ReadAll(folder / "Quarrymark.Sample.ini");
+  EXPECT_NE(saved.find("regex4=(?m)^#+\\s*(.+?)\\s*$\r\n"), std::string::npos);
+  EXPECT_NE(saved.find("FileMemory=10\r\n"), std::string::npos);
+}
+
+TEST_F(SettingsCommand, UsageAndFileErrors) {
+  EXPECT_EQ(RunCommand({}).status, 2);
+  EXPECT_EQ(RunCommand({"frobnicate"}).status, 2);
+  EXPECT_EQ(RunCommand({"check", "--ini"}).status, 2);
+  EXPECT_EQ(RunCommand({"test", "--ini", ini}).status, 2);
+  EXPECT_EQ(RunCommand({"test", "--ini", ini, "1000"}).status, 2);
+  EXPECT_EQ(RunCommand({"test", "--ini", ini, "1", (folder / "absent.txt").string()}).status, 2);
+  const Result missing = RunCommand({"check"}, (folder / "empty").string());
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.err,
+            "Could not load the INI file!\n(neither \"Quarrymark.ini\" nor "
+            "\"Quarrymark.Sample.ini\")\n");
+}
+
+}  // namespace
+}  // namespace qm::host
