@@ -41,6 +41,10 @@ TEST(CodePages, MappableTextConvertsBothWays) {
   }
 }
 
+// The POSIX backend's replacement rules. The Windows backend follows the
+// system's tables instead (best-fit characters, a default Unicode character
+// per code page), which its own tests cover.
+#ifndef _WIN32
 TEST(CodePages, UnmappableCharactersBecomeTheDefaultCharacter) {
   for (const std::uint32_t codePage : {1252u, 437u, 932u}) {
     const std::string d(1, DefaultCharacter(codePage));
@@ -69,6 +73,7 @@ TEST(CodePages, InvalidBytesBecomeReplacementCharacters) {
   EXPECT_EQ(Wide(1252, "\x81x").substr(1), u"x");         // undefined byte, then text
   EXPECT_EQ(Wide(1252, "\x81x").size(), 2u);
 }
+#endif  // _WIN32
 
 TEST(CodePages, EmptyInputAppendsNothingAndUnknownCodePagesFail) {
   std::u16string wide = u"kept";
@@ -114,13 +119,16 @@ TEST(PreviousCharStart, ShiftJisKnowsLeadBytesAndTrailBytesInAsciiRange) {
 
 TEST(CodePages, TestHookSelectsCodePagesAndZeroRestores) {
   const std::uint32_t ansi = AnsiCodePage();
-  EXPECT_EQ(OemCodePage(), 437u);
+  const std::uint32_t oem = OemCodePage();
   SetCodePagesForTesting(932, 850);
   EXPECT_EQ(AnsiCodePage(), 932u);
   EXPECT_EQ(OemCodePage(), 850u);
   SetCodePagesForTesting(0, 0);
   EXPECT_EQ(AnsiCodePage(), ansi);
-  EXPECT_EQ(OemCodePage(), 437u);
+  EXPECT_EQ(OemCodePage(), oem);
+#ifndef _WIN32
+  EXPECT_EQ(oem, 437u);
+#endif
 }
 
 }  // namespace
