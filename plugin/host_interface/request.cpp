@@ -231,7 +231,9 @@ int GetSupportedField(const PluginState& state, int fieldIndex, char* fieldName,
   switch (field.type) {
     case FieldType::OutsideInFulltext: return ft_fulltext;
     case FieldType::EncodingCheck:
-      CopyNarrow(units, maxlen, settings::kEncodingUnits);
+      // The choices are cut one character shorter than names are (maxlen 10
+      // gives "ANSI/Bin"), as hosts have always been given them.
+      CopyNarrow(units, maxlen >= 2 ? maxlen - 1 : maxlen, settings::kEncodingUnits);
       return ft_multiplechoice;
     case FieldType::Boolean: return ft_boolean;
     case FieldType::Count:

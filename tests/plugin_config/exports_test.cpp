@@ -86,9 +86,7 @@ TEST(Exports, NamesAndUnitsAreCutToTheBuffer) {
   EXPECT_EQ(name, "Coun");
   EXPECT_EQ(plugin.SupportedField(1, &name, &units, 10), ft_multiplechoice);
   EXPECT_EQ(name, "PCRE-RegE");
-  ASSERT_FALSE(units.empty());
-  EXPECT_LE(units.size(), 9u);
-  EXPECT_EQ(std::string("ANSI/Binary|UTF-8|UTF-16|UTF-16 BE").rfind(units, 0), 0u) << units;
+  EXPECT_EQ(units, "ANSI/Bin");
   EXPECT_EQ(plugin.SupportedField(0, &name, &units, 1), ft_boolean);
   EXPECT_EQ(name, "");
   // Nothing at all is written for maxlen 0 or below (the guard bytes stay).

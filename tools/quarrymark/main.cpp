@@ -47,9 +47,15 @@ std::string ProgramFolder(const char* argv0) {
   std::u16string wide;
   std::string narrow;
   if (platform::QueryModulePath(reinterpret_cast<const void*>(&ProgramFolder), &wide, &narrow)) {
+    // The folder goes back into ArgumentToWide, so it is kept in that form.
     std::string path;
+#ifdef _WIN32
+    const std::uint32_t codePage = platform::AnsiCodePage();
+#else
+    const std::uint32_t codePage = platform::kCodePageUtf8;
+#endif
     if (!wide.empty()) {
-      platform::AppendNarrow(platform::AnsiCodePage(), wide.data(), wide.size(), &path);
+      platform::AppendNarrow(codePage, wide.data(), wide.size(), &path);
     } else {
       path = narrow;
     }

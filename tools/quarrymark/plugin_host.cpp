@@ -28,8 +28,15 @@ std::string PluginHost::NarrowToUtf8(const std::string& narrow) {
 }
 
 std::u16string PluginHost::ArgumentToWide(const std::string& argument) {
+  // Command-line arguments are ANSI text on Windows; on POSIX they are file
+  // system bytes, which are UTF-8 whatever the locale says.
+#ifdef _WIN32
+  const std::uint32_t codePage = platform::AnsiCodePage();
+#else
+  const std::uint32_t codePage = platform::kCodePageUtf8;
+#endif
   std::u16string wide;
-  platform::AppendWide(platform::AnsiCodePage(), argument.data(), argument.size(), &wide);
+  platform::AppendWide(codePage, argument.data(), argument.size(), &wide);
   return wide;
 }
 
