@@ -63,7 +63,7 @@ struct UtilitySettings {
   std::u16string path;
 };
 
-// Tells whether a font of the spec's face (and character set) exists on the
+// Tells whether a font of the given face (and character set) exists on the
 // screen. The dialog supplies one; without it every face counts as present.
 using FontFaceCheck = std::function<bool(const FontSpec&)>;
 

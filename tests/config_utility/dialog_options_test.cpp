@@ -7,19 +7,6 @@
 namespace qm::utility {
 namespace {
 
-TEST(GlobalOptions, FillTimeSelections) {
-  const GlobalOptionsView v = FilledOptionLists();
-  EXPECT_EQ(v.fileMemory.text, u"10");
-  EXPECT_EQ(v.fileMemory.items.size(), 17u);
-  EXPECT_EQ(v.onDemandLimit.text, u"50");
-  EXPECT_EQ(v.globalFileSizeLimit.text, u"2048");
-  EXPECT_EQ(v.randomLength.text, u"32");
-  EXPECT_EQ(kAnalyzeBufferItems[v.analyzeBufferIndex], u"256k");
-  EXPECT_EQ(kResultCacheItems[v.resultCacheIndex], u"16384");
-  EXPECT_EQ(kRandomLoopsItems[v.randomLoopsIndex], u"1048576");
-  EXPECT_EQ(FieldCountItems().back(), u"999");
-}
-
 TEST(GlobalOptions, ValuesThatAreNoPresetAreAppended) {
   SettingsBlock b;
   b.fileMemory = 33;

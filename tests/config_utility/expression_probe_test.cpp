@@ -156,12 +156,16 @@ TEST(ExpressionProbe, LoneSurrogatesAreSearchedSafely) {
   EXPECT_EQ(Check(std::u16string{u'a', char16_t(0xDC00)}).status, ExpressionStatus::kOk);
 }
 
+#ifndef _WIN32
+// The native PCRE recurses on the machine stack (the Windows build's on the
+// heap, where PCRE's own match limit ends such a search).
 TEST(ExpressionProbe, DeepBacktrackingEndsTheSearchInsteadOfCrashing) {
   // Each repetition of the group is one level of PCRE's recursion.
   const std::u16string text(100000, u'a');
   const auto spans = Spans(u"(a|b)*c", text);
   EXPECT_TRUE(spans.empty());
 }
+#endif
 
 TEST(ExpressionProbe, SearchBeforeCompileFindsNothing) {
   ExpressionProbe probe(&Tables());

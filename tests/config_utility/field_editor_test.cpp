@@ -37,11 +37,6 @@ TEST(FieldList, LabelsMarkActiveFieldsAndNameTheNameless) {
   EXPECT_EQ(labels[998], u"PCRE-RegEx999");
 }
 
-TEST_F(Editor, FieldCountListSetsTheCount) {
-  EXPECT_TRUE(editor.SelectFieldCount(9).refillFieldList);
-  EXPECT_EQ(settings.current.regexCount, 10);
-}
-
 TEST_F(Editor, StoreRulesForEmptyExpressionAndDefaultReplace) {
   c().expression.clear();
   c().replace = u"$0\\x20";
@@ -54,17 +49,6 @@ TEST_F(Editor, StoreRulesForEmptyExpressionAndDefaultReplace) {
 
   c().name = u"Renamed";
   EXPECT_TRUE(editor.StoreEditor(0));
-}
-
-TEST_F(Editor, ShowingMapsTypesWithoutAButtonToBoolean) {
-  settings.current.fields[4].type = 8;
-  settings.current.fields[4].flags = 0x7F;
-  editor.ShowField(4, false);
-  EXPECT_EQ(c().type, 0);
-  EXPECT_EQ(c().flags, 0x7Fu);
-  settings.current.fields[4].type = -1;
-  editor.ShowField(4, false);
-  EXPECT_EQ(c().type, -1);
 }
 
 TEST_F(Editor, FieldDefaultsAndReloadField) {

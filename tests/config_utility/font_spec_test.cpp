@@ -23,12 +23,6 @@ TEST(FontSpec, ThirteenCommasParseEveryMember) {
   EXPECT_EQ(FormatFontSpec(*font), "-13,7,900,-900,700,1,1,1,204,3,2,5,49,Courier New");
 }
 
-TEST(FontSpec, OtherCommaCountsAreIgnored) {
-  EXPECT_FALSE(ParseFontSpec("-13,0,0,0,400,0,0,0,0,3,2,1,Courier New"));           // 12
-  EXPECT_FALSE(ParseFontSpec("-13,0,0,0,400,0,0,0,0,3,2,1,49,Courier, New"));       // 14
-  EXPECT_FALSE(ParseFontSpec(""));
-}
-
 TEST(FontSpec, NumbersAreReadFromThePartStartsAndBytesTruncated) {
   const auto font = ParseFontSpec(" 12px,x,,-0,99999999999,300,-1,0,0,0,0,0,0,\xC3\x84rial");
   ASSERT_TRUE(font);
