@@ -365,7 +365,17 @@ File OpenFile(const FileName& name, OpenMode mode, bool* created) {
 }
 
 bool ReplaceFile(const std::u16string& source, const std::u16string& target) {
-  return ::rename(PathBytes(source).c_str(), PathBytes(target).c_str()) == 0;
+  const std::string from = PathBytes(source);
+  const std::string to = PathBytes(target);
+  // The new content reaches the disk before it takes the old file's name,
+  // and it keeps the old file's permissions.
+  const int fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat old;
+  if (::stat(to.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
+  const bool synced = ::fsync(fd) == 0;
+  ::close(fd);
+  return synced && ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 bool DeleteFile(const std::u16string& name) { return ::unlink(PathBytes(name).c_str()) == 0; }
