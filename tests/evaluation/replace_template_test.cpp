@@ -32,21 +32,6 @@ int Exec8(const char* pattern, const std::string& subject, EvaluationState& stat
   return rc > 0 ? captures : -1;
 }
 
-int Exec16(const char16_t* pattern, const std::u16string& subject, EvaluationState& state) {
-  const char* error = nullptr;
-  int errorOffset = 0;
-  pcre16* code = pcre16_compile(reinterpret_cast<PCRE_SPTR16>(pattern), PCRE_UTF16, &error,
-                                &errorOffset, nullptr);
-  if (code == nullptr) return -1;
-  int captures = 0;
-  pcre16_fullinfo(code, nullptr, PCRE_INFO_CAPTURECOUNT, &captures);
-  const int rc = pcre16_exec(code, nullptr, reinterpret_cast<PCRE_SPTR16>(subject.data()),
-                             static_cast<int>(subject.size()), 0, 0, state.matchVector,
-                             kMatchVectorSize);
-  pcre16_free(code);
-  return rc > 0 ? captures : -1;
-}
-
 FieldDefinition Compiled(std::u16string_view text, int captureCount = 9) {
   FieldDefinition field;
   field.type = FieldType::StringOutput;
@@ -153,21 +138,11 @@ TEST(ExpandReplaceTemplate, OffsetAtByte2806WithFixedWidths) {
             u"Offset 0x00000AF6(002806): needle");
 }
 
-TEST(ExpandReplaceTemplate, OffsetCountsTheChunkStartAndUtf16Bytes) {
+TEST(ExpandReplaceTemplate, OffsetCountsTheChunkStart) {
   // The same match found in a chunk that starts at byte 2800.
   EvaluationState state = Utf8State();
   state.startOffset = 2800;
   EXPECT_EQ(ExpandUtf8(u"\\xo3", "needle", "......needle", state), u"002806");
-
-  // UTF-16 text: offsets are bytes, so units are doubled.
-  EvaluationState wide;
-  wide.isUtf16 = true;
-  wide.outputLimit = 100;
-  wide.startOffset = 1;  // after the byte-order mark
-  const std::u16string subject = u"abcneedle";
-  FieldDefinition field = Compiled(u"\\xO1/\\xo1", Exec16(u"needle", subject, wide));
-  ExpandReplaceTemplate(field, subject.data(), subject.size(), wide);
-  EXPECT_EQ(wide.outputText, u"08/08");
 }
 
 TEST(ExpandReplaceTemplate, AutomaticOffsetWidthFollowsTheContentSize) {
@@ -207,15 +182,6 @@ TEST(ExpandReplaceTemplate, LineNumbersOfMatchStartAndEnd) {
 
   // Without a line index the references write nothing.
   EXPECT_EQ(ExpandUtf8(u"[\\xL0-\\xl4]", "(?s)a.*e", subject), u"[-]");
-}
-
-TEST(ExpandReplaceTemplate, LineNumbersInALaterChunk) {
-  // 10 lines were counted in earlier chunks; the match starts after one line end.
-  EvaluationState state = Utf8State();
-  state.startOffset = 500;
-  state.lineBase = 10;
-  state.lineEnds = std::make_unique<std::vector<std::int32_t>>(std::vector<std::int32_t>{3});
-  EXPECT_EQ(ExpandUtf8(u"\\xL2", "x", "ab\r\nx", state), u"12");
 }
 
 TEST(ExpandReplaceTemplate, GroupsThatDidNotTakePartOrDoNotExist) {
