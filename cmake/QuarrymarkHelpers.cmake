@@ -21,6 +21,14 @@ function(qm_deliver target)
       COMMAND ${CMAKE_COMMAND} -E make_directory "${QM_DIST_DIR}"
       COMMAND ${CMAKE_COMMAND} -E copy_if_different "$<TARGET_FILE:${target}>" "${QM_DIST_DIR}/"
       VERBATIM)
+    if(WIN32 AND CMAKE_STRIP)
+      # The Windows deliverables ship without the symbols and debug sections
+      # that the static runtime libraries bring along; the build tree keeps
+      # the unstripped file.
+      add_custom_command(TARGET ${target} POST_BUILD
+        COMMAND ${CMAKE_STRIP} --strip-unneeded "${QM_DIST_DIR}/$<TARGET_FILE_NAME:${target}>"
+        VERBATIM)
+    endif()
   endif()
 endfunction()
 

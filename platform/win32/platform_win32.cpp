@@ -301,23 +301,32 @@ bool AppendWide(std::uint32_t codePage, const char* bytes, std::size_t n, std::u
   return true;
 }
 
-// WideCharToMultiByte without flags and without a default character of our
-// own: unmappable characters become the code page's default character (after
-// the system's best-fit mapping). UTF-8 takes no default-character arguments.
+// WideCharToMultiByte with WC_NO_BEST_FIT_CHARS and without a default
+// character of our own: every character the code page cannot hold becomes its
+// default character. Without the flag the system would "best fit" it to a
+// look-alike (U+0101 to 'a', a fullwidth solidus to '/'), which changes what a
+// narrow file name or answer says. UTF-8, UTF-7 and a few stateful code pages
+// take no flags: they are converted without it.
 bool AppendNarrow(std::uint32_t codePage, const char16_t* units, std::size_t n, std::string* out) {
   if (units == nullptr || n == 0) return true;
   if (!IsValidCodePage(codePage)) return false;
+  DWORD flags = codePage == kCodePageUtf8 || codePage == CP_UTF7 ? 0 : WC_NO_BEST_FIT_CHARS;
   while (n > 0) {
     std::size_t piece = n < kMaxConversionPiece ? n : kMaxConversionPiece;
     if (piece < n && units[piece - 1] >= 0xD800 && units[piece - 1] <= 0xDBFF) --piece;
     const auto* source = reinterpret_cast<const wchar_t*>(units);
-    const int count =
-        WideCharToMultiByte(codePage, 0, source, static_cast<int>(piece), nullptr, 0, nullptr, nullptr);
+    int count = WideCharToMultiByte(codePage, flags, source, static_cast<int>(piece), nullptr, 0,
+                                    nullptr, nullptr);
+    if (count <= 0 && flags != 0 && GetLastError() == ERROR_INVALID_FLAGS) {
+      flags = 0;
+      count = WideCharToMultiByte(codePage, 0, source, static_cast<int>(piece), nullptr, 0, nullptr,
+                                  nullptr);
+    }
     if (count <= 0) return false;
     const std::size_t at = out->size();
     out->resize(at + static_cast<std::size_t>(count));
-    const int written = WideCharToMultiByte(codePage, 0, source, static_cast<int>(piece), &(*out)[at],
-                                            count, nullptr, nullptr);
+    const int written = WideCharToMultiByte(codePage, flags, source, static_cast<int>(piece),
+                                            &(*out)[at], count, nullptr, nullptr);
     if (written <= 0) {
       out->resize(at);
       return false;

@@ -430,6 +430,12 @@ TEST(Win32CodePages, Windows1252ConvertsBothWaysWithItsDefaultCharacter) {
   ASSERT_TRUE(AppendNarrow(1252, cjk.data(), cjk.size(), &narrow));
   EXPECT_EQ(narrow, std::string(1, DefaultCharacter(1252)) + "x");
   EXPECT_EQ(DefaultCharacter(1252), '?');
+  // No best-fit look-alikes: a fullwidth solidus must not become a path
+  // separator, a macron letter not its plain letter.
+  narrow.clear();
+  const std::u16string lookAlikes = u"\uFF0F\u0101";
+  ASSERT_TRUE(AppendNarrow(1252, lookAlikes.data(), lookAlikes.size(), &narrow));
+  EXPECT_EQ(narrow, "??");
   EXPECT_FALSE(IsMultiByteCodePage(1252));
   EXPECT_FALSE(IsMultiByteCodePage(437));
 }
