@@ -16,7 +16,7 @@
 #include <string>
 #include <string_view>
 
-#include "config_utility/model/font_spec.h"
+#include "config_utility/model/font_setting.h"
 #include "config_utility/model/settings_block.h"
 #include "platform/platform.h"
 #include "settings_format/ini_document.h"

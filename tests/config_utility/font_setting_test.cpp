@@ -1,7 +1,7 @@
 // The "font" value: exactly thirteen commas, byte members cut to 8 bits.
 #include <gtest/gtest.h>
 
-#include "config_utility/model/font_spec.h"
+#include "config_utility/model/font_setting.h"
 
 namespace qm::utility {
 namespace {

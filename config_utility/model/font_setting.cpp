@@ -1,5 +1,5 @@
 // The "font" value: parsing and formatting.
-#include "config_utility/model/font_spec.h"
+#include "config_utility/model/font_setting.h"
 
 #include <cstdint>
 #include <vector>
