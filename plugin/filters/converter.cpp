@@ -1,6 +1,7 @@
 // The converter runner.
 #include "plugin/filters/converter.h"
 
+#include <algorithm>
 #include <new>
 
 #include "platform/platform.h"
@@ -13,6 +14,7 @@ namespace {
 
 constexpr std::size_t kReadPiece = 4096;
 constexpr std::uint32_t kPollMilliseconds = 1;
+constexpr std::uint64_t kFallbackBudget = 5242880;
 
 // Takes what the pipe holds now, matching the text first whenever it has
 // outgrown the budget. False when the request was stopped.
@@ -66,14 +68,27 @@ bool RunConverter(const std::u16string& program, const std::u16string& option,
       platform::BuildCommandLine(program, arguments).size() > kMaxConverterCommandLine) {
     return false;
   }
-  const std::uint64_t budget = std::uint64_t{ReadBudgetMegabytes(settings)} * settings::kMegabyte;
+  std::uint64_t budget = std::uint64_t{ReadBudgetMegabytes(settings)} * settings::kMegabyte;
   state.offsetDigits = OffsetDigitsFor(budget);
+  // The text never holds more than the budget and one read: reserved once,
+  // it is never reallocated (growth by doubling would come near twice the
+  // budget). A budget that cannot be had falls back to 5 MiB pieces.
+  FilterText text;
+  try {
+    text.bytes.reserve(static_cast<std::size_t>(budget) + 2 * kReadPiece);
+  } catch (const std::bad_alloc&) {
+    budget = std::min<std::uint64_t>(budget, kFallbackBudget);
+    try {
+      text.bytes.reserve(static_cast<std::size_t>(budget) + 2 * kReadPiece);
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
 
   platform::ChildProcess child =
       platform::ChildProcess::Start(program, arguments, platform::ChildProcess::ErrorOutput::kIntoOutput);
   if (!child.IsRunning()) return false;
 
-  FilterText text;
   text.validateEachPiece = state.utfCheckPending;
   bool exited = false;
   try {

@@ -9,6 +9,7 @@
 //   quarrymark columns [--fields LIST] [--format table|tsv|csv|json] [--recursive]
 //                      [--on-demand] PATH...
 //   quarrymark batch            (commands from stdin: value ..., fields, refresh, stop FILE)
+//   quarrymark fulltext FILE [--piece BYTES]
 //   quarrymark settings ...     (the settings utility's checks, headless)
 //
 // Exit status: 0 success, 1 a request failed, 2 usage or loading errors.
@@ -26,6 +27,7 @@
 #include "tools/quarrymark/columns.h"
 #include "tools/quarrymark/plugin_host.h"
 #ifdef QM_HAVE_SETTINGS_COMMAND
+#include "tools/quarrymark/fulltext_command.h"
 #include "tools/quarrymark/settings_command.h"
 #endif
 
@@ -41,6 +43,7 @@ const char kUsage[] =
     "  value [--ansi] [--flags N] [--maxlen N] [--unit N] [--stop-after MS] FIELD FILE\n"
     "  columns [--fields LIST] [--format table|tsv|csv|json] [--recursive] [--on-demand] PATH...\n"
     "  batch                          read commands from stdin, one per line\n"
+    "  fulltext FILE [--piece BYTES]  the full-text field's text, piece by piece\n"
     "  settings check|list|test|resave ...   the settings utility's checks\n";
 
 std::string ProgramFolder(const char* argv0) {
@@ -232,7 +235,8 @@ int main(int argc, char** argv) {
 #ifdef QM_HAVE_SETTINGS_COMMAND
     if (command == "settings") return RunSettingsCommand(rest, folder);
 #endif
-    if (command != "fields" && command != "value" && command != "columns" && command != "batch") {
+    if (command != "fields" && command != "value" && command != "columns" && command != "batch" &&
+        command != "fulltext") {
       std::cerr << "quarrymark: unknown command " << command << "\n" << kUsage;
       return kUsageError;
     }
@@ -245,6 +249,7 @@ int main(int argc, char** argv) {
     if (command == "fields") return CommandFields(plugin, std::cout);
     if (command == "value") return CommandValue(plugin, rest, std::cout, std::cerr);
     if (command == "columns") return RunColumns(plugin, rest, std::cout, std::cerr);
+    if (command == "fulltext") return RunFulltext(plugin, rest, std::cout, std::cerr);
     return CommandBatch(plugin, std::cin, std::cout, std::cerr);
   } catch (const std::exception& e) {
     std::cerr << "quarrymark: " << e.what() << '\n';
