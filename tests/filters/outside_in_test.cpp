@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <sstream>
 
 #include "filter_fixture.h"
@@ -259,6 +260,29 @@ TEST(OutsideInFulltext, TextBeyondTheLimitIsReadOnAsTheHostTakesIt) {
   EXPECT_EQ(plugin.ValueW(excluded, 1, 0, 1000, 0).code, ft_fieldempty);
   EXPECT_EQ(fake.OpenHandles(), 0);
 }
+
+#ifdef QM_HOST_PROGRAM
+// The host's fulltext command reads the field piece by piece as a host does.
+TEST(OutsideInFulltext, HostCommandPrintsTheWholeText) {
+  LoadedPlugin plugin(OitSettings({{"x", 1}}, kOitDir));
+  std::string text;
+  for (int i = 0; text.size() < 5000; ++i) text += "word" + std::to_string(i) + "\n";
+  const std::string doc = plugin.folder().Write("h.odt", text);
+  std::string plugin_path;
+  for (const auto& entry : std::filesystem::directory_iterator(plugin.folder().path())) {
+    if (entry.path().extension() == ".wdx") plugin_path = entry.path().u8string();
+  }
+  platform::ChildProcess host = platform::ChildProcess::Start(
+      U16(QM_HOST_PROGRAM), {U16("--plugin"), U16(plugin_path), U16("fulltext"), U16(doc), U16("--piece"), U16("999")});
+  ASSERT_TRUE(host.IsRunning());
+  std::string out;
+  char buffer[4096];
+  std::int64_t n;
+  while ((n = host.ReadOutput(buffer, sizeof buffer)) > 0) out.append(buffer, static_cast<std::size_t>(n));
+  EXPECT_EQ(host.Wait(), 0);
+  EXPECT_EQ(out, text);
+}
+#endif
 
 }  // namespace
 }  // namespace qm::test

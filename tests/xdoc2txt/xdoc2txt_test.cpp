@@ -4,11 +4,13 @@
 
 #include <zip.h>
 
+#include <filesystem>
 #include <utility>
 #include <vector>
 
 #include "platform/platform.h"
 #include "readers.h"
+#include "support/plugin_loader.h"
 #include "support/test_files.h"
 
 namespace qm::test {
@@ -170,6 +172,18 @@ TEST(Xdoc2txtProgram, OutputFormAndExitCodes) {
   EXPECT_EQ(RunConverter({u"-u", u"-o=0", U16(folder.Write("bad.pdf", "%PDF-1.4 nothing"))}, &out), 1);
   EXPECT_EQ(out, "");  // nothing on standard error either: it would be read as text
   EXPECT_EQ(RunConverter({}, &out), 2);
+}
+
+TEST(Xdoc2txtProgram, ThePluginSearchesTheReportsThroughIt) {
+  LoadedPlugin plugin("[Quarrymark]\r\nregexcount=2\r\nregex1=(?i)\\binvoice\\b\r\nregex1type=1\r\n"
+                      "regex2=\\d+ EUR\r\nregex2type=3\r\nregex2replace=$0;\r\n"
+                      "[Quarrymark_filters]\r\npdf=xdoc\r\ndocx=xdoc\r\nodt=xdoc|i\r\n");
+  std::filesystem::copy_file(std::filesystem::u8path(QM_XDOC2TXT), plugin.folder().path() / "xdoc2txt");
+  for (const char* name : {"report.pdf", "report.docx", "report.odt"}) {
+    const std::string path = std::string(QM_EXAMPLE_FILES) + "/" + name;
+    EXPECT_EQ(plugin.ValueW(path, 0).Int(), 2) << name;
+    EXPECT_EQ(plugin.ValueW(path, 1).Wide(), u"1200 EUR;300 EUR;") << name;
+  }
 }
 
 }  // namespace
