@@ -23,7 +23,7 @@ Library& Library::operator=(Library&& other) noexcept {
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : process_(other.process_), output_(other.output_) {
+    : process_(other.process_), output_(other.output_), exitCode_(other.exitCode_) {
   other.process_ = kNone;
   other.output_ = kNone;
 }
@@ -33,6 +33,7 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     Terminate();
     process_ = other.process_;
     output_ = other.output_;
+    exitCode_ = other.exitCode_;
     other.process_ = kNone;
     other.output_ = kNone;
   }

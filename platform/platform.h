@@ -272,6 +272,13 @@ class Library {
   bool IsOpen() const { return handle_ != nullptr; }
   void* Symbol(const char* name) const;
   void Close();
+  // Gives up ownership without unloading (for process termination, when
+  // unloading is the system's business).
+  void* Release() {
+    void* h = handle_;
+    handle_ = nullptr;
+    return h;
+  }
   // The system's message for the last failed Open (for the host's errors).
   static std::string LastErrorText();
 
@@ -300,15 +307,29 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess();
 
+  // What the child's standard error is connected to.
+  enum class ErrorOutput { kDiscard, kIntoOutput };
+
   // Starts program with arguments (no shell; each argument stays one). The
-  // child's standard input is empty and its standard error discarded.
+  // child's standard input is empty; its standard error is discarded or
+  // mixed into its output. The child inherits no other handle of ours.
   static ChildProcess Start(const std::u16string& program,
-                            const std::vector<std::u16string>& arguments);
+                            const std::vector<std::u16string>& arguments,
+                            ErrorOutput errors = ErrorOutput::kDiscard);
   bool IsRunning() const { return process_ != kNone; }
   // Reads up to n bytes of the child's output; 0 at its end, -1 on error.
+  // Blocks until some output (or its end) is there.
   std::int64_t ReadOutput(void* buffer, std::size_t n);
+  // Bytes of output that ReadOutput can take now without blocking (0 when
+  // none), or -1 when the pipe cannot be asked (closed, or broken with
+  // nothing left).
+  std::int64_t AvailableOutput();
+  // Waits at most milliseconds for the child to end (returning earlier when
+  // output arrives). True once it has ended: it is then reaped and its exit
+  // code kept for Wait; the output pipe stays readable.
+  bool WaitForExit(std::uint32_t milliseconds);
   // Waits for the child and gives its exit code (-1 when it did not exit
-  // normally). Releases the process.
+  // normally). Releases the process and the output pipe.
   int Wait();
   // Ends the child at once and reaps it.
   void Terminate();
@@ -317,6 +338,7 @@ class ChildProcess {
   static constexpr std::intptr_t kNone = -1;
   std::intptr_t process_ = kNone;  // pid or process HANDLE
   std::intptr_t output_ = kNone;   // read end of the output pipe
+  int exitCode_ = -1;              // kept by WaitForExit
 };
 
 // ---------------------------------------------------------------------------

@@ -12,11 +12,13 @@
 #include <langinfo.h>
 #include <link.h>
 #include <locale.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -806,7 +808,7 @@ std::string Library::LastErrorText() { return t_libraryError; }
 // Child processes
 // ---------------------------------------------------------------------------
 ChildProcess ChildProcess::Start(const std::u16string& program,
-                                 const std::vector<std::u16string>& arguments) {
+                                 const std::vector<std::u16string>& arguments, ErrorOutput errors) {
   ChildProcess child;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return child;
@@ -821,7 +823,13 @@ ChildProcess ChildProcess::Start(const std::u16string& program,
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  if (errors == ErrorOutput::kIntoOutput) {
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  }
+  // Descriptors the host opened without close-on-exec stay out of the child.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   pid_t pid = -1;
   const int r = posix_spawn(&pid, argStrings[0].c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -844,22 +852,52 @@ std::int64_t ChildProcess::ReadOutput(void* buffer, std::size_t n) {
   }
 }
 
+std::int64_t ChildProcess::AvailableOutput() {
+  if (output_ == kNone) return -1;
+  int n = 0;
+  if (ioctl(static_cast<int>(output_), FIONREAD, &n) != 0) return -1;
+  return n;
+}
+
+bool ChildProcess::WaitForExit(std::uint32_t milliseconds) {
+  if (process_ == kNone) return true;
+  if (output_ != kNone) {
+    pollfd p{static_cast<int>(output_), POLLIN, 0};
+    const int r = poll(&p, 1, static_cast<int>(milliseconds));
+    // A closed pipe (the child ended or closed its output) reports at once:
+    // sleep instead, so that waiting never spins.
+    if (r > 0 && (p.revents & POLLIN) == 0) usleep(milliseconds * 1000);
+  } else {
+    usleep(milliseconds * 1000);
+  }
+  int status = 0;
+  pid_t r;
+  do r = waitpid(static_cast<pid_t>(process_), &status, WNOHANG); while (r < 0 && errno == EINTR);
+  if (r == 0) return false;
+  process_ = kNone;
+  exitCode_ = r > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return true;
+}
+
 int ChildProcess::Wait() {
   if (output_ != kNone) {
     ::close(static_cast<int>(output_));
     output_ = kNone;
   }
-  if (process_ == kNone) return -1;
+  if (process_ == kNone) return exitCode_;
   int status = 0;
   pid_t r;
   do r = waitpid(static_cast<pid_t>(process_), &status, 0); while (r < 0 && errno == EINTR);
   process_ = kNone;
-  if (r < 0 || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+  exitCode_ = r < 0 || !WIFEXITED(status) ? -1 : WEXITSTATUS(status);
+  return exitCode_;
 }
 
 void ChildProcess::Terminate() {
-  if (process_ != kNone) kill(static_cast<pid_t>(process_), SIGKILL);
+  if (process_ != kNone) {
+    kill(static_cast<pid_t>(process_), SIGKILL);
+    exitCode_ = -1;
+  }
   Wait();
 }
 

@@ -713,11 +713,12 @@ Mutex& StartLock() {
 
 // The child gets: standard output = write end of a pipe whose read end stays
 // here; standard input = read end of a pipe whose write end is closed at
-// once (the child reads end of input); standard error = the NUL device.
+// once (the child reads end of input); standard error = the NUL device, or
+// the output pipe's write end too.
 // Only these three handles are inheritable, and the child is created
 // suspended and without a window, then resumed.
 ChildProcess ChildProcess::Start(const std::u16string& program,
-                                 const std::vector<std::u16string>& arguments) {
+                                 const std::vector<std::u16string>& arguments, ErrorOutput errors) {
   ChildProcess child;
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   Handle outputRead, outputWrite, inputRead, inputWrite, errorNul;
@@ -726,9 +727,12 @@ ChildProcess ChildProcess::Start(const std::u16string& program,
   // The ends that stay here must not be inherited.
   if (!SetHandleInformation(outputRead.get(), HANDLE_FLAG_INHERIT, 0)) return child;
   inputWrite.Reset();
-  *errorNul.out() = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                OPEN_EXISTING, 0, nullptr);
-  if (!errorNul.valid()) return child;
+  const bool errorsIntoOutput = errors == ErrorOutput::kIntoOutput;
+  if (!errorsIntoOutput) {
+    *errorNul.out() = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                  OPEN_EXISTING, 0, nullptr);
+    if (!errorNul.valid()) return child;
+  }
 
   std::u16string commandLine = BuildCommandLine(program, arguments);
   STARTUPINFOEXW startup;
@@ -737,9 +741,9 @@ ChildProcess ChildProcess::Start(const std::u16string& program,
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
   startup.StartupInfo.hStdInput = inputRead.get();
   startup.StartupInfo.hStdOutput = outputWrite.get();
-  startup.StartupInfo.hStdError = errorNul.get();
+  startup.StartupInfo.hStdError = errorsIntoOutput ? outputWrite.get() : errorNul.get();
   HANDLE inherited[3] = {inputRead.get(), outputWrite.get(), errorNul.get()};
-  InheritList inheritList(inherited, 3);
+  InheritList inheritList(inherited, errorsIntoOutput ? 2 : 3);
   DWORD flags = CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED;
   if (inheritList.get() != nullptr) {
     startup.lpAttributeList = inheritList.get();
@@ -785,19 +789,38 @@ std::int64_t ChildProcess::ReadOutput(void* buffer, std::size_t n) {
   return got;
 }
 
+std::int64_t ChildProcess::AvailableOutput() {
+  if (output_ == kNone) return -1;
+  DWORD available = 0;
+  if (!PeekNamedPipe(AsHandle(output_), nullptr, 0, nullptr, &available, nullptr)) return -1;
+  return available;
+}
+
+bool ChildProcess::WaitForExit(std::uint32_t milliseconds) {
+  if (process_ == kNone) return true;
+  const HANDLE process = AsHandle(process_);
+  if (WaitForSingleObject(process, milliseconds) == WAIT_TIMEOUT) return false;
+  DWORD code = 0;
+  exitCode_ = GetExitCodeProcess(process, &code) && code != STILL_ACTIVE ? static_cast<int>(code) : -1;
+  CloseHandle(process);
+  process_ = kNone;
+  return true;
+}
+
 int ChildProcess::Wait() {
   if (output_ != kNone) {
     CloseHandle(AsHandle(output_));
     output_ = kNone;
   }
-  if (process_ == kNone) return -1;
+  if (process_ == kNone) return exitCode_;
   const HANDLE process = AsHandle(process_);
   process_ = kNone;
   DWORD code = 0;
   const bool ok = WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 &&
                   GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
   CloseHandle(process);
-  return ok ? static_cast<int>(code) : -1;
+  exitCode_ = ok ? static_cast<int>(code) : -1;
+  return exitCode_;
 }
 
 // Exit code 1: a terminated child never reads as a success.

@@ -110,7 +110,12 @@ void ReadGlobalOptions(const settings::IniDocument& ini, PluginSettings& s, bool
   s.caseSensitiveDefault = ReadBool(get(kCaseSensitiveDefault.name), kCaseSensitiveDefault);
   s.oitFulltextTreatUnknownFileFormatAsText = ReadBool(
       get(kOitFulltextTreatUnknownFileFormatAsText.name), kOitFulltextTreatUnknownFileFormatAsText);
+  // The 64-bit Windows plugin takes the folder of the 64-bit libraries.
+#if defined(_WIN32) && defined(_WIN64)
+  const char* oit = get(kOitDllPath64);
+#else
   const char* oit = get(kOitDllPath32);
+#endif
   *oitPath = oit != nullptr ? oit : "";
   const char* exclude = get(kOitFulltextExclude);
   *excludeList = exclude != nullptr ? exclude : "";
@@ -400,7 +405,7 @@ void LoadConfiguration(PluginState& state, std::uint32_t versionHi, std::uint32_
                      });
   }
 
-  if (!state.modulePath.empty()) state.outsideIn.Load(Utf8ToWide(s, oitPath));
+  if (!state.modulePath.empty()) state.outsideIn.Load(Utf8ToWide(s, oitPath), state.ModuleFolder());
   if (s.fulltextHost && state.outsideIn.Loaded()) {
     std::string ignored;
     if (CompileField(state, Ascii(settings::kMatchAllExpression), kFulltextFieldIndex,

@@ -9,6 +9,7 @@
 //   quarrymark columns [--fields LIST] [--format table|tsv|csv|json] [--recursive]
 //                      [--on-demand] PATH...
 //   quarrymark batch            (commands from stdin: value ..., fields, refresh, stop FILE)
+//   quarrymark fulltext FILE [--piece BYTES]
 //   quarrymark settings ...     (the settings utility's checks, headless)
 //
 // Exit status: 0 success, 1 a request failed, 2 usage or loading errors.
@@ -31,6 +32,7 @@
 #include "tools/quarrymark/plugin_host.h"
 #include "tools/quarrymark/text_escape.h"
 #ifdef QM_HAVE_SETTINGS_COMMAND
+#include "tools/quarrymark/fulltext_command.h"
 #include "tools/quarrymark/settings_command.h"
 #endif
 
@@ -48,6 +50,7 @@ const char kUsage[] =
     "  columns [--fields LIST] [--format table|tsv|csv|json] [--recursive] [--on-demand] PATH...\n"
     "  batch                          read commands from stdin, one per line: value ..., fields,\n"
     "                                 refresh, stop FILE; stop and refresh act while a value runs\n"
+    "  fulltext FILE [--piece BYTES]  the full-text field's text, piece by piece\n"
     "  settings check|list|test|resave ...   the settings utility's checks\n"
     "output:\n"
     "  value lines and table cells show CR, LF, TAB as \\r \\n \\t and other control characters as\n"
@@ -342,7 +345,8 @@ int main(int argc, char** argv) {
 #ifdef QM_HAVE_SETTINGS_COMMAND
     if (command == "settings") return RunSettingsCommand(rest, folder);
 #endif
-    if (command != "fields" && command != "value" && command != "columns" && command != "batch") {
+    if (command != "fields" && command != "value" && command != "columns" && command != "batch" &&
+        command != "fulltext") {
       std::cerr << "quarrymark: unknown command " << command << "\n" << kUsage;
       return kUsageError;
     }
@@ -355,6 +359,7 @@ int main(int argc, char** argv) {
     if (command == "fields") return CommandFields(plugin, std::cout);
     if (command == "value") return CommandValue(plugin, rest, std::cout, std::cerr);
     if (command == "columns") return RunColumns(plugin, rest, std::cout, std::cerr);
+    if (command == "fulltext") return RunFulltext(plugin, rest, std::cout, std::cerr);
     return CommandBatch(plugin, std::cin, std::cout);
   } catch (const std::exception& e) {
     std::cerr << "quarrymark: " << e.what() << '\n';

@@ -140,6 +140,25 @@ Value PluginHost::GetValue(const std::string& file, int field, int unit, int max
   return value;
 }
 
+int PluginHost::GetWideText(const std::string& file, int field, int unit, int maxlen,
+                            std::u16string* text) const {
+  const std::size_t size = static_cast<std::size_t>(maxlen > 0 ? maxlen : 0);
+  std::vector<unsigned char> buffer(size + 16, 0xA5);
+  std::u16string wide = ArgumentToWide(file);
+  const int code = getValueW_(reinterpret_cast<QmWideChar*>(wide.data()), field, unit, buffer.data(),
+                              maxlen, 0);
+  for (std::size_t i = size; i < buffer.size(); ++i) {
+    if (buffer[i] != 0xA5) return -100;
+  }
+  text->clear();
+  for (std::size_t i = 0; i + 1 < size; i += 2) {
+    const auto u = static_cast<char16_t>(buffer[i] | (buffer[i + 1] << 8));
+    if (u == 0) break;
+    *text += u;
+  }
+  return code;
+}
+
 void PluginHost::Stop(const std::string& file) const {
   std::u16string wide = ArgumentToWide(file);
   stopW_(reinterpret_cast<QmWideChar*>(wide.data()));

@@ -41,6 +41,10 @@ class PluginHost {
   // kMaxValueBytes).
   Value GetValue(const std::string& file, int field, int unit, int maxlen, int flags,
                  bool ansi) const;
+  // One wide request whose answer is UTF-16 text (a full-text piece): the
+  // answer code, and the text as the plugin wrote it. -100 when the plugin
+  // wrote beyond maxlen.
+  int GetWideText(const std::string& file, int field, int unit, int maxlen, std::u16string* text) const;
   void Stop(const std::string& file) const;
   void Refresh() const;
 
