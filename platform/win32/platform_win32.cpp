@@ -117,14 +117,6 @@ bool FindFirstMatches(const FileName& name) {
 // kClosed (-1) is INVALID_HANDLE_VALUE, the value CreateFile fails with.
 static_assert(File::kClosed == -1, "File::kClosed must equal INVALID_HANDLE_VALUE");
 
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    native_ = other.Release();
-  }
-  return *this;
-}
-
 void File::Close() {
   if (native_ != kClosed) {
     CloseHandle(AsHandle(native_));
@@ -182,6 +174,8 @@ bool File::SeekToEnd() {
 
 bool File::TruncateHere() { return IsOpen() && SetEndOfFile(AsHandle(native_)) != 0; }
 
+bool File::Sync() { return IsOpen() && FlushFileBuffers(AsHandle(native_)) != 0; }
+
 File OpenFile(const FileName& name, OpenMode mode, bool* created) {
   if (created != nullptr) *created = false;
   DWORD access = 0, share = 0, disposition = 0, flags = 0;
@@ -211,6 +205,11 @@ File OpenFile(const FileName& name, OpenMode mode, bool* created) {
     handle = CreateFileA(name.narrow, access, share, nullptr, disposition, flags, nullptr);
   }
   if (handle == INVALID_HANDLE_VALUE) return File();
+  if (mode == OpenMode::kReadShared && GetFileType(handle) != FILE_TYPE_DISK) {
+    // A pipe or a character device ("CON", "\\.\pipe\...") may never end.
+    CloseHandle(handle);
+    return File();
+  }
   if (created != nullptr) {
     // OPEN_ALWAYS reports an existing file through the last error.
     *created = mode == OpenMode::kWriteCreateNew ||
@@ -223,6 +222,12 @@ File OpenFile(const FileName& name, OpenMode mode, bool* created) {
 // at them.
 bool ReplaceFile(const std::u16string& source, const std::u16string& target) {
   return MoveFileExW(W(source), W(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool ResolveWriteTarget(const std::u16string& name, std::u16string* target, bool* hardLinked) {
+  *target = name;
+  *hardLinked = false;
+  return !name.empty();
 }
 
 bool DeleteFile(const std::u16string& name) { return DeleteFileW(W(name)) != 0; }
@@ -591,15 +596,6 @@ std::string SystemMessage(DWORD error) {
 
 }  // namespace
 
-Library& Library::operator=(Library&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
 // The altered search path: the library's own folder is searched for the
 // libraries it depends on. Critical-error boxes are off for this thread
 // while it loads (a missing dependency must not stop the host with a box).
@@ -714,26 +710,6 @@ Mutex& StartLock() {
 }
 
 }  // namespace
-
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : process_(other.process_), output_(other.output_), exitCode_(other.exitCode_) {
-  other.process_ = kNone;
-  other.output_ = kNone;
-}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-  if (this != &other) {
-    Terminate();
-    process_ = other.process_;
-    output_ = other.output_;
-    exitCode_ = other.exitCode_;
-    other.process_ = kNone;
-    other.output_ = kNone;
-  }
-  return *this;
-}
-
-ChildProcess::~ChildProcess() { Terminate(); }
 
 // The child gets: standard output = write end of a pipe whose read end stays
 // here; standard input = read end of a pipe whose write end is closed at

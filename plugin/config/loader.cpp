@@ -45,7 +45,7 @@ SiblingFile Sibling(const PluginState& state, const char* fileName) {
     for (const char* p = fileName; *p != 0; ++p) folder += static_cast<char16_t>(*p);
     file.wide = MakeLongPath(folder);
   } else {
-    const std::size_t cut = state.modulePathAnsi.find_last_of("\\/");
+    const std::size_t cut = state.modulePathAnsi.find_last_of(platform::kPathSeparatorsNarrow);
     file.narrow = (cut == std::string::npos ? std::string() : state.modulePathAnsi.substr(0, cut + 1)) +
                   fileName;
   }
@@ -299,7 +299,7 @@ void LoadConfiguration(PluginState& state, std::uint32_t versionHi, std::uint32_
   SiblingFile settingsFile = Sibling(state, settings::kSettingsFileName);
   {
     platform::FileInfo info;
-    if (!platform::QueryFileInfo(settingsFile.Name(), &info) || info.IsDirectory()) {
+    if (!platform::QueryFileInfo(settingsFile.Name(), &info) || !info.IsRegularFile()) {
       settingsFile = Sibling(state, settings::kSampleSettingsFileName);
     }
   }

@@ -175,7 +175,10 @@ template <typename Char>
 bool NamePart(std::basic_string<Char> name, std::basic_string<Char>* part) {
   if (name.empty()) return false;
   const auto isSeparator = [](Char c) {
-    return c == static_cast<Char>('\\') || c == static_cast<Char>(platform::kPathSeparator);
+    for (const char* p = platform::kPathSeparatorsNarrow; *p != 0; ++p) {
+      if (c == static_cast<Char>(*p)) return true;
+    }
+    return false;
   };
   if (isSeparator(name.back())) name.pop_back();
   std::size_t cut = std::basic_string<Char>::npos;
