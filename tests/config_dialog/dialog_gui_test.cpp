@@ -12,6 +12,7 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -261,6 +262,52 @@ TEST_F(DialogGui, OkWritesTheEditedOptionAndFieldAndKeepsEverythingElse) {
       EXPECT_EQ(after[section][key], value) << section << "/" << key;
     }
   }
+}
+
+// One edited field: its keys change, the utility's own section is written,
+// the global options are written out with the values they had, and nothing
+// else of the file changes.
+TEST_F(DialogGui, OkAfterEditingOneFieldChangesOnlyThatFieldsKeys) {
+  WriteExampleIni("\r\n; kept comment\r\n[Foreign]\r\nkey=value\r\n");
+  const IniMap before = ParseIni(ReadBytes(ini_));
+  ASSERT_NE(Open(), nullptr);
+  SelectInList(QM_ID_FIELD_LIST, 4, false);  // "Mail addresses"
+  Type(QM_ID_EXPRESSION, u"[\\w.]+@example\\.org");
+  Type(QM_ID_REPLACE, u"$0\\x20");  // the default: stored empty
+  Click(IDOK);
+  ASSERT_TRUE(dialog_->Ended());
+
+  IniMap after = ParseIni(ReadBytes(ini_));
+  const std::set<std::string> globalOptions = {
+      "FileMemory", "OnDemandLimit", "GlobalFileSizeLimit", "AnalyzeBuffer", "ResultCache",
+      "RandomLength", "RandomLoops", "Regex1Extern", "MatchAllForErrors", "ModFieldName",
+      "LogErrors", "ClearCacheOnReread", "UnicodeZerosValid", "NormalSearchForFilterFail",
+      "SortFields", "CaseSensitiveDefault", "OitFulltextTreatUnknownFileFormatAsText",
+      "OitDllPath32", "OitDllPath64", "OitFulltextExclude"};
+  std::set<std::string> changed;
+  for (const auto& [section, keys] : after) {
+    for (const auto& [key, value] : keys) {
+      const auto old = before.find(section);
+      const bool same = old != before.end() && old->second.count(key) != 0 &&
+                        old->second.at(key) == value;
+      if (same || section == "QuarrymarkConfig") continue;
+      if (section == "Quarrymark" && before.at(section).count(key) == 0 &&
+          globalOptions.count(key) != 0) {
+        continue;  // written out with its effective value
+      }
+      changed.insert(section + "/" + key + "=" + value);
+    }
+  }
+  for (const auto& [section, keys] : before) {
+    for (const auto& [key, value] : keys) {
+      if (after[section].count(key) == 0) changed.insert(section + "/" + key + " deleted");
+    }
+  }
+  EXPECT_EQ(changed, (std::set<std::string>{"Quarrymark/regex5=[\\w.]+@example\\.org",
+                                            "Quarrymark/regex5replace="}));
+  EXPECT_EQ(after["Quarrymark"]["FileMemory"], "10");
+  EXPECT_EQ(after["Quarrymark"]["LogErrors"], "true");
+  EXPECT_EQ(after["QuarrymarkConfig"]["LastField"], "4");
 }
 
 TEST_F(DialogGui, ApplyThenReloadFieldRestoresTheAppliedField) {
