@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -538,6 +539,57 @@ TEST_F(DialogGui, ReloadIniDiscardsEditsAndReopensWithTheReplaceHelp) {
   EXPECT_EQ(Text(QM_ID_NAME), u"Has TODO");
   EXPECT_EQ(Text(QM_ID_REPLACE_HELP), u"Replace Help<");
   EXPECT_EQ(Text(QM_ID_HELP_PANE), ReplaceHelpText());
+}
+
+TEST_F(DialogGui, CancelAfterMovingTheWindowStoresOnlyThePosition) {
+  WriteExampleIni();
+  ASSERT_NE(Open(), nullptr);
+  Type(QM_ID_NAME, u"discarded");
+  SetWindowPos(window_, nullptr, 100, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+  Click(IDCANCEL);
+  ASSERT_TRUE(dialog_->Ended());
+  IniMap after = ParseIni(ReadBytes(ini_));
+  EXPECT_EQ(after["QuarrymarkConfig"]["CoordX"], "100");
+  EXPECT_EQ(after["QuarrymarkConfig"]["CoordY"], "80");
+  EXPECT_EQ(after["Quarrymark"]["regex1name"], "Has TODO");
+  EXPECT_EQ(after["Quarrymark"].count("LogErrors"), 0u);  // the block is not written
+}
+
+TEST_F(DialogGui, OutsideInPathsShareOneEditField) {
+  WriteExampleIni();
+  ASSERT_NE(Open(), nullptr);
+  Type(QM_ID_OIT_PATH, u"C:\\oit32");
+  Click(QM_ID_OIT_DLL64);
+  EXPECT_EQ(Text(QM_ID_OIT_PATH), u"");
+  EXPECT_TRUE(Enabled(QM_ID_OIT_BROWSE));
+  Type(QM_ID_OIT_PATH, u"C:\\oit64");
+  Click(QM_ID_OIT_EXCLUDE);
+  EXPECT_FALSE(Enabled(QM_ID_OIT_BROWSE));
+  Type(QM_ID_OIT_PATH, u"*.zip");
+  Click(QM_ID_OIT_DLL32);  // the 32-bit text was kept while hidden
+  EXPECT_EQ(Text(QM_ID_OIT_PATH), u"C:\\oit32");
+  Click(IDOK);
+  IniMap after = ParseIni(ReadBytes(ini_));
+  EXPECT_EQ(after["Quarrymark"]["OitDllPath32"], "C:\\oit32");
+  EXPECT_EQ(after["Quarrymark"]["OitDllPath64"], "C:\\oit64");
+  EXPECT_EQ(after["Quarrymark"]["OitFulltextExclude"], "*.zip");
+}
+
+// The common font dialog, confirmed: the chosen font goes onto the three
+// editor boxes and the help pane, and OK stores it.
+TEST_F(DialogGui, FontChoiceAppliesTheFontAndOkStoresIt) {
+  WriteExampleIni();
+  ASSERT_NE(Open(), nullptr);
+  const LRESULT before = SendMessageW(Item(QM_ID_EXPRESSION), WM_GETFONT, 0, 0);
+  TextOfMessageBox(L"Font", [&] { Click(QM_ID_FONT); });
+  const LRESULT chosen = SendMessageW(Item(QM_ID_EXPRESSION), WM_GETFONT, 0, 0);
+  EXPECT_NE(chosen, before);
+  for (const int id : {QM_ID_NAME, QM_ID_REPLACE, QM_ID_HELP_PANE}) {
+    EXPECT_EQ(SendMessageW(Item(id), WM_GETFONT, 0, 0), chosen) << id;
+  }
+  Click(IDOK);
+  const std::string font = ParseIni(ReadBytes(ini_))["QuarrymarkConfig"]["font"];
+  EXPECT_EQ(std::count(font.begin(), font.end(), ','), 13) << font;
 }
 
 TEST_F(DialogGui, AboutBoxOpensAndCloses) {
