@@ -89,6 +89,21 @@ std::u16string TextOfMessageBox(const wchar_t* title, const std::function<void()
   return text;
 }
 
+// The settings most tests open: nine fields, an empty filter section.
+constexpr char kSettings[] =
+    "\xEF\xBB\xBF[Quarrymark]\nregexcount=9\nFileMemory=10\nResultCache=2\n"
+    "regex1=TODO|FIXME\nregex1name=Has TODO\nregex1type=0\n"
+    "regex2=\\R\nregex2name=Line breaks\nregex2type=1\n"
+    "regex3=\\w+\nregex3name=Distinct words\nregex3type=2\n"
+    "regex4=(?m)^#+\\s*(.+?)\\s*$\nregex4name=Title\nregex4type=4\nregex4replace=$1\n"
+    "regex5=[\\w.+-]+@[\\w-]+(?:\\.[\\w-]+)+\nregex5name=Mail addresses\nregex5type=3\n"
+    "regex5replace=$0;\n"
+    "regex6=.*\nregex6name=Encoding\nregex6type=-1\n"
+    "regex7=\\w+\nregex7name=Average word length\nregex7type=6\n"
+    "regex8=\\.(?:txt|md)$\nregex8name=Text by name\nregex8type=0\nregex8flags=64\n"
+    "regex9=(?-i)[a-z0-9]\nregex9name=Random tag\nregex9type=5\n"
+    "\n[Quarrymark_filters]\n";
+
 class DialogGui : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -108,6 +123,8 @@ class DialogGui : public ::testing::Test {
   void WriteIni(const std::string& text) {
     std::ofstream(ini_, std::ios::binary) << text;
   }
+  void WriteTestIni(const std::string& extra = "") { WriteIni(kSettings + extra); }
+  // The example settings that ship with the plugin.
   void WriteExampleIni(const std::string& extra = "") {
     WriteIni(ReadBytes(fs::path(QM_SOURCE_DIR) / "examples" / "Quarrymark.Sample.ini") + extra);
   }
@@ -186,7 +203,7 @@ TEST_F(DialogGui, MissingSettingsFileShowsMessageAndEndsWithLoadFailed) {
 }
 
 TEST_F(DialogGui, OpensWithTheLoadedSettingsShown) {
-  WriteExampleIni();
+  WriteTestIni();
   ASSERT_NE(Open(), nullptr);
   wchar_t title[64] = {};
   GetWindowTextW(window_, title, 64);
@@ -233,7 +250,7 @@ TEST_F(DialogGui, OkWithoutChangesWritesTheSameText) {
 }
 
 TEST_F(DialogGui, OkWritesTheEditedOptionAndFieldAndKeepsEverythingElse) {
-  WriteExampleIni("\r\n; kept comment\r\n[Foreign]\r\nkey=value\r\n");
+  WriteTestIni("\r\n; kept comment\r\n[Foreign]\r\nkey=value\r\n");
   const IniMap before = ParseIni(ReadBytes(ini_));
   ASSERT_NE(Open(), nullptr);
   SelectInList(QM_ID_FIELD_LIST, 2, false);  // "Distinct words"
@@ -312,7 +329,7 @@ TEST_F(DialogGui, OkAfterEditingOneFieldChangesOnlyThatFieldsKeys) {
 }
 
 TEST_F(DialogGui, ApplyThenReloadFieldRestoresTheAppliedField) {
-  WriteExampleIni();
+  WriteTestIni();
   ASSERT_NE(Open(), nullptr);
   Type(QM_ID_NAME, u"Applied name");
   Click(QM_ID_APPLY);
@@ -332,7 +349,7 @@ TEST_F(DialogGui, ApplyThenReloadFieldRestoresTheAppliedField) {
 }
 
 TEST_F(DialogGui, FieldCountMarksTheActiveFields) {
-  WriteExampleIni();
+  WriteTestIni();
   ASSERT_NE(Open(), nullptr);
   EXPECT_EQ(Text(QM_ID_FIELD_COUNT), u"9");
   EXPECT_EQ(ListItem(QM_ID_FIELD_LIST, 8), u"-->Random tag");
@@ -347,7 +364,7 @@ TEST_F(DialogGui, FieldCountMarksTheActiveFields) {
 }
 
 TEST_F(DialogGui, StatusLineShowsEachVerdictInItsColour) {
-  WriteExampleIni();
+  WriteTestIni();
   ASSERT_NE(Open(), nullptr);
   EXPECT_EQ(StatusColour(), GetSysColor(COLOR_BTNTEXT));
 
@@ -393,7 +410,7 @@ TEST_F(DialogGui, StatusLineShowsEachVerdictInItsColour) {
 }
 
 TEST_F(DialogGui, TestRunStepsThroughMatchesAndGroups) {
-  WriteExampleIni();
+  WriteTestIni();
   ASSERT_NE(Open(), nullptr);
   const std::u16string sample(kSampleTestText);
   Type(QM_ID_EXPRESSION, u"(t)(h)e");
@@ -455,7 +472,7 @@ TEST_F(DialogGui, TestRunStepsThroughMatchesAndGroups) {
 }
 
 TEST_F(DialogGui, FilterExtensionsAddAndRemove) {
-  WriteExampleIni();
+  WriteTestIni();
   ASSERT_NE(Open(), nullptr);
   HWND combo = Item(QM_ID_FILTER_EXT);
   const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
@@ -492,7 +509,7 @@ TEST_F(DialogGui, FilterExtensionsAddAndRemove) {
 }
 
 TEST_F(DialogGui, HelpPanesSwitchAndShowTheWholeTexts) {
-  WriteExampleIni();
+  WriteTestIni();
   ASSERT_NE(Open(), nullptr);
   const int compact = WindowWidth();
   Click(QM_ID_REGEX_HELP);
@@ -529,7 +546,7 @@ TEST_F(DialogGui, HelpPanesSwitchAndShowTheWholeTexts) {
 }
 
 TEST_F(DialogGui, ReloadIniDiscardsEditsAndReopensWithTheReplaceHelp) {
-  WriteExampleIni();
+  WriteTestIni();
   ASSERT_NE(Open(), nullptr);
   Click(QM_ID_REGEX_HELP);
   Type(QM_ID_NAME, u"not kept");
@@ -542,7 +559,7 @@ TEST_F(DialogGui, ReloadIniDiscardsEditsAndReopensWithTheReplaceHelp) {
 }
 
 TEST_F(DialogGui, CancelAfterMovingTheWindowStoresOnlyThePosition) {
-  WriteExampleIni();
+  WriteTestIni();
   ASSERT_NE(Open(), nullptr);
   Type(QM_ID_NAME, u"discarded");
   SetWindowPos(window_, nullptr, 100, 80, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
@@ -556,7 +573,7 @@ TEST_F(DialogGui, CancelAfterMovingTheWindowStoresOnlyThePosition) {
 }
 
 TEST_F(DialogGui, OutsideInPathsShareOneEditField) {
-  WriteExampleIni();
+  WriteTestIni();
   ASSERT_NE(Open(), nullptr);
   Type(QM_ID_OIT_PATH, u"C:\\oit32");
   Click(QM_ID_OIT_DLL64);
@@ -578,7 +595,7 @@ TEST_F(DialogGui, OutsideInPathsShareOneEditField) {
 // The common font dialog, confirmed: the chosen font goes onto the three
 // editor boxes and the help pane, and OK stores it.
 TEST_F(DialogGui, FontChoiceAppliesTheFontAndOkStoresIt) {
-  WriteExampleIni();
+  WriteTestIni();
   ASSERT_NE(Open(), nullptr);
   const LRESULT before = SendMessageW(Item(QM_ID_EXPRESSION), WM_GETFONT, 0, 0);
   TextOfMessageBox(L"Font", [&] { Click(QM_ID_FONT); });
@@ -593,7 +610,7 @@ TEST_F(DialogGui, FontChoiceAppliesTheFontAndOkStoresIt) {
 }
 
 TEST_F(DialogGui, AboutBoxOpensAndCloses) {
-  WriteExampleIni();
+  WriteTestIni();
   ASSERT_NE(Open(), nullptr);
   const std::u16string text =
       TextOfMessageBox(L"QuarrymarkConfig v1.2", [&] { Click(QM_ID_ABOUT); });
