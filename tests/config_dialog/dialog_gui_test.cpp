@@ -621,5 +621,71 @@ TEST_F(DialogGui, AboutBoxOpensAndCloses) {
   EXPECT_EQ(FindWindowW(L"#32770", L"QuarrymarkConfig v1.2"), nullptr);
 }
 
+// The program itself: started as a user starts it, beside its settings file.
+class Program : public DialogGui {
+ protected:
+  // Starts a copy of the program in the test folder; 0 when it cannot start.
+  HANDLE Start() {
+    const fs::path exe = folder_ / "QuarrymarkConfig64.exe";
+    fs::copy_file(QM_UTILITY_EXE, exe, fs::copy_options::overwrite_existing);
+    std::wstring command = L"\"" + exe.wstring() + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION process{};
+    if (!CreateProcessW(exe.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                        folder_.c_str(), &startup, &process)) {
+      return nullptr;
+    }
+    CloseHandle(process.hThread);
+    processId_ = process.dwProcessId;
+    return process.hProcess;
+  }
+  // A top-level dialog window of the started program with the title.
+  HWND WindowOfProgram(const wchar_t* title) const {
+    for (int i = 0; i < 2000; ++i) {
+      HWND found = nullptr;
+      while ((found = FindWindowExW(nullptr, found, L"#32770", title)) != nullptr) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(found, &owner);
+        if (owner == processId_ && IsWindowVisible(found)) return found;
+      }
+      Sleep(10);
+    }
+    return nullptr;
+  }
+  static DWORD ExitCodeOf(HANDLE process) {
+    DWORD code = 0xFFFF;
+    if (WaitForSingleObject(process, 30000) != WAIT_OBJECT_0) TerminateProcess(process, 0xDEAD);
+    GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    return code;
+  }
+  DWORD processId_ = 0;
+};
+
+TEST_F(Program, EndsWithOneWhenThereIsNoSettingsFile) {
+  HANDLE process = Start();
+  ASSERT_NE(process, nullptr);
+  HWND box = WindowOfProgram(L"QuarrymarkConfig");
+  EXPECT_NE(box, nullptr);
+  if (box) PostMessageW(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(ExitCodeOf(process), 1u);
+}
+
+TEST_F(Program, OkWritesTheFileBesideTheProgramAndEndsWithZero) {
+  WriteTestIni();
+  HANDLE process = Start();
+  ASSERT_NE(process, nullptr);
+  HWND dialog = WindowOfProgram(L"QuarrymarkConfig");
+  ASSERT_NE(dialog, nullptr);
+  HWND name = GetDlgItem(dialog, QM_ID_NAME);
+  SendMessageW(name, EM_SETSEL, 0, -1);
+  SendMessageW(name, EM_REPLACESEL, TRUE, reinterpret_cast<LPARAM>(L"From the program"));
+  PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(dialog, IDOK)));
+  EXPECT_EQ(ExitCodeOf(process), 0u);
+  EXPECT_EQ(ParseIni(ReadBytes(ini_))["Quarrymark"]["regex1name"], "From the program");
+}
+
 }  // namespace
 }  // namespace qm::utility::win32

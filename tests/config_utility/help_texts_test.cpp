@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <pcre.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
@@ -21,6 +22,21 @@ constexpr char kSubject[] = "alpha beta gamma\n2\n3\n4\nend";
 constexpr char kPattern[] = "(?s)(\\w+) (\\w+) (\\w+).*end";
 constexpr std::uint64_t kMatchOffset = 0x0AF6;
 constexpr char16_t kFileName[] = u"c:\\dir1\\testfile.txt";
+
+// The help's example file name in the form of this system: the name rules
+// of POSIX systems cut at "/" only.
+std::u16string LocalNames(std::u16string text) {
+#ifndef _WIN32
+  const std::u16string windows = kFileName;
+  std::u16string posix = windows;
+  std::replace(posix.begin(), posix.end(), u'\\', u'/');
+  for (std::size_t p = text.find(windows); p != std::u16string::npos;
+       p = text.find(windows, p + posix.size())) {
+    text.replace(p, windows.size(), posix);
+  }
+#endif
+  return text;
+}
 
 struct Example {
   std::u16string tmpl;
@@ -77,7 +93,7 @@ TEST(ReplaceHelp, EveryExampleStatesWhatTheExpanderProduces) {
     plugin::EvaluationState state;
     state.isUtf8 = true;
     state.outputLimit = 1023;
-    state.fileName = kFileName;
+    state.fileName = LocalNames(kFileName);
     state.startOffset = kMatchOffset;
     state.offsetDigits = plugin::OffsetDigitsFor(sizeof kSubject + kMatchOffset);
     state.matchCount = example.remark.find(u"NINTH") != std::u16string::npos ? 9 : 1;
@@ -100,7 +116,7 @@ TEST(ReplaceHelp, EveryExampleStatesWhatTheExpanderProduces) {
     plugin::CompileReplaceTemplate(example.tmpl, field);
     plugin::ExpandReplaceTemplate(field, kSubject, sizeof kSubject - 1, state,
                                   plugin::PluginSettings());
-    EXPECT_EQ(ToUtf8(state.outputText), ToUtf8(Resolve(example.stated, groups)));
+    EXPECT_EQ(ToUtf8(state.outputText), ToUtf8(Resolve(LocalNames(example.stated), groups)));
   }
   pcre_free(code);
 }
