@@ -9,24 +9,10 @@
 #include <system_error>
 #include <thread>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace qm::host {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool StderrIsTerminal() {
-#ifdef _WIN32
-  return _isatty(2) != 0;
-#else
-  return isatty(2) != 0;
-#endif
-}
 
 struct Cell {
   Value value;
@@ -52,24 +38,6 @@ std::string Csv(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
   std::string q = "\"";
   for (const char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return q + "\"";
-}
-
-std::string Json(const std::string& s) {
-  std::string q = "\"";
-  for (const char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      q += '\\';
-      q += c;
-    } else if (u < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", u);
-      q += escape;
-    } else {
-      q += c;
-    }
-  }
   return q + "\"";
 }
 
@@ -195,10 +163,10 @@ int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, s
   if (format == "json") {
     out << "[\n";
     for (std::size_t r = 0; r < rows.size(); ++r) {
-      out << "  {\"file\": " << Json(rows[r][0]) << ", \"fields\": {";
+      out << "  {\"file\": " << JsonString(rows[r][0]) << ", \"fields\": {";
       for (std::size_t c = 1; c < rows[r].size(); ++c) {
-        out << (c > 1 ? ", " : "") << Json(header[c]) << ": {\"code\": " << table[r][c - 1].value.code
-            << ", \"value\": " << Json(rows[r][c]) << "}";
+        out << (c > 1 ? ", " : "") << JsonString(header[c]) << ": {\"code\": " << table[r][c - 1].value.code
+            << ", \"value\": " << JsonString(rows[r][c]) << "}";
       }
       out << "}}" << (r + 1 < rows.size() ? "," : "") << '\n';
     }

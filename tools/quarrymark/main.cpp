@@ -9,6 +9,8 @@
 //   quarrymark columns [--fields LIST] [--format table|tsv|csv|json] [--recursive]
 //                      [--on-demand] PATH...
 //   quarrymark batch            (commands from stdin: value ..., fields, refresh, stop FILE)
+//   quarrymark compare [--field F] FILE1 FILE2
+//   quarrymark sync [--field F] [--recursive] [--format table|tsv|json] [-j N] DIR1 DIR2
 //   quarrymark settings ...     (the settings utility's checks, headless)
 //
 // Exit status: 0 success, 1 a request failed, 2 usage or loading errors.
@@ -24,6 +26,7 @@
 
 #include "platform/platform.h"
 #include "tools/quarrymark/columns.h"
+#include "tools/quarrymark/compare_command.h"
 #include "tools/quarrymark/plugin_host.h"
 #ifdef QM_HAVE_SETTINGS_COMMAND
 #include "tools/quarrymark/settings_command.h"
@@ -41,6 +44,9 @@ const char kUsage[] =
     "  value [--ansi] [--flags N] [--maxlen N] [--unit N] [--stop-after MS] FIELD FILE\n"
     "  columns [--fields LIST] [--format table|tsv|csv|json] [--recursive] [--on-demand] PATH...\n"
     "  batch                          read commands from stdin, one per line\n"
+    "  compare [--field F] FILE1 FILE2   compare two files by a compare field\n"
+    "  sync [--field F] [--recursive] [--format table|tsv|json] [-j N] DIR1 DIR2\n"
+    "                                 the synchronisation preview of two folders\n"
     "  settings check|list|test|resave ...   the settings utility's checks\n";
 
 std::string ProgramFolder(const char* argv0) {
@@ -232,7 +238,8 @@ int main(int argc, char** argv) {
 #ifdef QM_HAVE_SETTINGS_COMMAND
     if (command == "settings") return RunSettingsCommand(rest, folder);
 #endif
-    if (command != "fields" && command != "value" && command != "columns" && command != "batch") {
+    if (command != "fields" && command != "value" && command != "columns" && command != "batch" &&
+        command != "compare" && command != "sync") {
       std::cerr << "quarrymark: unknown command " << command << "\n" << kUsage;
       return kUsageError;
     }
@@ -245,6 +252,8 @@ int main(int argc, char** argv) {
     if (command == "fields") return CommandFields(plugin, std::cout);
     if (command == "value") return CommandValue(plugin, rest, std::cout, std::cerr);
     if (command == "columns") return RunColumns(plugin, rest, std::cout, std::cerr);
+    if (command == "compare") return RunCompare(plugin, rest, std::cout, std::cerr);
+    if (command == "sync") return RunSync(plugin, rest, std::cout, std::cerr);
     return CommandBatch(plugin, std::cin, std::cout, std::cerr);
   } catch (const std::exception& e) {
     std::cerr << "quarrymark: " << e.what() << '\n';

@@ -1,8 +1,15 @@
 // Loading a content plugin and calling its exports.
 #include "tools/quarrymark/plugin_host.h"
 
+#include <cstdio>
 #include <cstring>
 #include <memory>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace qm::host {
 namespace {
@@ -62,6 +69,32 @@ std::string EscapeControls(const std::string& utf8) {
   return out;
 }
 
+bool StderrIsTerminal() {
+#ifdef _WIN32
+  return _isatty(2) != 0;
+#else
+  return isatty(2) != 0;
+#endif
+}
+
+std::string JsonString(const std::string& utf8) {
+  std::string q = "\"";
+  for (const char c : utf8) {
+    const auto u = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      q += '\\';
+      q += c;
+    } else if (u < 0x20) {
+      char escape[8];
+      std::snprintf(escape, sizeof escape, "\\u%04x", u);
+      q += escape;
+    } else {
+      q += c;
+    }
+  }
+  return q + "\"";
+}
+
 bool PluginHost::Load(const std::string& path, std::uint32_t versionHi, std::uint32_t versionLow,
                       std::string* error) {
   library_ = platform::Library::Open(ArgumentToWide(path));
@@ -81,6 +114,7 @@ bool PluginHost::Load(const std::string& path, std::uint32_t versionHi, std::uin
       !find("ContentSetDefaultParams", &setDefaultParams_)) {
     return false;
   }
+  compareW_ = reinterpret_cast<decltype(compareW_)>(library_.Symbol("ContentCompareFilesW"));
   ContentDefaultParamStruct params{};
   params.size = sizeof params;
   params.PluginInterfaceVersionHi = versionHi;
@@ -163,6 +197,16 @@ Value PluginHost::GetValue(const std::string& file, int field, int unit, int max
 void PluginHost::Stop(const std::string& file) const {
   std::u16string wide = ArgumentToWide(file);
   stopW_(reinterpret_cast<QmWideChar*>(wide.data()));
+}
+
+int PluginHost::Compare(const std::string& file1, const std::string& file2, int compareIndex,
+                        ProgressCallbackProc progress) const {
+  if (compareW_ == nullptr) return contentcompare_unsupported;
+  std::u16string wide1 = ArgumentToWide(file1);
+  std::u16string wide2 = ArgumentToWide(file2);
+  FileDetailsStruct details{};  // hosts pass it; the plugin does not need it
+  return compareW_(progress, compareIndex, reinterpret_cast<QmWideChar*>(wide1.data()),
+                   reinterpret_cast<QmWideChar*>(wide2.data()), &details);
 }
 
 void PluginHost::Refresh() const {

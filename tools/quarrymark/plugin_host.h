@@ -38,6 +38,10 @@ class PluginHost {
   Value GetValue(const std::string& file, int field, int unit, int maxlen, int flags,
                  bool ansi) const;
   void Stop(const std::string& file) const;
+  // ContentCompareFilesW with a compare index (10000 on); progress may be
+  // null. -3 when the plugin does not export the comparison.
+  int Compare(const std::string& file1, const std::string& file2, int compareIndex,
+              ProgressCallbackProc progress) const;
   void Refresh() const;
 
   // The narrow text the plugin exchanges (ANSI) from and to UTF-8.
@@ -52,9 +56,15 @@ class PluginHost {
   decltype(&ContentStopGetValueW) stopW_ = nullptr;
   decltype(&ContentSendStateInformationW) stateW_ = nullptr;
   decltype(&ContentSetDefaultParams) setDefaultParams_ = nullptr;
+  decltype(&ContentCompareFilesW) compareW_ = nullptr;  // optional
 };
 
 // Control characters as \r, \n, \t or \xHH.
 std::string EscapeControls(const std::string& utf8);
+// True when standard error is a terminal (progress is shown there).
+bool StderrIsTerminal();
+// A JSON string literal of UTF-8 text (quotes, backslashes and control
+// characters escaped).
+std::string JsonString(const std::string& utf8);
 
 }  // namespace qm::host
