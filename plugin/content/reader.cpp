@@ -81,13 +81,12 @@ void Deliver(const char* buffer, std::size_t from, std::size_t to, bool utf16,
   }
 }
 
+}  // namespace
+
 // ---------------------------------------------------------------------------
 // Where a chunk is cut
 // ---------------------------------------------------------------------------
-struct Cut {
-  std::size_t end = 0;      // units up to and including the line end; 0: no cut
-  std::size_t lineEnd = 0;  // units of the line end before `end`
-};
+namespace {
 
 // The end of the last whole UTF-8 sequence in n bytes: n unless the bytes
 // end inside a sequence, else the start of that sequence.
@@ -111,12 +110,10 @@ std::size_t Utf8Boundary(const char* buffer, std::size_t n) {
   return lead + length <= n ? n : lead;
 }
 
-// Where a full chunk of n units is cut: after its last line feed (a carriage
-// return before it belongs to the line end), else after its last carriage
-// return. Without either, UTF text is cut after its last whole character so
-// that no character is split between two chunks; other text is not cut.
-Cut FindCut(const char* buffer, std::size_t n, bool utf16, bool utf8) {
-  Cut cut;
+}  // namespace
+
+ChunkCut FindChunkCut(const char* buffer, std::size_t n, bool utf16, bool utf8) {
+  ChunkCut cut;
   for (std::size_t i = n; i-- > 0;) {
     if (UnitAt(buffer, i, utf16) == kLineFeed) {
       cut.end = i + 1;
@@ -139,8 +136,6 @@ Cut FindCut(const char* buffer, std::size_t n, bool utf16, bool utf8) {
   }
   return cut;
 }
-
-}  // namespace
 
 // ---------------------------------------------------------------------------
 // The sample
@@ -270,8 +265,8 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
 
     const std::size_t units = chunkLength / unitBytes;
     const bool lastChunk = length < chunkBytes || delivered + length == total;
-    Cut cut;
-    if (length == chunkBytes) cut = FindCut(chunk.get(), units, utf16, utf8);
+    ChunkCut cut;
+    if (length == chunkBytes) cut = FindChunkCut(chunk.get(), units, utf16, utf8);
     if (cut.end == 0 || (lastChunk && cut.lineEnd == 0)) {
       // Not cut: the last piece of the file, or a full chunk without a line
       // end (the next chunk continues right after it).

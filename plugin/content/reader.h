@@ -18,6 +18,19 @@ namespace qm::plugin {
 // Files up to this size are always read whole.
 inline constexpr std::uint64_t kAlwaysWholeBytes = 5242880;
 
+// Where a full chunk is cut, in units (bytes, or UTF-16 units).
+struct ChunkCut {
+  std::size_t end = 0;      // units up to and including the line end; 0: no cut
+  std::size_t lineEnd = 0;  // units of the line end before `end` (0: cut inside a line)
+};
+
+// Where a full chunk of n units (bytes, or machine-order UTF-16 units when
+// utf16) is cut: after its last line feed (a carriage return before it
+// belongs to the line end), else after its last carriage return. Without
+// either, UTF text (utf8 or utf16) is cut after its last whole character so
+// that no character is split between two chunks; other text is not cut.
+ChunkCut FindChunkCut(const char* buffer, std::size_t n, bool utf16, bool utf8);
+
 // Evaluates count bytes of the sample from startUnits on (bytes, or UTF-16
 // units). UTF-16 samples are swapped in place to machine order; a sample-only
 // field drops a UTF-8 sequence or a lead surrogate cut by the sample's end.

@@ -43,33 +43,11 @@ struct Bytes8 {
   static const Program8* ProgramFor(const FieldDefinition& field, const EvaluationState& state) {
     return state.isUtf8 ? field.utf8Program.get() : field.ansiProgram.get();
   }
-  static int OptionsFor(const FieldDefinition& field, const EvaluationState& state) {
-    return static_cast<int>(state.isUtf8 ? field.utf8ExecOptions : field.ansiExecOptions);
+  static MatchRules RulesFor(const FieldDefinition& field, const EvaluationState& state) {
+    MatchRules rules = RulesFor8(field, state.isUtf8);
+    rules.validateFirst = state.utfCheckPending && state.isUtf8;
+    return rules;
   }
-  static bool ValidatesOnFirstCall(const EvaluationState& state) { return state.isUtf8; }
-
-  static int Exec(const Program8& program, const char* text, std::size_t length, int start,
-                  int options, int* vector) {
-    pcre_extra extra{};
-    if (program.study != nullptr) extra = *program.study;
-    extra.flags |= PCRE_EXTRA_MATCH_LIMIT_RECURSION;
-    extra.match_limit_recursion = RecursionLimit();
-    return pcre_exec(program.code, &extra, text, static_cast<int>(length), start, options, vector,
-                     kMatchVectorSize);
-  }
-
-  // Past an empty match at p that cannot be extended.
-  static std::size_t Advance(const char* text, std::size_t length, std::size_t p,
-                             const FieldDefinition& field, const EvaluationState& state) {
-    if (field.crlfIsNewline && p + 1 < length && text[p] == '\r' && text[p + 1] == '\n') return p + 2;
-    if (state.isUtf8 && p + 1 < length) {
-      std::size_t q = p + 1;
-      while (q < length && (static_cast<unsigned char>(text[q]) & 0xC0) == 0x80) ++q;
-      return q;
-    }
-    return p + 1;
-  }
-
   static void Expand(const FieldDefinition& field, const char* text, std::size_t length,
                      EvaluationState& state, const EvaluationContext& context) {
     ExpandReplaceTemplate(field, text, length, state, context.settings);
@@ -83,35 +61,40 @@ struct Units16 {
   static const Program16* ProgramFor(const FieldDefinition& field, const EvaluationState&) {
     return field.utf16Program.get();
   }
-  static int OptionsFor(const FieldDefinition& field, const EvaluationState&) {
-    return static_cast<int>(field.utf16ExecOptions);
+  static MatchRules RulesFor(const FieldDefinition& field, const EvaluationState& state) {
+    MatchRules rules = RulesFor16(field);
+    rules.validateFirst = state.utfCheckPending;
+    return rules;
   }
-  static bool ValidatesOnFirstCall(const EvaluationState&) { return true; }
-
-  static int Exec(const Program16& program, const char16_t* text, std::size_t length, int start,
-                  int options, int* vector) {
-    pcre16_extra extra{};
-    if (program.study != nullptr) extra = *program.study;
-    extra.flags |= PCRE_EXTRA_MATCH_LIMIT_RECURSION;
-    extra.match_limit_recursion = RecursionLimit();
-    return pcre16_exec(program.code, &extra, reinterpret_cast<PCRE_SPTR16>(text),
-                       static_cast<int>(length), start, options, vector, kMatchVectorSize);
-  }
-
-  static std::size_t Advance(const char16_t* text, std::size_t length, std::size_t p,
-                             const FieldDefinition& field, const EvaluationState&) {
-    if (p + 1 < length) {
-      if (field.crlfIsNewline && text[p] == u'\r' && text[p + 1] == u'\n') return p + 2;
-      if (text[p + 1] >= 0xDC00 && text[p + 1] <= 0xDFFF) return p + 2;
-    }
-    return p + 1;
-  }
-
   static void Expand(const FieldDefinition& field, const char16_t* text, std::size_t length,
                      EvaluationState& state, const EvaluationContext&) {
     ExpandReplaceTemplate(field, text, length, state);
   }
 };
+
+int ExecProgram(const Program8& program, const char* text, std::size_t length, std::size_t start,
+                int options, int* vector) {
+  pcre_extra extra{};
+  if (program.study != nullptr) extra = *program.study;
+  extra.flags |= PCRE_EXTRA_MATCH_LIMIT_RECURSION;
+  extra.match_limit_recursion = RecursionLimit();
+  return pcre_exec(program.code, &extra, text, static_cast<int>(length), static_cast<int>(start),
+                   options, vector, kMatchVectorSize);
+}
+
+int ExecProgram(const Program16& program, const char16_t* text, std::size_t length,
+                std::size_t start, int options, int* vector) {
+  pcre16_extra extra{};
+  if (program.study != nullptr) extra = *program.study;
+  extra.flags |= PCRE_EXTRA_MATCH_LIMIT_RECURSION;
+  extra.match_limit_recursion = RecursionLimit();
+  return pcre16_exec(program.code, &extra, reinterpret_cast<PCRE_SPTR16>(text),
+                     static_cast<int>(length), static_cast<int>(start), options, vector,
+                     kMatchVectorSize);
+}
+
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+bool IsContinuation(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 // Most line ends one text may record before line counting is given up.
 std::size_t LineEndLimit(std::size_t n) {
@@ -131,7 +114,6 @@ void MatchLoop(const typename Traits::Char* text, std::size_t length, Evaluation
   const bool distinct = field.type == FieldType::CountIndividual;
   const bool stringType = field.IsStringType();
   const bool firstOnly = field.type == FieldType::FirstMatchStringOutput;
-  const bool passThrough = field.emptyMatchesPassThrough;
 
   // The line index of this text, for templates with line references.
   if (!linePass && state.countLines && !state.lineEnds) {
@@ -151,12 +133,9 @@ void MatchLoop(const typename Traits::Char* text, std::size_t length, Evaluation
   }
   const std::size_t lineLimit = linePass ? LineEndLimit(length) : 0;
 
-  int* vector = state.matchVector;
-  const int baseOptions = Traits::OptionsFor(field, state);
-  bool validate = state.utfCheckPending && Traits::ValidatesOnFirstCall(state);
   bool timeCheck = false;
-  bool emptyTextRoundUsed = false;
-  std::size_t offset = 0;
+  MatchCursor<typename Traits::Char> cursor(*program, Traits::RulesFor(field, state), text,
+                                             length, state.matchVector);
   for (;;) {
     if (!linePass) {
       bool go;
@@ -177,71 +156,35 @@ void MatchLoop(const typename Traits::Char* text, std::size_t length, Evaluation
       tick = platform::TickCount();
       timeCheck = false;
     }
-    if (offset > length) break;
-
-    int options = baseOptions;
-    if (validate) {
-      options &= ~kNoUtfCheck;  // the whole text is validated once
-      validate = false;
-    }
-    int rc = Traits::Exec(*program, text, length, static_cast<int>(offset), options, vector);
-    std::size_t next = rc >= 0 ? static_cast<std::size_t>(vector[1]) : offset;
-    if (rc >= 0 && vector[0] == vector[1]) {
-      const auto p = static_cast<std::size_t>(vector[0]);
-      if (p == length && length > 0 && !passThrough) break;
-      const int retry = Traits::Exec(*program, text, length, static_cast<int>(p),
-                                     baseOptions | PCRE_NOTEMPTY_ATSTART | PCRE_ANCHORED,
-                                     vector);
-      if (retry == PCRE_ERROR_NOMATCH) {
-        next = Traits::Advance(text, length, p, field, state);
-        if (!passThrough) {
-          offset = next;
-          continue;
-        }
-        vector[0] = vector[1] = static_cast<int>(p);
-      } else {
-        rc = retry;
-        if (rc >= 0) next = static_cast<std::size_t>(vector[1]);
+    if (!FindNextMatch(cursor)) break;
+    const std::size_t start = cursor.Start();
+    const std::size_t end = cursor.End();
+    if (linePass) {
+      state.lineEnds->push_back(static_cast<std::int32_t>(end));
+      if (state.lineEnds->size() > lineLimit) {
+        state.lineEnds->clear();
+        state.lineEnds->push_back(-1);
+        return;
       }
-    }
-    const bool empty = rc >= 0 && vector[0] == vector[1];
-    if (empty && static_cast<std::size_t>(vector[0]) == length && !passThrough) {
-      if (length != 0 || emptyTextRoundUsed) break;
-      emptyTextRoundUsed = true;
-    }
-    if (rc >= 0 && (!empty || passThrough)) {
-      const auto start = static_cast<std::size_t>(vector[0]);
-      const auto end = static_cast<std::size_t>(vector[1]);
-      if (linePass) {
-        state.lineEnds->push_back(vector[1]);
-        if (state.lineEnds->size() > lineLimit) {
-          state.lineEnds->clear();
-          state.lineEnds->push_back(-1);
-          return;
-        }
+    } else {
+      if (distinct) {
+        const std::uint64_t hash = NameHash(text + start, (end - start) * Traits::kUnitSize);
+        if (state.distinctMatches->Insert(hash)) ++state.matchCount;
       } else {
-        if (distinct) {
-          const std::uint64_t hash = NameHash(text + start, (end - start) * Traits::kUnitSize);
-          if (state.distinctMatches->Insert(hash)) ++state.matchCount;
-        } else {
-          ++state.matchCount;
+        ++state.matchCount;
+      }
+      if (stringType) Traits::Expand(field, text, length, state, context);
+      if (field.type == FieldType::AverageResultLength) {
+        state.sum += (end - start) * Traits::kUnitSize;
+      } else if (field.type == FieldType::MatchDistanceRatio) {
+        const auto s = static_cast<std::int64_t>((state.startOffset + start) * Traits::kUnitSize);
+        if (state.previousMatchStart >= 0) {
+          state.sum += static_cast<std::uint64_t>(s - state.previousMatchStart);
         }
-        if (stringType) Traits::Expand(field, text, length, state, context);
-        if (field.type == FieldType::AverageResultLength) {
-          state.sum += (end - start) * Traits::kUnitSize;
-        } else if (field.type == FieldType::MatchDistanceRatio) {
-          const auto s = static_cast<std::int64_t>((state.startOffset + start) * Traits::kUnitSize);
-          if (state.previousMatchStart >= 0) {
-            state.sum += static_cast<std::uint64_t>(s - state.previousMatchStart);
-          }
-          state.previousMatchStart = s;
-        }
+        state.previousMatchStart = s;
       }
     }
     if (platform::TickCount() - tick > kAbortCheckMs) timeCheck = true;
-    if (rc < 0) break;
-    offset = next;
-    vector[kMatchVectorSize] = static_cast<int>(next);
   }
 
   if (!linePass && state.lineEnds) {
@@ -253,6 +196,96 @@ void MatchLoop(const typename Traits::Char* text, std::size_t length, Evaluation
 }
 
 }  // namespace
+
+MatchRules RulesFor8(const FieldDefinition& field, bool utf8) {
+  MatchRules rules;
+  rules.execOptions = static_cast<int>(utf8 ? field.utf8ExecOptions : field.ansiExecOptions);
+  rules.utf = utf8;
+  rules.crlfIsNewline = field.crlfIsNewline;
+  rules.emptyMatchesPassThrough = field.emptyMatchesPassThrough;
+  return rules;
+}
+
+MatchRules RulesFor16(const FieldDefinition& field) {
+  MatchRules rules;
+  rules.execOptions = static_cast<int>(field.utf16ExecOptions);
+  rules.utf = true;
+  rules.crlfIsNewline = field.crlfIsNewline;
+  rules.emptyMatchesPassThrough = field.emptyMatchesPassThrough;
+  return rules;
+}
+
+template <typename Char>
+int MatchCursor<Char>::Exec(std::size_t start, int options) {
+  return ExecProgram(program_, text_, length_, start, options, vector_);
+}
+
+// Past an empty match at p that cannot be extended: a CR LF pair when CR LF
+// is a line end, else one whole character.
+template <typename Char>
+std::size_t MatchCursor<Char>::StepPastEmpty(std::size_t p) const {
+  if (p + 1 >= length_) return p + 1;
+  if (rules_.crlfIsNewline && text_[p] == Char('\r') && text_[p + 1] == Char('\n')) return p + 2;
+  if (!rules_.utf) return p + 1;
+  std::size_t q = p + 1;
+  if (sizeof(Char) == 2) return IsContinuation(text_[q]) ? q + 1 : q;
+  while (q < length_ && IsContinuation(text_[q])) ++q;
+  return q;
+}
+
+template <typename Char>
+bool FindNextMatch(MatchCursor<Char>& c) {
+  if (c.finished_) return false;
+  const bool passThrough = c.rules_.emptyMatchesPassThrough;
+  int* v = c.vector_;
+  for (;;) {
+    if (c.offset_ > c.length_) break;
+    int options = c.rules_.execOptions;
+    if (c.validate_) {
+      options &= ~kNoUtfCheck;  // the whole text is validated once
+      c.validate_ = false;
+    }
+    int rc = c.Exec(c.offset_, options);
+    if (rc < 0) {
+      c.status_ = rc;
+      c.finished_ = true;
+      return false;
+    }
+    std::size_t next = static_cast<std::size_t>(v[1]);
+    if (v[0] == v[1]) {
+      const auto p = static_cast<std::size_t>(v[0]);
+      if (p == c.length_ && c.length_ > 0 && !passThrough) break;
+      const int retry = c.Exec(p, c.rules_.execOptions | PCRE_NOTEMPTY_ATSTART | PCRE_ANCHORED);
+      if (retry == PCRE_ERROR_NOMATCH) {
+        next = c.StepPastEmpty(p);
+        if (!passThrough) {
+          c.offset_ = next;
+          continue;
+        }
+        v[0] = v[1] = static_cast<int>(p);
+      } else if (retry < 0) {
+        c.status_ = retry;
+        c.finished_ = true;
+        return false;
+      } else {
+        rc = retry;
+        next = static_cast<std::size_t>(v[1]);
+      }
+    }
+    c.status_ = rc;
+    c.offset_ = next;
+    v[kMatchVectorSize] = static_cast<int>(next);
+    return true;
+  }
+  c.status_ = PCRE_ERROR_NOMATCH;
+  c.finished_ = true;
+  return false;
+}
+
+template class MatchCursor<char>;
+template class MatchCursor<char16_t>;
+template bool FindNextMatch(MatchCursor<char>&);
+template bool FindNextMatch(MatchCursor<char16_t>&);
 
 void MatchBytes(const char* text, std::size_t length, EvaluationState& state,
                 const FieldDefinition& field, const EvaluationContext& context) {

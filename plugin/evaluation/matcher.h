@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 
 #include "plugin/config/field_definition.h"
 #include "plugin/config/plugin_settings.h"
@@ -28,6 +29,82 @@ struct EvaluationContext {
 // C stack; the bound keeps a match within a small host-thread stack (the
 // execution then fails like any other, which ends the loop).
 inline constexpr unsigned long kMatchRecursionLimit = 2500;
+
+// How successive matches of one program are found in one text: the
+// execution options of the compiled form and the rules for stepping past an
+// empty match that cannot be extended (a CR LF pair, or a whole UTF-8 or
+// UTF-16 character, is stepped over as one).
+struct MatchRules {
+  int execOptions = 0;               // the form's exec options (newline bits, no-UTF-check)
+  bool utf = false;                  // UTF-8 (8-bit form) or UTF-16 text
+  bool crlfIsNewline = true;         // CR LF is one line end
+  bool emptyMatchesPassThrough = false;
+  bool validateFirst = false;        // the first execution validates the whole text
+};
+
+// The rules of a field's 8-bit form (UTF-8 when utf8, else ANSI/OEM) and of
+// its 16-bit form.
+MatchRules RulesFor8(const FieldDefinition& field, bool utf8);
+MatchRules RulesFor16(const FieldDefinition& field);
+
+// Successive matches of one compiled program over one text, with exactly the
+// evaluation loop's rules: an empty match is retried as a non-empty one at
+// the same place and otherwise stepped past (and skipped unless empty
+// matches pass through); no empty match is reported at the end of a
+// non-empty text. Char is char (8-bit form) or char16_t (16-bit form).
+//
+//   MatchCursor<char> cursor(program, RulesFor8(field, utf8), text, length, vector);
+//   while (FindNextMatch(cursor)) use(cursor.Start(), cursor.End());
+//
+// vector holds kMatchVectorSize + 1 ints: PCRE's output vector (the groups
+// of the current match), then the offset the next search starts from. The
+// text must stay valid while the cursor is used.
+template <typename Char>
+class MatchCursor {
+ public:
+  using Program = std::conditional_t<sizeof(Char) == 1, Program8, Program16>;
+
+  MatchCursor(const Program& program, const MatchRules& rules, const Char* text,
+              std::size_t length, int* vector)
+      : program_(program), rules_(rules), text_(text), length_(length), vector_(vector),
+        validate_(rules.validateFirst) {}
+
+  std::size_t Start() const { return static_cast<std::size_t>(vector_[0]); }
+  std::size_t End() const { return static_cast<std::size_t>(vector_[1]); }
+  // The PCRE result of the last execution: the number of groups set plus
+  // one after a match, PCRE_ERROR_NOMATCH at the end, or an execution error.
+  int Status() const { return status_; }
+  const int* Vector() const { return vector_; }
+
+  template <typename C>
+  friend bool FindNextMatch(MatchCursor<C>& cursor);
+
+ private:
+  int Exec(std::size_t start, int options);
+  std::size_t StepPastEmpty(std::size_t p) const;
+
+  const Program& program_;
+  MatchRules rules_;
+  const Char* text_;
+  std::size_t length_;
+  int* vector_;
+  std::size_t offset_ = 0;
+  int status_ = 0;
+  bool validate_;
+  bool finished_ = false;
+};
+
+// Advances to the next match: true with the match in cursor.Start()/End()
+// and its groups in the vector; false at the end of the text or when an
+// execution fails (cursor.Status() tells which). After false, every further
+// call is false.
+template <typename Char>
+bool FindNextMatch(MatchCursor<Char>& cursor);
+
+extern template class MatchCursor<char>;
+extern template class MatchCursor<char16_t>;
+extern template bool FindNextMatch(MatchCursor<char>&);
+extern template bool FindNextMatch(MatchCursor<char16_t>&);
 
 void MatchBytes(const char* text, std::size_t length, EvaluationState& state,
                 const FieldDefinition& field, const EvaluationContext& context);
