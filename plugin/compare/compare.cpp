@@ -197,7 +197,7 @@ struct Side {
   std::int64_t size = 0;
   std::uint64_t readPosition = 0;  // bytes of the file consumed by blocks so far
   EvaluationState state;
-  std::uint32_t bomUnits = 0;      // where the first block's search starts
+  std::uint32_t bomUnits = 0;      // units of the byte-order mark, skipped in the first block
 
   char* half = nullptr;            // this side's half of the block buffer
   const char* block = nullptr;     // the current block (the half, or the sample)
@@ -225,7 +225,6 @@ struct Side {
 
 // The shared pieces of one comparison.
 struct Comparison {
-  const PluginState& st;
   const FieldDefinition& field;
   CompareProgress* progress;
   std::uint64_t halfBytes = 0;
@@ -418,7 +417,7 @@ int CompareContents(const PluginState& st, const FieldDefinition& field, Compare
     return kCompareNotComparable;
   }
 
-  Comparison c{st, field, progress};
+  Comparison c{field, progress};
   c.countingSide = sides[1].size > sides[0].size ? 1 : 0;
   c.Report();  // the first report announces the comparison; its answer is not examined
 
