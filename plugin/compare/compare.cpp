@@ -438,7 +438,7 @@ int CompareContents(const PluginState& st, const FieldDefinition& field, Compare
   }
 
   bool equal = true, error = false, stopped = false;
-  std::uint32_t equalPairs = 0;
+  std::uint64_t equalPairs = 0;
   std::uint32_t lastReport = 0;
   bool firstPass = true;
   for (;;) {
@@ -505,7 +505,7 @@ int CompareNames(const FieldDefinition& field, const char16_t* name1, const char
     cursors[i].emplace(*field.utf16Program, RulesFor16(field), parts[i].data(), parts[i].size(),
                        vectors[i]);
   }
-  std::uint32_t equalPairs = 0;
+  std::uint64_t equalPairs = 0;
   for (;;) {
     const int r0 = NextMatchOf(*cursors[0]);
     const int r1 = NextMatchOf(*cursors[1]);
