@@ -20,7 +20,7 @@ std::u16string MakeLongPath(const std::u16string& name) {
 bool FileExists(const platform::FileName& name, bool useFind) {
   if (useFind) return platform::FindFirstMatches(name);
   platform::FileInfo info;
-  return platform::QueryFileInfo(name, &info) && !info.IsDirectory();
+  return platform::QueryFileInfo(name, &info) && info.IsRegularFile();
 }
 
 namespace {
@@ -29,7 +29,10 @@ template <typename Char>
 bool NamePartOf(std::basic_string<Char> name, std::basic_string<Char>* part) {
   if (name.empty()) return false;
   const auto isSeparator = [](Char c) {
-    return c == static_cast<Char>('\\') || c == static_cast<Char>(platform::kPathSeparator);
+    for (const char* p = platform::kPathSeparatorsNarrow; *p != 0; ++p) {
+      if (c == static_cast<Char>(*p)) return true;
+    }
+    return false;
   };
   if (isSeparator(name.back())) name.pop_back();
   std::size_t cut = std::basic_string<Char>::npos;

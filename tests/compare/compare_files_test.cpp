@@ -12,8 +12,7 @@
 
 #ifndef _WIN32
 #include <dirent.h>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <sys/resource.h>
 #include <unistd.h>
 #endif
 
@@ -190,29 +189,40 @@ TEST_F(Compare, ArgumentsFieldsAndFilesThatCannotBeCompared) {
 TEST_F(Compare, ASecondFileThatCannotBeOpenedAnswersMinusOne) {
   Load({{"a", 7}});
   const std::string file = Write("f.txt", "a");
-  const std::string locked = plugin_->folder().PathOf("locked");
+  const std::string other = Write("g.txt", "a");
+  EXPECT_EQ(Files(file, other), 101);
 #ifdef _WIN32
   // Held open without sharing: its attributes can be read, it cannot be opened.
+  const std::string locked = plugin_->folder().PathOf("locked");
   const std::u16string lockedWide = Wide(locked);
   platform::FileName name;
   name.wide = lockedWide.c_str();
   platform::File holder = platform::OpenFile(name, platform::OpenMode::kWriteCreateNew);
   ASSERT_TRUE(holder.IsOpen());
   ASSERT_TRUE(holder.WriteAll("a", 1));
-#else
-  // A socket exists as a file but cannot be opened, whoever runs the test.
-  const int s = socket(AF_UNIX, SOCK_STREAM, 0);
-  ASSERT_GE(s, 0);
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  ASSERT_LT(locked.size(), sizeof address.sun_path);
-  std::strncpy(address.sun_path, locked.c_str(), sizeof address.sun_path - 1);
-  ASSERT_EQ(bind(s, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-#endif
   EXPECT_EQ(Files(file, locked), -1);
   EXPECT_EQ(Files(locked, file), -1);
-#ifndef _WIN32
-  close(s);
+#else
+  // Permissions do not stop every user, so descriptors run out instead: the
+  // limit leaves room for exactly one more, which the first file takes.
+  const int lowestFree = dup(0);
+  ASSERT_GE(lowestFree, 0);
+  close(lowestFree);
+  rlimit saved{};
+  ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &saved), 0);
+  rlimit tight = saved;
+  tight.rlim_cur = static_cast<rlim_t>(lowestFree) + 1;
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &tight), 0);
+  const int second = Files(file, other);
+  tight.rlim_cur = static_cast<rlim_t>(lowestFree);
+  setrlimit(RLIMIT_NOFILE, &tight);
+  const int first = Files(file, other);
+  ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &saved), 0);
+  EXPECT_EQ(second, -1);
+  EXPECT_EQ(first, -1);
+  // The first file was closed again: a descriptor is free for the next call.
+  EXPECT_EQ(dup(0), lowestFree);
+  close(lowestFree);
 #endif
 }
 

@@ -9,6 +9,8 @@
 #include <system_error>
 #include <thread>
 
+#include "tools/quarrymark/text_escape.h"
+
 namespace qm::host {
 namespace {
 
@@ -178,13 +180,16 @@ int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, s
     rows.insert(rows.begin(), header);
     for (const auto& row : rows) {
       for (std::size_t c = 0; c < row.size(); ++c) {
-        out << (c ? std::string(1, sep) : std::string()) << (format == "csv" ? Csv(row[c]) : row[c]);
+        out << (c ? std::string(1, sep) : std::string()) << (format == "csv" ? Csv(row[c]) : EscapeTsv(row[c]));
       }
       out << '\n';
     }
     return 0;
   }
   rows.insert(rows.begin(), header);
+  for (auto& row : rows) {
+    for (std::string& cell : row) cell = EscapeControls(cell);  // one line per row
+  }
   std::vector<std::size_t> widths(header.size(), 0);
   for (const auto& row : rows) {
     for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayWidth(row[c]));

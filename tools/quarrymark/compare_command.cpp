@@ -18,6 +18,8 @@
 #include <system_error>
 #include <thread>
 
+#include "tools/quarrymark/text_escape.h"
+
 namespace qm::host {
 namespace {
 
@@ -128,22 +130,6 @@ std::uint64_t SizeOf(const std::string& utf8Path) {
   std::error_code ec;
   const std::uintmax_t size = fs::file_size(fs::u8path(utf8Path), ec);
   return ec ? 0 : static_cast<std::uint64_t>(size);
-}
-
-// TSV cells: backslash, TAB, CR and LF escaped so that a row stays one line
-// of two cells whatever a file name holds.
-std::string TsvCell(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    switch (c) {
-      case '\\': out += "\\\\"; break;
-      case '\t': out += "\\t"; break;
-      case '\r': out += "\\r"; break;
-      case '\n': out += "\\n"; break;
-      default: out += c;
-    }
-  }
-  return out;
 }
 
 // ---------------------------------------------------------------------------
@@ -373,7 +359,7 @@ int RunSync(const PluginHost& plugin, const std::vector<std::string>& args, std:
         << ", \"different\": " << different << ", \"onlyLeft\": " << onlyLeft
         << ", \"onlyRight\": " << onlyRight << ", \"notComparable\": " << other << "}}\n";
   } else if (format == "tsv") {
-    for (const Row& row : rows) out << StatusOf(row) << '\t' << TsvCell(row.path) << '\n';
+    for (const Row& row : rows) out << StatusOf(row) << '\t' << EscapeTsv(row.path) << '\n';
     out << "#\t" << summary << '\n';
   } else {
     for (const Row& row : rows) {
