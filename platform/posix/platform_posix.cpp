@@ -650,6 +650,18 @@ int CompareCaseless(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
+int CompareCaselessInvariant(std::u16string_view a, std::u16string_view b) {
+  // Case mapping here never depends on the process locale already.
+  return CompareCaseless(a, b);
+}
+
+int CompareCaselessNarrow(std::uint32_t codePage, std::string_view a, std::string_view b) {
+  std::u16string wa, wb;
+  AppendWide(codePage, a.data(), a.size(), &wa);
+  AppendWide(codePage, b.data(), b.size(), &wb);
+  return CompareCaseless(wa, wb);
+}
+
 // ---------------------------------------------------------------------------
 // Synchronisation and time
 // ---------------------------------------------------------------------------

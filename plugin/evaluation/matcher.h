@@ -75,6 +75,13 @@ class MatchCursor {
   // one after a match, PCRE_ERROR_NOMATCH at the end, or an execution error.
   int Status() const { return status_; }
   const int* Vector() const { return vector_; }
+  // The next search starts at offset (a unit of the text), also after the
+  // cursor reached its end. Searching again from Start() finds the current
+  // match again.
+  void SearchFrom(std::size_t offset) {
+    offset_ = offset;
+    finished_ = false;
+  }
 
   template <typename C>
   friend bool FindNextMatch(MatchCursor<C>& cursor);
