@@ -3,6 +3,7 @@
 
 #include <pcre.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "plugin/content/file_access.h"
@@ -64,8 +65,11 @@ std::basic_string<Char> WithStopCallout(const std::basic_string<Char>& pattern, 
 // returns 0 changes nothing, and PCRE's start analysis skips it); when it
 // does not compile, or reports a different group count, the plain program
 // is kept and stops are seen between executions only.
+std::atomic<bool> stopCalloutEnabled{true};
+
 void Instrument(Program8& program, const std::string& pattern, int options,
                 const unsigned char* tables) {
+  if (!stopCalloutEnabled.load(std::memory_order_relaxed)) return;
   const std::size_t at = StopCalloutPosition(pattern);
   const char* message = nullptr;
   int offset = 0;
@@ -85,6 +89,7 @@ void Instrument(Program8& program, const std::string& pattern, int options,
 }
 
 void Instrument(Program16& program, const std::u16string& pattern, int options) {
+  if (!stopCalloutEnabled.load(std::memory_order_relaxed)) return;
   const std::size_t at = StopCalloutPosition(pattern);
   const char* message = nullptr;
   int offset = 0;
@@ -118,6 +123,10 @@ void StudyWithJit(Program& program, Study study, Info info, const char*& message
 }
 
 }  // namespace
+
+void SetStopCalloutEnabled(bool enabled) {
+  stopCalloutEnabled.store(enabled, std::memory_order_relaxed);
+}
 
 FieldDefinition MakeFieldDefinition(const std::string& configuredName, std::uint32_t flags,
                                     FieldType type) {

@@ -34,7 +34,7 @@ constexpr int kNewlineBits = 0x700000;
 // about twice the work of the last try. A start position that fails even
 // at the top is given up and the search goes on after it.
 constexpr unsigned long kFirstMatchLimit = 100000;
-constexpr unsigned long kMaxMatchLimit = 20000000;
+constexpr unsigned long kMaxMatchLimit = 10000000;
 
 // Memory the interpreter's match frames (on the heap) may take in one
 // execution; the recursion limit is derived from it and PCRE's frame size.
