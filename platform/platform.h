@@ -26,11 +26,18 @@ namespace qm::platform {
 // ---------------------------------------------------------------------------
 // Paths and names
 // ---------------------------------------------------------------------------
+// Every character that separates a name's parts, for find_last_of: "\" and
+// "/" on Windows; only "/" on POSIX, where a backslash is an ordinary
+// character of a name.
 #ifdef _WIN32
 inline constexpr char16_t kPathSeparator = u'\\';
+inline constexpr const char16_t* kPathSeparators = u"\\/";
+inline constexpr const char* kPathSeparatorsNarrow = "\\/";
 inline constexpr bool kHasLongPathForm = true;  // "\\?\" names, short 8.3 names
 #else
 inline constexpr char16_t kPathSeparator = u'/';
+inline constexpr const char16_t* kPathSeparators = u"/";
+inline constexpr const char* kPathSeparatorsNarrow = "/";
 inline constexpr bool kHasLongPathForm = false;
 #endif
 
@@ -44,13 +51,29 @@ struct FileName {
 // is none (always on POSIX).
 std::u16string ShortPathName(const std::u16string& path);
 
+#ifndef _WIN32
+// POSIX file names are bytes, usually but not always UTF-8. Wide names map
+// to them losslessly both ways: valid UTF-8 is its characters; every byte of
+// a sequence that is not UTF-8 becomes one lone surrogate U+DC80..U+DCFF
+// (byte 0x80..0xFF). So every existing file can be named through the wide
+// exports, and a name the plugin gives back in UTF-16 names the same file.
+std::u16string FileNameBytesToWide(std::string_view bytes);
+// The bytes of a wide name. False (bytes unspecified) when the name holds a
+// lone surrogate outside U+DC80..U+DCFF, which no file name can have.
+bool WideToFileNameBytes(std::u16string_view units, std::string* bytes);
+#endif
+
 // ---------------------------------------------------------------------------
 // Files
 // ---------------------------------------------------------------------------
 // Attribute bits as Windows reports them; the POSIX backend maps its mode to
-// the same bits (directory 0x10, read-only 0x01, normal 0x80).
+// the same bits (directory 0x10, read-only 0x01, normal 0x80) and marks
+// everything that is neither a regular file nor a directory (FIFO, socket,
+// character or block device) as a device (0x40): such names may block an
+// open or deliver data without end, so no content is ever read from them.
 inline constexpr std::uint32_t kAttributeReadOnly = 0x01;
 inline constexpr std::uint32_t kAttributeDirectory = 0x10;
+inline constexpr std::uint32_t kAttributeDevice = 0x40;
 inline constexpr std::uint32_t kAttributeNormal = 0x80;
 
 struct FileInfo {
@@ -59,6 +82,8 @@ struct FileInfo {
   std::uint32_t lastWriteHigh = 0;  // (100 ns units since 1601) on both backends
   std::uint64_t size = 0;
   bool IsDirectory() const { return (attributes & kAttributeDirectory) != 0; }
+  // A file whose content can be read: neither a directory nor a device.
+  bool IsRegularFile() const { return (attributes & (kAttributeDirectory | kAttributeDevice)) == 0; }
 };
 
 // Standard attribute query (GetFileAttributesExW). False when it fails.
@@ -69,7 +94,10 @@ bool QueryFileInfo(const FileName& name, FileInfo* info);
 bool FindFirstMatches(const FileName& name);
 
 enum class OpenMode {
-  kReadShared,     // read access, read sharing, existing only, sequential scan
+  // Read access, read sharing, existing only, sequential scan. Only regular
+  // files open: a FIFO, socket or device gives a closed File at once (on
+  // POSIX the open never blocks and the kind is checked on the descriptor).
+  kReadShared,
   kReadWriteOpenAlways,  // read/write, read sharing, created when missing
   kWriteCreateNew,  // write access, no sharing, fails when the name exists
 };
@@ -106,6 +134,8 @@ class File {
   bool SeekToEnd();
   // Cuts the file at the current position.
   bool TruncateHere();
+  // Makes what was written durable (fsync / FlushFileBuffers).
+  bool Sync();
 
  private:
   std::intptr_t native_ = kClosed;
@@ -117,6 +147,15 @@ File OpenFile(const FileName& name, OpenMode mode, bool* created = nullptr);
 
 // Replaces target by source (same folder), atomically where the system can.
 bool ReplaceFile(const std::u16string& source, const std::u16string& target);
+
+// Where new content for the file name must be written so that the name
+// keeps what it is. For a symbolic link (or a chain of them) *target is the
+// file it finally names, a relative link resolved from its own folder; for a
+// dangling link, the missing file it names; otherwise the name itself.
+// *hardLinked tells that the file has other names (hard links), which only
+// a write in place keeps. False when the links cannot be followed (a loop,
+// or more than 40 of them). Windows: the name itself, no hard links.
+bool ResolveWriteTarget(const std::u16string& name, std::u16string* target, bool* hardLinked);
 bool DeleteFile(const std::u16string& name);
 
 // ---------------------------------------------------------------------------
@@ -233,6 +272,13 @@ class Library {
   bool IsOpen() const { return handle_ != nullptr; }
   void* Symbol(const char* name) const;
   void Close();
+  // Gives up ownership without unloading (for process termination, when
+  // unloading is the system's business).
+  void* Release() {
+    void* h = handle_;
+    handle_ = nullptr;
+    return h;
+  }
   // The system's message for the last failed Open (for the host's errors).
   static std::string LastErrorText();
 
@@ -261,15 +307,29 @@ class ChildProcess {
   ChildProcess& operator=(const ChildProcess&) = delete;
   ~ChildProcess();
 
+  // What the child's standard error is connected to.
+  enum class ErrorOutput { kDiscard, kIntoOutput };
+
   // Starts program with arguments (no shell; each argument stays one). The
-  // child's standard input is empty and its standard error discarded.
+  // child's standard input is empty; its standard error is discarded or
+  // mixed into its output. The child inherits no other handle of ours.
   static ChildProcess Start(const std::u16string& program,
-                            const std::vector<std::u16string>& arguments);
+                            const std::vector<std::u16string>& arguments,
+                            ErrorOutput errors = ErrorOutput::kDiscard);
   bool IsRunning() const { return process_ != kNone; }
   // Reads up to n bytes of the child's output; 0 at its end, -1 on error.
+  // Blocks until some output (or its end) is there.
   std::int64_t ReadOutput(void* buffer, std::size_t n);
+  // Bytes of output that ReadOutput can take now without blocking (0 when
+  // none), or -1 when the pipe cannot be asked (closed, or broken with
+  // nothing left).
+  std::int64_t AvailableOutput();
+  // Waits at most milliseconds for the child to end (returning earlier when
+  // output arrives). True once it has ended: it is then reaped and its exit
+  // code kept for Wait; the output pipe stays readable.
+  bool WaitForExit(std::uint32_t milliseconds);
   // Waits for the child and gives its exit code (-1 when it did not exit
-  // normally). Releases the process.
+  // normally). Releases the process and the output pipe.
   int Wait();
   // Ends the child at once and reaps it.
   void Terminate();
@@ -278,6 +338,7 @@ class ChildProcess {
   static constexpr std::intptr_t kNone = -1;
   std::intptr_t process_ = kNone;  // pid or process HANDLE
   std::intptr_t output_ = kNone;   // read end of the output pipe
+  int exitCode_ = -1;              // kept by WaitForExit
 };
 
 // ---------------------------------------------------------------------------

@@ -41,7 +41,7 @@ std::u16string ExtendedLengthForm(const std::u16string& path) {
 
 bool IsExistingFile(const std::u16string& path) {
   platform::FileInfo info;
-  return platform::QueryFileInfo(Wide(path), &info) && !info.IsDirectory();
+  return platform::QueryFileInfo(Wide(path), &info) && info.IsRegularFile();
 }
 
 // ---------------------------------------------------------------------------
@@ -327,7 +327,7 @@ bool LoadSettings(const std::u16string& path, UtilitySettings* u,
                   const FontFaceCheck& fontExists) {
   if (path.empty()) return false;
   platform::FileInfo info;
-  if (!platform::QueryFileInfo(Wide(path), &info) || info.IsDirectory() ||
+  if (!platform::QueryFileInfo(Wide(path), &info) || !info.IsRegularFile() ||
       info.size > sf::kMaxSettingsFileBytes) {
     return false;
   }
@@ -370,32 +370,99 @@ std::string SerializeDocument(sf::IniDocument* document) {
   return out;
 }
 
-bool ReplaceFileContents(const std::u16string& target, std::string_view bytes,
+namespace {
+
+// A new file beside target (target + ".tmp", then ".tmp1", ...), open for
+// writing; *name receives its name.
+platform::File CreateTemporaryBeside(const std::u16string& target, std::u16string* name) {
+  platform::File temporary;
+  for (int attempt = 0; attempt < kTemporaryNameAttempts && !temporary.IsOpen(); ++attempt) {
+    *name = target + u".tmp";
+    if (attempt > 0) *name += DecimalText(attempt);
+    temporary = platform::OpenFile(Wide(*name), platform::OpenMode::kWriteCreateNew);
+  }
+  return temporary;
+}
+
+bool WriteAndSync(platform::File& file, std::string_view bytes, const FileWriter& writeForTesting) {
+  const bool written = writeForTesting ? writeForTesting(file, bytes)
+                                       : file.WriteAll(bytes.data(), bytes.size());
+  return written && file.TruncateHere() && file.Sync();
+}
+
+// Rewrites a file that has other hard links in place, so that every name
+// keeps seeing the new content. A copy of the old content is made durable
+// first; when the write fails the old content is written back from it, so
+// the file is never left cut short.
+bool RewriteInPlace(const std::u16string& target, std::string_view bytes,
+                    const FileWriter& writeForTesting) {
+  std::string old;
+  {
+    platform::FileInfo info;
+    platform::File file = platform::OpenFile(Wide(target), platform::OpenMode::kReadShared);
+    if (!file.IsOpen() || !platform::QueryFileInfo(Wide(target), &info) ||
+        info.size > sf::kMaxSettingsFileBytes) {
+      return false;
+    }
+    old.resize(static_cast<std::size_t>(info.size));
+    if (!old.empty() && !file.ReadExact(old.data(), old.size())) return false;
+  }
+  std::u16string copyName;
+  platform::File copy = CreateTemporaryBeside(target, &copyName);
+  if (!copy.IsOpen()) return false;
+  const bool copied = WriteAndSync(copy, old, nullptr);
+  copy.Close();
+  if (!copied) {
+    platform::DeleteFile(copyName);
+    return false;
+  }
+  platform::File file = platform::OpenFile(Wide(target), platform::OpenMode::kReadWriteOpenAlways);
+  if (file.IsOpen() && WriteAndSync(file, bytes, writeForTesting)) {
+    file.Close();
+    platform::DeleteFile(copyName);
+    return true;
+  }
+  file.Close();
+  // Put the old content back; the copy stays when even that fails.
+  platform::File restore = platform::OpenFile(Wide(target), platform::OpenMode::kReadWriteOpenAlways);
+  if (restore.IsOpen() && WriteAndSync(restore, old, nullptr)) {
+    restore.Close();
+    platform::DeleteFile(copyName);
+  }
+  return false;
+}
+
+}  // namespace
+
+bool ReplaceFileContents(const std::u16string& name, std::string_view bytes,
                          const FileWriter& writeForTesting) {
+  // A symbolic link stays a link: its target gets the content, replaced in
+  // the target's own folder.
+  std::u16string target;
+  bool hardLinked = false;
+  if (!platform::ResolveWriteTarget(name, &target, &hardLinked)) return false;
+  bool created = false;
   {
     // The target must be writable: a write-protected file is a failure
     // here, not a silent replacement.
     platform::File check =
-        platform::OpenFile(Wide(target), platform::OpenMode::kReadWriteOpenAlways);
+        platform::OpenFile(Wide(target), platform::OpenMode::kReadWriteOpenAlways, &created);
     if (!check.IsOpen()) return false;
   }
-  platform::File temporary;
-  std::u16string temporaryName;
-  for (int attempt = 0; attempt < kTemporaryNameAttempts && !temporary.IsOpen(); ++attempt) {
-    temporaryName = target + u".tmp";
-    if (attempt > 0) temporaryName += DecimalText(attempt);
-    temporary = platform::OpenFile(Wide(temporaryName), platform::OpenMode::kWriteCreateNew);
-  }
-  if (!temporary.IsOpen()) return false;
+  if (hardLinked) return RewriteInPlace(target, bytes, writeForTesting);
 
-  const bool written = writeForTesting ? writeForTesting(temporary, bytes)
-                                       : temporary.WriteAll(bytes.data(), bytes.size());
-  temporary.Close();
-  if (!written || !platform::ReplaceFile(temporaryName, target)) {
-    platform::DeleteFile(temporaryName);
-    return false;
+  std::u16string temporaryName;
+  platform::File temporary = CreateTemporaryBeside(target, &temporaryName);
+  bool replaced = false;
+  if (temporary.IsOpen()) {
+    const bool written = writeForTesting ? writeForTesting(temporary, bytes)
+                                         : temporary.WriteAll(bytes.data(), bytes.size());
+    temporary.Close();
+    replaced = written && platform::ReplaceFile(temporaryName, target);
+    if (!replaced) platform::DeleteFile(temporaryName);
   }
-  return true;
+  if (!replaced && created) platform::DeleteFile(target);  // the check made it
+  return replaced;
 }
 
 bool SaveSettings(UtilitySettings* u, bool ownSectionOnly) {

@@ -91,13 +91,17 @@ std::string SerializeDocument(settings::IniDocument* document);
 // Safe replacement of a file's contents
 // ---------------------------------------------------------------------------
 
-// Writes the bytes to a new file in the same folder and replaces the target
-// with it only when every byte was written; the target is never truncated in
-// place. Fails without touching the target when the target cannot be opened
-// for writing (write protection, access rights), no temporary file can be
-// created, a write fails or the replacement fails; the temporary file is
-// removed on every failure. writeForTesting replaces the write of the bytes
-// (tests make it fail part-way).
+// Gives the file the bytes as its new content, never leaving it cut short.
+// A symbolic link (relative, absolute or dangling) stays a link: the file it
+// names gets the content. That file is replaced by a new file written in its
+// own folder once every byte is written; a file with other hard links is
+// instead rewritten in place after a durable copy of its old content is
+// made, and the old content is written back when the write fails. Fails
+// without changing the content when the file cannot be opened for writing
+// (write protection, access rights), no temporary file can be created, a
+// write fails or the replacement fails; temporary files are removed on every
+// failure. writeForTesting replaces the write of the bytes (tests make it
+// fail part-way).
 using FileWriter = std::function<bool(platform::File&, std::string_view)>;
 bool ReplaceFileContents(const std::u16string& target, std::string_view bytes,
                          const FileWriter& writeForTesting = nullptr);

@@ -12,11 +12,13 @@
 #include <langinfo.h>
 #include <link.h>
 #include <locale.h>
+#include <poll.h>
 #include <pthread.h>
 #include <signal.h>
 #include <spawn.h>
 #include <stdlib.h>
 #include <string.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -74,13 +76,15 @@ std::string PathBytes(const FileName& name) {
   if (name.wide != nullptr) {
     std::size_t n = 0;
     while (name.wide[n] != 0) ++n;
-    return Utf16ToUtf8Lenient(name.wide, n);
+    std::string bytes;
+    return WideToFileNameBytes(std::u16string_view(name.wide, n), &bytes) ? bytes : std::string();
   }
   return name.narrow != nullptr ? std::string(name.narrow) : std::string();
 }
 
 std::string PathBytes(const std::u16string& path) {
-  return Utf16ToUtf8Lenient(path.data(), path.size());
+  std::string bytes;
+  return WideToFileNameBytes(path, &bytes) ? bytes : std::string();
 }
 
 // ---------------------------------------------------------------------------
@@ -238,6 +242,69 @@ constexpr std::uint64_t kFiletimeUnixEpoch = 116444736000000000ull;
 // ---------------------------------------------------------------------------
 std::u16string ShortPathName(const std::u16string& path) { return path; }
 
+std::u16string FileNameBytesToWide(std::string_view bytes) {
+  std::u16string out;
+  out.reserve(bytes.size());
+  const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
+  std::size_t i = 0;
+  while (i < bytes.size()) {
+    const unsigned char lead = at(i);
+    std::size_t length = 0;
+    char32_t cp = 0;
+    char32_t least = 0;
+    if (lead < 0x80) {
+      length = 1;
+      cp = lead;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+      length = 2, cp = lead & 0x1F, least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+      length = 3, cp = lead & 0x0F, least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+      length = 4, cp = lead & 0x07, least = 0x10000;
+    }
+    bool valid = length != 0 && i + length <= bytes.size();
+    for (std::size_t k = 1; valid && k < length; ++k) {
+      valid = (at(i + k) & 0xC0) == 0x80;
+      cp = (cp << 6) | (at(i + k) & 0x3F);
+    }
+    // Overlong forms, encoded surrogates and values beyond U+10FFFF are not
+    // UTF-8 either: their bytes are escaped one by one.
+    if (valid && (cp < least || (cp >= 0xD800 && cp <= 0xDFFF) || cp > 0x10FFFF)) valid = false;
+    if (!valid) {
+      out.push_back(static_cast<char16_t>(0xDC00 + lead));
+      ++i;
+      continue;
+    }
+    if (cp >= 0x10000) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(static_cast<char16_t>(cp));
+    }
+    i += length;
+  }
+  return out;
+}
+
+bool WideToFileNameBytes(std::u16string_view units, std::string* bytes) {
+  bytes->clear();
+  bytes->reserve(units.size());
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    char32_t cp = units[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
+        units[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (units[++i] - 0xDC00);
+    } else if (cp >= 0xDC80 && cp <= 0xDCFF) {
+      bytes->push_back(static_cast<char>(cp - 0xDC00));  // an escaped byte
+      continue;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      return false;  // no byte sequence has this form
+    }
+    utf8::unchecked::append(static_cast<std::uint32_t>(cp), std::back_inserter(*bytes));
+  }
+  return true;
+}
+
 // ---------------------------------------------------------------------------
 // Files
 // ---------------------------------------------------------------------------
@@ -247,6 +314,7 @@ bool QueryFileInfo(const FileName& name, FileInfo* info) {
   if (path.empty() || stat(path.c_str(), &st) != 0) return false;
   std::uint32_t attributes = 0;
   if (S_ISDIR(st.st_mode)) attributes |= kAttributeDirectory;
+  if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) attributes |= kAttributeDevice;
   if ((st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0) attributes |= kAttributeReadOnly;
   if (attributes == 0) attributes = kAttributeNormal;
   const std::uint64_t filetime = kFiletimeUnixEpoch +
@@ -255,7 +323,7 @@ bool QueryFileInfo(const FileName& name, FileInfo* info) {
   info->attributes = attributes;
   info->lastWriteLow = static_cast<std::uint32_t>(filetime);
   info->lastWriteHigh = static_cast<std::uint32_t>(filetime >> 32);
-  info->size = S_ISDIR(st.st_mode) ? 0 : static_cast<std::uint64_t>(st.st_size);
+  info->size = S_ISREG(st.st_mode) ? static_cast<std::uint64_t>(st.st_size) : 0;
   return true;
 }
 
@@ -271,14 +339,6 @@ bool FindFirstMatches(const FileName& name) {
   const bool any = r == 0 && found.gl_pathc > 0;
   globfree(&found);
   return any;
-}
-
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    native_ = other.Release();
-  }
-  return *this;
 }
 
 void File::Close() {
@@ -332,6 +392,8 @@ bool File::SeekToEnd() {
   return IsOpen() && ::lseek(static_cast<int>(native_), 0, SEEK_END) >= 0;
 }
 
+bool File::Sync() { return IsOpen() && ::fsync(static_cast<int>(native_)) == 0; }
+
 bool File::TruncateHere() {
   if (!IsOpen()) return false;
   const off_t here = ::lseek(static_cast<int>(native_), 0, SEEK_CUR);
@@ -344,10 +406,25 @@ File OpenFile(const FileName& name, OpenMode mode, bool* created) {
   if (created != nullptr) *created = false;
   int fd = -1;
   switch (mode) {
-    case OpenMode::kReadShared:
-      do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC); while (fd < 0 && errno == EINTR);
-      if (fd >= 0) posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    case OpenMode::kReadShared: {
+      // O_NONBLOCK: opening a FIFO without a writer (or a device) must not
+      // wait; the descriptor then tells what was opened, whatever the name
+      // pointed to when it was last looked at. For a regular file the flag
+      // changes nothing and is cleared.
+      do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+      while (fd < 0 && errno == EINTR);
+      if (fd < 0) break;
+      struct stat st;
+      if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        fd = -1;
+        break;
+      }
+      const int flags = ::fcntl(fd, F_GETFL);
+      if (flags >= 0) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+      posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
       break;
+    }
     case OpenMode::kReadWriteOpenAlways:
       fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
       if (fd >= 0) {
@@ -376,6 +453,32 @@ bool ReplaceFile(const std::u16string& source, const std::u16string& target) {
   const bool synced = ::fsync(fd) == 0;
   ::close(fd);
   return synced && ::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool ResolveWriteTarget(const std::u16string& name, std::u16string* target, bool* hardLinked) {
+  std::string path = PathBytes(name);
+  if (path.empty()) return false;
+  *hardLinked = false;
+  for (int hops = 0;; ++hops) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0) break;  // missing: the name is written as it is
+    if (!S_ISLNK(st.st_mode)) {
+      *hardLinked = S_ISREG(st.st_mode) && st.st_nlink > 1;
+      break;
+    }
+    if (hops >= 40) return false;
+    std::string link(static_cast<std::size_t>(st.st_size > 0 ? st.st_size : 255) + 1, '\0');
+    const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= link.size()) return false;
+    link.resize(static_cast<std::size_t>(n));
+    if (link[0] != '/') {
+      const std::size_t cut = path.find_last_of('/');
+      link = (cut == std::string::npos ? std::string() : path.substr(0, cut + 1)) + link;
+    }
+    path = link;
+  }
+  *target = FileNameBytesToWide(path);
+  return true;
 }
 
 bool DeleteFile(const std::u16string& name) { return ::unlink(PathBytes(name).c_str()) == 0; }
@@ -597,7 +700,8 @@ std::uint64_t FreePhysicalMemory() {
 // Environment
 // ---------------------------------------------------------------------------
 std::u16string ExpandEnvironment(const std::u16string& text) {
-  const std::string in = PathBytes(text);
+  std::string in;
+  if (!WideToFileNameBytes(text, &in)) return text;
   std::string out;
   for (std::size_t i = 0; i < in.size();) {
     if (in[i] != '$') {
@@ -625,9 +729,7 @@ std::u16string ExpandEnvironment(const std::u16string& text) {
     }
     i = end + (braced ? 1 : 0);
   }
-  std::u16string wide;
-  AppendUtf8AsUtf16(out.data(), out.size(), &wide);
-  return wide;
+  return FileNameBytesToWide(out);
 }
 
 // ---------------------------------------------------------------------------
@@ -660,7 +762,7 @@ bool QueryModulePath(const void* addressInModule, std::u16string* wide, std::str
   }
   if (wide != nullptr) {
     wide->clear();
-    AppendUtf8AsUtf16(path.data(), path.size(), wide);
+    *wide = FileNameBytesToWide(path);
   }
   if (narrow != nullptr) *narrow = path;
   return true;
@@ -671,15 +773,6 @@ bool QueryModulePath(const void* addressInModule, std::u16string* wide, std::str
 // ---------------------------------------------------------------------------
 namespace {
 thread_local std::string t_libraryError;
-}
-
-Library& Library::operator=(Library&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
 }
 
 Library Library::Open(const std::u16string& path) {
@@ -708,27 +801,8 @@ std::string Library::LastErrorText() { return t_libraryError; }
 // ---------------------------------------------------------------------------
 // Child processes
 // ---------------------------------------------------------------------------
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : process_(other.process_), output_(other.output_) {
-  other.process_ = kNone;
-  other.output_ = kNone;
-}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-  if (this != &other) {
-    Terminate();
-    process_ = other.process_;
-    output_ = other.output_;
-    other.process_ = kNone;
-    other.output_ = kNone;
-  }
-  return *this;
-}
-
-ChildProcess::~ChildProcess() { Terminate(); }
-
 ChildProcess ChildProcess::Start(const std::u16string& program,
-                                 const std::vector<std::u16string>& arguments) {
+                                 const std::vector<std::u16string>& arguments, ErrorOutput errors) {
   ChildProcess child;
   int fds[2];
   if (pipe2(fds, O_CLOEXEC) != 0) return child;
@@ -743,7 +817,13 @@ ChildProcess ChildProcess::Start(const std::u16string& program,
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  if (errors == ErrorOutput::kIntoOutput) {
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
+  } else {
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  }
+  // Descriptors the host opened without close-on-exec stay out of the child.
+  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   pid_t pid = -1;
   const int r = posix_spawn(&pid, argStrings[0].c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -766,22 +846,52 @@ std::int64_t ChildProcess::ReadOutput(void* buffer, std::size_t n) {
   }
 }
 
+std::int64_t ChildProcess::AvailableOutput() {
+  if (output_ == kNone) return -1;
+  int n = 0;
+  if (ioctl(static_cast<int>(output_), FIONREAD, &n) != 0) return -1;
+  return n;
+}
+
+bool ChildProcess::WaitForExit(std::uint32_t milliseconds) {
+  if (process_ == kNone) return true;
+  if (output_ != kNone) {
+    pollfd p{static_cast<int>(output_), POLLIN, 0};
+    const int r = poll(&p, 1, static_cast<int>(milliseconds));
+    // A closed pipe (the child ended or closed its output) reports at once:
+    // sleep instead, so that waiting never spins.
+    if (r > 0 && (p.revents & POLLIN) == 0) usleep(milliseconds * 1000);
+  } else {
+    usleep(milliseconds * 1000);
+  }
+  int status = 0;
+  pid_t r;
+  do r = waitpid(static_cast<pid_t>(process_), &status, WNOHANG); while (r < 0 && errno == EINTR);
+  if (r == 0) return false;
+  process_ = kNone;
+  exitCode_ = r > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return true;
+}
+
 int ChildProcess::Wait() {
   if (output_ != kNone) {
     ::close(static_cast<int>(output_));
     output_ = kNone;
   }
-  if (process_ == kNone) return -1;
+  if (process_ == kNone) return exitCode_;
   int status = 0;
   pid_t r;
   do r = waitpid(static_cast<pid_t>(process_), &status, 0); while (r < 0 && errno == EINTR);
   process_ = kNone;
-  if (r < 0 || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+  exitCode_ = r < 0 || !WIFEXITED(status) ? -1 : WEXITSTATUS(status);
+  return exitCode_;
 }
 
 void ChildProcess::Terminate() {
-  if (process_ != kNone) kill(static_cast<pid_t>(process_), SIGKILL);
+  if (process_ != kNone) {
+    kill(static_cast<pid_t>(process_), SIGKILL);
+    exitCode_ = -1;
+  }
   Wait();
 }
 

@@ -117,14 +117,6 @@ bool FindFirstMatches(const FileName& name) {
 // kClosed (-1) is INVALID_HANDLE_VALUE, the value CreateFile fails with.
 static_assert(File::kClosed == -1, "File::kClosed must equal INVALID_HANDLE_VALUE");
 
-File& File::operator=(File&& other) noexcept {
-  if (this != &other) {
-    Close();
-    native_ = other.Release();
-  }
-  return *this;
-}
-
 void File::Close() {
   if (native_ != kClosed) {
     CloseHandle(AsHandle(native_));
@@ -182,6 +174,8 @@ bool File::SeekToEnd() {
 
 bool File::TruncateHere() { return IsOpen() && SetEndOfFile(AsHandle(native_)) != 0; }
 
+bool File::Sync() { return IsOpen() && FlushFileBuffers(AsHandle(native_)) != 0; }
+
 File OpenFile(const FileName& name, OpenMode mode, bool* created) {
   if (created != nullptr) *created = false;
   DWORD access = 0, share = 0, disposition = 0, flags = 0;
@@ -211,6 +205,11 @@ File OpenFile(const FileName& name, OpenMode mode, bool* created) {
     handle = CreateFileA(name.narrow, access, share, nullptr, disposition, flags, nullptr);
   }
   if (handle == INVALID_HANDLE_VALUE) return File();
+  if (mode == OpenMode::kReadShared && GetFileType(handle) != FILE_TYPE_DISK) {
+    // A pipe or a character device ("CON", "\\.\pipe\...") may never end.
+    CloseHandle(handle);
+    return File();
+  }
   if (created != nullptr) {
     // OPEN_ALWAYS reports an existing file through the last error.
     *created = mode == OpenMode::kWriteCreateNew ||
@@ -223,6 +222,12 @@ File OpenFile(const FileName& name, OpenMode mode, bool* created) {
 // at them.
 bool ReplaceFile(const std::u16string& source, const std::u16string& target) {
   return MoveFileExW(W(source), W(target), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool ResolveWriteTarget(const std::u16string& name, std::u16string* target, bool* hardLinked) {
+  *target = name;
+  *hardLinked = false;
+  return !name.empty();
 }
 
 bool DeleteFile(const std::u16string& name) { return DeleteFileW(W(name)) != 0; }
@@ -591,15 +596,6 @@ std::string SystemMessage(DWORD error) {
 
 }  // namespace
 
-Library& Library::operator=(Library&& other) noexcept {
-  if (this != &other) {
-    Close();
-    handle_ = other.handle_;
-    other.handle_ = nullptr;
-  }
-  return *this;
-}
-
 // The altered search path: the library's own folder is searched for the
 // libraries it depends on. Critical-error boxes are off for this thread
 // while it loads (a missing dependency must not stop the host with a box).
@@ -715,32 +711,14 @@ Mutex& StartLock() {
 
 }  // namespace
 
-ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : process_(other.process_), output_(other.output_) {
-  other.process_ = kNone;
-  other.output_ = kNone;
-}
-
-ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
-  if (this != &other) {
-    Terminate();
-    process_ = other.process_;
-    output_ = other.output_;
-    other.process_ = kNone;
-    other.output_ = kNone;
-  }
-  return *this;
-}
-
-ChildProcess::~ChildProcess() { Terminate(); }
-
 // The child gets: standard output = write end of a pipe whose read end stays
 // here; standard input = read end of a pipe whose write end is closed at
-// once (the child reads end of input); standard error = the NUL device.
+// once (the child reads end of input); standard error = the NUL device, or
+// the output pipe's write end too.
 // Only these three handles are inheritable, and the child is created
 // suspended and without a window, then resumed.
 ChildProcess ChildProcess::Start(const std::u16string& program,
-                                 const std::vector<std::u16string>& arguments) {
+                                 const std::vector<std::u16string>& arguments, ErrorOutput errors) {
   ChildProcess child;
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   Handle outputRead, outputWrite, inputRead, inputWrite, errorNul;
@@ -749,9 +727,12 @@ ChildProcess ChildProcess::Start(const std::u16string& program,
   // The ends that stay here must not be inherited.
   if (!SetHandleInformation(outputRead.get(), HANDLE_FLAG_INHERIT, 0)) return child;
   inputWrite.Reset();
-  *errorNul.out() = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
-                                OPEN_EXISTING, 0, nullptr);
-  if (!errorNul.valid()) return child;
+  const bool errorsIntoOutput = errors == ErrorOutput::kIntoOutput;
+  if (!errorsIntoOutput) {
+    *errorNul.out() = CreateFileW(L"NUL", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                  OPEN_EXISTING, 0, nullptr);
+    if (!errorNul.valid()) return child;
+  }
 
   std::u16string commandLine = BuildCommandLine(program, arguments);
   STARTUPINFOEXW startup;
@@ -760,9 +741,9 @@ ChildProcess ChildProcess::Start(const std::u16string& program,
   startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
   startup.StartupInfo.hStdInput = inputRead.get();
   startup.StartupInfo.hStdOutput = outputWrite.get();
-  startup.StartupInfo.hStdError = errorNul.get();
+  startup.StartupInfo.hStdError = errorsIntoOutput ? outputWrite.get() : errorNul.get();
   HANDLE inherited[3] = {inputRead.get(), outputWrite.get(), errorNul.get()};
-  InheritList inheritList(inherited, 3);
+  InheritList inheritList(inherited, errorsIntoOutput ? 2 : 3);
   DWORD flags = CREATE_NO_WINDOW | CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED;
   if (inheritList.get() != nullptr) {
     startup.lpAttributeList = inheritList.get();
@@ -808,19 +789,38 @@ std::int64_t ChildProcess::ReadOutput(void* buffer, std::size_t n) {
   return got;
 }
 
+std::int64_t ChildProcess::AvailableOutput() {
+  if (output_ == kNone) return -1;
+  DWORD available = 0;
+  if (!PeekNamedPipe(AsHandle(output_), nullptr, 0, nullptr, &available, nullptr)) return -1;
+  return available;
+}
+
+bool ChildProcess::WaitForExit(std::uint32_t milliseconds) {
+  if (process_ == kNone) return true;
+  const HANDLE process = AsHandle(process_);
+  if (WaitForSingleObject(process, milliseconds) == WAIT_TIMEOUT) return false;
+  DWORD code = 0;
+  exitCode_ = GetExitCodeProcess(process, &code) && code != STILL_ACTIVE ? static_cast<int>(code) : -1;
+  CloseHandle(process);
+  process_ = kNone;
+  return true;
+}
+
 int ChildProcess::Wait() {
   if (output_ != kNone) {
     CloseHandle(AsHandle(output_));
     output_ = kNone;
   }
-  if (process_ == kNone) return -1;
+  if (process_ == kNone) return exitCode_;
   const HANDLE process = AsHandle(process_);
   process_ = kNone;
   DWORD code = 0;
   const bool ok = WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 &&
                   GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
   CloseHandle(process);
-  return ok ? static_cast<int>(code) : -1;
+  exitCode_ = ok ? static_cast<int>(code) : -1;
+  return exitCode_;
 }
 
 // Exit code 1: a terminated child never reads as a success.

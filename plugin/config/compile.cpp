@@ -256,7 +256,7 @@ void WriteErrorLog(const PluginState& state, const std::string& errorLog) {
     wideName = MakeLongPath(state.ModuleFolder() + u"Quarrymark_error.log");
     name.wide = wideName.c_str();
   } else {
-    const std::size_t cut = state.modulePathAnsi.find_last_of("\\/");
+    const std::size_t cut = state.modulePathAnsi.find_last_of(platform::kPathSeparatorsNarrow);
     narrowName = (cut == std::string::npos ? std::string() : state.modulePathAnsi.substr(0, cut + 1)) +
                  settings::kErrorLogFileName;
     name.narrow = narrowName.c_str();

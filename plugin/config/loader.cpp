@@ -45,7 +45,7 @@ SiblingFile Sibling(const PluginState& state, const char* fileName) {
     for (const char* p = fileName; *p != 0; ++p) folder += static_cast<char16_t>(*p);
     file.wide = MakeLongPath(folder);
   } else {
-    const std::size_t cut = state.modulePathAnsi.find_last_of("\\/");
+    const std::size_t cut = state.modulePathAnsi.find_last_of(platform::kPathSeparatorsNarrow);
     file.narrow = (cut == std::string::npos ? std::string() : state.modulePathAnsi.substr(0, cut + 1)) +
                   fileName;
   }
@@ -110,7 +110,12 @@ void ReadGlobalOptions(const settings::IniDocument& ini, PluginSettings& s, bool
   s.caseSensitiveDefault = ReadBool(get(kCaseSensitiveDefault.name), kCaseSensitiveDefault);
   s.oitFulltextTreatUnknownFileFormatAsText = ReadBool(
       get(kOitFulltextTreatUnknownFileFormatAsText.name), kOitFulltextTreatUnknownFileFormatAsText);
+  // The 64-bit Windows plugin takes the folder of the 64-bit libraries.
+#if defined(_WIN32) && defined(_WIN64)
+  const char* oit = get(kOitDllPath64);
+#else
   const char* oit = get(kOitDllPath32);
+#endif
   *oitPath = oit != nullptr ? oit : "";
   const char* exclude = get(kOitFulltextExclude);
   *excludeList = exclude != nullptr ? exclude : "";
@@ -294,7 +299,7 @@ void LoadConfiguration(PluginState& state, std::uint32_t versionHi, std::uint32_
   SiblingFile settingsFile = Sibling(state, settings::kSettingsFileName);
   {
     platform::FileInfo info;
-    if (!platform::QueryFileInfo(settingsFile.Name(), &info) || info.IsDirectory()) {
+    if (!platform::QueryFileInfo(settingsFile.Name(), &info) || !info.IsRegularFile()) {
       settingsFile = Sibling(state, settings::kSampleSettingsFileName);
     }
   }
@@ -400,7 +405,7 @@ void LoadConfiguration(PluginState& state, std::uint32_t versionHi, std::uint32_
                      });
   }
 
-  if (!state.modulePath.empty()) state.outsideIn.Load(Utf8ToWide(s, oitPath));
+  if (!state.modulePath.empty()) state.outsideIn.Load(Utf8ToWide(s, oitPath), state.ModuleFolder());
   if (s.fulltextHost && state.outsideIn.Loaded()) {
     std::string ignored;
     if (CompileField(state, Ascii(settings::kMatchAllExpression), kFulltextFieldIndex,

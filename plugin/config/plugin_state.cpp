@@ -3,7 +3,7 @@
 namespace qm::plugin {
 
 std::u16string PluginState::ModuleFolder() const {
-  const std::size_t cut = modulePath.find_last_of(u"\\/");
+  const std::size_t cut = modulePath.find_last_of(platform::kPathSeparators);
   return cut == std::u16string::npos ? std::u16string() : modulePath.substr(0, cut + 1);
 }
 

@@ -2,7 +2,7 @@
 // filled once by the settings load, released when it is detached.
 //
 // After loading only three members change: the AbortSet and the result cache
-// (each behind its own lock) and the random generator (unlocked).
+// (each behind its own lock) and the random generator (its draws locked).
 #pragma once
 
 #include <cstdint>

@@ -18,7 +18,7 @@ std::u16string MakeLongPath(const std::u16string& name) {
 bool FileExists(const platform::FileName& name, bool useFind) {
   if (useFind) return platform::FindFirstMatches(name);
   platform::FileInfo info;
-  return platform::QueryFileInfo(name, &info) && !info.IsDirectory();
+  return platform::QueryFileInfo(name, &info) && info.IsRegularFile();
 }
 
 void AppendLe32(std::string* out, std::uint32_t v) {

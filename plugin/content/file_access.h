@@ -22,7 +22,8 @@ std::u16string LongPathForm(const std::u16string& name);
 // 260 or more units where the system has one; the name unchanged otherwise.
 std::u16string MakeLongPath(const std::u16string& name);
 
-// True when the name denotes an existing file that is not a directory. With
+// True when the name denotes an existing regular file (not a directory, FIFO,
+// socket or device). With
 // useFind, a find-first on the name decides instead (anything found).
 bool FileExists(const platform::FileName& name, bool useFind = false);
 

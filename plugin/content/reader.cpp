@@ -56,19 +56,6 @@ char16_t UnitAt(const char* buffer, std::size_t index, bool utf16) {
 
 bool IsLeadSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
-// True once the field's answer cannot change any more, so reading can stop.
-bool AnswerKnown(const EvaluationState& state, const FieldDefinition& field) {
-  switch (field.type) {
-    case FieldType::Boolean:
-    case FieldType::FirstMatchStringOutput:
-      return state.matchCount != 0;
-    case FieldType::StringOutput:
-      return state.outputText.size() >= state.outputLimit;
-    default:
-      return false;
-  }
-}
-
 // Hands units [from, to) of a buffer (bytes, or machine-order UTF-16) to the
 // consumer; an empty range is handed on as empty text.
 void Deliver(const char* buffer, std::size_t from, std::size_t to, bool utf16,
@@ -135,6 +122,19 @@ ChunkCut FindChunkCut(const char* buffer, std::size_t n, bool utf16, bool utf8) 
     if (boundary != n) cut.end = boundary;
   }
   return cut;
+}
+
+// True once the field's answer cannot change any more, so reading can stop.
+bool AnswerKnown(const EvaluationState& state, const FieldDefinition& field) {
+  switch (field.type) {
+    case FieldType::Boolean:
+    case FieldType::FirstMatchStringOutput:
+      return state.matchCount != 0;
+    case FieldType::StringOutput:
+      return state.outputText.size() >= state.outputLimit;
+    default:
+      return false;
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -31,6 +31,10 @@ struct ChunkCut {
 // that no character is split between two chunks; other text is not cut.
 ChunkCut FindChunkCut(const char* buffer, std::size_t n, bool utf16, bool utf8);
 
+// True once the field's answer cannot change any more (a Boolean or first
+// match found, a string output full), so reading can stop.
+bool AnswerKnown(const EvaluationState& state, const FieldDefinition& field);
+
 // Evaluates count bytes of the sample from startUnits on (bytes, or UTF-16
 // units). UTF-16 samples are swapped in place to machine order; a sample-only
 // field drops a UTF-8 sequence or a lead surrogate cut by the sample's end.

@@ -4,6 +4,8 @@
 
 #include <pcre.h>
 
+#include <mutex>
+
 namespace qm::plugin {
 namespace {
 
@@ -48,6 +50,7 @@ bool Accepts(const FieldDefinition& field, char16_t unit) {
 void RandomGenerator::Seed(std::uint32_t seed) {
   // A private linear congruential sequence stands in for the C library's
   // rand(): the host's own generator is neither seeded nor advanced.
+  std::lock_guard<platform::Mutex> lock(mutex_);
   std::uint32_t lcg = seed;
   index_ = 0;
   for (int k = 15; k >= 0; --k) {
@@ -57,6 +60,7 @@ void RandomGenerator::Seed(std::uint32_t seed) {
 }
 
 std::uint32_t RandomGenerator::Next() {
+  std::lock_guard<platform::Mutex> lock(mutex_);
   std::uint32_t* w = words_;
   const std::uint32_t i = index_;
   std::uint32_t a = w[i];

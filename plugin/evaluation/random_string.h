@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "plugin/config/field_definition.h"
 #include "plugin/config/plugin_settings.h"
 #include "plugin/evaluation/abort_set.h"
@@ -12,8 +13,9 @@
 
 namespace qm::plugin {
 
-// WELL512a. Shared by all requests and deliberately not locked: concurrent
-// draws only mix the state further.
+// WELL512a, shared by all requests. Each draw holds the generator's lock, so
+// concurrent requests take distinct values of the one sequence (an unlocked
+// draw could tear the state and repeat or skip values).
 class RandomGenerator {
  public:
   // The fixed start words, each XOR-ed with the next value of a private
@@ -22,6 +24,7 @@ class RandomGenerator {
   std::uint32_t Next();
 
  private:
+  platform::Mutex mutex_;
   std::uint32_t words_[16] = {};
   std::uint32_t index_ = 0;
 };

@@ -141,9 +141,9 @@ void AppendNumber(std::u16string& out, std::uint64_t v, unsigned base, unsigned 
   while (count > 0) out.push_back(digits[--count]);
 }
 
-// The name after its last "\" or "/" (both separators are accepted).
+// The name after its last separator.
 std::u16string_view BareName(const std::u16string& name) {
-  const std::size_t cut = name.find_last_of(u"\\/");
+  const std::size_t cut = name.find_last_of(platform::kPathSeparators);
   return cut == std::u16string::npos ? std::u16string_view(name)
                                      : std::u16string_view(name).substr(cut + 1);
 }

@@ -1,21 +1,104 @@
-// Access to the Outside In content- and text-access libraries.
+// Access to the Outside In content- and text-access libraries: loading them
+// from the configured folder, extracting a document's text for a field's
+// matcher, and serving the full-text field piece by piece.
 #pragma once
 
+#include <cstdint>
 #include <string>
+
+#include "platform/platform.h"
+#include "plugin/config/field_definition.h"
+#include "plugin/config/plugin_settings.h"
+#include "plugin/evaluation/evaluation_state.h"
+#include "plugin/evaluation/matcher.h"
+#include "plugin/filters/outside_in_api.h"
 
 namespace qm::plugin {
 
-// The two Outside In libraries, loaded from the configured folder.
+#ifdef _WIN32
+inline constexpr char16_t kContentAccessLibrary[] = u"sccda.dll";
+inline constexpr char16_t kTextAccessLibrary[] = u"sccta.dll";
+#else
+inline constexpr char16_t kContentAccessLibrary[] = u"libsc_da.so";
+inline constexpr char16_t kTextAccessLibrary[] = u"libsc_ta.so";
+#endif
+
+// The folder the libraries are loaded from, for the configured text: quotes
+// around it dropped, separators made the platform's, a trailing separator
+// added, and a relative folder (on Windows anything but "%VAR%...",
+// "\\server..." or "X:..."; on POSIX anything but "/..." or "$VAR...") taken
+// from moduleFolder; then environment references expanded. False when the
+// expansion gives nothing or more than 2048 units.
+bool ResolveOutsideInFolder(const std::u16string& configured, const std::u16string& moduleFolder,
+                            std::u16string* folder);
+
+// The full-text field's document, one at a time, process-wide.
+struct FulltextDocument {
+  oit::Handle document = 0;
+  oit::Handle text = 0;
+  std::string buffer;         // UTF-16 text not yet delivered (and what precedes it)
+  bool hasBuffer = false;
+  std::uint64_t limit = 0;    // bytes read before delivering
+  std::int64_t bufferOffset = 0;  // offset of the buffer's first byte in the whole text
+  bool resume = false;        // reading stopped at the limit; read on first
+  bool end = false;           // the whole text was read and the handles closed
+};
+
 class OutsideInLibraries {
  public:
-  // Loads both libraries from folder. True when both are usable.
-  bool Load(const std::u16string& folder);
-  bool Loaded() const { return loaded_; }
-  // Releases both libraries (the text-access library first).
+  OutsideInLibraries() = default;
+  OutsideInLibraries(const OutsideInLibraries&) = delete;
+  OutsideInLibraries& operator=(const OutsideInLibraries&) = delete;
+  ~OutsideInLibraries();
+
+  // Loads the content-access, then the text-access library from the folder
+  // the configured text names, resolves all fifteen entry points, initialises
+  // the content access and sets its options. Anything missing or failing
+  // leaves both libraries unloaded. True when loaded.
+  bool Load(const std::u16string& configured, const std::u16string& moduleFolder);
+  bool Loaded() const { return da_.IsOpen() && ta_.IsOpen(); }
+  // Closes the full-text document, frees the text-access library, then
+  // de-initialises and frees the content-access library.
   void Unload();
 
+  // A kind-1 filter over state.fileName: the text is read in 32 KiB pieces
+  // and matched through consumer in pieces within the read budget. True on
+  // success, on a stop (state.abortRequested) and when the field has its
+  // answer early; false when the document cannot be opened, its format is
+  // unknown, its text cannot be opened or a read fails. Every handle opened
+  // is closed before it returns.
+  bool Extract(const PluginSettings& settings, const FieldDefinition& field, EvaluationState& state,
+               const TextConsumer& consumer) const;
+
+  // The full-text field: the text of name from byte offset piece into the
+  // host's buffer (at most maxlen bytes, a terminating zero unit included).
+  // Offset 0 opens the document, -1 ends it. Answers ft_fulltextw with a
+  // piece or ft_fieldempty when there is nothing (more) or on any failure.
+  int ServeFulltext(void* value, int maxlen, const std::u16string& name, std::int64_t piece,
+                    const PluginSettings& settings, const FulltextExcludeSet& exclude);
+
  private:
-  bool loaded_ = false;
+  struct EntryPoints {
+    oit::TAOpenTextFn openText = nullptr;
+    oit::TACloseTextFn closeText = nullptr;
+    oit::TAReadFn readFirst = nullptr;
+    oit::TAReadFn readNext = nullptr;
+    oit::DACloseDocumentFn closeDocument = nullptr;
+    oit::DADeInitFn deInit = nullptr;
+    oit::DAGetFileIdExFn getFileId = nullptr;
+    oit::DAInitExFn initEx = nullptr;
+    oit::DAOpenDocumentFn openDocument = nullptr;
+    oit::DASetOptionFn setOption = nullptr;
+  };
+
+  bool ResolveEntryPoints();
+  void CloseFulltext();
+  int FulltextRead(bool resuming, std::int64_t piece);
+
+  platform::Library da_;
+  platform::Library ta_;
+  EntryPoints api_;
+  FulltextDocument fulltext_;
 };
 
 }  // namespace qm::plugin

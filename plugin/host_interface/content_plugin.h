@@ -40,6 +40,7 @@ typedef uint16_t QmWideChar; /* one UTF-16 code unit */
 #define ft_string 8
 #define ft_fulltext 9
 #define ft_stringw 11
+#define ft_fulltextw 12 /* a piece of full text as UTF-16 */
 #define ft_comparecontent 100
 #define ft_nosuchfield (-1)
 #define ft_fileerror (-2)

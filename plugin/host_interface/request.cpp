@@ -18,6 +18,8 @@
 #include "plugin/content/reader.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/random_string.h"
+#include "plugin/filters/filter_text.h"
+#include "plugin/filters/run_filter.h"
 #include "plugin/host_interface/content_plugin.h"
 
 namespace qm::plugin {
@@ -167,19 +169,16 @@ std::string NameBytes(const char* ansiName, const std::u16string& wideName) {
   return bytes;
 }
 
-// Which text filter a file goes through. Files are read as they are until
-// the converters are part of the plugin.
-settings::FilterKind FindFilterForName(const PluginState&, const platform::FileName&) {
-  return settings::FilterKind::None;
-}
-
 // The name part of a path for filename-only fields: one trailing separator
 // dropped, then what follows the last separator. False when there is none.
 template <typename Char>
 bool NamePart(std::basic_string<Char> name, std::basic_string<Char>* part) {
   if (name.empty()) return false;
   const auto isSeparator = [](Char c) {
-    return c == static_cast<Char>('\\') || c == static_cast<Char>(platform::kPathSeparator);
+    for (const char* p = platform::kPathSeparatorsNarrow; *p != 0; ++p) {
+      if (c == static_cast<Char>(*p)) return true;
+    }
+    return false;
   };
   if (isSeparator(name.back())) name.pop_back();
   std::size_t cut = std::basic_string<Char>::npos;
@@ -249,7 +248,6 @@ int GetSupportedField(const PluginState& state, int fieldIndex, char* fieldName,
 
 int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName, int fieldIndex,
                  int unitIndex, void* fieldValue, int maxlen, int flags, bool recursion) {
-  (void)unitIndex;  // only the full-text field reads piecewise
   // 1. Index check.
   if (fieldIndex < 0 || fieldIndex >= st.VisibleCount()) return ft_nosuchfield;
   const FieldDefinition& field = st.fields[static_cast<std::size_t>(fieldIndex)];
@@ -337,16 +335,23 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
     AppendLe32(&key, static_cast<std::uint32_t>(fieldIndex));
   }
 
-  // 9. Text filter.
-  const bool filterActive =
-      field.filterEnabled && !recursion && FindFilterForName(st, access) != settings::FilterKind::None;
+  // 9. Text filter: chosen by the name's extension, never on the repeat
+  // without filters.
+  const FilterChoice* filter =
+      field.filterEnabled && !recursion ? FindFilterForName(st.filters, state.fileName) : nullptr;
+  const bool filterActive = filter != nullptr;
 
   // 10. Size, and the file part of the key.
   const std::int64_t size = QueryFileSize(access, cacheOn ? &key : nullptr);
 
-  // 11. The full-text field is served piecewise by its own routine, which
-  // this build does not offer.
-  if (field.type == FieldType::OutsideInFulltext) return ft_fieldempty;
+  // 11. The full-text field is served piecewise by its own routine.
+  if (field.type == FieldType::OutsideInFulltext) {
+    if (!wide || size < 0 || static_cast<std::uint64_t>(size) > settings.globalFileSizeLimit) {
+      return ft_fieldempty;
+    }
+    return st.outsideIn.ServeFulltext(fieldValue, maxlen, accessWide, unitIndex, settings,
+                                      st.fulltextExclude);
+  }
 
   // 12. Size gates.
   const bool wholeContent = !field.encodingCheckBufferOnly || filterActive;
@@ -443,18 +448,21 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
     sample.bytes.reset();
     if (!ok) return ft_fileerror;
   } else {
-    // 20. Filtered content. No converter is available to this build, so a
-    // filtered file is searched as it is when the settings allow it.
-    if (settings.normalSearchForFilterFail) {
-      return RequestValue(st, ansiName, wideName, fieldIndex, unitIndex, fieldValue, maxlen, flags,
-                          true);
+    // 20. Filtered content. A failed filter is repeated once without
+    // filters (the file searched as it is) when the settings allow it.
+    if (!RunFilter(st, *filter, field, state, evaluator)) {
+      if (state.abortRequested) return ft_fieldempty;
+      if (settings.normalSearchForFilterFail) {
+        return RequestValue(st, ansiName, wideName, fieldIndex, unitIndex, fieldValue, maxlen, flags,
+                            true);
+      }
+      return ft_fileerror;
     }
-    return ft_fileerror;
   }
 
   // 21. The answer.
   if (state.abortRequested) return ft_fieldempty;
-  state.contentSize = static_cast<std::uint64_t>(size);
+  if (!filterActive) state.contentSize = static_cast<std::uint64_t>(size);
   return WriteAnswer(st, field, state, wide, fieldValue, maxlen, cacheKey);
 }
 

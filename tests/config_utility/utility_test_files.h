@@ -4,26 +4,20 @@
 #include <filesystem>
 #include <string>
 
+#include "support/test_files.h"
+
 namespace qm::utility::test {
 
-class Folder {
+// A TempFolder with the model's UTF-16 view of its names.
+class Folder : public qm::test::TempFolder {
  public:
-  Folder();
-  ~Folder();
-  Folder(const Folder&) = delete;
-  Folder& operator=(const Folder&) = delete;
-
-  const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+  std::filesystem::path operator/(const std::string& name) const { return path() / name; }
   // The folder as the model takes it: UTF-16 with a trailing separator.
   std::u16string Wide() const;
   // Writes bytes and returns the file's UTF-16 path.
   std::u16string Write(const std::string& name, const std::string& bytes) const;
   // Number of entries in the folder.
   std::size_t EntryCount() const;
-
- private:
-  std::filesystem::path path_;
 };
 
 std::string ReadAll(const std::filesystem::path& path);

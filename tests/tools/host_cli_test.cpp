@@ -141,11 +141,59 @@ TEST_F(HostCli, ValueBatchAndColumnsAnswerThroughTheExports) {
   EXPECT_EQ(batch.status, 1);
   EXPECT_EQ(batch.out,
             "0\tHas a\t6\t\n1\tEncoding\t7\tANSI/Binary|UTF-8|UTF-16|UTF-16 BE\n2\tv1_2\t1\t\n"
-            "10000\tCompare\t100\t\n1\t3\nerror\n");
+            "10000\tCompare\t100\t\n\n1\t3\nerror\tunknown command: bogus\n");
 
   const Outcome tsv = Host("columns --format tsv --fields 'Has a,2' " + Quoted(file));
   EXPECT_EQ(tsv.status, 0) << tsv.err;
   EXPECT_EQ(tsv.out, "File\tHas a\tv1_2\n" + file + "\t1\t3\n");
+}
+
+TEST_F(HostCli, BatchStopsARunningRequestAndAnswersEveryCommandInOrder) {
+  // A count over 1 GiB of zero bytes takes far longer than the pause before
+  // the stop, so only a stop that reaches the running request ends it.
+  Settings("regexcount=1\r\nregex1=\\x00\r\nregex1type=1\r\nFileMemory=5\r\n");
+  const std::string big = folder_.Write("big.bin", "");
+  fs::resize_file(big, 1ull << 30);
+  const std::string small = folder_.Write("small.txt", "abc");
+  folder_.Write("feed.sh",
+                "printf 'value 0 big.bin\\n'; sleep 1; printf 'stop big.bin\\n';"
+                "printf 'value --maxlen x 0 small.txt\\nvalue nosuchfield small.txt\\nvalue\\n"
+                "bogus\\nrefresh\\nvalue 0 small.txt\\n'\n");
+  const Outcome run = Shell("{ sh feed.sh | " + Quoted(QM_HOST_PATH) + " --plugin " +
+                            Quoted(PluginCopy()) + " batch; }");
+  EXPECT_EQ(run.status, 1);
+  EXPECT_EQ(run.out,
+            "-3\t\nok\nerror\tvalue: --maxlen needs a number\nerror\tvalue: no field named nosuchfield\n"
+            "error\tusage: quarrymark value [options] FIELD FILE\nerror\tunknown command: bogus\nok\n"
+            "1\t0\n");
+}
+
+TEST_F(HostCli, OutputsKeepTheirShapeWhateverTheNames) {
+  Settings("regexcount=2\r\nregex1=a\r\nregex1type=1\r\nregex1name=tab\there\r\n"
+           "regex2=(.+)\r\nregex2type=4\r\nregex2replace=$1\r\nregex2name=x\\y\r\n");
+  const Outcome fields = Host("fields");
+  EXPECT_EQ(fields.out, "0\ttab\\there\t1\t\n1\tx\\\\y\t8\t\n");
+  // TSV: a name with a line end, a tab and a backslash stays one cell.
+  const std::string odd = folder_.Write("a\tb\nc\\d.txt", "a\tz");
+  const Outcome tsv = Host("columns --format tsv " + Quoted(odd));
+  EXPECT_EQ(tsv.out, "File\ttab\\there\tx\\\\y\n" + folder_.PathOf("a\\tb\\nc\\\\d.txt") +
+                         "\t1\ta\\tz\n");
+  // JSON: bytes that are not UTF-8 still give a valid string.
+  std::filesystem::remove(odd);
+  const std::string bad = folder_.Write("n\xFF\\\".txt", "q");
+  const Outcome json = Host("columns --format json --fields 0 " + Quoted(bad));
+  EXPECT_NE(json.out.find("n\\udcff\\\\\\\".txt\", \"fields\": {\"tab\\u0009here\": {\"code\": 1, \"value\": \"0\"}}"),
+            std::string::npos) << json.out;
+}
+
+TEST_F(HostCli, ValueShowsOnlyWhatThePluginWroteAndCapsMaxlen) {
+  Settings("regexcount=1\r\nregex1=(.+)\r\nregex1type=4\r\nregex1replace=$1\r\n");
+  const std::string file = folder_.Write("f.txt", "hello");
+  EXPECT_EQ(Host("value --maxlen 1 0 " + Quoted(file)).out, "11\t\n");
+  EXPECT_EQ(Host("value --maxlen 1 --ansi 0 " + Quoted(file)).out, "8\t\n");
+  const Outcome huge = Host("value --maxlen 2000000000 0 " + Quoted(file));
+  EXPECT_EQ(huge.status, 2);
+  EXPECT_NE(huge.err.find("at most 67108864"), std::string::npos) << huge.err;
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 #include <unistd.h>
 #endif
 
+#include "tools/quarrymark/text_escape.h"
+
 namespace qm::host {
 namespace {
 
@@ -52,24 +54,6 @@ std::string Csv(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
   std::string q = "\"";
   for (const char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return q + "\"";
-}
-
-std::string Json(const std::string& s) {
-  std::string q = "\"";
-  for (const char c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      q += '\\';
-      q += c;
-    } else if (u < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", u);
-      q += escape;
-    } else {
-      q += c;
-    }
-  }
   return q + "\"";
 }
 
@@ -195,10 +179,10 @@ int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, s
   if (format == "json") {
     out << "[\n";
     for (std::size_t r = 0; r < rows.size(); ++r) {
-      out << "  {\"file\": " << Json(rows[r][0]) << ", \"fields\": {";
+      out << "  {\"file\": " << JsonString(rows[r][0]) << ", \"fields\": {";
       for (std::size_t c = 1; c < rows[r].size(); ++c) {
-        out << (c > 1 ? ", " : "") << Json(header[c]) << ": {\"code\": " << table[r][c - 1].value.code
-            << ", \"value\": " << Json(rows[r][c]) << "}";
+        out << (c > 1 ? ", " : "") << JsonString(header[c]) << ": {\"code\": " << table[r][c - 1].value.code
+            << ", \"value\": " << JsonString(rows[r][c]) << "}";
       }
       out << "}}" << (r + 1 < rows.size() ? "," : "") << '\n';
     }
@@ -210,13 +194,16 @@ int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, s
     rows.insert(rows.begin(), header);
     for (const auto& row : rows) {
       for (std::size_t c = 0; c < row.size(); ++c) {
-        out << (c ? std::string(1, sep) : std::string()) << (format == "csv" ? Csv(row[c]) : row[c]);
+        out << (c ? std::string(1, sep) : std::string()) << (format == "csv" ? Csv(row[c]) : EscapeTsv(row[c]));
       }
       out << '\n';
     }
     return 0;
   }
   rows.insert(rows.begin(), header);
+  for (auto& row : rows) {
+    for (std::string& cell : row) cell = EscapeControls(cell);  // one line per row
+  }
   std::vector<std::size_t> widths(header.size(), 0);
   for (const auto& row : rows) {
     for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayWidth(row[c]));

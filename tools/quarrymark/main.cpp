@@ -9,14 +9,19 @@
 //   quarrymark columns [--fields LIST] [--format table|tsv|csv|json] [--recursive]
 //                      [--on-demand] PATH...
 //   quarrymark batch            (commands from stdin: value ..., fields, refresh, stop FILE)
+//   quarrymark fulltext FILE [--piece BYTES]
 //   quarrymark settings ...     (the settings utility's checks, headless)
 //
 // Exit status: 0 success, 1 a request failed, 2 usage or loading errors.
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <deque>
 #include <iostream>
+#include <mutex>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -25,7 +30,9 @@
 #include "platform/platform.h"
 #include "tools/quarrymark/columns.h"
 #include "tools/quarrymark/plugin_host.h"
+#include "tools/quarrymark/text_escape.h"
 #ifdef QM_HAVE_SETTINGS_COMMAND
+#include "tools/quarrymark/fulltext_command.h"
 #include "tools/quarrymark/settings_command.h"
 #endif
 
@@ -37,11 +44,20 @@ constexpr int kUsageError = 2;
 const char kUsage[] =
     "usage: quarrymark [--plugin PATH] [--version HI.LO] COMMAND ...\n"
     "commands:\n"
-    "  fields                         list the fields the plugin offers\n"
+    "  fields                         list the fields the plugin offers (INDEX NAME TYPE UNITS)\n"
     "  value [--ansi] [--flags N] [--maxlen N] [--unit N] [--stop-after MS] FIELD FILE\n"
+    "                                 one request; prints CODE<TAB>VALUE (--maxlen at most 64 MiB)\n"
     "  columns [--fields LIST] [--format table|tsv|csv|json] [--recursive] [--on-demand] PATH...\n"
-    "  batch                          read commands from stdin, one per line\n"
-    "  settings check|list|test|resave ...   the settings utility's checks\n";
+    "  batch                          read commands from stdin, one per line: value ..., fields,\n"
+    "                                 refresh, stop FILE; stop and refresh act while a value runs\n"
+    "  fulltext FILE [--piece BYTES]  the full-text field's text, piece by piece\n"
+    "  settings check|list|test|resave ...   the settings utility's checks\n"
+    "output:\n"
+    "  value lines and table cells show CR, LF, TAB as \\r \\n \\t and other control characters as\n"
+    "  \\xHH. In fields and tsv output every name and value escapes backslash, TAB, LF and CR as\n"
+    "  \\\\ \\t \\n \\r. JSON strings are valid for any name: bytes that are not UTF-8 appear as\n"
+    "  \\udc80..\\udcff. batch answers each command with one line in command order (the value\n"
+    "  line, ok, or error<TAB>MESSAGE); fields answers with its lines and then an empty line.\n";
 
 std::string ProgramFolder(const char* argv0) {
   std::u16string wide;
@@ -89,56 +105,84 @@ bool ResolveField(const PluginHost& plugin, const std::string& text, int* index)
 
 int CommandFields(const PluginHost& plugin, std::ostream& out) {
   for (const FieldInfo& field : plugin.Fields()) {
-    out << field.index << '\t' << field.name << '\t' << field.type << '\t' << field.units << '\n';
+    out << field.index << '\t' << EscapeTsv(field.name) << '\t' << field.type << '\t'
+        << EscapeTsv(field.units) << '\n';
   }
   return 0;
 }
 
-int CommandValue(const PluginHost& plugin, const std::vector<std::string>& args, std::ostream& out,
-                 std::ostream& err) {
+struct ValueRequest {
   bool ansi = false;
   int flags = 0, maxlen = 2048, unit = 0, stopAfter = -1;
+  int field = 0;
+  std::string file;
+};
+
+// Reads the arguments of `value`. False with a one-line message when they
+// are not usable.
+bool ParseValue(const PluginHost& plugin, const std::vector<std::string>& args,
+                ValueRequest* request, std::string* error) {
   std::vector<std::string> rest;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
-    const auto number = [&](int* v) {
-      return i + 1 < args.size() && ParseInt(args[++i], v);
-    };
+    const auto number = [&](int* v) { return i + 1 < args.size() && ParseInt(args[++i], v); };
     if (a == "--ansi") {
-      ansi = true;
+      request->ansi = true;
     } else if (a == "--flags") {
-      if (!number(&flags)) return err << "value: --flags needs a number\n", kUsageError;
+      if (!number(&request->flags)) return *error = "value: --flags needs a number", false;
     } else if (a == "--maxlen") {
-      if (!number(&maxlen)) return err << "value: --maxlen needs a number\n", kUsageError;
+      if (!number(&request->maxlen)) return *error = "value: --maxlen needs a number", false;
+      if (request->maxlen > kMaxValueBytes) {
+        *error = "value: --maxlen may be at most " + std::to_string(kMaxValueBytes) + " (64 MiB)";
+        return false;
+      }
     } else if (a == "--unit") {
-      if (!number(&unit)) return err << "value: --unit needs a number\n", kUsageError;
+      if (!number(&request->unit)) return *error = "value: --unit needs a number", false;
     } else if (a == "--stop-after") {
-      if (!number(&stopAfter)) return err << "value: --stop-after needs milliseconds\n", kUsageError;
+      if (!number(&request->stopAfter)) return *error = "value: --stop-after needs milliseconds", false;
     } else {
       rest.push_back(a);
     }
   }
-  if (rest.size() != 2) return err << "usage: quarrymark value [options] FIELD FILE\n", kUsageError;
-  int field = 0;
-  if (!ResolveField(plugin, rest[0], &field)) {
-    return err << "value: no field named " << rest[0] << '\n', kUsageError;
+  if (rest.size() != 2) return *error = "usage: quarrymark value [options] FIELD FILE", false;
+  if (!ResolveField(plugin, rest[0], &request->field)) {
+    return *error = "value: no field named " + rest[0], false;
   }
+  request->file = rest[1];
+  return true;
+}
+
+// Runs one request; the answer line is "CODE<TAB>VALUE" (without its line
+// end). *failed tells that the plugin broke the buffer contract.
+std::string RunValue(const PluginHost& plugin, const ValueRequest& request, bool* failed) {
   std::thread stopper;
   std::atomic<bool> done{false};
-  if (stopAfter >= 0) {
+  if (request.stopAfter >= 0) {
     stopper = std::thread([&] {
-      const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(stopAfter);
+      const auto until =
+          std::chrono::steady_clock::now() + std::chrono::milliseconds(request.stopAfter);
       while (!done && std::chrono::steady_clock::now() < until) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
-      plugin.Stop(rest[1]);
+      plugin.Stop(request.file);
     });
   }
-  const Value value = plugin.GetValue(rest[1], field, unit, maxlen, flags, ansi);
+  const Value value = plugin.GetValue(request.file, request.field, request.unit, request.maxlen,
+                                      request.flags, request.ansi);
   done = true;
   if (stopper.joinable()) stopper.join();
-  out << value.code << '\t' << value.text << '\n';
-  return value.code == -100 ? 1 : 0;
+  *failed = value.code == -100;
+  return std::to_string(value.code) + '\t' + EscapeControls(value.text);
+}
+
+int CommandValue(const PluginHost& plugin, const std::vector<std::string>& args, std::ostream& out,
+                 std::ostream& err) {
+  ValueRequest request;
+  std::string error;
+  if (!ParseValue(plugin, args, &request, &error)) return err << error << '\n', kUsageError;
+  bool failed = false;
+  out << RunValue(plugin, request, &failed) << '\n';
+  return failed ? 1 : 0;
 }
 
 std::vector<std::string> SplitWords(const std::string& line) {
@@ -162,32 +206,101 @@ std::vector<std::string> SplitWords(const std::string& line) {
   return words;
 }
 
-int CommandBatch(const PluginHost& plugin, std::istream& in, std::ostream& out, std::ostream& err) {
+// `batch`: commands are read on this thread while requests run one after
+// another on a worker thread, so that `stop FILE` and `refresh` reach the
+// plugin while a request is running, as a file manager's threads do. Every
+// command is answered in the order the commands came, with exactly one
+// line: the value line, "ok", or "error<TAB>MESSAGE"; `fields` alone
+// answers with its field lines and then an empty line.
+int CommandBatch(const PluginHost& plugin, std::istream& in, std::ostream& out) {
+  struct Job {
+    std::size_t slot;
+    bool fields;
+    ValueRequest request;
+  };
+  std::mutex mutex;
+  std::condition_variable wake;
+  std::deque<Job> jobs;
+  std::deque<std::optional<std::string>> answers;  // by command, from firstSlot on
+  std::size_t firstSlot = 0;
+  bool ended = false;
+  bool failed = false;
+
+  // Called with the lock held.
+  const auto newSlot = [&] { return firstSlot + answers.size(); };
+  const auto answer = [&](std::size_t slot, std::string text) {
+    answers[slot - firstSlot] = std::move(text);
+    while (!answers.empty() && answers.front().has_value()) {
+      out << *answers.front();
+      answers.pop_front();
+      ++firstSlot;
+    }
+    out.flush();
+  };
+
+  std::thread worker([&] {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      wake.wait(lock, [&] { return ended || !jobs.empty(); });
+      if (jobs.empty()) return;
+      const Job job = std::move(jobs.front());
+      jobs.pop_front();
+      lock.unlock();
+      std::string text;
+      bool jobFailed = false;
+      if (job.fields) {
+        std::ostringstream lines;
+        CommandFields(plugin, lines);
+        text = lines.str() + '\n';
+      } else {
+        text = RunValue(plugin, job.request, &jobFailed) + '\n';
+      }
+      lock.lock();
+      failed = failed || jobFailed;
+      answer(job.slot, std::move(text));
+    }
+  });
+
   std::string line;
-  int status = 0;
   while (std::getline(in, line)) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
     const std::vector<std::string> words = SplitWords(line);
     if (words.empty() || words[0][0] == '#') continue;
     const std::vector<std::string> args(words.begin() + 1, words.end());
-    if (words[0] == "value") {
-      if (CommandValue(plugin, args, out, err) != 0) status = 1;
-    } else if (words[0] == "fields") {
-      CommandFields(plugin, out);
-    } else if (words[0] == "refresh") {
+    std::unique_lock<std::mutex> lock(mutex);
+    const std::size_t slot = newSlot();
+    answers.emplace_back();
+    if (words[0] == "value" || (words[0] == "fields" && args.empty())) {
+      Job job{slot, words[0] == "fields", ValueRequest()};
+      std::string error;
+      lock.unlock();  // resolving a field name asks the plugin
+      const bool usable = job.fields || ParseValue(plugin, args, &job.request, &error);
+      lock.lock();
+      if (usable) {
+        jobs.push_back(std::move(job));
+        wake.notify_one();
+      } else {
+        failed = true;
+        answer(slot, "error\t" + EscapeControls(error) + '\n');
+      }
+    } else if (words[0] == "refresh" && args.empty()) {
       plugin.Refresh();
-      out << "ok\n";
+      answer(slot, "ok\n");
     } else if (words[0] == "stop" && args.size() == 1) {
       plugin.Stop(args[0]);
-      out << "ok\n";
+      answer(slot, "ok\n");
     } else {
-      err << "batch: unknown command: " << line << '\n';
-      out << "error\n";
-      status = 1;
+      failed = true;
+      answer(slot, "error\tunknown command: " + EscapeControls(line) + '\n');
     }
-    out.flush();
   }
-  return status;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    ended = true;
+  }
+  wake.notify_one();
+  worker.join();
+  return failed ? 1 : 0;
 }
 
 }  // namespace
@@ -232,7 +345,8 @@ int main(int argc, char** argv) {
 #ifdef QM_HAVE_SETTINGS_COMMAND
     if (command == "settings") return RunSettingsCommand(rest, folder);
 #endif
-    if (command != "fields" && command != "value" && command != "columns" && command != "batch") {
+    if (command != "fields" && command != "value" && command != "columns" && command != "batch" &&
+        command != "fulltext") {
       std::cerr << "quarrymark: unknown command " << command << "\n" << kUsage;
       return kUsageError;
     }
@@ -245,7 +359,8 @@ int main(int argc, char** argv) {
     if (command == "fields") return CommandFields(plugin, std::cout);
     if (command == "value") return CommandValue(plugin, rest, std::cout, std::cerr);
     if (command == "columns") return RunColumns(plugin, rest, std::cout, std::cerr);
-    return CommandBatch(plugin, std::cin, std::cout, std::cerr);
+    if (command == "fulltext") return RunFulltext(plugin, rest, std::cout, std::cerr);
+    return CommandBatch(plugin, std::cin, std::cout);
   } catch (const std::exception& e) {
     std::cerr << "quarrymark: " << e.what() << '\n';
     return kUsageError;

@@ -1,6 +1,7 @@
 // Loading a content plugin and calling its exports.
 #include "tools/quarrymark/plugin_host.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -29,37 +30,14 @@ std::string PluginHost::NarrowToUtf8(const std::string& narrow) {
 
 std::u16string PluginHost::ArgumentToWide(const std::string& argument) {
   // Command-line arguments are ANSI text on Windows; on POSIX they are file
-  // system bytes, which are UTF-8 whatever the locale says.
+  // system bytes, mapped losslessly whether or not they are UTF-8.
 #ifdef _WIN32
-  const std::uint32_t codePage = platform::AnsiCodePage();
-#else
-  const std::uint32_t codePage = platform::kCodePageUtf8;
-#endif
   std::u16string wide;
-  platform::AppendWide(codePage, argument.data(), argument.size(), &wide);
+  platform::AppendWide(platform::AnsiCodePage(), argument.data(), argument.size(), &wide);
   return wide;
-}
-
-std::string EscapeControls(const std::string& utf8) {
-  std::string out;
-  for (const char c : utf8) {
-    const auto u = static_cast<unsigned char>(c);
-    if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (u < 0x20 || u == 0x7F) {
-      static const char kHex[] = "0123456789ABCDEF";
-      out += "\\x";
-      out += kHex[u >> 4];
-      out += kHex[u & 15];
-    } else {
-      out += c;
-    }
-  }
-  return out;
+#else
+  return platform::FileNameBytesToWide(argument);
+#endif
 }
 
 bool PluginHost::Load(const std::string& path, std::uint32_t versionHi, std::uint32_t versionLow,
@@ -107,9 +85,11 @@ std::vector<FieldInfo> PluginHost::Fields() const {
 Value PluginHost::GetValue(const std::string& file, int field, int unit, int maxlen, int flags,
                            bool ansi) const {
   // The buffer is larger than maxlen so that a plugin writing beyond it
-  // would be seen (the guard bytes must stay untouched).
+  // would be seen (the guard bytes must stay untouched). Within maxlen it
+  // starts zeroed, so that what is read back is only what the plugin wrote.
   const std::size_t size = static_cast<std::size_t>(maxlen > 0 ? maxlen : 0);
   std::vector<unsigned char> buffer(size + 16, 0xA5);
+  std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(size), 0);
   std::u16string wide;
   std::string narrow;
   Value value;
@@ -151,13 +131,32 @@ Value PluginHost::GetValue(const std::string& file, int field, int unit, int max
     case ft_boolean: value.text = std::to_string(integer); break;
     case ft_numeric_floating: value.text = ansi ? narrowText(8) : wideText(8); break;
     case ft_multiplechoice:
-    case ft_string: value.text = EscapeControls(narrowText(0)); break;
-    case ft_stringw: value.text = EscapeControls(wideText(0)); break;
+    case ft_string: value.text = narrowText(0); break;
+    case ft_stringw: value.text = wideText(0); break;
     case ft_delayed:
     case ft_ondemand: value.text = ansi ? narrowText(0) : wideText(0); break;
     default: break;
   }
   return value;
+}
+
+int PluginHost::GetWideText(const std::string& file, int field, int unit, int maxlen,
+                            std::u16string* text) const {
+  const std::size_t size = static_cast<std::size_t>(maxlen > 0 ? maxlen : 0);
+  std::vector<unsigned char> buffer(size + 16, 0xA5);
+  std::u16string wide = ArgumentToWide(file);
+  const int code = getValueW_(reinterpret_cast<QmWideChar*>(wide.data()), field, unit, buffer.data(),
+                              maxlen, 0);
+  for (std::size_t i = size; i < buffer.size(); ++i) {
+    if (buffer[i] != 0xA5) return -100;
+  }
+  text->clear();
+  for (std::size_t i = 0; i + 1 < size; i += 2) {
+    const auto u = static_cast<char16_t>(buffer[i] | (buffer[i + 1] << 8));
+    if (u == 0) break;
+    *text += u;
+  }
+  return code;
 }
 
 void PluginHost::Stop(const std::string& file) const {

@@ -21,8 +21,11 @@ struct FieldInfo {
 // One answer of ContentGetValue(W), already turned into printable UTF-8.
 struct Value {
   int code = 0;
-  std::string text;  // empty for error codes
+  std::string text;  // UTF-8 as the plugin wrote it (not escaped); empty for error codes
 };
+
+// The largest buffer the host offers a plugin for one value.
+inline constexpr int kMaxValueBytes = 64 << 20;
 
 class PluginHost {
  public:
@@ -34,9 +37,14 @@ class PluginHost {
   // Fields from 0 until ft_nomorefields, then from 10000 until it.
   std::vector<FieldInfo> Fields() const;
 
-  // One request. maxlen is the host buffer's size in bytes.
+  // One request. maxlen is the host buffer's size in bytes (at most
+  // kMaxValueBytes).
   Value GetValue(const std::string& file, int field, int unit, int maxlen, int flags,
                  bool ansi) const;
+  // One wide request whose answer is UTF-16 text (a full-text piece): the
+  // answer code, and the text as the plugin wrote it. -100 when the plugin
+  // wrote beyond maxlen.
+  int GetWideText(const std::string& file, int field, int unit, int maxlen, std::u16string* text) const;
   void Stop(const std::string& file) const;
   void Refresh() const;
 
@@ -53,8 +61,5 @@ class PluginHost {
   decltype(&ContentSendStateInformationW) stateW_ = nullptr;
   decltype(&ContentSetDefaultParams) setDefaultParams_ = nullptr;
 };
-
-// Control characters as \r, \n, \t or \xHH.
-std::string EscapeControls(const std::string& utf8);
 
 }  // namespace qm::host

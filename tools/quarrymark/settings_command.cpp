@@ -12,6 +12,7 @@
 #include "config_utility/model/text.h"
 #include "config_utility/model/utility_settings.h"
 #include "platform/platform.h"
+#include "tools/quarrymark/text_escape.h"
 
 namespace qm::host {
 namespace {
@@ -29,38 +30,19 @@ const char kSettingsUsage[] =
     "       quarrymark settings resave [--ini PATH]\n";
 
 // Narrow names from the command line: ANSI on Windows, the file system's
-// UTF-8 bytes elsewhere.
+// bytes elsewhere (losslessly, whether or not they are UTF-8).
 std::u16string PathFromArgument(const std::string& narrow) {
-  std::u16string wide;
 #ifdef _WIN32
+  std::u16string wide;
   platform::AppendWide(platform::AnsiCodePage(), narrow.data(), narrow.size(), &wide);
-#else
-  wide = FromUtf8(narrow);
-#endif
   return wide;
+#else
+  return platform::FileNameBytesToWide(narrow);
+#endif
 }
 
 // Control characters are shown escaped so that every item stays one line.
-std::string Printable(std::u16string_view text) {
-  std::string out;
-  for (const char c : ToUtf8(text)) {
-    const unsigned char u = static_cast<unsigned char>(c);
-    if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (u < 0x20 || u == 0x7F) {
-      char hex[8];
-      std::snprintf(hex, sizeof hex, "\\x%02X", u);
-      out += hex;
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
+std::string Printable(std::u16string_view text) { return EscapeControls(ToUtf8(text)); }
 
 std::string Utf8(std::u16string_view text) { return ToUtf8(text); }
 
@@ -111,7 +93,7 @@ bool ReadTestText(const std::string& name, std::u16string* text) {
   platform::FileName fileName;
   fileName.wide = path.c_str();
   platform::FileInfo info;
-  if (!platform::QueryFileInfo(fileName, &info) || info.IsDirectory() ||
+  if (!platform::QueryFileInfo(fileName, &info) || !info.IsRegularFile() ||
       info.size > kMaxTestFileBytes) {
     return false;
   }

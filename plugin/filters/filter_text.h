@@ -1,0 +1,50 @@
+// Text filters: which filter a file goes through, and how a filter's UTF-16
+// output reaches the field's matcher.
+//
+// A filter (the converter program or the Outside In libraries) appends its
+// output to a FilterText. Once the text outgrows the read budget it is handed
+// to the matcher in pieces cut before a line end, so memory stays near the
+// budget however long the converted text is; the final call hands on the
+// rest and records the converted length.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "plugin/config/field_definition.h"
+#include "plugin/config/plugin_settings.h"
+#include "plugin/evaluation/evaluation_state.h"
+#include "plugin/evaluation/matcher.h"
+
+namespace qm::plugin {
+
+// The first entry of the map (in its key order) whose pattern matches the
+// end of name: a dot and the pattern, where "?" matches any unit and any
+// other unit matches itself and its lower- and upper-case forms. Patterns
+// that are empty or not shorter than the name never match. Null when none
+// does.
+const FilterChoice* FindFilterForName(const FilterExtensionMap& filters, const std::u16string& name);
+
+// Filter output as UTF-16 units in machine order (an odd trailing byte waits
+// for its partner), with what has been handed to the matcher so far.
+struct FilterText {
+  std::string bytes;            // output not yet handed on
+  std::uint64_t consumed = 0;   // units removed from the front (byte-order mark included)
+  bool validateEachPiece = false;  // the request's utfCheckPending, kept for every piece
+  bool started = false;         // the first unit (a possible byte-order mark) was looked at
+
+  void Append(const void* data, std::size_t n) { bytes.append(static_cast<const char*>(data), n); }
+};
+
+// Hands filter text to the consumer. A leading U+FEFF of the whole output is
+// skipped (and counted in the offsets). Partial: the units before the last
+// line end go on and are removed, the line end staying in front of what
+// follows (a carriage return that is the last unit does not count, its line
+// feed may follow); without a usable line end the whole text goes, less a
+// trailing lead surrogate. Final: everything goes, and state.contentSize
+// becomes the converted length in bytes. The consumer is not called for
+// empty text. state.startOffset is set before each call.
+void MatchFilterText(FilterText& text, EvaluationState& state, const TextConsumer& consumer,
+                     bool partial);
+
+}  // namespace qm::plugin

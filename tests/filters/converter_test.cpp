@@ -1,0 +1,208 @@
+// The converter runner through the exports, with the fake converter program.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <fstream>
+#include <thread>
+
+#include "filter_fixture.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <dirent.h>
+#include <errno.h>
+#include <signal.h>
+#include <sys/wait.h>
+#endif
+
+namespace qm::test {
+
+int OpenHandleCount() {
+#ifdef _WIN32
+  DWORD count = 0;
+  GetProcessHandleCount(GetCurrentProcess(), &count);
+  return static_cast<int>(count);
+#else
+  int n = 0;
+  if (DIR* d = opendir("/proc/self/fd")) {
+    while (readdir(d) != nullptr) ++n;
+    closedir(d);
+  }
+  return n;
+#endif
+}
+
+bool NoChildProcesses() {
+#ifdef _WIN32
+  return true;
+#else
+  return waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD;
+#endif
+}
+
+namespace {
+
+// Runs a request while another thread asks for its stop until it returns
+// (a stop that arrives before the request has started is forgotten by it).
+// Gives the answer and the milliseconds from the first stop to the return.
+Answer StoppedRequest(LoadedPlugin& plugin, const std::string& file, int delayMs, long long* ms) {
+  std::atomic<bool> done{false};
+  std::atomic<bool> stopSent{false};
+  std::chrono::steady_clock::time_point stopped;
+  std::thread stopper([&] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    while (!done) {
+      if (!stopSent) stopped = std::chrono::steady_clock::now();
+      plugin.StopW(file);
+      stopSent = true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+    }
+  });
+  const Answer answer = plugin.ValueW(file, 0);
+  const auto returned = std::chrono::steady_clock::now();
+  done = true;
+  stopper.join();
+  if (ms != nullptr) *ms = std::chrono::duration_cast<std::chrono::milliseconds>(returned - stopped).count();
+  return answer;
+}
+
+const std::string kFilters = "doc=xdoc\r\nidoc=xdoc|i\r\n";
+
+TEST(Converter, OutputIsMatchedAsUtf16) {
+  LoadedPlugin plugin(FilterSettings({{"\\w+", 1}, {"\\w+", 3, 0, "$0@\\xo1,"}, {"\\w+", 3, 16}},
+                                     kFilters));
+  InstallConverter(plugin);
+  const std::string text = plugin.folder().Write("a.doc", "text\nalpha beta gamma");
+  EXPECT_EQ(plugin.ValueW(text, 0).Int(), 3);
+  EXPECT_EQ(plugin.ValueA(text, 0).Int(), 3);  // an ANSI request is filtered too
+  EXPECT_EQ(plugin.ValueW(text, 1).Wide(), u"alpha@00,beta@12,gamma@22,");
+  // "Disable text filter/converter": the file as it is.
+  EXPECT_EQ(plugin.ValueW(text, 2).Wide(), u"text alpha beta gamma ");
+
+  // A leading byte-order mark is not matched; offsets count it, exactly as
+  // in a UTF-16 file with its mark.
+  const std::string bom = plugin.folder().Write("b.DOC", "bom\nalpha beta");
+  const std::string utf16 = plugin.folder().Write("b.txt", "\xFF\xFE" + Utf16Le(u"alpha beta"));
+  EXPECT_EQ(plugin.ValueW(bom, 0).Int(), 2);
+  EXPECT_EQ(plugin.ValueW(bom, 1).Wide(), plugin.ValueW(utf16, 1).Wide());
+  EXPECT_EQ(plugin.ValueW(bom, 1).Wide(), u"alpha@02,beta@14,");
+
+  // Standard error is part of the text.
+  const std::string err = plugin.folder().Write("c.doc", "stderr\none two");
+  EXPECT_EQ(plugin.ValueW(err, 0).Int(), 2);
+
+  // "xdoc|i" passes -i before the name.
+  const std::string args = plugin.folder().Write("d.idoc", "args\n");
+  EXPECT_EQ(plugin.ValueW(args, 1).Wide().substr(0, 20), u"u@02,o@08,0@12,i@18,");
+}
+
+TEST(Converter, EmptyOutputIsEmptyText) {
+  LoadedPlugin plugin(FilterSettings({{"x", 1}, {"^", 0}, {"x", 6}}, kFilters));
+  InstallConverter(plugin);
+  const std::string file = plugin.folder().Write("e.doc", "empty\nxxx");
+  const Answer count = plugin.ValueW(file, 0);
+  EXPECT_EQ(count.code, ft_numeric_32);
+  EXPECT_EQ(count.Int(), 0);
+  EXPECT_EQ(plugin.ValueW(file, 1).Int(), 0);  // no matcher call at all
+  EXPECT_EQ(plugin.ValueW(file, 2).code, ft_numeric_floating);
+}
+
+TEST(Converter, FailureRepeatsWithoutFilterOrIsAFileError) {
+  const std::vector<Field> fields = {{"x", 1}};
+  {
+    LoadedPlugin plugin(FilterSettings(fields, kFilters));
+    InstallConverter(plugin);
+    const std::string file = plugin.folder().Write("f.doc", "fail\nxx");
+    EXPECT_EQ(plugin.ValueW(file, 0).Int(), 2);  // the raw bytes: "fail" has no x
+  }
+  {
+    LoadedPlugin plugin(FilterSettings(fields, kFilters, "NormalSearchForFilterFail=0\r\n"));
+    InstallConverter(plugin);
+    const std::string file = plugin.folder().Write("f.doc", "fail\nxx");
+    EXPECT_EQ(plugin.ValueW(file, 0).code, ft_fileerror);
+  }
+  {
+    // No converter beside the plugin: it cannot be started.
+    LoadedPlugin plugin(FilterSettings(fields, kFilters));
+    const std::string file = plugin.folder().Write("g.doc", "text\nx");
+    EXPECT_EQ(plugin.ValueW(file, 0).Int(), 2);
+  }
+}
+
+TEST(Converter, OutputBeyondTheBudgetIsMatchedInPiecesCutAtLineEnds) {
+  // FileMemory 5: pieces of about 5 MiB; 300000 lines are about 8 MiB of
+  // UTF-16. A line split at a cut, or a line end lost or doubled there,
+  // changes these counts.
+  LoadedPlugin plugin(FilterSettings({{"(?m)^line \\d+\\r?$", 1}, {"\\r\\n", 1}, {"line 300000\\r\\n$", 0}},
+                                     kFilters, "FileMemory=5\r\n"));
+  InstallConverter(plugin);
+  const std::string file = plugin.folder().Write("long.doc", "lines 300000\n");
+  EXPECT_EQ(plugin.ValueW(file, 0).Int(), 300000);
+  EXPECT_EQ(plugin.ValueW(file, 1).Int(), 300000);
+  EXPECT_EQ(plugin.ValueW(file, 2).Int(), 1);
+}
+
+#ifndef _WIN32
+bool ProcessGone(long pid) { return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
+#endif
+
+TEST(Converter, StopEndsAConverterThatNeverEnds) {
+  TempFolder pids;
+  const std::string pidFile = pids.PathOf("pids");
+#ifdef _WIN32
+  _putenv_s("QM_FAKE_CONVERTER_PIDS", pidFile.c_str());
+#else
+  setenv("QM_FAKE_CONVERTER_PIDS", pidFile.c_str(), 1);
+#endif
+  LoadedPlugin plugin(FilterSettings({{"tick", 1}}, kFilters));
+  InstallConverter(plugin);
+  for (const char* kind : {"slow", "hang"}) {
+    const std::string file = plugin.folder().Write("s.doc", std::string(kind) + "\n");
+    long long ms = 0;
+    const Answer answer = StoppedRequest(plugin, file, 300, &ms);
+    EXPECT_EQ(answer.code, ft_fieldempty) << kind;
+    // Within the host's patience even on a loaded machine (typically a few ms).
+    EXPECT_LT(ms, 2000) << kind;
+    std::printf("[          ] %s stop answered after %lld ms\n", kind, ms);
+    EXPECT_TRUE(NoChildProcesses());
+  }
+#ifndef _WIN32
+  std::ifstream in(pidFile);
+  long pid = 0;
+  int seen = 0;
+  while (in >> pid) {
+    ++seen;
+    EXPECT_TRUE(ProcessGone(pid)) << pid;
+  }
+  EXPECT_EQ(seen, 2);
+  unsetenv("QM_FAKE_CONVERTER_PIDS");
+#else
+  _putenv_s("QM_FAKE_CONVERTER_PIDS", "");
+#endif
+}
+
+TEST(Converter, NothingOutlivesFilteredRequests) {
+  LoadedPlugin plugin(FilterSettings({{"\\w+", 1}}, kFilters, "ResultCache=0\r\n"));
+  InstallConverter(plugin);
+  const std::string text = plugin.folder().Write("t.doc", "text\none two");
+  const std::string fail = plugin.folder().Write("f.doc", "fail\none");
+  const std::string empty = plugin.folder().Write("e.doc", "empty\n");
+  const std::string slow = plugin.folder().Write("s.doc", "slow\n");
+  plugin.ValueW(text, 0);  // first use settles lazily made handles
+  const int before = OpenHandleCount();
+  for (int i = 0; i < 160; ++i) {
+    ASSERT_EQ(plugin.ValueW(text, 0).Int(), 2);
+    ASSERT_EQ(plugin.ValueW(fail, 0).Int(), 2);  // "fail" and "one" from the file
+    ASSERT_EQ(plugin.ValueW(empty, 0).Int(), 0);
+  }
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(StoppedRequest(plugin, slow, 5, nullptr).code, ft_fieldempty);
+  }
+  EXPECT_EQ(OpenHandleCount(), before);
+  EXPECT_TRUE(NoChildProcesses());
+}
+
+}  // namespace
+}  // namespace qm::test
