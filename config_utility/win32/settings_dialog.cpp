@@ -127,7 +127,8 @@ int CALLBACK BrowseCallback(HWND window, UINT message, LPARAM, LPARAM initialPat
   return 0;
 }
 
-// The 8 flag boxes the test run disables and the status check reads.
+// The option boxes a test run disables (the flags and "Case sensitive
+// default" that every expression check reads).
 constexpr int kOptionBoxes[] = {QM_ID_FLAG_OEM, QM_ID_FLAG_NO_UCP, QM_ID_FLAG_EMPTY_MATCHES,
                                 QM_ID_CASE_SENSITIVE};
 
@@ -779,9 +780,11 @@ void SettingsDialog::Enable(int id, bool on) {
   if ((IsWindowEnabled(item) != FALSE) != on) EnableWindow(item, on);
 }
 
-int SettingsDialog::Warn(const char16_t* text, UINT type) {
+// A message box owned by the dialog: a warning titled "QuarrymarkConfig",
+// or the About box's information.
+void SettingsDialog::Warn(const char16_t* text, UINT type) {
   const char16_t* title = type == MB_ICONINFORMATION ? kAboutTitle : kMessageTitle;
-  return MessageBoxW(window_, W(text), W(title), type);
+  MessageBoxW(window_, W(text), W(title), type);
 }
 
 // ---------------------------------------------------------------------------

@@ -40,9 +40,6 @@ class SettingsDialog {
   bool Ended() const { return ended_; }
   int EndCode() const { return endCode_; }
 
-  // The model, for tests that look behind the controls.
-  const SettingsSession* Session() const { return session_.get(); }
-
  private:
   static INT_PTR CALLBACK Procedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
   INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
@@ -80,7 +77,7 @@ class SettingsDialog {
   bool Checked(int id) const { return IsDlgButtonChecked(window_, id) == BST_CHECKED; }
   void Check(int id, bool on);
   void Enable(int id, bool on);
-  int Warn(const char16_t* text, UINT type = MB_ICONWARNING);
+  void Warn(const char16_t* text, UINT type = MB_ICONWARNING);
 
   UtilityRun* run_;
   const CodePageTables* tables_;
