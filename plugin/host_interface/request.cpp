@@ -313,8 +313,9 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
 
   // 9. Text filter: chosen by the name's extension, never on the repeat
   // without filters.
-  const FilterChoice* filter =
-      field.filterEnabled && !recursion ? FindFilterForName(st.filters, state.fileName) : nullptr;
+  const FilterChoice* filter = t >= 0 && field.filterEnabled && !recursion
+                                    ? FindFilterForName(st.filters, state.fileName)
+                                    : nullptr;
   const bool filterActive = filter != nullptr;
 
   // 10. Size, and the file part of the key.
