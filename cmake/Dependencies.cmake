@@ -1,7 +1,9 @@
-# The dependencies, all from Debian's packages natively. For a Windows build
-# QM_WINDOWS_PREFIX points at the PCRE/LZ4 cross builds of
-# scripts/windows-deps, and the header-only libraries are taken by their own
-# folders so that /usr/include never reaches the mingw compiler.
+# The dependencies, from Debian's packages. PCRE is Debian's 8.39 source built
+# statically on every target (8- and 16-bit, UTF, JIT, heap frames): natively
+# by scripts/native-deps into QM_PCRE_PREFIX, for Windows by
+# scripts/windows-deps into QM_WINDOWS_PREFIX, which also holds the LZ4
+# cross build; the header-only libraries are then taken by their own folders
+# so that /usr/include never reaches the mingw compiler.
 
 if(CMAKE_CROSSCOMPILING AND WIN32)
   if(NOT QM_WINDOWS_PREFIX)
@@ -38,10 +40,19 @@ if(CMAKE_CROSSCOMPILING AND WIN32)
   find_package(Threads REQUIRED)
 else()
   find_package(PkgConfig REQUIRED)
-  pkg_check_modules(PCRE REQUIRED IMPORTED_TARGET libpcre libpcre16)
+  set(QM_PCRE_PREFIX "${PROJECT_SOURCE_DIR}/build-deps" CACHE PATH
+      "Prefix of the static PCRE build (scripts/native-deps)")
+  foreach(_qm_file include/pcre.h lib/libpcre.a lib/libpcre16.a)
+    if(NOT EXISTS "${QM_PCRE_PREFIX}/${_qm_file}")
+      message(FATAL_ERROR "${QM_PCRE_PREFIX}/${_qm_file} is missing: run scripts/native-deps")
+    endif()
+  endforeach()
   pkg_check_modules(LZ4 REQUIRED IMPORTED_TARGET liblz4)
   add_library(qm_pcre INTERFACE)
-  target_link_libraries(qm_pcre INTERFACE PkgConfig::PCRE)
+  target_include_directories(qm_pcre SYSTEM BEFORE INTERFACE "${QM_PCRE_PREFIX}/include")
+  target_link_libraries(qm_pcre INTERFACE "${QM_PCRE_PREFIX}/lib/libpcre16.a"
+                                          "${QM_PCRE_PREFIX}/lib/libpcre.a")
+  target_compile_definitions(qm_pcre INTERFACE PCRE_STATIC)
   add_library(qm_lz4 INTERFACE)
   target_link_libraries(qm_lz4 INTERFACE PkgConfig::LZ4)
   add_library(qm_headers INTERFACE)

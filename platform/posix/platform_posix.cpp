@@ -789,7 +789,13 @@ thread_local std::string t_libraryError;
 
 Library Library::Open(const std::u16string& path) {
   Library library;
-  library.handle_ = dlopen(PathBytes(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+  const std::string bytes = PathBytes(path);
+  if (bytes.empty()) {
+    // dlopen("") would give the main program.
+    t_libraryError = "no such library";
+    return library;
+  }
+  library.handle_ = dlopen(bytes.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library.handle_ == nullptr) {
     const char* error = dlerror();
     t_libraryError = error != nullptr ? error : "cannot load the library";

@@ -3,6 +3,7 @@
 
 #include <pcre.h>
 
+#include <atomic>
 #include <cstdio>
 
 #include "plugin/content/file_access.h"
@@ -25,7 +26,107 @@ bool IsCrlfNewline(int newline) {
          newline == PCRE_NEWLINE_ANYCRLF;
 }
 
+// The callout that marks an instrumented program's start. Number 255, so a
+// user's own numbered callouts stay apart; the matcher also checks the
+// pattern offset after it.
+constexpr char kStopCallout[] = "(?C255)";
+constexpr int kStopCalloutLength = sizeof kStopCallout - 1;
+
+// Where the stop callout goes: after the start-of-pattern settings
+// ("(*UTF8)", "(*CRLF)", "(*LIMIT_MATCH=n)", ...), which must stay first.
+template <typename Char>
+std::size_t StopCalloutPosition(const std::basic_string<Char>& pattern) {
+  std::size_t at = 0;
+  while (at + 2 < pattern.size() && pattern[at] == Char('(') && pattern[at + 1] == Char('*')) {
+    std::size_t q = at + 2;
+    while (q < pattern.size() &&
+           ((pattern[q] >= Char('A') && pattern[q] <= Char('Z')) ||
+            (pattern[q] >= Char('0') && pattern[q] <= Char('9')) || pattern[q] == Char('_') ||
+            pattern[q] == Char('='))) {
+      ++q;
+    }
+    if (q == at + 2 || q >= pattern.size() || pattern[q] != Char(')')) break;
+    at = q + 1;
+  }
+  return at;
+}
+
+template <typename Char>
+std::basic_string<Char> WithStopCallout(const std::basic_string<Char>& pattern, std::size_t at) {
+  std::basic_string<Char> out = pattern.substr(0, at);
+  for (int i = 0; i < kStopCalloutLength; ++i) out.push_back(Char(kStopCallout[i]));
+  out.append(pattern, at, std::basic_string<Char>::npos);
+  return out;
+}
+
+// Recompiles a program with the stop callout at its start, so that a
+// running execution can be stopped and tell where it stands. The
+// instrumented program matches exactly as the plain one (a callout that
+// returns 0 changes nothing, and PCRE's start analysis skips it); when it
+// does not compile, or reports a different group count, the plain program
+// is kept and stops are seen between executions only.
+std::atomic<bool> stopCalloutEnabled{true};
+
+void Instrument(Program8& program, const std::string& pattern, int options,
+                const unsigned char* tables) {
+  if (!stopCalloutEnabled.load(std::memory_order_relaxed)) return;
+  const std::size_t at = StopCalloutPosition(pattern);
+  const char* message = nullptr;
+  int offset = 0;
+  pcre* code = pcre_compile(WithStopCallout(pattern, at).c_str(), options, &message, &offset, tables);
+  if (code == nullptr) return;
+  int plainGroups = 0;
+  int groups = -1;
+  pcre_fullinfo(program.code, nullptr, PCRE_INFO_CAPTURECOUNT, &plainGroups);
+  pcre_fullinfo(code, nullptr, PCRE_INFO_CAPTURECOUNT, &groups);
+  if (groups != plainGroups) {
+    pcre_free(code);
+    return;
+  }
+  pcre_free(program.code);
+  program.code = code;
+  program.stopPoint = static_cast<int>(at) + kStopCalloutLength;
+}
+
+void Instrument(Program16& program, const std::u16string& pattern, int options) {
+  if (!stopCalloutEnabled.load(std::memory_order_relaxed)) return;
+  const std::size_t at = StopCalloutPosition(pattern);
+  const char* message = nullptr;
+  int offset = 0;
+  const std::u16string text = WithStopCallout(pattern, at);
+  pcre16* code = pcre16_compile(reinterpret_cast<PCRE_SPTR16>(text.c_str()), options, &message,
+                                &offset, nullptr);
+  if (code == nullptr) return;
+  int plainGroups = 0;
+  int groups = -1;
+  pcre16_fullinfo(program.code, nullptr, PCRE_INFO_CAPTURECOUNT, &plainGroups);
+  pcre16_fullinfo(code, nullptr, PCRE_INFO_CAPTURECOUNT, &groups);
+  if (groups != plainGroups) {
+    pcre16_free(code);
+    return;
+  }
+  pcre16_free(program.code);
+  program.code = code;
+  program.stopPoint = static_cast<int>(at) + kStopCalloutLength;
+}
+
+// Studies with JIT compilation. A program JIT cannot compile keeps the
+// plain study and runs in the interpreter.
+template <typename Program, typename Study, typename Info>
+void StudyWithJit(Program& program, Study study, Info info, const char*& message) {
+  program.study = study(program.code, PCRE_STUDY_JIT_COMPILE, &message);
+  int jit = 0;
+  if (message == nullptr && program.study != nullptr &&
+      info(program.code, program.study, PCRE_INFO_JIT, &jit) == 0) {
+    program.jit = jit != 0;
+  }
+}
+
 }  // namespace
+
+void SetStopCalloutEnabled(bool enabled) {
+  stopCalloutEnabled.store(enabled, std::memory_order_relaxed);
+}
 
 FieldDefinition MakeFieldDefinition(const std::string& configuredName, std::uint32_t flags,
                                     FieldType type) {
@@ -83,6 +184,7 @@ bool CompileField(PluginState& state, const std::u16string& expression, int inde
     return false;
   }
   record.ansiProgram = ansi;
+  Instrument(*ansi, ansiForm, PCRE_NEWLINE_ANYCRLF | PCRE_BSR_ANYCRLF | caseOption, tables);
 
   int unicodeOptions = PCRE_UTF8 | PCRE_NO_UTF8_CHECK | PCRE_NEWLINE_ANYCRLF | caseOption;
   if ((flags & settings::flags::DisableUnicodeProperties) == 0) unicodeOptions |= PCRE_UCP;
@@ -94,6 +196,7 @@ bool CompileField(PluginState& state, const std::u16string& expression, int inde
     return false;
   }
   record.utf8Program = utf8;
+  Instrument(*utf8, utf8Form, unicodeOptions, nullptr);
 
   auto utf16 = std::make_shared<Program16>();
   const std::u16string terminated = expression;  // c_str() gives the terminator
@@ -104,20 +207,21 @@ bool CompileField(PluginState& state, const std::u16string& expression, int inde
     return false;
   }
   record.utf16Program = utf16;
+  Instrument(*utf16, terminated, unicodeOptions);
 
   // Study each program; the first that reports an error fails the field.
   message = nullptr;
-  ansi->study = pcre_study(ansi->code, 0, &message);
+  StudyWithJit(*ansi, pcre_study, pcre_fullinfo, message);
   if (message != nullptr) {
     AppendCompileError(message, utf8Form, 0, CompileVariant::kAnsi, index, record, errorLog);
     return false;
   }
-  utf8->study = pcre_study(utf8->code, 0, &message);
+  StudyWithJit(*utf8, pcre_study, pcre_fullinfo, message);
   if (message != nullptr) {
     AppendCompileError(message, utf8Form, 0, CompileVariant::kUtf8, index, record, errorLog);
     return false;
   }
-  utf16->study = pcre16_study(utf16->code, 0, &message);
+  StudyWithJit(*utf16, pcre16_study, pcre16_fullinfo, message);
   if (message != nullptr) {
     AppendCompileError(message, utf8Form, 0, CompileVariant::kUtf16, index, record, errorLog);
     return false;

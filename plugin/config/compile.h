@@ -26,6 +26,10 @@ bool CompileField(PluginState& state, const std::u16string& expression, int inde
                   const std::string& name, std::string& errorLog, FieldType type,
                   std::uint32_t flags, const std::u16string& replaceTemplate);
 
+// Test hook: false compiles programs without the stop callout (process-wide;
+// default true), the form a program takes when the callout cannot be added.
+void SetStopCalloutEnabled(bool enabled);
+
 // Appends one two-line entry (local time; field, variant, expression, PCRE's
 // message and offset) to errorLog and releases the record's programs.
 void AppendCompileError(const char* message, const std::string& expressionText, int offset,

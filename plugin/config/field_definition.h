@@ -18,10 +18,18 @@ namespace qm::plugin {
 
 using settings::FieldType;
 
+// Pattern offset PCRE reports for the stop point of an instrumented program
+// (the item after a callout placed at the start of the pattern); -1 when the
+// program carries none. See evaluation/matcher.cpp.
+inline constexpr int kNoStopPoint = -1;
+
 // A compiled 8-bit program and its study result (either may be absent).
+// stopPoint: see kNoStopPoint. jit: the study holds machine code.
 struct Program8 {
   pcre* code = nullptr;
   pcre_extra* study = nullptr;
+  int stopPoint = kNoStopPoint;
+  bool jit = false;
   Program8() = default;
   Program8(const Program8&) = delete;
   Program8& operator=(const Program8&) = delete;
@@ -35,6 +43,8 @@ struct Program8 {
 struct Program16 {
   pcre16* code = nullptr;
   pcre16_extra* study = nullptr;
+  int stopPoint = kNoStopPoint;
+  bool jit = false;
   Program16() = default;
   Program16(const Program16&) = delete;
   Program16& operator=(const Program16&) = delete;

@@ -9,7 +9,10 @@
 
 #include <pcre.h>
 
+#include <atomic>
+#include <mutex>
 #include <new>
+#include <vector>
 
 #include "plugin/evaluation/replace_template.h"
 
@@ -19,22 +22,153 @@ namespace {
 using settings::FieldType;
 
 constexpr int kNoUtfCheck = 0x2000;  // PCRE_NO_UTF8_CHECK == PCRE_NO_UTF16_CHECK
-constexpr std::uint32_t kAbortCheckMs = 500;
+constexpr int kNewlineBits = 0x700000;
 
-// Bytes of stack the recursion of one execution may take, and the deepest
-// recursion that fits. PCRE reports its frame size when asked with a null
-// program.
-constexpr unsigned long kRecursionStackBudget = 256 * 1024;
+// ---------------------------------------------------------------------------
+// Executions: limits, JIT stacks, the stop callout
+// ---------------------------------------------------------------------------
+// An execution first runs with a small match limit; a start position that
+// needs more is tried again from there with the limit doubled, up to
+// kMaxMatchLimit. Between the tries the cursor sees the clock, so one slow
+// start position cannot keep a stop waiting, and the ladder costs at most
+// about twice the work of the last try. A start position that fails even
+// at the top is given up and the search goes on after it.
+constexpr unsigned long kFirstMatchLimit = 100000;
+constexpr unsigned long kMaxMatchLimit = 10000000;
+
+// Memory the interpreter's match frames (on the heap) may take in one
+// execution; the recursion limit is derived from it and PCRE's frame size.
+constexpr unsigned long kRecursionMemory = 32UL * 1024 * 1024;
+
+// JIT stack of one executing thread: grows on demand up to its maximum.
+// An execution that needs more is repeated in the interpreter.
+constexpr int kJitStackStart = 32 * 1024;
+constexpr int kJitStackMax = 32 * 1024 * 1024;
+
+// How often a stop is looked for: every kStopPollMs of matching at most;
+// the clock is read every `period` attempts, a period that adapts to how
+// long attempts take.
+constexpr std::uint32_t kStopPollMs = 20;
+constexpr unsigned kMaxPollPeriod = 64;
+
+std::atomic<bool> jitEnabled{true};
 
 unsigned long RecursionLimit() {
   static const unsigned long limit = [] {
+    // PCRE reports its frame size (negated, plus one) when asked with a
+    // null program.
     const int frame = -pcre_exec(nullptr, nullptr, nullptr, -999, -999, 0, nullptr, 0);
-    if (frame <= 0) return kMatchRecursionLimit;  // heap recursion: frames are not on the stack
-    const unsigned long fit = kRecursionStackBudget / static_cast<unsigned long>(frame);
-    return fit < kMatchRecursionLimit ? fit : kMatchRecursionLimit;
+    return kRecursionMemory / static_cast<unsigned long>(frame > 64 ? frame : 64);
   }();
   return limit;
 }
+
+bool IsLimitError(int rc) {
+  return rc == PCRE_ERROR_MATCHLIMIT || rc == PCRE_ERROR_RECURSIONLIMIT ||
+         rc == PCRE_ERROR_JIT_STACKLIMIT;
+}
+
+// JIT stacks, shared by all requests: a cursor borrows a pair and gives it
+// back, so each concurrently matching thread has its own and the memory is
+// kept for the next request.
+struct JitStackPair {
+  pcre_jit_stack* narrow = nullptr;
+  pcre16_jit_stack* wide = nullptr;
+};
+
+void FreePair(const JitStackPair& pair) {
+  if (pair.narrow != nullptr) pcre_jit_stack_free(pair.narrow);
+  if (pair.wide != nullptr) pcre16_jit_stack_free(pair.wide);
+}
+
+class JitStackPool {
+ public:
+  ~JitStackPool() {
+    for (const JitStackPair& pair : free_) FreePair(pair);
+  }
+  JitStackPair Take() {
+    std::lock_guard<platform::Mutex> guard(lock_);
+    if (free_.empty()) return {};
+    const JitStackPair pair = free_.back();
+    free_.pop_back();
+    return pair;
+  }
+  void Give(const JitStackPair& pair) {
+    if (pair.narrow == nullptr && pair.wide == nullptr) return;
+    {
+      std::lock_guard<platform::Mutex> guard(lock_);
+      if (free_.size() < free_.capacity()) {
+        free_.push_back(pair);
+        return;
+      }
+      try {
+        free_.push_back(pair);
+        return;
+      } catch (const std::bad_alloc&) {
+      }
+    }
+    FreePair(pair);
+  }
+
+ private:
+  platform::Mutex lock_;
+  std::vector<JitStackPair> free_;
+};
+
+JitStackPool& Pool() {
+  static JitStackPool pool;
+  return pool;
+}
+
+// One execution. jit false (or a program without machine code) runs the
+// interpreter; cursor (may be null) receives the stop callout.
+template <typename Extra>
+void PrepareExtra(Extra& extra, unsigned long matchLimit, void* cursor, bool jit) {
+  extra.flags |= PCRE_EXTRA_MATCH_LIMIT | PCRE_EXTRA_MATCH_LIMIT_RECURSION;
+  extra.match_limit = matchLimit;
+  extra.match_limit_recursion = RecursionLimit();
+  if (cursor != nullptr) {
+    extra.flags |= PCRE_EXTRA_CALLOUT_DATA;
+    extra.callout_data = cursor;
+  }
+  if (!jit) extra.flags &= ~static_cast<unsigned long>(PCRE_EXTRA_EXECUTABLE_JIT);
+}
+
+int ExecProgram(const Program8& program, const char* text, std::size_t length, std::size_t start,
+                int options, int* vector, unsigned long matchLimit, void* cursor, bool jit,
+                JitStackLease& stacks) {
+  pcre_extra extra{};
+  if (program.study != nullptr) extra = *program.study;
+  PrepareExtra(extra, matchLimit, cursor, jit);
+  if (jit && program.jit) {
+    pcre_jit_stack* jitStack = stacks.Narrow();
+    if (jitStack != nullptr) pcre_assign_jit_stack(&extra, nullptr, jitStack);
+    return pcre_exec(program.code, &extra, text, static_cast<int>(length), static_cast<int>(start),
+                     options, vector, kMatchVectorSize);
+  }
+  return pcre_exec(program.code, &extra, text, static_cast<int>(length), static_cast<int>(start),
+                   options, vector, kMatchVectorSize);
+}
+
+int ExecProgram(const Program16& program, const char16_t* text, std::size_t length,
+                std::size_t start, int options, int* vector, unsigned long matchLimit,
+                void* cursor, bool jit, JitStackLease& stacks) {
+  pcre16_extra extra{};
+  if (program.study != nullptr) extra = *program.study;
+  PrepareExtra(extra, matchLimit, cursor, jit);
+  const auto subject = reinterpret_cast<PCRE_SPTR16>(text);
+  if (jit && program.jit) {
+    pcre16_jit_stack* jitStack = stacks.Wide();
+    if (jitStack != nullptr) pcre16_assign_jit_stack(&extra, nullptr, jitStack);
+    return pcre16_exec(program.code, &extra, subject, static_cast<int>(length),
+                       static_cast<int>(start), options, vector, kMatchVectorSize);
+  }
+  return pcre16_exec(program.code, &extra, subject, static_cast<int>(length),
+                     static_cast<int>(start), options, vector, kMatchVectorSize);
+}
+
+bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+bool IsContinuation(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 struct Bytes8 {
   using Char = char;
@@ -72,29 +206,16 @@ struct Units16 {
   }
 };
 
-int ExecProgram(const Program8& program, const char* text, std::size_t length, std::size_t start,
-                int options, int* vector) {
-  pcre_extra extra{};
-  if (program.study != nullptr) extra = *program.study;
-  extra.flags |= PCRE_EXTRA_MATCH_LIMIT_RECURSION;
-  extra.match_limit_recursion = RecursionLimit();
-  return pcre_exec(program.code, &extra, text, static_cast<int>(length), static_cast<int>(start),
-                   options, vector, kMatchVectorSize);
-}
+// A stop is due when the request's key is in the abort set.
+class AbortPoll final : public StopCheck {
+ public:
+  AbortPoll(const AbortSet& abortSet, std::uint64_t key) : abortSet_(abortSet), key_(key) {}
+  bool StopNow() override { return abortSet_.Contains(key_); }
 
-int ExecProgram(const Program16& program, const char16_t* text, std::size_t length,
-                std::size_t start, int options, int* vector) {
-  pcre16_extra extra{};
-  if (program.study != nullptr) extra = *program.study;
-  extra.flags |= PCRE_EXTRA_MATCH_LIMIT_RECURSION;
-  extra.match_limit_recursion = RecursionLimit();
-  return pcre16_exec(program.code, &extra, reinterpret_cast<PCRE_SPTR16>(text),
-                     static_cast<int>(length), static_cast<int>(start), options, vector,
-                     kMatchVectorSize);
-}
-
-bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-bool IsContinuation(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+ private:
+  const AbortSet& abortSet_;
+  std::uint64_t key_;
+};
 
 // Most line ends one text may record before line counting is given up.
 std::size_t LineEndLimit(std::size_t n) {
@@ -109,7 +230,6 @@ void MatchLoop(const typename Traits::Char* text, std::size_t length, Evaluation
                const FieldDefinition& field, const EvaluationContext& context, bool linePass) {
   const auto* program = Traits::ProgramFor(field, state);
   if (program == nullptr || program->code == nullptr) return;
-  std::uint32_t tick = platform::TickCount();
   const int t = static_cast<int>(field.type);
   const bool distinct = field.type == FieldType::CountIndividual;
   const bool stringType = field.IsStringType();
@@ -131,11 +251,13 @@ void MatchLoop(const typename Traits::Char* text, std::size_t length, Evaluation
       state.countLines = false;
     }
   }
+  if (state.abortRequested) return;
   const std::size_t lineLimit = linePass ? LineEndLimit(length) : 0;
 
-  bool timeCheck = false;
+  AbortPoll abortPoll(context.abortSet, state.requestKey);
   MatchCursor<typename Traits::Char> cursor(*program, Traits::RulesFor(field, state), text,
                                              length, state.matchVector);
+  cursor.SetStopCheck(&abortPoll);
   for (;;) {
     if (!linePass) {
       bool go;
@@ -148,15 +270,10 @@ void MatchLoop(const typename Traits::Char* text, std::size_t length, Evaluation
       }
       if (!go) break;
     }
-    if (timeCheck) {
-      if (context.abortSet.Contains(state.requestKey)) {
-        state.abortRequested = true;
-        break;
-      }
-      tick = platform::TickCount();
-      timeCheck = false;
+    if (!FindNextMatch(cursor)) {
+      if (cursor.Status() == kMatchStopped) state.abortRequested = true;
+      break;
     }
-    if (!FindNextMatch(cursor)) break;
     const std::size_t start = cursor.Start();
     const std::size_t end = cursor.End();
     if (linePass) {
@@ -184,7 +301,6 @@ void MatchLoop(const typename Traits::Char* text, std::size_t length, Evaluation
         state.previousMatchStart = s;
       }
     }
-    if (platform::TickCount() - tick > kAbortCheckMs) timeCheck = true;
   }
 
   if (!linePass && state.lineEnds) {
@@ -215,9 +331,131 @@ MatchRules RulesFor16(const FieldDefinition& field) {
   return rules;
 }
 
+void SetJitEnabled(bool enabled) { jitEnabled.store(enabled, std::memory_order_relaxed); }
+
+JitStackLease::~JitStackLease() {
+  if (borrowed_) Pool().Give(JitStackPair{narrow_, wide_});
+}
+
+void JitStackLease::Borrow() {
+  if (borrowed_) return;
+  borrowed_ = true;
+  const JitStackPair pair = Pool().Take();
+  narrow_ = pair.narrow;
+  wide_ = pair.wide;
+}
+
+pcre_jit_stack* JitStackLease::Narrow() {
+  Borrow();
+  if (narrow_ == nullptr) narrow_ = pcre_jit_stack_alloc(kJitStackStart, kJitStackMax);
+  return narrow_;
+}
+
+pcre16_jit_stack* JitStackLease::Wide() {
+  Borrow();
+  if (wide_ == nullptr) wide_ = pcre16_jit_stack_alloc(kJitStackStart, kJitStackMax);
+  return wide_;
+}
+
+// The callout an instrumented program makes at the start of each attempt
+// (callout_data is the cursor). It notes where the attempt starts, turns an
+// attempt away from the anchor (an anchored retry) into no match, and
+// counts attempts towards the next clock reading. Callouts of the user's
+// own pattern, and executions without a cursor, carry on unchanged.
+template <typename Block>
+int StopCallout(Block* block) {
+  using Char = std::conditional_t<std::is_same<Block, pcre_callout_block>::value, char, char16_t>;
+  auto* cursor = static_cast<MatchCursor<Char>*>(block->callout_data);
+  if (cursor == nullptr || block->callout_number != 255 ||
+      block->pattern_position != cursor->program_.stopPoint) {
+    return 0;
+  }
+  if (cursor->anchor_ >= 0 && block->start_match != cursor->anchor_) return PCRE_ERROR_NOMATCH;
+  cursor->lastStart_ = block->start_match;
+  if (--cursor->countdown_ == 0 && cursor->PollStop()) return PCRE_ERROR_CALLOUT;
+  return 0;
+}
+
+namespace {
+
+int NarrowCallout(pcre_callout_block* block) { return StopCallout(block); }
+int WideCallout(pcre16_callout_block* block) { return StopCallout(block); }
+
+void InstallCallouts() {
+  static const bool installed = [] {
+    pcre_callout = NarrowCallout;
+    pcre16_callout = WideCallout;
+    return true;
+  }();
+  (void)installed;
+}
+
+}  // namespace
+
 template <typename Char>
-int MatchCursor<Char>::Exec(std::size_t start, int options) {
-  return ExecProgram(program_, text_, length_, start, options, vector_);
+bool MatchCursor<Char>::PollStop() {
+  countdown_ = period_;
+  if (stopCheck_ == nullptr) {
+    countdown_ = ~0u;
+    return false;
+  }
+  const std::uint32_t now = platform::TickCount();
+  if (!polled_) {
+    polled_ = true;
+    lastPoll_ = lastReading_ = now;
+    return false;
+  }
+  // Attempts that take long get a reading each; quick ones share one.
+  const std::uint32_t sinceReading = now - lastReading_;
+  lastReading_ = now;
+  if (sinceReading <= 1) {
+    if (period_ < kMaxPollPeriod) period_ *= 2;
+  } else if (sinceReading > 4) {
+    period_ = 1;
+  }
+  countdown_ = period_;
+  if (now - lastPoll_ < kStopPollMs) return false;
+  lastPoll_ = now;
+  if (!stopCheck_->StopNow()) return false;
+  stopped_ = true;
+  return true;
+}
+
+template <typename Char>
+int MatchCursor<Char>::Exec(std::size_t start, int options, long anchor, unsigned long limit,
+                            bool jit) {
+  const bool instrumented = program_.stopPoint != kNoStopPoint;
+  if (anchor >= 0 && !instrumented) options |= PCRE_ANCHORED;
+  anchor_ = instrumented ? anchor : -1;
+  lastStart_ = -1;
+  InstallCallouts();
+  return ExecProgram(program_, text_, length_, start, options, vector_, limit,
+                     instrumented ? this : nullptr, jit, jitStacks_);
+}
+
+// One search from start (only at anchor when anchor >= 0), through the
+// ladder of match limits. A limit error that remains names the start
+// position given up in lastStart_.
+template <typename Char>
+int MatchCursor<Char>::ExecSliced(std::size_t start, int options, long anchor) {
+  const bool jit = jitEnabled.load(std::memory_order_relaxed);
+  unsigned long limit = kFirstMatchLimit;
+  std::size_t from = start;
+  for (;;) {
+    int rc = Exec(from, options, anchor, limit, jit);
+    if (rc == PCRE_ERROR_JIT_STACKLIMIT) rc = Exec(from, options, anchor, limit, false);
+    if (stopped_) return kMatchStopped;
+    if (!IsLimitError(rc)) return rc;
+    // The attempts before lastStart_ found nothing; the one at lastStart_
+    // ran out of its limit.
+    if (lastStart_ >= static_cast<long>(from)) from = static_cast<std::size_t>(lastStart_);
+    if (PollStop()) return kMatchStopped;
+    if (limit >= kMaxMatchLimit || rc != PCRE_ERROR_MATCHLIMIT) {
+      lastStart_ = static_cast<long>(from);
+      return rc;
+    }
+    limit *= 2;
+  }
 }
 
 // Past an empty match at p that cannot be extended: a CR LF pair when CR LF
@@ -226,37 +464,69 @@ template <typename Char>
 std::size_t MatchCursor<Char>::StepPastEmpty(std::size_t p) const {
   if (p + 1 >= length_) return p + 1;
   if (rules_.crlfIsNewline && text_[p] == Char('\r') && text_[p + 1] == Char('\n')) return p + 2;
-  if (!rules_.utf) return p + 1;
+  return StepOne(p);
+}
+
+// Past the character at p.
+template <typename Char>
+std::size_t MatchCursor<Char>::StepOne(std::size_t p) const {
+  if (p + 1 >= length_ || !rules_.utf) return p + 1;
   std::size_t q = p + 1;
   if (sizeof(Char) == 2) return IsContinuation(text_[q]) ? q + 1 : q;
   while (q < length_ && IsContinuation(text_[q])) ++q;
   return q;
 }
 
+// The start of the line after the one holding p (past its LF, CR or CR LF),
+// or one past the end of the text when p is on the last line.
+template <typename Char>
+std::size_t MatchCursor<Char>::NextLineStart(std::size_t p) const {
+  for (std::size_t q = p; q < length_; ++q) {
+    if (text_[q] == Char('\n')) return q + 1;
+    if (text_[q] == Char('\r')) return q + 1 < length_ && text_[q + 1] == Char('\n') ? q + 2 : q + 1;
+  }
+  return length_ + 1;
+}
+
 template <typename Char>
 bool FindNextMatch(MatchCursor<Char>& c) {
   if (c.finished_) return false;
   const bool passThrough = c.rules_.emptyMatchesPassThrough;
+  const int baseOptions = c.rules_.execOptions & ~kNewlineBits;  // the program's own
   int* v = c.vector_;
+  auto finish = [&c](int status) {
+    c.status_ = status;
+    c.finished_ = true;
+    return false;
+  };
   for (;;) {
     if (c.offset_ > c.length_) break;
-    int options = c.rules_.execOptions;
+    // Programs without the stop callout are polled between executions.
+    if (c.program_.stopPoint == kNoStopPoint && --c.countdown_ == 0 && c.PollStop()) {
+      return finish(kMatchStopped);
+    }
+    int options = baseOptions;
     if (c.validate_) {
       options &= ~kNoUtfCheck;  // the whole text is validated once
       c.validate_ = false;
     }
-    int rc = c.Exec(c.offset_, options);
-    if (rc < 0) {
-      c.status_ = rc;
-      c.finished_ = true;
-      return false;
+    int rc = c.ExecSliced(c.offset_, options, -1);
+    if (rc == kMatchStopped) return finish(kMatchStopped);
+    if (IsLimitError(rc)) {
+      // Given up at one start position: the rest of its line is skipped, as
+      // a search tool skips a line it cannot finish, and the search goes on.
+      c.offset_ = c.NextLineStart(static_cast<std::size_t>(c.lastStart_));
+      continue;
     }
+    if (rc < 0) return finish(rc);
     std::size_t next = static_cast<std::size_t>(v[1]);
     if (v[0] == v[1]) {
       const auto p = static_cast<std::size_t>(v[0]);
       if (p == c.length_ && c.length_ > 0 && !passThrough) break;
-      const int retry = c.Exec(p, c.rules_.execOptions | PCRE_NOTEMPTY_ATSTART | PCRE_ANCHORED);
-      if (retry == PCRE_ERROR_NOMATCH) {
+      const int retry =
+          c.ExecSliced(p, baseOptions | PCRE_NOTEMPTY_ATSTART, static_cast<long>(p));
+      if (retry == kMatchStopped) return finish(kMatchStopped);
+      if (retry == PCRE_ERROR_NOMATCH || IsLimitError(retry)) {
         next = c.StepPastEmpty(p);
         if (!passThrough) {
           c.offset_ = next;
@@ -264,9 +534,7 @@ bool FindNextMatch(MatchCursor<Char>& c) {
         }
         v[0] = v[1] = static_cast<int>(p);
       } else if (retry < 0) {
-        c.status_ = retry;
-        c.finished_ = true;
-        return false;
+        return finish(retry);
       } else {
         rc = retry;
         next = static_cast<std::size_t>(v[1]);
@@ -277,9 +545,7 @@ bool FindNextMatch(MatchCursor<Char>& c) {
     v[kMatchVectorSize] = static_cast<int>(next);
     return true;
   }
-  c.status_ = PCRE_ERROR_NOMATCH;
-  c.finished_ = true;
-  return false;
+  return finish(PCRE_ERROR_NOMATCH);
 }
 
 template class MatchCursor<char>;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <type_traits>
 
 #include "plugin/config/field_definition.h"
@@ -25,10 +26,39 @@ struct EvaluationContext {
   const AbortSet& abortSet;
 };
 
-// Deepest recursion one PCRE execution may use. Debian's PCRE recurses on the
-// C stack; the bound keeps a match within a small host-thread stack (the
-// execution then fails like any other, which ends the loop).
-inline constexpr unsigned long kMatchRecursionLimit = 2500;
+// Polled by a running match (MatchCursor::SetStopCheck) every few
+// milliseconds of matching, also from inside one long PCRE execution.
+class StopCheck {
+ public:
+  virtual ~StopCheck() = default;
+  // True when the work must stop now.
+  virtual bool StopNow() = 0;
+};
+
+// Cursor status after a StopCheck asked to stop.
+inline constexpr int kMatchStopped = -9;  // PCRE_ERROR_CALLOUT
+
+// Test hook: false runs every execution in PCRE's interpreter, as for a
+// program that JIT could not compile (process-wide; default true).
+void SetJitEnabled(bool enabled);
+
+// The JIT stacks of one matching thread, borrowed from the plugin's pool for
+// a cursor's lifetime (made on first need, kept in the pool afterwards).
+class JitStackLease {
+ public:
+  JitStackLease() = default;
+  ~JitStackLease();
+  JitStackLease(const JitStackLease&) = delete;
+  JitStackLease& operator=(const JitStackLease&) = delete;
+  pcre_jit_stack* Narrow();
+  pcre16_jit_stack* Wide();
+
+ private:
+  void Borrow();
+  pcre_jit_stack* narrow_ = nullptr;
+  pcre16_jit_stack* wide_ = nullptr;
+  bool borrowed_ = false;
+};
 
 // How successive matches of one program are found in one text: the
 // execution options of the compiled form and the rules for stepping past an
@@ -68,6 +98,8 @@ class MatchCursor {
               std::size_t length, int* vector)
       : program_(program), rules_(rules), text_(text), length_(length), vector_(vector),
         validate_(rules.validateFirst) {}
+  MatchCursor(const MatchCursor&) = delete;
+  MatchCursor& operator=(const MatchCursor&) = delete;
 
   std::size_t Start() const { return static_cast<std::size_t>(vector_[0]); }
   std::size_t End() const { return static_cast<std::size_t>(vector_[1]); }
@@ -82,13 +114,20 @@ class MatchCursor {
     offset_ = offset;
     finished_ = false;
   }
+  // Polled while matching (may be null: no stop). A stop ends the cursor
+  // with Status() kMatchStopped.
+  void SetStopCheck(StopCheck* check) { stopCheck_ = check; }
 
   template <typename C>
   friend bool FindNextMatch(MatchCursor<C>& cursor);
 
  private:
-  int Exec(std::size_t start, int options);
+  int Exec(std::size_t start, int options, long anchor, unsigned long limit, bool jit);
+  int ExecSliced(std::size_t start, int options, long anchor);
   std::size_t StepPastEmpty(std::size_t p) const;
+  std::size_t StepOne(std::size_t p) const;
+  std::size_t NextLineStart(std::size_t p) const;
+  bool PollStop();
 
   const Program& program_;
   MatchRules rules_;
@@ -99,6 +138,20 @@ class MatchCursor {
   int status_ = 0;
   bool validate_;
   bool finished_ = false;
+  StopCheck* stopCheck_ = nullptr;
+  JitStackLease jitStacks_;
+  // Set by the stop callout of an instrumented program (see matcher.cpp).
+  long anchor_ = -1;          // only attempts here may go on (-1: any)
+  long lastStart_ = -1;       // start position of the latest attempt
+  unsigned countdown_ = 1;    // attempts until the next clock reading
+  unsigned period_ = 1;       // attempts between clock readings
+  std::uint32_t lastPoll_ = 0;     // last stop check
+  std::uint32_t lastReading_ = 0;  // last clock reading
+  bool polled_ = false;
+  bool stopped_ = false;
+
+  template <typename Block>
+  friend int StopCallout(Block* block);
 };
 
 // Advances to the next match: true with the match in cursor.Start()/End()

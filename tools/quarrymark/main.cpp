@@ -32,10 +32,10 @@
 #include "platform/platform.h"
 #include "tools/quarrymark/columns.h"
 #include "tools/quarrymark/compare_command.h"
+#include "tools/quarrymark/fulltext_command.h"
 #include "tools/quarrymark/plugin_host.h"
 #include "tools/quarrymark/text_escape.h"
 #ifdef QM_HAVE_SETTINGS_COMMAND
-#include "tools/quarrymark/fulltext_command.h"
 #include "tools/quarrymark/settings_command.h"
 #endif
 

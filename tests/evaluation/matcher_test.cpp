@@ -1,0 +1,287 @@
+// The match loop's executions: JIT and interpreter give the same answers,
+// the stop callout changes no answer, long subjects are answered right,
+// a start position given up at a limit does not end the text, and a stop
+// lands inside one long execution.
+#include "plugin/evaluation/matcher.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "plugin/config/compile.h"
+#include "plugin/config/plugin_state.h"
+#include "plugin/content/file_access.h"
+
+namespace qm::plugin {
+namespace {
+
+using settings::FieldType;
+
+struct Outcome {
+  std::uint32_t matchCount = 0;
+  std::u16string output;
+  std::uint64_t sum = 0;
+  std::int64_t previousMatchStart = -1;
+  bool aborted = false;
+  bool operator==(const Outcome& o) const {
+    return matchCount == o.matchCount && output == o.output && sum == o.sum &&
+           previousMatchStart == o.previousMatchStart && aborted == o.aborted;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const Outcome& o) {
+  std::string narrow;
+  for (const char16_t c : o.output) narrow += c < 128 ? static_cast<char>(c) : '?';
+  return out << "{count " << o.matchCount << ", sum " << o.sum << ", last " << o.previousMatchStart
+             << ", aborted " << o.aborted << ", \"" << narrow << "\"}";
+}
+
+std::string Utf8(const std::u16string& units) {
+  std::string out;
+  platform::AppendNarrow(platform::kCodePageUtf8, units.data(), units.size(), &out);
+  return out;
+}
+
+// The three forms of one text.
+struct Text {
+  std::string ansi;  // Windows-1252
+  std::string utf8;
+  std::u16string utf16;
+};
+
+class MatcherTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    platform::SetCodePagesForTesting(1252, 437);
+    Reset();
+  }
+  void TearDown() override {
+    SetJitEnabled(true);
+    SetStopCalloutEnabled(true);
+    platform::SetCodePagesForTesting(0, 0);
+  }
+  void Reset() {
+    state_ = std::make_unique<PluginState>();
+    state_->settings.ansiCodePage = 1252;
+    state_->settings.oemCodePage = 437;
+    state_->ansiTables = settings::MakeCharTables(1252);
+    state_->oemTables = settings::MakeCharTables(437);
+    std::string log;
+    ASSERT_TRUE(CompileField(*state_, u"\\R", 0, "", log, FieldType::Count, 0, u""));
+    lineBreak_ = std::make_unique<FieldDefinition>(std::move(state_->fields.back()));
+    state_->fields.clear();
+  }
+  // The compiled field, or null when the expression does not compile.
+  std::unique_ptr<FieldDefinition> Field(const std::u16string& expression, FieldType type,
+                                         const std::u16string& tmpl = u"$0|\\xo0|\\xL0;") {
+    std::string log;
+    state_->fields.clear();
+    if (!CompileField(*state_, expression, 1, "", log, type, 0, tmpl)) return nullptr;
+    return std::make_unique<FieldDefinition>(std::move(state_->fields.back()));
+  }
+  enum class Form { kAnsi, kUtf8, kUtf16 };
+  Outcome Run(const FieldDefinition& field, const Text& text, Form form) {
+    EvaluationState state;
+    state.isUtf8 = form == Form::kUtf8;
+    state.isUtf16 = form == Form::kUtf16;
+    state.utfCheckPending = form != Form::kAnsi;
+    state.countLines = field.templateUsesLineNumbers;
+    state.outputLimit = 1023;
+    state.requestKey = 77;
+    state.contentSize = text.utf8.size();
+    state.offsetDigits = OffsetDigitsFor(state.contentSize);
+    if (field.type == FieldType::CountIndividual) state.distinctMatches = std::make_unique<DistinctSet>();
+    const EvaluationContext context{state_->settings, *lineBreak_, state_->abortSet};
+    if (form == Form::kUtf16) {
+      MatchUnits(text.utf16.data(), text.utf16.size(), state, field, context);
+    } else {
+      const std::string& bytes = form == Form::kAnsi ? text.ansi : text.utf8;
+      MatchBytes(bytes.data(), bytes.size(), state, field, context);
+    }
+    return Outcome{state.matchCount, state.outputText, state.sum, state.previousMatchStart,
+                   state.abortRequested};
+  }
+  Text MakeText(const std::u16string& units) {
+    Text t;
+    t.utf16 = units;
+    ToNarrow(state_->settings, units.data(), units.size(), &t.ansi, true, false);
+    platform::AppendNarrow(platform::kCodePageUtf8, units.data(), units.size(), &t.utf8);
+    return t;
+  }
+
+  std::unique_ptr<PluginState> state_;
+  std::unique_ptr<FieldDefinition> lineBreak_;
+};
+
+// Deterministic pattern generator over atoms that exercise empty matches,
+// anchors, classes, alternation and non-ASCII characters.
+std::vector<std::u16string> GeneratedPatterns(int count) {
+  static const char16_t* const kAtoms[] = {
+      u"a",  u"b",     u"\\w",  u"\\s", u".",   u" ",     u"\\n?", u"(?:ab)*", u"[a-c]+", u"x?",
+      u"$",  u"^",     u"\\b",  u"é",   u"\\d", u"(a|b)", u"\\R",  u"[^\\s]",  u"\\p{L}", u"ß"};
+  static const char16_t* const kQuantifiers[] = {u"", u"", u"*", u"+", u"?", u"{2}", u"*?"};
+  std::uint32_t seed = 12345;
+  auto next = [&seed](std::uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  std::vector<std::u16string> patterns;
+  for (int i = 0; i < count; ++i) {
+    std::u16string p = next(4) == 0 ? u"(?m)" : next(3) == 0 ? u"(?i)" : u"";
+    const std::uint32_t atoms = 1 + next(4);
+    for (std::uint32_t k = 0; k < atoms; ++k) {
+      p += kAtoms[next(sizeof kAtoms / sizeof kAtoms[0])];
+      p += kQuantifiers[next(sizeof kQuantifiers / sizeof kQuantifiers[0])];
+    }
+    patterns.push_back(p);
+  }
+  return patterns;
+}
+
+TEST_F(MatcherTest, JitInterpreterAndUninstrumentedProgramsGiveTheSameAnswers) {
+  std::vector<std::u16string> patterns = {
+      // the examples' fields and the expressions of the request tests
+      u"TODO|FIXME", u"\\R", u"\\w+", u"(?m)^#+\\s*(.+?)\\s*$", u"[\\w.+-]+@[\\w-]+(?:\\.[\\w-]+)+",
+      u".*", u"\\.(?:txt|md)$", u"(a|b)*c", u"(a|b)*", u"a", u".", u"x",
+      // empty matches, anchors, lookbehind, newline conventions, callouts
+      u"", u"x*", u"(?m)^", u"(?m)$", u"$", u"^$", u"(?m)^$", u"(?m)^.*$", u"\\b", u"(?<=a)b",
+      u"(?<!\\w)\\w", u"a|", u"(?i)STRASSE|straße", u"\\p{Lu}\\p{Ll}+", u"[^\\x00-\\x7f]",
+      u"(*LF)(?m)$", u"(*CR)(?m)^.", u"(*CRLF)(?m)^$", u"\\d{4}-\\d{2}-\\d{2}", u"(a)|b",
+      u"(?=x)", u"\\X", u"(?s).{3}", u"é+", u"(?C1)a", u"\\Ga", u"\\K.", u"(?|(a)|(b))",
+      u"\"(?:[^\"\\\\]|\\\\.)*\"", u"(\\w+)\\s*=\\s*(\\w+)"};
+  for (const std::u16string& p : GeneratedPatterns(60)) patterns.push_back(p);
+  const std::u16string base =
+      u"ab abc TODO x=1 \"q\\\"t\" 2024-01-31 é straße STRASSE\n"
+      u"mail: a.b+c@ex-ample.org;\n\nxxaab  ÉÀ ß\n#  Title  \n\"unterminated\n"
+      u"aaab bbbc ä ö ü € end";
+  std::vector<Text> texts;
+  for (const char16_t* eol : {u"\n", u"\r\n", u"\r"}) {
+    std::u16string t;
+    for (const char16_t c : base) {
+      if (c == u'\n') {
+        t += eol;
+      } else {
+        t += c;
+      }
+    }
+    texts.push_back(MakeText(t));
+  }
+  texts.push_back(MakeText(u""));
+  texts.push_back(MakeText(u"\r\n\r\n"));
+  const FieldType types[] = {FieldType::Boolean,
+                             FieldType::Count,
+                             FieldType::CountIndividual,
+                             FieldType::StringOutput,
+                             FieldType::FirstMatchStringOutput,
+                             FieldType::AverageResultLength,
+                             FieldType::MatchDistanceRatio};
+  int compared = 0;
+  for (const std::u16string& pattern : patterns) {
+    for (const FieldType type : types) {
+      SetStopCalloutEnabled(true);
+      auto instrumented = Field(pattern, type);
+      SetStopCalloutEnabled(false);
+      auto plain = Field(pattern, type);
+      SetStopCalloutEnabled(true);
+      if (!instrumented || !plain) continue;
+      for (const Text& text : texts) {
+        for (const Form form : {Form::kAnsi, Form::kUtf8, Form::kUtf16}) {
+          SetJitEnabled(false);
+          const Outcome reference = Run(*plain, text, form);
+          const Outcome interpreted = Run(*instrumented, text, form);
+          SetJitEnabled(true);
+          const Outcome jit = Run(*instrumented, text, form);
+          const Outcome plainJit = Run(*plain, text, form);
+          const std::string where = "pattern " + Utf8(pattern) + " type " +
+                                    std::to_string(static_cast<int>(type)) + " form " +
+                                    std::to_string(static_cast<int>(form)) + " text \"" +
+                                    text.utf8.substr(0, 12) + "\"";
+          EXPECT_EQ(interpreted, reference) << where;
+          EXPECT_EQ(jit, reference) << where;
+          EXPECT_EQ(plainJit, reference) << where;
+          ++compared;
+        }
+      }
+    }
+  }
+  EXPECT_GT(compared, 2000);
+}
+
+// Counts of `pattern` in the text; maxLength: the longest text the case is
+// run at (the interpreter, a fallback, only at the shortest).
+struct LongCase {
+  const char16_t* pattern;
+  std::string text;
+  std::uint32_t count;
+  std::size_t maxLength;
+};
+
+TEST_F(MatcherTest, LongRepeatsAreAnsweredRightInEveryForm) {
+  for (const std::size_t n : {std::size_t{300}, std::size_t{100000}, std::size_t{1000000}}) {
+    std::string letters;
+    for (std::size_t i = 0; i < n; ++i) letters += "ab"[(i * 7 + i / 3) % 2];
+    const std::string quoted = "\"" + std::string(n, 'q') + "\"";
+    std::string nested = std::string(n / 2, '(') + std::string(n / 2, ')');
+    const LongCase cases[] = {
+        {u"\"(?:[^\"\\\\]|\\\\.)*\"", "\"a\" " + quoted + " \"b\\\"c\"\n\"d\"", 4, 1000000},
+        {u"(?:a|b)*c", letters + "c", 1, 1000000},
+        {u"(a|b)*c", letters + "c\nabc", 2, 100000},
+        {u"\\((?:[^()]|(?R))*\\)", nested + " (x)", 2, 100000},
+    };
+    for (const LongCase& c : cases) {
+      if (n > c.maxLength) continue;
+      auto field = Field(c.pattern, FieldType::Count);
+      ASSERT_NE(field, nullptr);
+      std::u16string units(c.text.begin(), c.text.end());
+      const Text text{c.text, c.text, units};
+      for (const bool jit : {true, false}) {
+        if (!jit && n > 300) continue;
+        SetJitEnabled(jit);
+        for (const Form form : {Form::kAnsi, Form::kUtf8, Form::kUtf16}) {
+          EXPECT_EQ(Run(*field, text, form).matchCount, c.count)
+              << Utf8(c.pattern) << " over " << n << (jit ? " JIT" : " interpreter")
+              << " form " << static_cast<int>(form);
+        }
+      }
+    }
+  }
+}
+
+TEST_F(MatcherTest, APositionGivenUpAtALimitSkipsOnlyItsLine) {
+  // The first line makes every start position fail at the match limit; the
+  // matches on the lines after it still count.
+  auto field = Field(u"x*x*x*x*x*y|ok", FieldType::Count);
+  ASSERT_NE(field, nullptr);
+  const std::string s = std::string(200, 'x') + "\nok ok\r\nok";
+  const Text text{s, s, std::u16string(s.begin(), s.end())};
+  for (const bool jit : {true, false}) {
+    SetJitEnabled(jit);
+    EXPECT_EQ(Run(*field, text, jit ? Form::kUtf16 : Form::kAnsi).matchCount, 3u) << jit;
+  }
+}
+
+TEST_F(MatcherTest, AStopLandsInsideOneLongExecution) {
+  // One execution of this pattern over a 1 MB line runs for minutes.
+  auto field = Field(u"(\\w+)\\s*=\\s*(\\w+)", FieldType::Count);
+  auto cubic = Field(u"x*x*x*y", FieldType::Count);
+  ASSERT_NE(field, nullptr);
+  ASSERT_NE(cubic, nullptr);
+  const std::string line(1000000, 'k');
+  const std::string xs(1500, 'x');
+  state_->abortSet.Insert(77);
+  for (const bool jit : {true, false}) {
+    SetJitEnabled(jit);
+    for (const Form form : {Form::kUtf8, Form::kUtf16}) {
+      const Outcome o = Run(*field, Text{line, line, std::u16string(line.begin(), line.end())}, form);
+      EXPECT_TRUE(o.aborted) << jit;
+      EXPECT_EQ(o.matchCount, 0u);
+      EXPECT_TRUE(Run(*cubic, Text{xs, xs, std::u16string(xs.begin(), xs.end())}, form).aborted);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qm::plugin
