@@ -25,6 +25,8 @@
 #include "plugin/content/file_access.h"
 #include "plugin/content/reader.h"
 #include "plugin/evaluation/matcher.h"
+#include "plugin/filters/filter_text.h"
+#include "plugin/filters/outside_in.h"
 
 namespace qm::plugin {
 namespace {
@@ -209,7 +211,24 @@ struct Side {
   std::optional<MatchCursor<char>> bytes;
   std::optional<MatchCursor<char16_t>> units;
 
-  bool Remains() const { return readPosition < static_cast<std::uint64_t>(size); }
+  // Outside In text instead of the file's bytes.
+  const OutsideInLibraries* outsideIn = nullptr;
+  OutsideInText text;
+  bool textOpened = false;
+  bool moreText = true;            // more extracted text follows
+  std::size_t carryFrom = 0;       // bytes after the last cut, moved to the front next time
+  std::size_t carryBytes = 0;
+
+  Side() = default;
+  Side(const Side&) = delete;
+  Side& operator=(const Side&) = delete;
+  ~Side() {
+    if (outsideIn != nullptr) outsideIn->CloseText(&text);
+  }
+
+  bool Remains() const {
+    return outsideIn != nullptr ? moreText : readPosition < static_cast<std::uint64_t>(size);
+  }
   std::size_t UnitBytes() const { return state.isUtf16 ? 2 : 1; }
   std::size_t MatchStart() const { return units ? units->Start() : bytes->Start(); }
   std::size_t MatchEnd() const { return units ? units->End() : bytes->End(); }
@@ -334,6 +353,61 @@ bool ReadCompareBlock(Comparison& c, Side& side, int index) {
 
 // The side's next match in its block: 1 found, 0 none left in the block,
 // -1 an expression error.
+// Reads the side's next block of Outside In text into its half of the
+// buffer: the text after the previous cut first, then 32 KiB pieces while a
+// whole piece still fits. A block that fills the half is cut after its last
+// line end, which belongs to neither block; the last block is all that is
+// left. False when the document or its text cannot be opened or a read
+// fails (everything of the side is closed then).
+bool ReadCompareTextBlock(Comparison& c, Side& side) {
+  std::size_t filled = 0;
+  if (side.carryBytes != 0) {
+    std::memmove(side.half, side.half + side.carryFrom, side.carryBytes);
+    filled = side.carryBytes;
+    side.carryBytes = 0;
+  }
+  if (!side.textOpened) {
+    side.textOpened = true;
+    if (!side.outsideIn->OpenText(side.name, &side.text)) return false;
+  }
+  const auto half = static_cast<std::size_t>(c.halfBytes);
+  bool full = false;
+  while (side.moreText) {
+    if (half - filled < oit::kReadBufferBytes) {
+      full = true;
+      break;
+    }
+    std::uint32_t count = 0;
+    const std::int32_t r = side.outsideIn->ReadText(&side.text, side.half + filled, &count);
+    if (r != oit::kSuccess && r != oit::kEndOfText) return false;
+    filled += count;
+    if (r == oit::kEndOfText) side.moreText = false;
+  }
+  std::size_t units = filled / 2;
+  if (full) {
+    const ChunkCut cut = FindChunkCut(side.half, units, true, false);
+    if (cut.end != 0) {
+      side.carryFrom = cut.end * 2;
+      side.carryBytes = filled - side.carryFrom;
+      units = cut.end - cut.lineEnd;
+    } else {
+      side.carryFrom = units * 2;
+      side.carryBytes = filled - side.carryFrom;  // an odd byte waits for its partner
+    }
+  }
+  side.half[units * 2] = 0;
+  side.half[units * 2 + 1] = 0;
+  side.block = side.half;
+  side.blockUnits = units;
+  StartSearch(c, side, 0);
+  return true;
+}
+
+// The side's next block, from the file or from its Outside In text.
+bool ReadNextBlock(Comparison& c, Side& side, int index) {
+  return side.outsideIn != nullptr ? ReadCompareTextBlock(c, side) : ReadCompareBlock(c, side, index);
+}
+
 template <typename Char>
 int NextMatchOf(MatchCursor<Char>& cursor) {
   if (FindNextMatch(cursor)) return 1;
@@ -391,10 +465,24 @@ int CompareContents(const PluginState& st, const FieldDefinition& field, Compare
     }
   }
 
+  // Documents of a kind-1 filter are compared by their Outside In text
+  // (the converter program is never used for comparing).
+  const FilterChoice* filter =
+      field.filterEnabled ? FindFilterForName(st.filters, sides[0].name) : nullptr;
+  const bool outsideIn = filter != nullptr && filter->kind == settings::FilterKind::OutsideIn &&
+                         st.outsideIn.Loaded();
+
   // Open both, then decide both encodings (the first file first).
-  if (!OpenSide(sides[0]) || !OpenSide(sides[1])) return kCompareCannotOpen;
+  if (!outsideIn && (!OpenSide(sides[0]) || !OpenSide(sides[1]))) return kCompareCannotOpen;
   bool sampled = true;
   for (Side& side : sides) {
+    if (outsideIn) {
+      // Extracted text is UTF-16 that nothing has validated yet.
+      side.outsideIn = &st.outsideIn;
+      side.state.isUtf16 = true;
+      side.state.utfCheckPending = true;
+      continue;
+    }
     std::uint32_t bomLength = 0;
     if (!ReadEncodingSample(side.size, &bomLength, side.file, side.state, &side.sample, settings)) {
       sampled = false;
@@ -434,7 +522,9 @@ int CompareContents(const PluginState& st, const FieldDefinition& field, Compare
   sides[1].half = blocks.get() + c.halfBytes + 2;
 
   for (int i = 0; i < 2; ++i) {
-    if (!ReadCompareBlock(c, sides[i], i)) return kCompareNotComparable;
+    if (!ReadNextBlock(c, sides[i], i)) return kCompareNotComparable;
+    // Extracting a document can take long: the host may stop between the two.
+    if (outsideIn && i == 0 && c.Report() != 0) return kCompareStopped;
   }
 
   bool equal = true, error = false, stopped = false;
@@ -468,7 +558,7 @@ int CompareContents(const PluginState& st, const FieldDefinition& field, Compare
       // Neither block holds another match: go on with what remains.
       if (!sides[0].Remains() && !sides[1].Remains()) break;
       for (int i = 0; i < 2 && !error; ++i) {
-        if (sides[i].Remains() && !ReadCompareBlock(c, sides[i], i)) error = true;
+        if (sides[i].Remains() && !ReadNextBlock(c, sides[i], i)) error = true;
       }
       if (error) break;
       continue;
@@ -477,13 +567,14 @@ int CompareContents(const PluginState& st, const FieldDefinition& field, Compare
     // exhausted side reads on, and the other finds its match again.
     const int out = r0 == 0 ? 0 : 1;
     Side& found = sides[1 - out];
-    if (!sides[out].Remains() || !ReadCompareBlock(c, sides[out], out)) {
+    if (!sides[out].Remains() || !ReadNextBlock(c, sides[out], out)) {
       error = true;  // unequal numbers of matches, or a failed read
       break;
     }
     SearchAgain(found);
   }
-  // Both files close and the buffers are freed as the sides go.
+  // Both files and any Outside In handles close, and the buffers are freed,
+  // as the sides go.
   if (stopped) return kCompareStopped;
   if (error) return kCompareNotComparable;
   if (!equal) return kCompareDifferent;
