@@ -9,6 +9,7 @@
 // before the reader returns.
 #include "plugin/content/reader.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace qm::plugin {
@@ -17,6 +18,9 @@ namespace {
 constexpr std::uint64_t kMegabyte = 1048576;
 constexpr std::uint32_t kFallbackChunkMegabytes =
     static_cast<std::uint32_t>(kAlwaysWholeBytes / kMegabyte);
+
+// Units of the content before a piece that are read with it as context.
+constexpr std::size_t kContextUnits = 1024;
 
 constexpr char16_t kLineFeed = 10;
 constexpr char16_t kCarriageReturn = 13;
@@ -217,18 +221,25 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
   const auto total = static_cast<std::uint64_t>(size);
 
   std::uint64_t chunkBytes = std::uint64_t{chunkMegabytes == 0 ? 1 : chunkMegabytes} * kMegabyte;
-  std::uint64_t delivered = 0;  // bytes of the file handed on (or skipped as cut line ends)
-  std::size_t start = startUnits;  // applies to the first delivered chunk only
+  // Each piece after the first is read together with up to kContextUnits
+  // units before it, so that lookbehind, ^ and \b at its start see what a
+  // whole read sees; the content before startUnits (a byte order mark) is
+  // never context.
+  std::uint64_t pieceStart = startUnits;  // units: the next piece's first unit
+  std::size_t carry = 0;                 // units of context at the chunk's start
   bool sampleUsed = false;
+  bool first = true;
   bool ok = true;
 
-  while (delivered < total) {
+  while (pieceStart * unitBytes < total) {
     if (state.abortRequested || AnswerKnown(state, field)) break;
     if (consumer.StopRequested(state)) {
       state.abortRequested = true;
       break;
     }
-    const std::uint64_t length = chunkBytes < total - delivered ? chunkBytes : total - delivered;
+    const std::uint64_t chunkStart = first ? 0 : (pieceStart - carry) * unitBytes;  // bytes
+    const std::uint64_t length =
+        chunkBytes < total - chunkStart ? chunkBytes : total - chunkStart;
     std::unique_ptr<char[]> chunk = AllocateFor(length, utf16);
     if (!chunk) {
       if (chunkBytes > kAlwaysWholeBytes) {
@@ -261,30 +272,46 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
     Terminate(chunk.get(), chunkLength, utf16);
     if (swap) SwapUnitsInPlace(chunk.get(), chunkLength / 2);
     if (validateEachChunk) state.utfCheckPending = true;
-    state.startOffset = delivered / unitBytes + start;
 
     const std::size_t units = chunkLength / unitBytes;
-    const bool lastChunk = length < chunkBytes || delivered + length == total;
+    const std::size_t from = first ? startUnits : carry;
+    const bool lastChunk = chunkStart + length == total;
     ChunkCut cut;
-    if (length == chunkBytes) cut = FindChunkCut(chunk.get(), units, utf16, utf8);
-    if (cut.end == 0 || (lastChunk && cut.lineEnd == 0)) {
-      // Not cut: the last piece of the file, or a full chunk without a line
-      // end (the next chunk continues right after it).
-      Deliver(chunk.get(), start, units, utf16, state, consumer);
-      delivered += length;
-    } else {
-      delivered += cut.end * unitBytes;
-      // The line end at a cut belongs to neither piece, unless nothing
-      // follows it.
-      const std::size_t end = delivered == total ? cut.end : cut.end - cut.lineEnd;
-      Deliver(chunk.get(), start, end, utf16, state, consumer);
-      const std::uint64_t reread = (units - cut.end) * unitBytes;
-      if (reread != 0 && !file.SeekRelative(-static_cast<std::int64_t>(reread))) {
-        ok = false;
-        break;
-      }
+    if (!lastChunk) {
+      cut = FindChunkCut(chunk.get() + from * unitBytes, units - from, utf16, utf8);
+      if (cut.end != 0) cut.end += from;
     }
-    start = 0;
+    // Without a cut the piece is the whole chunk: the end of the content,
+    // or a full chunk without a line end that the next piece continues.
+    const std::size_t end = cut.end != 0 ? cut.end : units;
+    state.startOffset = pieceStart;
+    state.contextUnits = static_cast<std::uint32_t>(first ? 0 : carry);
+    state.textContinues = !lastChunk;
+    Deliver(chunk.get(), from, end, utf16, state, consumer);
+    state.contextUnits = 0;
+    state.textContinues = false;
+    if (lastChunk) break;
+
+    const std::uint64_t nextPiece = chunkStart / unitBytes + end;
+    std::size_t nextCarry = static_cast<std::size_t>(
+        std::min<std::uint64_t>(kContextUnits, nextPiece - startUnits));
+    // Context starts on a character: past UTF-8 continuation bytes and a
+    // trailing surrogate.
+    while (nextCarry > 0) {
+      const std::size_t at = end - nextCarry;
+      const char16_t unit = UnitAt(chunk.get(), at, utf16);
+      const bool inside = utf16 ? (unit >= 0xDC00 && unit <= 0xDFFF) : utf8 && (unit & 0xC0) == 0x80;
+      if (!inside) break;
+      --nextCarry;
+    }
+    const std::uint64_t reread = (units - end + nextCarry) * unitBytes;
+    if (reread != 0 && !file.SeekRelative(-static_cast<std::int64_t>(reread))) {
+      ok = false;
+      break;
+    }
+    pieceStart = nextPiece;
+    carry = nextCarry;
+    first = false;
   }
   file.Close();
   return ok;

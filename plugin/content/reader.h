@@ -54,9 +54,12 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
 // Reads in chunks of chunkMegabytes, each cut after its last line end (the
 // rest is re-read through a relative seek), stopping early once the field's
 // answer is known and when a stop is requested (state.abortRequested).
-// The line end at a cut is handed on with neither piece unless the file ends
-// there. A chunk without any line end is handed on whole, except that UTF
-// text is cut after its last whole character. When state.utfCheckPending is
+// The line end at a cut ends the piece before it, and each piece after the
+// first comes with up to 1024 units of the content before it as context
+// (state.contextUnits, state.textContinues), so that patterns whose matches
+// do not span a line end answer as over a whole read. A chunk without any
+// line end is handed on whole, except that UTF text is cut after its last
+// whole character. When state.utfCheckPending is
 // set on entry it is set again before every chunk, so the matcher validates
 // each chunk's text. A chunk above 5 MiB that cannot be allocated is retried
 // at 5 MiB. Closes the file. False on a failed read or seek or a final

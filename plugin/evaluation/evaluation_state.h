@@ -38,6 +38,12 @@ struct EvaluationState {
   std::uint32_t offsetDigits = 0;     // low 16: decimal digits; high 16: hex digits
   std::uint32_t lineBase = 0;         // lines of earlier chunks
   std::uint64_t startOffset = 0;      // first unit of the current text in the content
+  // The current text may be a piece of a longer content: contextUnits units
+  // before it are readable content (seen by lookbehind, ^ and \b, never
+  // matched), and textContinues says that more content follows its end (so
+  // that end is no end of a line for $).
+  std::uint32_t contextUnits = 0;
+  bool textContinues = false;
   std::int64_t previousMatchStart = -1;  // MatchDistanceRatio; -1 = none recorded
   std::uint64_t contentSize = 0;      // bytes of the whole searched content
   std::uint64_t sum = 0;              // types 6 and 8

@@ -180,6 +180,7 @@ struct Bytes8 {
   static MatchRules RulesFor(const FieldDefinition& field, const EvaluationState& state) {
     MatchRules rules = RulesFor8(field, state.isUtf8);
     rules.validateFirst = state.utfCheckPending && state.isUtf8;
+    if (state.textContinues) rules.execOptions |= PCRE_NOTEOL;
     return rules;
   }
   static void Expand(const FieldDefinition& field, const char* text, std::size_t length,
@@ -198,6 +199,7 @@ struct Units16 {
   static MatchRules RulesFor(const FieldDefinition& field, const EvaluationState& state) {
     MatchRules rules = RulesFor16(field);
     rules.validateFirst = state.utfCheckPending;
+    if (state.textContinues) rules.execOptions |= PCRE_NOTEOL;
     return rules;
   }
   static void Expand(const FieldDefinition& field, const char16_t* text, std::size_t length,
@@ -225,11 +227,25 @@ std::size_t LineEndLimit(std::size_t n) {
   return (scaled + 5242880) / 4;
 }
 
+// Runs over [context, context + length) of the subject that begins
+// `context` units before piece (state.contextUnits); every position below is
+// relative to that subject, and state.startOffset is moved to its start for
+// the time of the call.
 template <typename Traits>
-void MatchLoop(const typename Traits::Char* text, std::size_t length, EvaluationState& state,
-               const FieldDefinition& field, const EvaluationContext& context, bool linePass) {
+void MatchLoop(const typename Traits::Char* piece, std::size_t pieceLength,
+               EvaluationState& state, const FieldDefinition& field,
+               const EvaluationContext& context, bool linePass) {
   const auto* program = Traits::ProgramFor(field, state);
   if (program == nullptr || program->code == nullptr) return;
+  const std::size_t before = state.contextUnits;
+  const typename Traits::Char* text = piece - before;
+  const std::size_t length = pieceLength + before;
+  struct OffsetShift {
+    EvaluationState& state;
+    std::size_t by;
+    OffsetShift(EvaluationState& s, std::size_t b) : state(s), by(b) { state.startOffset -= by; }
+    ~OffsetShift() { state.startOffset += by; }
+  } shift(state, linePass ? 0 : before);
   const int t = static_cast<int>(field.type);
   const bool distinct = field.type == FieldType::CountIndividual;
   const bool stringType = field.IsStringType();
@@ -241,7 +257,7 @@ void MatchLoop(const typename Traits::Char* text, std::size_t length, Evaluation
       const std::size_t n = length;
       state.lineEnds = std::make_unique<std::vector<std::int32_t>>();
       state.lineEnds->reserve(n <= 500 ? n : n / 40);
-      MatchLoop<Traits>(text, length, state, context.lineBreakField, context, true);
+      MatchLoop<Traits>(piece, pieceLength, state, context.lineBreakField, context, true);
       if (state.lineEnds->size() == 1 && (*state.lineEnds)[0] == -1) {
         state.lineEnds.reset();
         state.countLines = false;
@@ -258,6 +274,7 @@ void MatchLoop(const typename Traits::Char* text, std::size_t length, Evaluation
   MatchCursor<typename Traits::Char> cursor(*program, Traits::RulesFor(field, state), text,
                                              length, state.matchVector);
   cursor.SetStopCheck(&abortPoll);
+  cursor.StartAt(before);
   for (;;) {
     if (!linePass) {
       bool go;
@@ -306,7 +323,10 @@ void MatchLoop(const typename Traits::Char* text, std::size_t length, Evaluation
   if (!linePass && state.lineEnds) {
     const bool leaveOutOne =
         state.startOffset != 0 && state.lineBase == 1 && state.lineEnds->empty();
-    state.lineBase += static_cast<std::uint32_t>(state.lineEnds->size()) + (leaveOutOne ? 0 : 1);
+    // A piece that continues the content ends with its line end (or inside
+    // a line), which the list already holds.
+    const bool addOne = !state.textContinues && !leaveOutOne;
+    state.lineBase += static_cast<std::uint32_t>(state.lineEnds->size()) + (addOne ? 1 : 0);
     state.lineEnds.reset();
   }
 }

@@ -117,6 +117,8 @@ class MatchCursor {
   // Polled while matching (may be null: no stop). A stop ends the cursor
   // with Status() kMatchStopped.
   void SetStopCheck(StopCheck* check) { stopCheck_ = check; }
+  // Searching begins at this offset (the units before it are context).
+  void StartAt(std::size_t offset) { offset_ = offset; }
 
   template <typename C>
   friend bool FindNextMatch(MatchCursor<C>& cursor);

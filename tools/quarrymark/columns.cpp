@@ -2,9 +2,11 @@
 #include "tools/quarrymark/columns.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <mutex>
 #include <sstream>
 #include <system_error>
 #include <thread>
@@ -81,9 +83,18 @@ int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, s
                std::ostream& err) {
   std::string fieldList, format = "table";
   bool recursive = false, onDemand = false;
+  unsigned threads = std::thread::hardware_concurrency();
+  if (threads == 0) threads = 1;
+  bool badThreads = false;
   std::vector<std::string> paths;
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--fields" && i + 1 < args.size()) {
+    if (args[i] == "-j" && i + 1 < args.size()) {
+      const std::string& n = args[++i];
+      const bool digits = !n.empty() && n.size() <= 4 &&
+                          std::all_of(n.begin(), n.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
+      threads = digits ? static_cast<unsigned>(std::stoul(n)) : 0;
+      badThreads = threads == 0;
+    } else if (args[i] == "--fields" && i + 1 < args.size()) {
       fieldList = args[++i];
     } else if (args[i] == "--format" && i + 1 < args.size()) {
       format = args[++i];
@@ -95,9 +106,10 @@ int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, s
       paths.push_back(args[i]);
     }
   }
-  if (paths.empty() || (format != "table" && format != "tsv" && format != "csv" && format != "json")) {
-    err << "usage: quarrymark columns [--fields LIST] [--format table|tsv|csv|json] [--recursive] "
-           "[--on-demand] PATH...\n";
+  if (paths.empty() || badThreads ||
+      (format != "table" && format != "tsv" && format != "csv" && format != "json")) {
+    err << "usage: quarrymark columns [-j N] [--fields LIST] [--format table|tsv|csv|json] "
+           "[--recursive] [--on-demand] PATH...\n";
     return 2;
   }
 
@@ -140,17 +152,29 @@ int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, s
     }
     if (progress) err << "\rforeground " << (r + 1) << '/' << files.size() << std::flush;
   }
-  // Background pass, on its own thread as a file manager does.
-  std::thread background([&] {
-    for (std::size_t r = 0; r < files.size(); ++r) {
+  // Background pass on `threads` worker threads, as a file manager's
+  // workers do: each takes the next row; every cell has its place in the
+  // table, so the output order does not depend on the threads.
+  std::atomic<std::size_t> nextRow{0};
+  std::atomic<std::size_t> rowsDone{0};
+  std::mutex progressLock;
+  auto worker = [&] {
+    for (std::size_t r = nextRow++; r < files.size(); r = nextRow++) {
       for (std::size_t c = 0; c < fields.size(); ++c) {
         Cell& cell = table[r][c];
         if (cell.pending) cell.value = plugin.GetValue(files[r], fields[c].index, 0, kMaxlen, 0, false);
       }
-      if (progress) err << "\rbackground " << (r + 1) << '/' << files.size() << std::flush;
+      const std::size_t done = ++rowsDone;
+      if (progress) {
+        std::lock_guard<std::mutex> guard(progressLock);
+        err << "\rbackground " << done << '/' << files.size() << std::flush;
+      }
     }
-  });
-  background.join();
+  };
+  std::vector<std::thread> background;
+  const std::size_t workers = std::max<std::size_t>(1, std::min<std::size_t>(threads, files.size()));
+  for (std::size_t t = 0; t < workers; ++t) background.emplace_back(worker);
+  for (std::thread& t : background) t.join();
   if (progress) err << "\r\x1b[K" << std::flush;
 
   std::vector<std::string> header{"File"};

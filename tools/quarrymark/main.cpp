@@ -6,7 +6,7 @@
 //
 //   quarrymark fields
 //   quarrymark value [--ansi] [--flags N] [--maxlen N] [--unit N] [--stop-after MS] FIELD FILE
-//   quarrymark columns [--fields LIST] [--format table|tsv|csv|json] [--recursive]
+//   quarrymark columns [-j N] [--fields LIST] [--format table|tsv|csv|json] [--recursive]
 //                      [--on-demand] PATH...
 //   quarrymark batch            (commands from stdin: value ..., fields, refresh, stop FILE)
 //   quarrymark compare [--field F] FILE1 FILE2
@@ -50,7 +50,7 @@ const char kUsage[] =
     "  fields                         list the fields the plugin offers (INDEX NAME TYPE UNITS)\n"
     "  value [--ansi] [--flags N] [--maxlen N] [--unit N] [--stop-after MS] FIELD FILE\n"
     "                                 one request; prints CODE<TAB>VALUE (--maxlen at most 64 MiB)\n"
-    "  columns [--fields LIST] [--format table|tsv|csv|json] [--recursive] [--on-demand] PATH...\n"
+    "  columns [-j N] [--fields LIST] [--format table|tsv|csv|json] [--recursive] [--on-demand] PATH...\n"
     "  batch                          read commands from stdin, one per line: value ..., fields,\n"
     "                                 refresh, stop FILE; stop and refresh act while a value runs\n"
     "  compare [--field F] FILE1 FILE2   compare two files by a compare field\n"

@@ -1,0 +1,149 @@
+// Chunked and whole reads give the same answers for patterns whose matches
+// never span a line end: every line end counted once, $ and ^ as in one
+// buffer, lookbehind across a cut, offsets and line numbers carried on.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "content_fixture.h"
+#include "plugin/config/compile.h"
+#include "plugin/config/plugin_state.h"
+
+namespace qm::plugin::testing {
+namespace {
+
+using settings::FieldType;
+
+struct Answer {
+  bool ok = false;
+  std::uint32_t count = 0;
+  std::uint64_t sum = 0;
+  std::u16string output;
+};
+
+class ChunkedMatching : public ContentTest {
+ protected:
+  void SetUp() override {
+    ContentTest::SetUp();
+    state_.settings.ansiCodePage = 1252;
+    state_.settings.oemCodePage = 437;
+    state_.ansiTables = settings::MakeCharTables(1252);
+    state_.oemTables = settings::MakeCharTables(437);
+    lineBreak_ = Compiled(u"\\R", FieldType::Count, u"");
+  }
+  FieldDefinition Compiled(const std::u16string& expression, FieldType type,
+                           const std::u16string& tmpl) {
+    std::string log;
+    state_.fields.clear();
+    EXPECT_TRUE(CompileField(state_, expression, 1, "", log, type, 0, tmpl)) << log;
+    return state_.fields.empty() ? FieldDefinition() : std::move(state_.fields.back());
+  }
+  Answer Evaluate(const std::string& path, std::size_t size, const FieldDefinition& field,
+                  bool chunked) {
+    Answer answer;
+    platform::File file = Open(path);
+    EncodingSample sample;
+    std::uint32_t bom = 0;
+    EvaluationState state;
+    if (!ReadEncodingSample(static_cast<std::int64_t>(size), &bom, file, state, &sample,
+                            state_.settings)) {
+      return answer;
+    }
+    state.outputLimit = 1023;
+    state.countLines = field.templateUsesLineNumbers;
+    state.contentSize = size;
+    state.offsetDigits = OffsetDigitsFor(size);
+    const std::uint32_t start = state.isUtf16 ? bom / 2 : bom;
+    const EvaluationContext context{state_.settings, lineBreak_, state_.abortSet};
+    const FieldEvaluator evaluator(field, context);
+    answer.ok = chunked ? ReadInChunks(file, static_cast<std::int64_t>(size), sample, start, 1,
+                                       state, field, evaluator)
+                        : ReadWholeFile(file, static_cast<std::int64_t>(size), sample, start,
+                                        state, field, evaluator);
+    answer.count = state.matchCount;
+    answer.sum = state.sum;
+    answer.output = state.outputText;
+    return answer;
+  }
+
+  PluginState state_;
+  FieldDefinition lineBreak_;
+};
+
+// About 2.6 MB of lines of varying length (some empty), with rare markers
+// right after some line ends: cut in three 1 MB chunks.
+std::string Content(const std::string& eol, bool nonAscii) {
+  std::string text;
+  std::uint32_t seed = 7;
+  int line = 0;
+  while (text.size() < 2700000) {
+    seed = seed * 1103515245u + 12345u;
+    const std::size_t n = (seed >> 16) % 90;
+    std::string body(n, 'a' + static_cast<char>(line % 26));
+    if (nonAscii && n > 4) body.replace(2, 1, "\xC3\xA9");
+    if (line % 9001 == 0) body = "xZ" + body;
+    text += body + eol;
+    ++line;
+  }
+  return text + "tail";
+}
+
+std::string Utf16Le(const std::string& ascii) {
+  std::string out = "\xFF\xFE";
+  for (const char c : ascii) {
+    out += c;
+    out += '\0';
+  }
+  return out;
+}
+
+TEST_F(ChunkedMatching, PatternsWithinLinesAnswerAsOverAWholeRead) {
+  struct Case {
+    const char16_t* pattern;
+    FieldType type;
+    const char16_t* tmpl;
+  } cases[] = {
+      {u"\\R", FieldType::Count, u""},
+      {u"\\n", FieldType::Count, u""},
+      {u"(?m)$", FieldType::Count, u""},
+      {u"$", FieldType::Count, u""},
+      {u"^$", FieldType::Count, u""},
+      {u"(?m)^$", FieldType::Count, u""},
+      {u"(?m)^.*$", FieldType::Count, u""},
+      {u"(?m)^.*$", FieldType::MatchDistanceRatio, u""},
+      {u"^a", FieldType::Count, u""},
+      {u"(?<=\\n)x", FieldType::Count, u""},
+      {u"(?<=[\\r\\n])xZ", FieldType::Count, u""},
+      {u"\\bxZ", FieldType::Count, u""},
+      {u"Z", FieldType::StringOutput, u"\\xL0@\\xo0 "},
+      {u"\\w+", FieldType::AverageResultLength, u""},
+  };
+  for (const char* eol : {"\n", "\r\n", "\r"}) {
+    const std::string ascii = Content(eol, false);
+    const std::string utf8 = Content(eol, true);
+    const struct {
+      const char* label;
+      std::string bytes;
+    } files[] = {{"ANSI", ascii}, {"UTF-8", "\xEF\xBB\xBF" + utf8}, {"UTF-16", Utf16Le(ascii)}};
+    for (const auto& f : files) {
+      const std::string path = Write(f.bytes);
+      for (const Case& c : cases) {
+        const FieldDefinition field = Compiled(c.pattern, c.type, c.tmpl);
+        const Answer whole = Evaluate(path, f.bytes.size(), field, false);
+        const Answer chunked = Evaluate(path, f.bytes.size(), field, true);
+        const std::string where = std::string(f.label) + " eol " + std::to_string(eol[0]) +
+                                  std::to_string(eol[1] != 0) + " pattern " +
+                                  std::string(c.pattern, c.pattern + std::char_traits<char16_t>::length(c.pattern)) +
+                                  " type " + std::to_string(static_cast<int>(c.type));
+        ASSERT_TRUE(whole.ok && chunked.ok) << where;
+        EXPECT_EQ(chunked.count, whole.count) << where;
+        EXPECT_EQ(chunked.sum, whole.sum) << where;
+        EXPECT_TRUE(chunked.output == whole.output) << where;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace qm::plugin::testing
