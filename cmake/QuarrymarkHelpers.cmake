@@ -8,6 +8,16 @@ if(QM_SANITIZE)
                                                -fno-sanitize-recover=undefined)
   target_link_options(qm_warnings INTERFACE -fsanitize=address,undefined)
 endif()
+if(QM_FUZZ)
+  # Coverage for libFuzzer in every object; only the fuzz targets link its main.
+  target_compile_options(qm_warnings INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+                                               -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  target_link_options(qm_warnings INTERFACE -fsanitize=address,undefined)
+endif()
+if(QM_TSAN)
+  target_compile_options(qm_warnings INTERFACE -fsanitize=thread -fno-omit-frame-pointer)
+  target_link_options(qm_warnings INTERFACE -fsanitize=thread)
+endif()
 if(WIN32)
   target_compile_definitions(qm_warnings INTERFACE UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX
                                                    _WIN32_WINNT=0x0601 PCRE_STATIC)

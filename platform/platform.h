@@ -204,6 +204,16 @@ int CollateNarrow(const std::string& a, const std::string& b);
 // Case-insensitive comparison of UTF-16 text (CompareStringEx or
 // CompareStringW with NORM_IGNORECASE on Windows). <0, 0, >0.
 int CompareCaseless(std::u16string_view a, std::u16string_view b);
+// Case-insensitive comparison of UTF-16 text that does not depend on the
+// user's locale: the invariant locale (CompareStringEx with the invariant
+// locale's name where the system has it, else CompareStringW with the
+// invariant locale number) on Windows; simple per-unit case folding on
+// POSIX. <0, 0, >0.
+int CompareCaselessInvariant(std::u16string_view a, std::u16string_view b);
+// Case-insensitive comparison of narrow text under the user's locale
+// (CompareStringA with NORM_IGNORECASE on Windows). POSIX converts both texts
+// from codePage to UTF-16 and compares them as CompareCaseless does. <0, 0, >0.
+int CompareCaselessNarrow(std::uint32_t codePage, std::string_view a, std::string_view b);
 
 // ---------------------------------------------------------------------------
 // Synchronisation and time

@@ -171,9 +171,12 @@ bool SetIfDifferent(sf::IniDocument& doc, const char* section, const char* key,
   return true;
 }
 
+// An absent key counts as absentValue: for the window position that is the
+// "unset" value, so an unmoved window of a file without a position changes
+// nothing (and Cancel leaves such a file untouched).
 bool SetIntegerIfDifferent(sf::IniDocument& doc, const char* section, const char* key,
-                           long value) {
-  if (doc.GetLongValue(section, key, 0) == value) return false;
+                           long value, long absentValue = 0) {
+  if (doc.GetLongValue(section, key, absentValue) == value) return false;
   doc.SetLongValue(section, key, value);
   return true;
 }
@@ -192,8 +195,8 @@ bool PutOwnSection(const UtilitySettings& u, sf::IniDocument& doc) {
   } else {
     changed |= DeleteIfPresent(doc, s, sf::kFontKey);
   }
-  changed |= SetIntegerIfDifferent(doc, s, sf::kCoordX.name, u.coordX);
-  changed |= SetIntegerIfDifferent(doc, s, sf::kCoordY.name, u.coordY);
+  changed |= SetIntegerIfDifferent(doc, s, sf::kCoordX.name, u.coordX, sf::kCoordX.defaultValue);
+  changed |= SetIntegerIfDifferent(doc, s, sf::kCoordY.name, u.coordY, sf::kCoordY.defaultValue);
   changed |= SetIntegerIfDifferent(doc, s, sf::kHelpW.name, static_cast<long>(u.helpW));
   if (u.testString == kSampleTestText) {
     const char* stored = doc.GetValue(s, sf::kTestStringKey, nullptr);

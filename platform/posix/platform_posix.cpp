@@ -650,6 +650,18 @@ int CompareCaseless(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
+int CompareCaselessInvariant(std::u16string_view a, std::u16string_view b) {
+  // Case mapping here never depends on the process locale already.
+  return CompareCaseless(a, b);
+}
+
+int CompareCaselessNarrow(std::uint32_t codePage, std::string_view a, std::string_view b) {
+  std::u16string wa, wb;
+  AppendWide(codePage, a.data(), a.size(), &wa);
+  AppendWide(codePage, b.data(), b.size(), &wb);
+  return CompareCaseless(wa, wb);
+}
+
 // ---------------------------------------------------------------------------
 // Synchronisation and time
 // ---------------------------------------------------------------------------
@@ -777,7 +789,13 @@ thread_local std::string t_libraryError;
 
 Library Library::Open(const std::u16string& path) {
   Library library;
-  library.handle_ = dlopen(PathBytes(path).c_str(), RTLD_NOW | RTLD_LOCAL);
+  const std::string bytes = PathBytes(path);
+  if (bytes.empty()) {
+    // dlopen("") would give the main program.
+    t_libraryError = "no such library";
+    return library;
+  }
+  library.handle_ = dlopen(bytes.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library.handle_ == nullptr) {
     const char* error = dlerror();
     t_libraryError = error != nullptr ? error : "cannot load the library";

@@ -448,6 +448,41 @@ int CompareCaseless(std::u16string_view a, std::u16string_view b) {
   return r == 0 ? CompareUnits(a, b) : FromCompareResult(r);
 }
 
+// The invariant locale: by name through CompareStringEx where the system
+// offers it (looked up once), else by number through CompareStringW.
+int CompareCaselessInvariant(std::u16string_view a, std::u16string_view b) {
+  if (a.size() > INT_MAX || b.size() > INT_MAX) return CompareUnits(a, b);
+  static const CompareStringExFunction compareEx =
+      Kernel32Entry<CompareStringExFunction>("CompareStringEx");
+  const auto* pa = reinterpret_cast<const wchar_t*>(a.data());
+  const auto* pb = reinterpret_cast<const wchar_t*>(b.data());
+  const int na = static_cast<int>(a.size());
+  const int nb = static_cast<int>(b.size());
+  int r = 0;
+  if (compareEx != nullptr) {
+    r = compareEx(LOCALE_NAME_INVARIANT, NORM_IGNORECASE, pa, na, pb, nb, nullptr, nullptr, 0);
+  } else {
+    r = CompareStringW(LOCALE_INVARIANT, NORM_IGNORECASE, pa, na, pb, nb);
+  }
+  return r == 0 ? CompareUnits(a, b) : FromCompareResult(r);
+}
+
+// The user's locale over the bytes, as CompareStringA reads them (its code
+// page is the ANSI one whatever codePage says).
+int CompareCaselessNarrow(std::uint32_t /*codePage*/, std::string_view a, std::string_view b) {
+  if (a.size() > INT_MAX || b.size() > INT_MAX) {
+    const int plain = a.compare(b);
+    return plain < 0 ? -1 : (plain > 0 ? 1 : 0);
+  }
+  const int r = CompareStringA(LOCALE_USER_DEFAULT, NORM_IGNORECASE, a.data(),
+                               static_cast<int>(a.size()), b.data(), static_cast<int>(b.size()));
+  if (r == 0) {
+    const int plain = a.compare(b);
+    return plain < 0 ? -1 : (plain > 0 ? 1 : 0);
+  }
+  return FromCompareResult(r);
+}
+
 // ---------------------------------------------------------------------------
 // Synchronisation and time
 // ---------------------------------------------------------------------------

@@ -1,6 +1,8 @@
 // Names, existence, sizes, the read budget and code-page conversion.
 #include "plugin/content/file_access.h"
 
+#include <utility>
+
 namespace qm::plugin {
 
 std::u16string LongPathForm(const std::u16string& name) {
@@ -19,6 +21,37 @@ bool FileExists(const platform::FileName& name, bool useFind) {
   if (useFind) return platform::FindFirstMatches(name);
   platform::FileInfo info;
   return platform::QueryFileInfo(name, &info) && info.IsRegularFile();
+}
+
+namespace {
+
+template <typename Char>
+bool NamePartOf(std::basic_string<Char> name, std::basic_string<Char>* part) {
+  if (name.empty()) return false;
+  const auto isSeparator = [](Char c) {
+    for (const char* p = platform::kPathSeparatorsNarrow; *p != 0; ++p) {
+      if (c == static_cast<Char>(*p)) return true;
+    }
+    return false;
+  };
+  if (isSeparator(name.back())) name.pop_back();
+  std::size_t cut = std::basic_string<Char>::npos;
+  for (std::size_t i = name.size(); i-- > 0;) {
+    if (isSeparator(name[i])) {
+      cut = i;
+      break;
+    }
+  }
+  if (cut == std::basic_string<Char>::npos || cut + 1 >= name.size()) return false;
+  *part = name.substr(cut + 1);
+  return true;
+}
+
+}  // namespace
+
+bool NamePart(std::string name, std::string* part) { return NamePartOf(std::move(name), part); }
+bool NamePart(std::u16string name, std::u16string* part) {
+  return NamePartOf(std::move(name), part);
 }
 
 void AppendLe32(std::string* out, std::uint32_t v) {

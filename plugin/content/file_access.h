@@ -27,6 +27,12 @@ std::u16string MakeLongPath(const std::u16string& name);
 // useFind, a find-first on the name decides instead (anything found).
 bool FileExists(const platform::FileName& name, bool useFind = false);
 
+// The name part of a path, for filename-only fields: one trailing separator
+// (any of the platform's) is dropped, then the part is what follows the last
+// separator. False when there is no separator or nothing follows it.
+bool NamePart(std::string name, std::string* part);
+bool NamePart(std::u16string name, std::u16string* part);
+
 // The 64-bit size from the attribute query, or -1 when it fails. With a key
 // it also appends the cache key's file part: the attribute word, the
 // last-write time (low, high) and the size (high, low), 4 bytes each,

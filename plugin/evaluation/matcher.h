@@ -107,6 +107,13 @@ class MatchCursor {
   // one after a match, PCRE_ERROR_NOMATCH at the end, or an execution error.
   int Status() const { return status_; }
   const int* Vector() const { return vector_; }
+  // The next search starts at offset (a unit of the text), also after the
+  // cursor reached its end. Searching again from Start() finds the current
+  // match again.
+  void SearchFrom(std::size_t offset) {
+    offset_ = offset;
+    finished_ = false;
+  }
   // Polled while matching (may be null: no stop). A stop ends the cursor
   // with Status() kMatchStopped.
   void SetStopCheck(StopCheck* check) { stopCheck_ = check; }

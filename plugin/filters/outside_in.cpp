@@ -1,7 +1,7 @@
 // Outside In library access.
 //
 // Divisions: the library folder; loading and unloading; the filter
-// extraction; the full-text field.
+// extraction; text read by the caller; the full-text field.
 #include "plugin/filters/outside_in.h"
 
 #include <algorithm>
@@ -228,6 +228,47 @@ bool OutsideInLibraries::Extract(const PluginSettings& settings, const FieldDefi
   api_.closeText(textHandle);
   api_.closeDocument(document);
   return ok;
+}
+
+// ---------------------------------------------------------------------------
+// Text read by the caller
+// ---------------------------------------------------------------------------
+bool OutsideInLibraries::OpenText(const std::u16string& name, OutsideInText* t) const {
+  CloseText(t);
+  if (!Loaded()) return false;
+  if (api_.openDocument(&t->document, oit::kPathTypeWide, name.c_str(), 0) != oit::kSuccess) {
+    t->document = 0;
+    return false;
+  }
+  std::uint32_t format = 0;
+  api_.getFileId(t->document, &format, 1);
+  if (format == oit::kUnknownFormat || api_.openText(t->document, &t->text) != oit::kSuccess) {
+    t->text = 0;
+    CloseText(t);
+    return false;
+  }
+  return true;
+}
+
+std::int32_t OutsideInLibraries::ReadText(OutsideInText* t, void* buffer,
+                                          std::uint32_t* count) const {
+  *count = 0;
+  if (t->text == 0) return -1;
+  const std::int32_t r = t->started ? api_.readNext(t->text, buffer, oit::kReadBufferBytes, count)
+                                    : api_.readFirst(t->text, buffer, oit::kReadBufferBytes, count);
+  t->started = true;
+  *count = std::min(*count, oit::kReadBufferBytes);
+  if (r != oit::kSuccess) CloseText(t);
+  if (r != oit::kSuccess && r != oit::kEndOfText) *count = 0;
+  return r;
+}
+
+void OutsideInLibraries::CloseText(OutsideInText* t) const {
+  if (t->text != 0) api_.closeText(t->text);
+  if (t->document != 0) api_.closeDocument(t->document);
+  t->text = 0;
+  t->document = 0;
+  t->started = false;
 }
 
 // ---------------------------------------------------------------------------

@@ -44,6 +44,14 @@ struct FulltextDocument {
   bool end = false;           // the whole text was read and the handles closed
 };
 
+// One document's text read piece by piece by its caller (a comparison reads
+// two at once). Closed by OutsideInLibraries::CloseText.
+struct OutsideInText {
+  oit::Handle document = 0;
+  oit::Handle text = 0;
+  bool started = false;  // the first read was made
+};
+
 class OutsideInLibraries {
  public:
   OutsideInLibraries() = default;
@@ -69,6 +77,17 @@ class OutsideInLibraries {
   // is closed before it returns.
   bool Extract(const PluginSettings& settings, const FieldDefinition& field, EvaluationState& state,
                const TextConsumer& consumer) const;
+
+  // Opens name's document (its format must be known) and its text. False,
+  // with nothing left open, when either cannot be opened.
+  bool OpenText(const std::u16string& name, OutsideInText* t) const;
+  // Reads the next piece of at most oit::kReadBufferBytes into buffer:
+  // oit::kSuccess when more follows, oit::kEndOfText for the last piece; any
+  // other code is a failure. After the last piece and after a failure the
+  // text and the document are closed.
+  std::int32_t ReadText(OutsideInText* t, void* buffer, std::uint32_t* count) const;
+  // Closes what is open of t (nothing when it is closed already).
+  void CloseText(OutsideInText* t) const;
 
   // The full-text field: the text of name from byte offset piece into the
   // host's buffer (at most maxlen bytes, a terminating zero unit included).

@@ -55,6 +55,9 @@ typedef uint16_t QmWideChar; /* one UTF-16 code unit */
 /* Content comparison answers. */
 #define contentcompare_notequal 0
 #define contentcompare_equal 1
+#define contentcompare_equal_matches 101 /* the field's matches are equal pair by pair */
+#define contentcompare_cannot_open (-1)
+#define contentcompare_stopped (-2) /* the progress callback asked to stop */
 #define contentcompare_unsupported (-3)
 
 #define QM_MAX_PATH 260

@@ -9,6 +9,7 @@
 #include <new>
 
 #include "platform/platform.h"
+#include "plugin/compare/compare.h"
 #include "plugin/config/loader.h"
 #include "plugin/host_interface/request.h"
 
@@ -50,6 +51,16 @@ void Detach(bool explicitUnload) {
   delete g_state;
   g_state = nullptr;
 }
+
+// The host's progress callback; a host may pass none.
+class HostProgress final : public qm::plugin::CompareProgress {
+ public:
+  explicit HostProgress(ProgressCallbackProc callback) : callback_(callback) {}
+  int Report(int bytes) override { return callback_ != nullptr ? callback_(bytes) : 0; }
+
+ private:
+  ProgressCallbackProc callback_;
+};
 
 std::size_t WideLength(const QmWideChar* text) {
   std::size_t n = 0;
@@ -180,10 +191,18 @@ QM_API int QM_CALL ContentCompareFiles(ProgressCallbackProc, int, char*, char*,
   return contentcompare_unsupported;
 }
 
-QM_API int QM_CALL ContentCompareFilesW(ProgressCallbackProc, int, QmWideChar*, QmWideChar*,
-                                        FileDetailsStruct*) {
-  // Content comparison is not offered by this build.
-  return contentcompare_unsupported;
+QM_API int QM_CALL ContentCompareFilesW(ProgressCallbackProc progresscallback, int compareindex,
+                                        QmWideChar* filename1, QmWideChar* filename2,
+                                        FileDetailsStruct* /*filedetails*/) {
+  try {
+    if (g_state == nullptr || !g_state->loaded) return contentcompare_unsupported;
+    HostProgress progress(progresscallback);
+    return qm::plugin::CompareFiles(*g_state, &progress, compareindex,
+                                    reinterpret_cast<const char16_t*>(filename1),
+                                    reinterpret_cast<const char16_t*>(filename2));
+  } catch (...) {
+    return contentcompare_unsupported;
+  }
 }
 
 }  // extern "C"

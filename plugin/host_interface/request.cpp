@@ -169,30 +169,6 @@ std::string NameBytes(const char* ansiName, const std::u16string& wideName) {
   return bytes;
 }
 
-// The name part of a path for filename-only fields: one trailing separator
-// dropped, then what follows the last separator. False when there is none.
-template <typename Char>
-bool NamePart(std::basic_string<Char> name, std::basic_string<Char>* part) {
-  if (name.empty()) return false;
-  const auto isSeparator = [](Char c) {
-    for (const char* p = platform::kPathSeparatorsNarrow; *p != 0; ++p) {
-      if (c == static_cast<Char>(*p)) return true;
-    }
-    return false;
-  };
-  if (isSeparator(name.back())) name.pop_back();
-  std::size_t cut = std::basic_string<Char>::npos;
-  for (std::size_t i = name.size(); i-- > 0;) {
-    if (isSeparator(name[i])) {
-      cut = i;
-      break;
-    }
-  }
-  if (cut == std::basic_string<Char>::npos || cut + 1 >= name.size()) return false;
-  *part = name.substr(cut + 1);
-  return true;
-}
-
 }  // namespace
 
 void CopyNarrow(char* buffer, int maxlen, const char* text) {
@@ -337,8 +313,9 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
 
   // 9. Text filter: chosen by the name's extension, never on the repeat
   // without filters.
-  const FilterChoice* filter =
-      field.filterEnabled && !recursion ? FindFilterForName(st.filters, state.fileName) : nullptr;
+  const FilterChoice* filter = t >= 0 && field.filterEnabled && !recursion
+                                    ? FindFilterForName(st.filters, state.fileName)
+                                    : nullptr;
   const bool filterActive = filter != nullptr;
 
   // 10. Size, and the file part of the key.

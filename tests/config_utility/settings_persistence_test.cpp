@@ -204,6 +204,16 @@ TEST(SettingsPersistence, OwnSectionIsWrittenOnlyWhenChanged) {
   EXPECT_FALSE(Contains(saved, "sentinel"));
 }
 
+// A file that never held a window position: an unset position is no change.
+TEST(SettingsPersistence, UnsetPositionOfAFileWithoutOneIsNoChange) {
+  Loaded l(IniText({"[Quarrymark]", "FileMemory=20"}));
+  l.folder.Write("Quarrymark.ini", "sentinel");
+  EXPECT_TRUE(SaveSettings(&l.settings, true));
+  EXPECT_EQ(ReadAll(l.path), "sentinel");
+  l.settings.coordY = 0;  // a real position at the screen's top edge is one
+  EXPECT_TRUE(Contains(l.SaveAndRead(true), "CoordY=0\r\n"));
+}
+
 TEST(SettingsPersistence, TestStringIsStoredOnlyWhenItDiffersFromTheSample) {
   Loaded l(IniText({"[QuarrymarkConfig]", "CoordX=0", "CoordY=0"}));
   l.settings.coordX = l.settings.coordY = 0;

@@ -284,5 +284,40 @@ TEST(OutsideInFulltext, HostCommandPrintsTheWholeText) {
 }
 #endif
 
+TEST(OutsideInFilter, ComparisonsReadTheExtractedTextInBlocks) {
+  // FileMemory 5: 2.5 MiB per document and block, so 6 MiB of extracted text
+  // takes three blocks. The second document has extra lines that do not
+  // match, so its blocks are cut elsewhere.
+  LoadedPlugin plugin(OitSettings({{"(?m)^\\d+ record$", 7}}, kOitDir, "FileMemory=5\r\n"));
+  const FakeLibrary fake(kOitDir);
+  const auto compare = plugin.Export<decltype(&ContentCompareFilesW)>("ContentCompareFilesW");
+  const auto files = [&](const std::string& a, const std::string& b) {
+    std::u16string wa = U16(a), wb = U16(b);
+    return compare(nullptr, 10000, reinterpret_cast<QmWideChar*>(wa.data()),
+                   reinterpret_cast<QmWideChar*>(wb.data()), nullptr);
+  };
+  std::string left, right;
+  for (int i = 0; i < 200000; ++i) {
+    const std::string line = std::to_string(1000000 + i) + " record\n";
+    left += line;
+    if (i % 7 == 0) right += "note " + std::string(static_cast<std::size_t>(i % 50), '-') + "\n";
+    right += line;
+  }
+  const std::string a = plugin.folder().Write("a.odt", left);
+  const std::string b = plugin.folder().Write("b.odt", right);
+  fake.Reset();
+  EXPECT_EQ(files(a, b), 101);
+  EXPECT_EQ(Occurrences(fake.Calls(), "TAReadFirst 32768\n"), 2);
+  EXPECT_NE(fake.Calls().find("DAOpenDocument 4 a.odt 0\nDAGetFileIdEx 1\nTAOpenText\n"),
+            std::string::npos);
+  std::string changed = right;
+  changed[changed.size() - 100] = 'X';
+  EXPECT_EQ(files(a, plugin.folder().Write("c.odt", changed)), 0);
+  // A document whose text fails ends the comparison with every handle closed.
+  EXPECT_EQ(files(a, plugin.folder().Write("d.rderr", std::string(70000, 'a'))), -3);
+  EXPECT_EQ(files(plugin.folder().Write("e.unk", "1 record\n"), a), -3);
+  EXPECT_EQ(fake.OpenHandles(), 0);
+}
+
 }  // namespace
 }  // namespace qm::test

@@ -149,5 +149,46 @@ TEST(ModulePath, AnAddressInTheProgramNamesTheProgram) {
   EXPECT_TRUE(std::filesystem::equivalent(narrow, "/proc/self/exe"));
 }
 
+TEST(FileNameMapping, EveryByteSequenceRoundTripsAndOnlyUtf8IsDecoded) {
+  struct Case {
+    std::string bytes;
+    std::u16string wide;
+  };
+  const Case cases[] = {
+      {"caf\xC3\xA9", u"caf\u00E9"},
+      {"\xF0\x9F\x98\x80", u"\U0001F600"},
+      {"a\xFF" "b", u"a\xDCFF" u"b"},
+      {"\xC3", u"\xDCC3"},                                   // cut sequence at the end
+      {"\xC0\x80", u"\xDCC0\xDC80"},                         // overlong
+      {"\xED\xA0\x80", u"\xDCED\xDCA0\xDC80"},               // an encoded surrogate
+      {"\xF4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80"},     // beyond U+10FFFF
+      {"\xE2\x82" "x", u"\xDCE2\xDC82x"},                    // interrupted sequence
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(FileNameBytesToWide(c.bytes), c.wide) << c.bytes;
+    std::string back;
+    ASSERT_TRUE(WideToFileNameBytes(c.wide, &back));
+    EXPECT_EQ(back, c.bytes);
+  }
+  // Lone surrogates outside the escape range name nothing.
+  std::string bytes;
+  EXPECT_FALSE(WideToFileNameBytes(u"a\xD800", &bytes));
+  EXPECT_FALSE(WideToFileNameBytes(u"\xDC7F", &bytes));
+}
+
+TEST(SpecialFiles, OnlyRegularFilesOpenForReading) {
+  test::TempFolder folder;
+  const std::string fifo = folder.PathOf("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  for (const std::string& name : {fifo, std::string("/dev/null"), folder.path().string()}) {
+    FileName fileName;
+    fileName.narrow = name.c_str();
+    EXPECT_FALSE(OpenFile(fileName, OpenMode::kReadShared).IsOpen()) << name;
+    FileInfo info;
+    ASSERT_TRUE(QueryFileInfo(fileName, &info));
+    EXPECT_FALSE(info.IsRegularFile()) << name;
+  }
+}
+
 }  // namespace
 }  // namespace qm::platform

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -146,6 +147,118 @@ TEST_F(HostCli, ValueBatchAndColumnsAnswerThroughTheExports) {
   const Outcome tsv = Host("columns --format tsv --fields 'Has a,2' " + Quoted(file));
   EXPECT_EQ(tsv.status, 0) << tsv.err;
   EXPECT_EQ(tsv.out, "File\tHas a\tv1_2\n" + file + "\t1\t3\n");
+}
+
+const char kCompareFields[] =
+    "regexcount=2\r\n"
+    "regex1=(?m)^(?!Stamp: ).+$\r\nregex1name=Skip stamps\r\nregex1type=7\r\n"
+    "regex2=\\d+\r\nregex2name=Numbers\r\nregex2type=7\r\n";
+
+TEST_F(HostCli, CompareAnswersCodeAndMeaning) {
+  Settings(kCompareFields);
+  const std::string a = Quoted(folder_.Write("a.txt", "Stamp: 1\nx 1\n"));
+  const std::string b = Quoted(folder_.Write("b.txt", "Stamp: 2\nx 1\n"));
+  const std::string c = Quoted(folder_.Write("c.txt", "Stamp: 2\nx 2\n"));
+  const Outcome equal = Host("compare " + a + " " + b);
+  EXPECT_EQ(equal.status, 0) << equal.err;
+  EXPECT_EQ(equal.out, "101\tequal\n");
+  EXPECT_EQ(equal.err, "");  // no terminal, no progress
+  const Outcome different = Host("compare --field 'Skip stamps' " + a + " " + c);
+  EXPECT_EQ(different.status, 1);
+  EXPECT_EQ(different.out, "0\tdifferent\n");
+  const std::string d = Quoted(folder_.Write("d.txt", "Stamp: 1\nx 1\n"));
+  EXPECT_EQ(Host("compare --field 10001 " + a + " " + d).out, "101\tequal\n");
+  EXPECT_EQ(Host("compare --field 1 " + a + " " + c).out, "0\tdifferent\n");
+  EXPECT_EQ(Host("compare " + a + " missing.txt").out, "-3\tnot comparable\n");
+  EXPECT_EQ(Host("compare --field Nothing " + a + " " + b).status, 2);
+  EXPECT_EQ(Host("compare " + a).status, 2);
+}
+
+TEST_F(HostCli, SyncPreviewOfTwoFoldersOfAThousandFiles) {
+  Settings(kCompareFields);
+  // Left f0000..f0999, right f0100..f1099. Of the 900 shared names, those
+  // ending in 1 differ, in 2 have no match on either side, in 3 differ only
+  // in their stamp lines; the rest are identical.
+  fs::create_directories(folder_.path() / "left");
+  fs::create_directories(folder_.path() / "right");
+  std::string expected;
+  std::size_t equal = 0, different = 0, other = 0;
+  for (int i = 0; i < 1100; ++i) {
+    char name[16];
+    std::snprintf(name, sizeof name, "f%04d", i);
+    const std::string body = "line " + std::to_string(i) + "\nend\n";
+    const bool inLeft = i < 1000, inRight = i >= 100;
+    const int kind = i % 10;
+    if (inLeft) {
+      const std::string text = kind == 2 ? "Stamp: only\n" : "Stamp: L\n" + body;
+      folder_.Write(std::string("left/") + name, text);
+    }
+    if (inRight) {
+      std::string text = "Stamp: R" + std::to_string(i) + "\n" + body;
+      if (kind == 1) text = "Stamp: R\nline " + std::to_string(i) + "\nEND\n";
+      if (kind == 2) text = "Stamp: only\n";
+      if (kind == 3) text = "Stamp: " + std::string(static_cast<std::size_t>(i % 40), '9') + "\n" + body;
+      folder_.Write(std::string("right/") + name, text);
+    }
+    std::string status;
+    if (!inRight) {
+      status = "<";
+    } else if (!inLeft) {
+      status = ">";
+    } else if (kind == 1) {
+      status = "!=";
+      ++different;
+    } else if (kind == 2) {
+      status = "?-3";
+      ++other;
+    } else {
+      status = "=";
+      ++equal;
+    }
+    expected += status + "\t" + name + "\n";
+  }
+  expected += "#\t1100 paths: " + std::to_string(equal) + " equal, " + std::to_string(different) +
+              " different, 100 only in DIR1, 100 only in DIR2, " + std::to_string(other) +
+              " not comparable\n";
+  const Outcome run = Host("sync --format tsv left right");
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_EQ(run.out, expected);
+  EXPECT_EQ(run.err, "");
+  // One thread gives the same rows.
+  EXPECT_EQ(Host("sync --format tsv -j 1 left right").out, expected);
+}
+
+TEST_F(HostCli, SyncFormatsSubfoldersAndExitStatus) {
+  Settings(kCompareFields);
+  folder_.Write("l/a.txt", "Stamp: 1\nsame\n");
+  folder_.Write("r/a.txt", "Stamp: 2\nsame\n");
+  fs::create_directories(folder_.path() / "l/sub");
+  fs::create_directories(folder_.path() / "r/sub");
+  folder_.Write("l/sub/b\tc.txt", "x\n");
+  folder_.Write("r/sub/b\tc.txt", "x\n");
+  const Outcome flat = Host("sync l r");
+  EXPECT_EQ(flat.status, 0) << flat.err;
+  EXPECT_EQ(flat.out, "=    a.txt\n1 paths: 1 equal, 0 different, 0 only in DIR1, 0 only in DIR2, "
+                      "0 not comparable\n");
+  const Outcome deep = Host("sync --recursive --format tsv l r");
+  EXPECT_EQ(deep.status, 0) << deep.err;
+  EXPECT_EQ(deep.out, "=\ta.txt\n=\tsub/b\\tc.txt\n#\t2 paths: 2 equal, 0 different, "
+                      "0 only in DIR1, 0 only in DIR2, 0 not comparable\n");
+  folder_.Write("r/sub/b\tc.txt", "y\n");
+  folder_.Write("r/new.txt", "z\n");
+  const Outcome json = Host("sync --recursive --format json --field Numbers l r");
+  EXPECT_EQ(json.status, 1) << json.err;
+  EXPECT_EQ(json.out,
+            "{\"left\": \"l\", \"right\": \"r\", \"field\": 10001,\n \"rows\": [\n"
+            "  {\"status\": \"!=\", \"path\": \"a.txt\", \"code\": 0},\n"
+            "  {\"status\": \">\", \"path\": \"new.txt\"},\n"
+            "  {\"status\": \"?\", \"path\": \"sub/b\\u0009c.txt\", \"code\": -3}\n ],\n"
+            " \"summary\": {\"paths\": 3, \"equal\": 0, \"different\": 1, \"onlyLeft\": 0, "
+            "\"onlyRight\": 1, \"notComparable\": 1}}\n");
+  EXPECT_EQ(Host("sync l").status, 2);
+  EXPECT_EQ(Host("sync l missing").status, 2);
+  EXPECT_EQ(Host("sync --format xml l r").status, 2);
+  EXPECT_EQ(Host("sync -j 0 l r").status, 2);
 }
 
 TEST_F(HostCli, BatchStopsARunningRequestAndAnswersEveryCommandInOrder) {

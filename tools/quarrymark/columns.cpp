@@ -11,26 +11,12 @@
 #include <system_error>
 #include <thread>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 #include "tools/quarrymark/text_escape.h"
 
 namespace qm::host {
 namespace {
 
 namespace fs = std::filesystem;
-
-bool StderrIsTerminal() {
-#ifdef _WIN32
-  return _isatty(2) != 0;
-#else
-  return isatty(2) != 0;
-#endif
-}
 
 struct Cell {
   Value value;

@@ -9,6 +9,8 @@
 //   quarrymark columns [-j N] [--fields LIST] [--format table|tsv|csv|json] [--recursive]
 //                      [--on-demand] PATH...
 //   quarrymark batch            (commands from stdin: value ..., fields, refresh, stop FILE)
+//   quarrymark compare [--field F] FILE1 FILE2
+//   quarrymark sync [--field F] [--recursive] [--format table|tsv|json] [-j N] DIR1 DIR2
 //   quarrymark fulltext FILE [--piece BYTES]
 //   quarrymark settings ...     (the settings utility's checks, headless)
 //
@@ -29,10 +31,11 @@
 
 #include "platform/platform.h"
 #include "tools/quarrymark/columns.h"
+#include "tools/quarrymark/compare_command.h"
+#include "tools/quarrymark/fulltext_command.h"
 #include "tools/quarrymark/plugin_host.h"
 #include "tools/quarrymark/text_escape.h"
 #ifdef QM_HAVE_SETTINGS_COMMAND
-#include "tools/quarrymark/fulltext_command.h"
 #include "tools/quarrymark/settings_command.h"
 #endif
 
@@ -50,6 +53,9 @@ const char kUsage[] =
     "  columns [-j N] [--fields LIST] [--format table|tsv|csv|json] [--recursive] [--on-demand] PATH...\n"
     "  batch                          read commands from stdin, one per line: value ..., fields,\n"
     "                                 refresh, stop FILE; stop and refresh act while a value runs\n"
+    "  compare [--field F] FILE1 FILE2   compare two files by a compare field\n"
+    "  sync [--field F] [--recursive] [--format table|tsv|json] [-j N] DIR1 DIR2\n"
+    "                                 the synchronisation preview of two folders\n"
     "  fulltext FILE [--piece BYTES]  the full-text field's text, piece by piece\n"
     "  settings check|list|test|resave ...   the settings utility's checks\n"
     "output:\n"
@@ -346,7 +352,7 @@ int main(int argc, char** argv) {
     if (command == "settings") return RunSettingsCommand(rest, folder);
 #endif
     if (command != "fields" && command != "value" && command != "columns" && command != "batch" &&
-        command != "fulltext") {
+        command != "compare" && command != "sync" && command != "fulltext") {
       std::cerr << "quarrymark: unknown command " << command << "\n" << kUsage;
       return kUsageError;
     }
@@ -359,6 +365,8 @@ int main(int argc, char** argv) {
     if (command == "fields") return CommandFields(plugin, std::cout);
     if (command == "value") return CommandValue(plugin, rest, std::cout, std::cerr);
     if (command == "columns") return RunColumns(plugin, rest, std::cout, std::cerr);
+    if (command == "compare") return RunCompare(plugin, rest, std::cout, std::cerr);
+    if (command == "sync") return RunSync(plugin, rest, std::cout, std::cerr);
     if (command == "fulltext") return RunFulltext(plugin, rest, std::cout, std::cerr);
     return CommandBatch(plugin, std::cin, std::cout);
   } catch (const std::exception& e) {

@@ -5,6 +5,12 @@
 #include <cstring>
 #include <memory>
 
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace qm::host {
 namespace {
 
@@ -59,6 +65,7 @@ bool PluginHost::Load(const std::string& path, std::uint32_t versionHi, std::uin
       !find("ContentSetDefaultParams", &setDefaultParams_)) {
     return false;
   }
+  compareW_ = reinterpret_cast<decltype(compareW_)>(library_.Symbol("ContentCompareFilesW"));
   ContentDefaultParamStruct params{};
   params.size = sizeof params;
   params.PluginInterfaceVersionHi = versionHi;
@@ -164,9 +171,27 @@ void PluginHost::Stop(const std::string& file) const {
   stopW_(reinterpret_cast<QmWideChar*>(wide.data()));
 }
 
+int PluginHost::Compare(const std::string& file1, const std::string& file2, int compareIndex,
+                        ProgressCallbackProc progress) const {
+  if (compareW_ == nullptr) return contentcompare_unsupported;
+  std::u16string wide1 = ArgumentToWide(file1);
+  std::u16string wide2 = ArgumentToWide(file2);
+  FileDetailsStruct details{};  // hosts pass it; the plugin does not need it
+  return compareW_(progress, compareIndex, reinterpret_cast<QmWideChar*>(wide1.data()),
+                   reinterpret_cast<QmWideChar*>(wide2.data()), &details);
+}
+
 void PluginHost::Refresh() const {
   std::u16string path = u".";
   stateW_(CONTST_REFRESHPRESSED, reinterpret_cast<QmWideChar*>(path.data()));
+}
+
+bool StderrIsTerminal() {
+#ifdef _WIN32
+  return _isatty(2) != 0;
+#else
+  return isatty(2) != 0;
+#endif
 }
 
 }  // namespace qm::host

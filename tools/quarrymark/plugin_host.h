@@ -46,6 +46,10 @@ class PluginHost {
   // wrote beyond maxlen.
   int GetWideText(const std::string& file, int field, int unit, int maxlen, std::u16string* text) const;
   void Stop(const std::string& file) const;
+  // ContentCompareFilesW with a compare index (10000 on); progress may be
+  // null. -3 when the plugin does not export the comparison.
+  int Compare(const std::string& file1, const std::string& file2, int compareIndex,
+              ProgressCallbackProc progress) const;
   void Refresh() const;
 
   // The narrow text the plugin exchanges (ANSI) from and to UTF-8.
@@ -60,6 +64,10 @@ class PluginHost {
   decltype(&ContentStopGetValueW) stopW_ = nullptr;
   decltype(&ContentSendStateInformationW) stateW_ = nullptr;
   decltype(&ContentSetDefaultParams) setDefaultParams_ = nullptr;
+  decltype(&ContentCompareFilesW) compareW_ = nullptr;  // optional
 };
+
+// True when standard error is a terminal (progress is shown there).
+bool StderrIsTerminal();
 
 }  // namespace qm::host

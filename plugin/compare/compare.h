@@ -1,0 +1,58 @@
+// Content comparison for directory synchronisation (ContentCompareFilesW).
+//
+// Two files are equal by a "File compare" field when its expression yields
+// the same sequence of whole matches over both; text between the matches
+// does not take part. Both files are read in blocks that share one read
+// budget (each half cut at a line end), their matches are found pair by pair
+// and compared, and the comparison stops at the first difference. With
+// "Search in filename only" the name parts are compared the same way.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "plugin/config/plugin_state.h"
+
+namespace qm::plugin {
+
+// The answers of a comparison.
+inline constexpr int kCompareEqual = 101;          // every pair equal, at least one pair
+inline constexpr int kCompareDifferent = 0;        // a pair differed
+inline constexpr int kCompareCannotOpen = -1;      // a file could not be opened or sampled
+inline constexpr int kCompareStopped = -2;         // the progress callback asked to stop
+inline constexpr int kCompareNotComparable = -3;   // everything else
+
+// Progress of one comparison. Report receives the bytes processed since its
+// previous call; a non-zero answer asks the comparison to stop.
+class CompareProgress {
+ public:
+  virtual ~CompareProgress() = default;
+  virtual int Report(int bytes) = 0;
+};
+
+// Compares two files (UTF-16 names as the host gave them) by the compare
+// field at position (first "File compare" field) + (compareIndex - 10000).
+// progress may be null. Every file and buffer is released before it returns.
+int CompareFiles(const PluginState& state, CompareProgress* progress, int compareIndex,
+                 const char16_t* name1, const char16_t* name2);
+
+// Whether two matches of a comparison are equal, for text of the two given
+// encodings (each: UTF-16 units in machine order, UTF-8 bytes, or ANSI/OEM
+// bytes in the field's code page). Lengths are in code units. Exposed for
+// tests: the mixed-encoding path converts in slices.
+struct CompareText {
+  const void* text = nullptr;
+  std::size_t units = 0;
+  bool utf8 = false;
+  bool utf16 = false;
+};
+bool MatchesEqual(const PluginSettings& settings, const FieldDefinition& field,
+                  const CompareText& first, const CompareText& second);
+
+// Test hook: the size of one conversion slice in the mixed-encoding
+// comparison (0 restores the default of 65536), so that slice edges can be
+// reached with small texts.
+void SetCompareSliceForTesting(std::size_t units);
+
+}  // namespace qm::plugin

@@ -1,0 +1,26 @@
+// `quarrymark compare` and `quarrymark sync`: content comparison through a
+// compare field, for two files or for two whole folders (the preview a file
+// manager shows before it synchronises directories).
+#pragma once
+
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "tools/quarrymark/plugin_host.h"
+
+namespace qm::host {
+
+// compare [--field F] FILE1 FILE2: prints CODE<TAB>MEANING. Exit status 0
+// when the files are equal by the field, 1 otherwise, 2 on usage errors.
+int RunCompare(const PluginHost& plugin, const std::vector<std::string>& args, std::ostream& out,
+               std::ostream& err);
+
+// sync [--field F] [--recursive] [--format table|tsv|json] [-j N] DIR1 DIR2:
+// one row per relative path in either folder, then a summary. Exit status 0
+// when every pair present in both folders is equal, 1 otherwise, 2 on usage
+// errors.
+int RunSync(const PluginHost& plugin, const std::vector<std::string>& args, std::ostream& out,
+            std::ostream& err);
+
+}  // namespace qm::host
