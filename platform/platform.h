@@ -278,7 +278,11 @@ class Library {
   Library& operator=(const Library&) = delete;
   ~Library() { Close(); }
 
-  static Library Open(const std::u16string& path);
+  // On failure the result is closed and, when error is given, *error holds
+  // the system's message. (The message is returned rather than kept in a
+  // thread-local: a plugin that can be unloaded must not leave thread-local
+  // blocks behind in the host's threads.)
+  static Library Open(const std::u16string& path, std::string* error = nullptr);
   bool IsOpen() const { return handle_ != nullptr; }
   void* Symbol(const char* name) const;
   void Close();
@@ -289,8 +293,6 @@ class Library {
     handle_ = nullptr;
     return h;
   }
-  // The system's message for the last failed Open (for the host's errors).
-  static std::string LastErrorText();
 
  private:
   void* handle_ = nullptr;

@@ -783,22 +783,18 @@ bool QueryModulePath(const void* addressInModule, std::u16string* wide, std::str
 // ---------------------------------------------------------------------------
 // Dynamic libraries
 // ---------------------------------------------------------------------------
-namespace {
-thread_local std::string t_libraryError;
-}
-
-Library Library::Open(const std::u16string& path) {
+Library Library::Open(const std::u16string& path, std::string* error) {
   Library library;
   const std::string bytes = PathBytes(path);
   if (bytes.empty()) {
     // dlopen("") would give the main program.
-    t_libraryError = "no such library";
+    if (error != nullptr) *error = "no such library";
     return library;
   }
   library.handle_ = dlopen(bytes.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (library.handle_ == nullptr) {
-    const char* error = dlerror();
-    t_libraryError = error != nullptr ? error : "cannot load the library";
+    const char* message = dlerror();
+    if (error != nullptr) *error = message != nullptr ? message : "cannot load the library";
   }
   return library;
 }
@@ -813,8 +809,6 @@ void Library::Close() {
     handle_ = nullptr;
   }
 }
-
-std::string Library::LastErrorText() { return t_libraryError; }
 
 // ---------------------------------------------------------------------------
 // Child processes

@@ -610,8 +610,6 @@ bool QueryModulePath(const void* addressInModule, std::u16string* wide, std::str
 // ---------------------------------------------------------------------------
 namespace {
 
-thread_local std::string t_libraryError;
-
 std::string SystemMessage(DWORD error) {
   char* text = nullptr;
   const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
@@ -634,15 +632,15 @@ std::string SystemMessage(DWORD error) {
 // The altered search path: the library's own folder is searched for the
 // libraries it depends on. Critical-error boxes are off for this thread
 // while it loads (a missing dependency must not stop the host with a box).
-Library Library::Open(const std::u16string& path) {
+Library Library::Open(const std::u16string& path, std::string* error) {
   Library library;
   DWORD previousMode = 0;
   const BOOL modeSet = SetThreadErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX, &previousMode);
   HMODULE module = LoadLibraryExW(W(path), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  const DWORD error = GetLastError();
+  const DWORD code = GetLastError();
   if (modeSet) SetThreadErrorMode(previousMode, nullptr);
   if (module == nullptr) {
-    t_libraryError = SystemMessage(error);
+    if (error != nullptr) *error = SystemMessage(code);
   } else {
     library.handle_ = module;
   }
@@ -660,8 +658,6 @@ void Library::Close() {
     handle_ = nullptr;
   }
 }
-
-std::string Library::LastErrorText() { return t_libraryError; }
 
 // ---------------------------------------------------------------------------
 // Child processes

@@ -618,9 +618,10 @@ TEST(Win32Library, LoadsASystemLibraryAndReportsAMissingOne) {
   EXPECT_FALSE(moved.IsOpen());
   EXPECT_EQ(moved.Symbol("GetTickCount"), nullptr);
 
-  Library missing = Library::Open(u"C:\\no such folder\\qm_missing.dll");
+  std::string reason;
+  Library missing = Library::Open(u"C:\\no such folder\\qm_missing.dll", &reason);
   EXPECT_FALSE(missing.IsOpen());
-  EXPECT_FALSE(Library::LastErrorText().empty());
+  EXPECT_FALSE(reason.empty());
 }
 
 }  // namespace

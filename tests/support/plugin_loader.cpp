@@ -69,9 +69,10 @@ LoadedPlugin::LoadedPlugin(const std::string& settingsText, std::uint32_t versio
   const std::filesystem::path copy = folder_.path() / source.filename();
   std::filesystem::copy_file(source, copy);
   if (!settingsText.empty()) folder_.Write("Quarrymark.ini", settingsText);
-  library_ = platform::Library::Open(Utf8ToUtf16(copy.u8string()));
+  std::string reason;
+  library_ = platform::Library::Open(Utf8ToUtf16(copy.u8string()), &reason);
   if (!library_.IsOpen()) {
-    ADD_FAILURE() << "cannot load " << copy.u8string() << ": " << platform::Library::LastErrorText();
+    ADD_FAILURE() << "cannot load " << copy.u8string() << ": " << reason;
     return;
   }
   if (callSetDefaultParams) SetDefaultParams(versionHi, versionLow);

@@ -48,9 +48,10 @@ std::u16string PluginHost::ArgumentToWide(const std::string& argument) {
 
 bool PluginHost::Load(const std::string& path, std::uint32_t versionHi, std::uint32_t versionLow,
                       std::string* error) {
-  library_ = platform::Library::Open(ArgumentToWide(path));
+  std::string reason;
+  library_ = platform::Library::Open(ArgumentToWide(path), &reason);
   if (!library_.IsOpen()) {
-    *error = "cannot load the plugin " + path + ": " + platform::Library::LastErrorText();
+    *error = "cannot load the plugin " + path + ": " + reason;
     return false;
   }
   const auto find = [&](const char* name, auto* slot) {
