@@ -233,6 +233,24 @@ class Mutex {
   alignas(16) unsigned char storage_[64];
 };
 
+// A per-thread pointer (a pthread key; a TLS index on Windows): each thread
+// sees its own value, null until it sets one. Unlike a C++ thread_local it
+// leaves nothing behind in the host's threads when the plugin is unloaded.
+// Not copyable or movable.
+class ThreadSlot {
+ public:
+  ThreadSlot();
+  ~ThreadSlot();
+  ThreadSlot(const ThreadSlot&) = delete;
+  ThreadSlot& operator=(const ThreadSlot&) = delete;
+  void* Get() const;           // null when the slot could not be created
+  void Set(void* value) const;  // ignored when the slot could not be created
+
+ private:
+  unsigned long key_ = 0;
+  bool valid_ = false;
+};
+
 // Milliseconds from an arbitrary start; wraps like GetTickCount.
 std::uint32_t TickCount();
 
@@ -341,7 +359,8 @@ class ChildProcess {
   // code kept for Wait; the output pipe stays readable.
   bool WaitForExit(std::uint32_t milliseconds);
   // Waits for the child and gives its exit code (-1 when it did not exit
-  // normally). Releases the process and the output pipe.
+  // normally). Releases the process and the output pipe; a later call gives
+  // the same code again.
   int Wait();
   // Ends the child at once and reaps it.
   void Terminate();

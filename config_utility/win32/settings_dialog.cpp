@@ -82,8 +82,8 @@ int CALLBACK StopAtFirstFont(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM 
 }
 
 // Whether a font of the face and character set exists on the screen.
-bool FontFaceExists(const FontSpec& spec) {
-  LOGFONTW lf = ToLogFont(spec);
+bool FontFaceExists(const FontSpec& font) {
+  LOGFONTW lf = ToLogFont(font);
   lf.lfPitchAndFamily = 0;
   HDC dc = GetDC(nullptr);
   if (!dc) return false;

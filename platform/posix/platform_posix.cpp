@@ -667,6 +667,21 @@ int CompareCaselessNarrow(std::uint32_t codePage, std::string_view a, std::strin
 // ---------------------------------------------------------------------------
 static_assert(sizeof(pthread_mutex_t) <= 64, "Mutex storage too small");
 
+ThreadSlot::ThreadSlot() {
+  pthread_key_t key;
+  valid_ = pthread_key_create(&key, nullptr) == 0;
+  if (valid_) key_ = key;
+}
+ThreadSlot::~ThreadSlot() {
+  if (valid_) pthread_key_delete(static_cast<pthread_key_t>(key_));
+}
+void* ThreadSlot::Get() const {
+  return valid_ ? pthread_getspecific(static_cast<pthread_key_t>(key_)) : nullptr;
+}
+void ThreadSlot::Set(void* value) const {
+  if (valid_) pthread_setspecific(static_cast<pthread_key_t>(key_), value);
+}
+
 Mutex::Mutex() { new (storage_) pthread_mutex_t(PTHREAD_MUTEX_INITIALIZER); }
 Mutex::~Mutex() { pthread_mutex_destroy(reinterpret_cast<pthread_mutex_t*>(storage_)); }
 void Mutex::lock() { pthread_mutex_lock(reinterpret_cast<pthread_mutex_t*>(storage_)); }

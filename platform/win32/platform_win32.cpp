@@ -489,6 +489,19 @@ int CompareCaselessNarrow(std::uint32_t /*codePage*/, std::string_view a, std::s
 static_assert(sizeof(CRITICAL_SECTION) <= 64, "Mutex storage too small for a CRITICAL_SECTION");
 static_assert(alignof(CRITICAL_SECTION) <= 16, "Mutex storage alignment too small");
 
+ThreadSlot::ThreadSlot() {
+  const DWORD index = TlsAlloc();
+  valid_ = index != TLS_OUT_OF_INDEXES;
+  if (valid_) key_ = index;
+}
+ThreadSlot::~ThreadSlot() {
+  if (valid_) TlsFree(static_cast<DWORD>(key_));
+}
+void* ThreadSlot::Get() const { return valid_ ? TlsGetValue(static_cast<DWORD>(key_)) : nullptr; }
+void ThreadSlot::Set(void* value) const {
+  if (valid_) TlsSetValue(static_cast<DWORD>(key_), value);
+}
+
 Mutex::Mutex() { InitializeCriticalSection(new (storage_) CRITICAL_SECTION); }
 Mutex::~Mutex() { DeleteCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }
 void Mutex::lock() { EnterCriticalSection(reinterpret_cast<CRITICAL_SECTION*>(storage_)); }

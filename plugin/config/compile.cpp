@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "plugin/content/file_access.h"
+#include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/replace_template.h"
 
 namespace qm::plugin {
@@ -112,14 +113,18 @@ void Instrument(Program16& program, const std::u16string& pattern, int options) 
 
 // Studies with JIT compilation. A program JIT cannot compile keeps the
 // plain study and runs in the interpreter.
-template <typename Program, typename Study, typename Info>
-void StudyWithJit(Program& program, Study study, Info info, const char*& message) {
+// The JIT stack comes from the executing thread's lease (see
+// CurrentNarrowJitStack), assigned here once, before any thread matches.
+template <typename Program, typename Study, typename Info, typename Assign, typename Callback>
+void StudyWithJit(Program& program, Study study, Info info, Assign assign, Callback callback,
+                  const char*& message) {
   program.study = study(program.code, PCRE_STUDY_JIT_COMPILE, &message);
   int jit = 0;
   if (message == nullptr && program.study != nullptr &&
       info(program.code, program.study, PCRE_INFO_JIT, &jit) == 0) {
     program.jit = jit != 0;
   }
+  if (program.jit) assign(program.study, callback, nullptr);
 }
 
 }  // namespace
@@ -211,17 +216,20 @@ bool CompileField(PluginState& state, const std::u16string& expression, int inde
 
   // Study each program; the first that reports an error fails the field.
   message = nullptr;
-  StudyWithJit(*ansi, pcre_study, pcre_fullinfo, message);
+  StudyWithJit(*ansi, pcre_study, pcre_fullinfo, pcre_assign_jit_stack, CurrentNarrowJitStack,
+               message);
   if (message != nullptr) {
     AppendCompileError(message, utf8Form, 0, CompileVariant::kAnsi, index, record, errorLog);
     return false;
   }
-  StudyWithJit(*utf8, pcre_study, pcre_fullinfo, message);
+  StudyWithJit(*utf8, pcre_study, pcre_fullinfo, pcre_assign_jit_stack, CurrentNarrowJitStack,
+               message);
   if (message != nullptr) {
     AppendCompileError(message, utf8Form, 0, CompileVariant::kUtf8, index, record, errorLog);
     return false;
   }
-  StudyWithJit(*utf16, pcre16_study, pcre16_fullinfo, message);
+  StudyWithJit(*utf16, pcre16_study, pcre16_fullinfo, pcre16_assign_jit_stack,
+               CurrentWideJitStack, message);
   if (message != nullptr) {
     AppendCompileError(message, utf8Form, 0, CompileVariant::kUtf16, index, record, errorLog);
     return false;

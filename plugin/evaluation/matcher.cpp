@@ -120,6 +120,21 @@ JitStackPool& Pool() {
   return pool;
 }
 
+// The lease of the execution running on this thread (null outside one).
+const platform::ThreadSlot& LeaseSlot() {
+  static const platform::ThreadSlot slot;
+  return slot;
+}
+
+// Makes the lease the calling thread's current one for one execution.
+class CurrentLease {
+ public:
+  explicit CurrentLease(JitStackLease& lease) { LeaseSlot().Set(&lease); }
+  ~CurrentLease() { LeaseSlot().Set(nullptr); }
+  CurrentLease(const CurrentLease&) = delete;
+  CurrentLease& operator=(const CurrentLease&) = delete;
+};
+
 // One execution. jit false (or a program without machine code) runs the
 // interpreter; cursor (may be null) receives the stop callout.
 template <typename Extra>
@@ -141,8 +156,7 @@ int ExecProgram(const Program8& program, const char* text, std::size_t length, s
   if (program.study != nullptr) extra = *program.study;
   PrepareExtra(extra, matchLimit, cursor, jit);
   if (jit && program.jit) {
-    pcre_jit_stack* jitStack = stacks.Narrow();
-    if (jitStack != nullptr) pcre_assign_jit_stack(&extra, nullptr, jitStack);
+    const CurrentLease current(stacks);
     return pcre_exec(program.code, &extra, text, static_cast<int>(length), static_cast<int>(start),
                      options, vector, kMatchVectorSize);
   }
@@ -158,8 +172,7 @@ int ExecProgram(const Program16& program, const char16_t* text, std::size_t leng
   PrepareExtra(extra, matchLimit, cursor, jit);
   const auto subject = reinterpret_cast<PCRE_SPTR16>(text);
   if (jit && program.jit) {
-    pcre16_jit_stack* jitStack = stacks.Wide();
-    if (jitStack != nullptr) pcre16_assign_jit_stack(&extra, nullptr, jitStack);
+    const CurrentLease current(stacks);
     return pcre16_exec(program.code, &extra, subject, static_cast<int>(length),
                        static_cast<int>(start), options, vector, kMatchVectorSize);
   }
@@ -352,6 +365,16 @@ MatchRules RulesFor16(const FieldDefinition& field) {
 }
 
 void SetJitEnabled(bool enabled) { jitEnabled.store(enabled, std::memory_order_relaxed); }
+
+pcre_jit_stack* CurrentNarrowJitStack(void*) {
+  auto* lease = static_cast<JitStackLease*>(LeaseSlot().Get());
+  return lease != nullptr ? lease->Narrow() : nullptr;
+}
+
+pcre16_jit_stack* CurrentWideJitStack(void*) {
+  auto* lease = static_cast<JitStackLease*>(LeaseSlot().Get());
+  return lease != nullptr ? lease->Wide() : nullptr;
+}
 
 JitStackLease::~JitStackLease() {
   if (borrowed_) Pool().Give(JitStackPair{narrow_, wide_});

@@ -44,6 +44,13 @@ void SetJitEnabled(bool enabled);
 
 // The JIT stacks of one matching thread, borrowed from the plugin's pool for
 // a cursor's lifetime (made on first need, kept in the pool afterwards).
+// JIT stack callbacks, assigned to every JIT-compiled study once when it is
+// compiled. They answer the JIT stack that the calling thread's current
+// execution leased (null: PCRE's small default stack). Assigning a stack per
+// execution instead would write into study data that all threads share.
+pcre_jit_stack* CurrentNarrowJitStack(void* unused);
+pcre16_jit_stack* CurrentWideJitStack(void* unused);
+
 class JitStackLease {
  public:
   JitStackLease() = default;
