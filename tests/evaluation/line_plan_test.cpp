@@ -7,6 +7,8 @@
 #include <pcre.h>
 
 #include <algorithm>
+#include <cctype>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -258,6 +260,118 @@ TEST(LinePlanNeedles, AlternationAndCaseless) {
       {u"(?i)[k]x", kAnyCrlf, {"~x"}},
       {u"desk", kAnyCrlf, {"desk"}},
   });
+}
+
+// The plan against PCRE itself: over generated texts, a windowed pattern's
+// matches never hold a cut unit, every execution starting at or before a cut
+// unit answers the same on the text truncated after it, and every match
+// holds a needle.
+class Compiled {
+ public:
+  Compiled(const std::string& pattern, int options) {
+    const char* message = nullptr;
+    int offset = 0;
+    code_ = pcre_compile(pattern.c_str(), options, &message, &offset, nullptr);
+  }
+  ~Compiled() { pcre_free(code_); }
+  Compiled(const Compiled&) = delete;
+  Compiled& operator=(const Compiled&) = delete;
+  bool ok() const { return code_ != nullptr; }
+  int Exec(const std::string& text, std::size_t length, std::size_t start, int* vector,
+           int options = 0) const {
+    return pcre_exec(code_, nullptr, text.data(), static_cast<int>(length), static_cast<int>(start),
+                     options, vector, 30);
+  }
+
+ private:
+  pcre* code_ = nullptr;
+};
+
+bool ContainsNeedle(const std::string& match, const std::vector<Needle>& needles) {
+  for (const Needle& n : needles) {
+    const auto same = [&](char a, char b) {
+      return n.caseless ? std::tolower(static_cast<unsigned char>(a)) ==
+                              std::tolower(static_cast<unsigned char>(b))
+                        : a == b;
+    };
+    if (std::search(match.begin(), match.end(), n.text.begin(), n.text.end(), same) != match.end()) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> GeneratedTexts() {
+  static const char kAlphabet[] = "abcerox@.-1 ABE\r\n\r\n\xe9";
+  std::vector<std::string> texts = {"error\r\nwarn\n", "\r\n\r\n", "a@b.c\rx\n", "ab\nabc\r\n"};
+  unsigned seed = 12345;
+  for (int i = 0; i < 40; ++i) {
+    std::string text;
+    const int length = 4 + i % 20;
+    for (int j = 0; j < length; ++j) {
+      seed = seed * 1103515245u + 12345u;
+      text.push_back(kAlphabet[(seed >> 16) % (sizeof kAlphabet - 1)]);
+    }
+    texts.push_back(text);
+  }
+  return texts;
+}
+
+TEST(LinePlanAgainstPcre, WindowsAndNeedlesHold) {
+  struct Case {
+    const char* pattern;
+    int options;
+  };
+  const int anyCrlf = PCRE_NEWLINE_ANYCRLF | PCRE_BSR_ANYCRLF;
+  const Case cases[] = {
+      {"(?m)^.*$", anyCrlf}, {"(?m)^$", anyCrlf}, {"(?m)$", PCRE_NEWLINE_CRLF},
+      {"(?m)x$", PCRE_NEWLINE_CRLF}, {"(?m).$", PCRE_NEWLINE_ANY}, {".+", PCRE_NEWLINE_LF},
+      {".+", PCRE_NEWLINE_CR}, {"\\N*b", anyCrlf}, {"[^\\n]+", anyCrlf}, {"[^\\r\\n]*", anyCrlf},
+      {"(?<=\\n)a", anyCrlf}, {"(?<=\\r|\\n)\\w+", anyCrlf}, {"\\bab\\B", anyCrlf},
+      {"\\n", anyCrlf}, {"\\r", anyCrlf}, {"\\r?\\n?", anyCrlf}, {"[\\w.+-]+@[\\w-]+\\.[\\w.]+", anyCrlf},
+      {"error|warn|abc", anyCrlf}, {"(?i)err|ab", anyCrlf}, {"a(?:b|c)+", anyCrlf},
+      {"(\\w)\\1", anyCrlf}, {"(?i)(?:ab|e)+r", anyCrlf}, {"[^\\x0b-\\x1f]+", anyCrlf},
+      {"(*CR)(?m)^\\w*$", anyCrlf}, {"(?s).", anyCrlf}, {"x$", anyCrlf}, {"\\s+", anyCrlf},
+  };
+  const std::vector<std::string> texts = GeneratedTexts();
+  int windowed = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.pattern);
+    const std::u16string wide(c.pattern, c.pattern + std::strlen(c.pattern));
+    const LinePlan plan = AnalyzeLines(wide, static_cast<unsigned long>(c.options));
+    Compiled program(c.pattern, c.options);
+    ASSERT_TRUE(program.ok());
+    windowed += plan.windowed ? 1 : 0;
+    for (const std::string& text : texts) {
+      SCOPED_TRACE(::testing::PrintToString(text));
+      int vector[30];
+      // Every match (the plain loop: an empty match steps one unit on).
+      for (std::size_t start = 0; start <= text.size();) {
+        if (program.Exec(text, text.size(), start, vector) < 0) break;
+        const std::string match = text.substr(vector[0], vector[1] - vector[0]);
+        EXPECT_FALSE(plan.cutAtLf && match.find('\n') != std::string::npos) << match;
+        EXPECT_FALSE(plan.cutAtCr && match.find('\r') != std::string::npos) << match;
+        EXPECT_TRUE(plan.needles.empty() || ContainsNeedle(match, plan.needles)) << match;
+        start = vector[1] > vector[0] ? vector[1] : vector[1] + 1;
+      }
+      if (!plan.windowed) continue;
+      for (std::size_t cut = 0; cut < text.size(); ++cut) {
+        if (!((text[cut] == '\n' && plan.cutAtLf) || (text[cut] == '\r' && plan.cutAtCr))) continue;
+        // Each attempt on its own: anchored at its start.
+        for (std::size_t start = 0; start <= cut; ++start) {
+          int truncated[30];
+          const int full = program.Exec(text, text.size(), start, vector, PCRE_ANCHORED);
+          const int part = program.Exec(text, cut + 1, start, truncated, PCRE_ANCHORED);
+          ASSERT_EQ(full, part) << "cut " << cut << " start " << start;
+          if (full > 0) {
+            EXPECT_EQ(vector[0], truncated[0]);
+            EXPECT_EQ(vector[1], truncated[1]);
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GE(windowed, 20);  // the table is mostly windowed patterns
 }
 
 }  // namespace
