@@ -1,0 +1,58 @@
+// Line analysis of a pattern: whether its matches stay inside one line, so
+// that the engine may evaluate a text in windows that end after a line break,
+// and which literals every match contains, so that it may skip lines (or whole
+// texts) where none of them occurs.
+//
+// The analysis reads the pattern text only (no PCRE call) and is
+// conservative: a construct it does not model yields the empty plan (not
+// windowed, no needles). It is meant for patterns that compiled; for one that
+// does not, the answer is meaningless but harmless.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace qm::plugin {
+
+// A literal every match contains (ASCII only).
+struct Needle {
+  std::string text;       // 1+ ASCII bytes
+  bool caseless = false;  // ASCII letters match in either case (never contains i, k, s in any case)
+};
+
+inline bool operator==(const Needle& a, const Needle& b) {
+  return a.text == b.text && a.caseless == b.caseless;
+}
+
+// What the engine may do with a program whose matches stay inside one line.
+struct LinePlan {
+  // True only when it is proven that every match lies inside one line (no
+  // match consumes a cut unit) and that evaluating the pattern on the subject
+  // truncated just after a cut unit gives, for every match attempt starting
+  // at or before that unit, exactly the result it gives on the full subject.
+  bool windowed = false;
+  // LF (U+000A) can never be consumed by a match: windows may end after it.
+  // Set only when windowed; at least one of the two is set then.
+  bool cutAtLf = false;
+  bool cutAtCr = false;  // the same for CR (U+000D)
+  // Every match contains at least one of these (empty: no such set is
+  // known). At most kMaxNeedles entries, no two equal. Valid also when not
+  // windowed.
+  std::vector<Needle> needles;
+};
+
+inline constexpr std::size_t kMaxNeedles = 8;
+
+// pattern: the expression exactly as compiled for one form, one unit per
+// character (for the ANSI form each byte widened to one unit; units >= 0x80
+// stand for "some non-ASCII character"). Leading start-of-pattern items such
+// as (*CRLF) or (*UTF8) are read as PCRE reads them.
+// options: the PCRE compile options given (PCRE_CASELESS, PCRE_MULTILINE,
+// PCRE_DOTALL, PCRE_EXTENDED, PCRE_UTF8, PCRE_UCP, PCRE_DOLLAR_ENDONLY,
+// PCRE_UNGREEDY, the PCRE_NEWLINE_* and PCRE_BSR_* bits, PCRE_NO_UTF8_CHECK);
+// any other option gives the empty plan. A newline convention of 0 (the
+// library's default) is treated as unknown.
+LinePlan AnalyzeLines(const std::u16string& pattern, unsigned long options);
+
+}  // namespace qm::plugin
