@@ -65,7 +65,8 @@ NeedleSearch<Char>::NeedleSearch(const std::vector<Needle>& needles) {
   }
   if (needles_.empty()) return;
   if (needles_.size() == 1 && needles_.front().text.size() >= 2) {
-    // The two rarest units of the literal, for FindByVector.
+    // The two rarest units of the literal, for FindByVector (a literal of
+    // one unit compares that unit twice).
     const std::string& text = needles_.front().text;
     std::size_t rarest = 0;
     for (std::size_t i = 1; i < text.size(); ++i) {
@@ -149,7 +150,7 @@ std::size_t NeedleSearch<Char>::FindOneByte(const Char* text, std::size_t from, 
 }
 
 
-// One literal of two or more units: compares two of its units at sixteen
+// One literal: compares two of its units at sixteen
 // bytes' worth of start positions at a time and checks the whole literal
 // only where both agree.
 template <typename Char>
@@ -189,7 +190,10 @@ template <typename Char>
 std::size_t NeedleSearch<Char>::Find(const Char* text, std::size_t from, std::size_t to,
                                      std::size_t length) const {
   if (needles_.empty() || from >= to) return to;
-  if (needles_.size() == 1 && needles_.front().text.size() >= 2) {
+  if (needles_.size() == 1) {
+    if (sizeof(Char) == 1 && needles_.front().text.size() == 1 && !needles_.front().caseless) {
+      return FindOneByte(text, from, to);
+    }
     return FindByVector(text, from, to, length);
   }
   if constexpr (sizeof(Char) == 1) {

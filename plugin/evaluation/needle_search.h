@@ -56,7 +56,7 @@ class NeedleSearch {
   std::array<bool, 256> last_{};
   std::vector<std::uint8_t> pairShift_;  // 65536 entries when used
   std::size_t probe1_ = 0;  // one literal: the units FindByVector compares
-  std::size_t probe2_ = 1;
+  std::size_t probe2_ = 0;
 };
 
 extern template class NeedleSearch<char>;
