@@ -31,6 +31,9 @@ namespace qm::plugin {
 namespace {
 
 constexpr std::size_t kStep = std::size_t{2} << 20;
+// Buffers up to this size keep their pages when given back: holding them
+// costs little, and offering them back would cost a system call per request.
+constexpr std::size_t kKeptWithPages = std::size_t{16} << 20;
 
 void MarkUsable(char* data, std::size_t used, std::size_t capacity) {
 #ifdef QM_ASAN
@@ -98,7 +101,7 @@ class ReadBufferPool {
 
   void Give(const Block& block) {
     if (block.data == nullptr) return;
-    platform::DiscardPageContents(block.data, block.capacity);
+    if (block.capacity > kKeptWithPages) platform::DiscardPageContents(block.data, block.capacity);
     MarkUsable(block.data, 0, block.capacity);
     {
       std::lock_guard<platform::Mutex> guard(lock_);

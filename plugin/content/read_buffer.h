@@ -7,8 +7,8 @@
 // gives it back when it ends; the next request, on whichever thread, reads
 // into pages that are already there. The pool keeps a few buffers, each no
 // larger than one request's read budget, and offers the pages of every
-// buffer given back to the system (it takes them only when memory runs
-// short).
+// large buffer given back to the system (it takes them only when memory
+// runs short).
 #pragma once
 
 #include <cstddef>

@@ -182,7 +182,8 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
     file.Close();
     return false;
   }
-  file.AdviseSequential();
+  // Read-ahead advice pays only for reads of several megabytes.
+  if (static_cast<std::uint64_t>(size) > kAlwaysWholeBytes) file.AdviseSequential();
   const bool utf16 = state.isUtf16;
   ReadBuffer lease;
   char* const buffer = ReserveFor(lease, static_cast<std::uint64_t>(size), utf16);
