@@ -379,6 +379,9 @@ class Analyzer {
         throw Unsupported{};
       }
     }
+    // The matcher's stop callout, placed after the start items, never
+    // changes what matches.
+    if (LookingAt(u"(?C255)")) pos_ += 7;
   }
 
   static bool IsLimit(const std::u16string& name) {
@@ -532,6 +535,13 @@ class Analyzer {
         ReadGroup(flags, depth, out);
         return;
       case u'[':
+        // Word start and end, as \b(?=\w) and \b(?<=\w): they read the
+        // units before and at the current position only.
+        if (LookingAt(u"[:<:]]") || LookingAt(u"[:>:]]")) {
+          pos_ += 6;
+          out.kind = Item::Kind::kZeroWidth;
+          return;
+        }
         ReadClass(flags, out);
         return;
       case u'\\':

@@ -67,12 +67,15 @@ TEST(LinePlanWindow, EverydayPatterns) {
       {u"[\\w.+-]+@[\\w-]+\\.[\\w.]+", kAnyCrlf, "LF CR"},
       {u"(\\w+)=\\1", kAnyCrlf, "LF CR"},
       {u"\\bword\\B\\Ax^", kAnyCrlf, "LF CR"},
+      {u"[[:<:]]ab[[:>:]]", kAnyCrlf, "LF CR"},
       {u"a\\sb", kAnyCrlf, ""},
       {u"\\R", kAnyCrlf, ""},
       {u"a\\nb", kAnyCrlf, "CR"},
       {u"a\\x{d}b", kAnyCrlf, "LF"},
       {u"a\\015\\cMb", kAnyCrlf, "LF"},
       {u"\\012|\\0", kAnyCrlf, "CR"},
+      {u"a\\12", kAnyCrlf, "CR"},  // LF, or a backreference when twelve groups precede
+      {u"a\\8\\9", kAnyCrlf, "LF CR"},
       {u"\\D\\W\\H\\v\\X\\C", kAnyCrlf, ""},
       {u"\\d\\w\\h\\S\\V\\N", kAnyCrlf, "LF CR"},
       {u"\\p{Lu}\\pL\\p{L&}\\p{Zs}", kAnyCrlf, "LF CR"},
@@ -106,6 +109,7 @@ TEST(LinePlanWindow, EndOfSubjectAndNewlineConventions) {
       {u"a.b", 0, ""},
       {u"(*LF)a.b", kAnyCrlf, "LF"},
       {u"(*CR)(*UTF8)(*UCP)a\\Nb", kAnyCrlf, "CR"},
+      {u"(*UTF8)(?C255)a.b", kAnyCrlf, "LF CR"},
       {u"(*ANY)(*LIMIT_MATCH=10)(*NO_START_OPT)(*BSR_UNICODE)a.b", PCRE_NEWLINE_LF, "LF CR"},
       {u"a.b", kAnyCrlf | PCRE_DOTALL, ""},
       {u"(?s)a.b", kAnyCrlf, ""},
@@ -149,7 +153,7 @@ TEST(LinePlanWindow, CharacterClasses) {
 // Constructs that give the empty plan, and lookbehind, which does not count.
 TEST(LinePlanWindow, UnmodelledAndLookbehind) {
   for (const char16_t* pattern :
-       {u"(a)(?1)", u"(?R)", u"(?(1)a|b)", u"(?C1)a", u"a(*SKIP)b", u"(*FOO)a", u"ab\\Kc",
+       {u"(a)(?1)", u"(?R)", u"(?(1)a|b)", u"(?C1)a", u"(?C255)a(?C255)", u"a(?C255)", u"a(*SKIP)b", u"(*FOO)a", u"ab\\Kc",
         u"(a)\\g<1>", u"(?P>n)", u"(?&n)", u"\\ua", u"[[.a.]]", u"(abc", u"abc)", u"*a",
         u"a**", u"(?i)*a", u"\\", u"(?z)"}) {
     const LinePlan plan = AnalyzeLines(pattern, kAnyCrlf);
@@ -204,6 +208,7 @@ TEST(LinePlanNeedles, LiteralsAndRuns) {
       {u"\\Qa.b\\E+c", kAnyCrlf, {"a.b"}},
       {u"[.][a]x", kAnyCrlf, {".ax"}},
       {u"^ab\\bc(?<=c)d", kAnyCrlf, {"abcd"}},  // zero-width items do not break a run
+      {u"[[:>:]]x", kAnyCrlf, {"x"}},  // a word end, not a class of "[:>"
       {u"(?x) foo  bar # baz", kAnyCrlf, {"foobar"}},
       {u"foo(?#note)bar", kAnyCrlf, {"foobar"}},
       {u"(?<=abcdef)x", kAnyCrlf, {"x"}},
@@ -331,7 +336,8 @@ TEST(LinePlanAgainstPcre, WindowsAndNeedlesHold) {
       {"\\n", anyCrlf}, {"\\r", anyCrlf}, {"\\r?\\n?", anyCrlf}, {"[\\w.+-]+@[\\w-]+\\.[\\w.]+", anyCrlf},
       {"error|warn|abc", anyCrlf}, {"(?i)err|ab", anyCrlf}, {"a(?:b|c)+", anyCrlf},
       {"(\\w)\\1", anyCrlf}, {"(?i)(?:ab|e)+r", anyCrlf}, {"[^\\x0b-\\x1f]+", anyCrlf},
-      {"(*CR)(?m)^\\w*$", anyCrlf}, {"(?s).", anyCrlf}, {"x$", anyCrlf}, {"\\s+", anyCrlf},
+      {"(*CR)(?m)^\\w*$", anyCrlf}, {"(?<=(\\n))\\1", anyCrlf}, {"(?<=(\\r))\\1", anyCrlf},
+      {"(?x) e # comment\n r", anyCrlf}, {"\\Q.-\\E+1", anyCrlf}, {"(?i)[a-c]{2}(?:x|@)", anyCrlf}, {"(?s).", anyCrlf}, {"x$", anyCrlf}, {"\\s+", anyCrlf},
   };
   const std::vector<std::string> texts = GeneratedTexts();
   int windowed = 0;
