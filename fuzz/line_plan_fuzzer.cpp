@@ -63,9 +63,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t nul = std::string(rest, restSize).find('\0');
   const std::string pattern(rest, nul == std::string::npos ? restSize : nul);
   // Short texts: each cut is checked from every start before it.
-  const std::string text = nul == std::string::npos
-                               ? std::string()
-                               : std::string(rest + nul + 1, std::min<std::size_t>(restSize - nul - 1, 96));
+  std::string text;
+  if (nul != std::string::npos) {
+    text.assign(rest + nul + 1, std::min<std::size_t>(restSize - nul - 1, 96));
+  }
 
   const char* message = nullptr;
   int offset = 0;
@@ -129,8 +130,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (!IsCharStart(text, static_cast<std::size_t>(start), utf8)) continue;
         const int full = exec(length, start, PCRE_ANCHORED, vector);
         const int part = exec(cut + 1, start, PCRE_ANCHORED, truncated);
-        if ((full < 0 && full != PCRE_ERROR_NOMATCH) || (part < 0 && part != PCRE_ERROR_NOMATCH)) continue;
-        if (full != part || (full > 0 && (vector[0] != truncated[0] || vector[1] != truncated[1]))) {
+        const auto failed = [](int rc) { return rc < 0 && rc != PCRE_ERROR_NOMATCH; };
+        if (failed(full) || failed(part)) continue;
+        if (full != part ||
+            (full > 0 && (vector[0] != truncated[0] || vector[1] != truncated[1]))) {
           Broken("truncated text answers differently", pattern, options);
         }
       }

@@ -92,6 +92,9 @@ bool IsOctal(char16_t c) { return c >= u'0' && c <= u'7'; }
 bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 bool IsAsciiAlnum(char16_t c) { return IsAsciiLetter(c) || IsDigit(c); }
 
+// Character values beyond Unicode only need to stay beyond it.
+std::uint32_t Capped(std::uint32_t value) { return std::min<std::uint32_t>(value, 0x110000); }
+
 int HexValue(char16_t c) {
   if (IsDigit(c)) return c - u'0';
   if (c >= u'a' && c <= u'f') return c - u'a' + 10;
@@ -701,17 +704,19 @@ class Analyzer {
       case u'o': {
         if (!Eat(u'{')) throw Unsupported{};
         value = 0;
-        while (IsOctal(Peek())) value = std::min<std::uint32_t>(value * 8 + (Next() - u'0'), 0x110000);
+        while (IsOctal(Peek())) value = Capped(value * 8 + (Next() - u'0'));
         if (!Eat(u'}')) throw Unsupported{};
         return true;
       }
       case u'x': {
         value = 0;
         if (Eat(u'{')) {
-          while (HexValue(Peek()) >= 0) value = std::min<std::uint32_t>(value * 16 + HexValue(Next()), 0x110000);
+          while (HexValue(Peek()) >= 0) value = Capped(value * 16 + HexValue(Next()));
           if (!Eat(u'}')) throw Unsupported{};
         } else {
-          for (int i = 0; i < 2 && HexValue(Peek()) >= 0; ++i) value = value * 16 + HexValue(Next());
+          for (int i = 0; i < 2 && HexValue(Peek()) >= 0; ++i) {
+            value = value * 16 + HexValue(Next());
+          }
         }
         return true;
       }
@@ -870,6 +875,14 @@ class Analyzer {
     return atom;
   }
 
+  // A hyphen that makes a range: not the last one in the class, and not
+  // before a POSIX class or a \Q or \E.
+  bool RangeFollows() const {
+    if (Peek() != u'-' || Peek(1) == u']' || Peek(1) == u'\0') return false;
+    if (LookingAt(u"-\\Q") || LookingAt(u"-\\E")) return false;
+    return !(Peek(1) == u'[' && (Peek(2) == u':' || Peek(2) == u'.' || Peek(2) == u'='));
+  }
+
   // [:name:] and [:^name:]; false (nothing read) when the text is not one.
   bool ReadPosixClass(CharSet& into) {
     if (Peek() != u'[' || (Peek(1) != u':' && Peek(1) != u'.' && Peek(1) != u'=')) return false;
@@ -934,9 +947,7 @@ class Analyzer {
         single = false;
         continue;
       }
-      // A range, unless the hyphen is last or what follows it is not a character.
-      if (Peek() == u'-' && Peek(1) != u']' && Peek(1) != u'\0' && !LookingAt(u"-\\Q") &&
-          !LookingAt(u"-\\E") && !(Peek(1) == u'[' && (Peek(2) == u':' || Peek(2) == u'.' || Peek(2) == u'='))) {
+      if (RangeFollows()) {
         ++pos_;
         ClassAtom high = ReadClassAtom(quoted);
         single = false;

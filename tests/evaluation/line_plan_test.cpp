@@ -17,6 +17,13 @@ namespace {
 
 constexpr unsigned long kAnyCrlf = PCRE_NEWLINE_ANYCRLF | PCRE_BSR_ANYCRLF;
 
+// The pattern for a failure message (non-ASCII units cut to a byte).
+std::string Narrow(const char16_t* pattern) {
+  std::string out;
+  for (; *pattern != u'\0'; ++pattern) out.push_back(static_cast<char>(*pattern));
+  return out;
+}
+
 // Expected cut units: "" (not windowed), "LF", "CR" or "LF CR".
 struct WindowCase {
   const char16_t* pattern;
@@ -35,7 +42,7 @@ std::string CutsOf(const LinePlan& plan) {
 void ExpectCuts(const std::vector<WindowCase>& cases) {
   for (const WindowCase& c : cases) {
     const LinePlan plan = AnalyzeLines(c.pattern, c.options);
-    EXPECT_EQ(CutsOf(plan), c.cuts) << std::string(c.pattern, c.pattern + std::char_traits<char16_t>::length(c.pattern));
+    EXPECT_EQ(CutsOf(plan), c.cuts) << Narrow(c.pattern);
   }
 }
 
@@ -54,7 +61,7 @@ void ExpectNeedles(const std::vector<NeedleCase>& cases) {
     std::sort(got.begin(), got.end());
     std::vector<std::string> want = c.needles;
     std::sort(want.begin(), want.end());
-    EXPECT_EQ(got, want) << std::string(c.pattern, c.pattern + std::char_traits<char16_t>::length(c.pattern));
+    EXPECT_EQ(got, want) << Narrow(c.pattern);
   }
 }
 
@@ -153,7 +160,8 @@ TEST(LinePlanWindow, CharacterClasses) {
 // Constructs that give the empty plan, and lookbehind, which does not count.
 TEST(LinePlanWindow, UnmodelledAndLookbehind) {
   for (const char16_t* pattern :
-       {u"(a)(?1)", u"(?R)", u"(?(1)a|b)", u"(?C1)a", u"(?C255)a(?C255)", u"a(?C255)", u"a(*SKIP)b", u"(*FOO)a", u"ab\\Kc",
+       {u"(a)(?1)", u"(?R)", u"(?(1)a|b)", u"(?C1)a", u"(?C255)a(?C255)", u"a(?C255)", u"a(*SKIP)b",
+        u"(*FOO)a", u"ab\\Kc",
         u"(a)\\g<1>", u"(?P>n)", u"(?&n)", u"\\ua", u"[[.a.]]", u"(abc", u"abc)", u"*a",
         u"a**", u"(?i)*a", u"\\", u"(?z)"}) {
     const LinePlan plan = AnalyzeLines(pattern, kAnyCrlf);
@@ -299,7 +307,8 @@ bool ContainsNeedle(const std::string& match, const std::vector<Needle>& needles
                               std::tolower(static_cast<unsigned char>(b))
                         : a == b;
     };
-    if (std::search(match.begin(), match.end(), n.text.begin(), n.text.end(), same) != match.end()) {
+    if (std::search(match.begin(), match.end(), n.text.begin(), n.text.end(), same) !=
+        match.end()) {
       return true;
     }
   }
@@ -333,11 +342,13 @@ TEST(LinePlanAgainstPcre, WindowsAndNeedlesHold) {
       {"(?m)x$", PCRE_NEWLINE_CRLF}, {"(?m).$", PCRE_NEWLINE_ANY}, {".+", PCRE_NEWLINE_LF},
       {".+", PCRE_NEWLINE_CR}, {"\\N*b", anyCrlf}, {"[^\\n]+", anyCrlf}, {"[^\\r\\n]*", anyCrlf},
       {"(?<=\\n)a", anyCrlf}, {"(?<=\\r|\\n)\\w+", anyCrlf}, {"\\bab\\B", anyCrlf},
-      {"\\n", anyCrlf}, {"\\r", anyCrlf}, {"\\r?\\n?", anyCrlf}, {"[\\w.+-]+@[\\w-]+\\.[\\w.]+", anyCrlf},
+      {"\\n", anyCrlf}, {"\\r", anyCrlf}, {"\\r?\\n?", anyCrlf},
+      {"[\\w.+-]+@[\\w-]+\\.[\\w.]+", anyCrlf},
       {"error|warn|abc", anyCrlf}, {"(?i)err|ab", anyCrlf}, {"a(?:b|c)+", anyCrlf},
       {"(\\w)\\1", anyCrlf}, {"(?i)(?:ab|e)+r", anyCrlf}, {"[^\\x0b-\\x1f]+", anyCrlf},
       {"(*CR)(?m)^\\w*$", anyCrlf}, {"(?<=(\\n))\\1", anyCrlf}, {"(?<=(\\r))\\1", anyCrlf},
-      {"(?x) e # comment\n r", anyCrlf}, {"\\Q.-\\E+1", anyCrlf}, {"(?i)[a-c]{2}(?:x|@)", anyCrlf}, {"(?s).", anyCrlf}, {"x$", anyCrlf}, {"\\s+", anyCrlf},
+      {"(?x) e # comment\n r", anyCrlf}, {"\\Q.-\\E+1", anyCrlf}, {"(?i)[a-c]{2}(?:x|@)", anyCrlf},
+      {"(?s).", anyCrlf}, {"x$", anyCrlf}, {"\\s+", anyCrlf},
   };
   const std::vector<std::string> texts = GeneratedTexts();
   int windowed = 0;
