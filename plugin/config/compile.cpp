@@ -5,8 +5,10 @@
 
 #include <atomic>
 #include <cstdio>
+#include <type_traits>
 
 #include "plugin/content/file_access.h"
+#include "plugin/evaluation/line_plan.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/replace_template.h"
 
@@ -84,7 +86,11 @@ void Instrument(Program8& program, const std::string& pattern, int options,
     pcre_free(code);
     return;
   }
-  pcre_free(program.code);
+  if (program.plan.windowed) {
+    program.windowCode = program.code;
+  } else {
+    pcre_free(program.code);
+  }
   program.code = code;
   program.stopPoint = static_cast<int>(at) + kStopCalloutLength;
 }
@@ -106,25 +112,75 @@ void Instrument(Program16& program, const std::u16string& pattern, int options) 
     pcre16_free(code);
     return;
   }
-  pcre16_free(program.code);
+  if (program.plan.windowed) {
+    program.windowCode = program.code;
+  } else {
+    pcre16_free(program.code);
+  }
   program.code = code;
   program.stopPoint = static_cast<int>(at) + kStopCalloutLength;
+}
+
+constexpr int kNarrowFirstUnits = 32;
+
+// Decides whether the program may run over windows of whole lines and
+// which literals every match holds. pattern is the form's own text.
+template <typename Program, typename Char>
+void PlanLines(Program& program, const std::basic_string<Char>& pattern, int options) {
+  std::u16string units;
+  units.reserve(pattern.size());
+  for (const Char c : pattern) units.push_back(static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(c)));
+  program.plan = AnalyzeLines(units, static_cast<unsigned long>(options));
+  if (!program.plan.windowed) program.plan.needles.clear();
+}
+
+// Whether looking for the literals first beats PCRE's own start search
+// (measured with bench/matcher_bench): a single long case-sensitive
+// literal (found with memmem) always does; otherwise only when PCRE knows
+// no first character and its set of possible first units is wide.
+template <typename Program, typename Info>
+void ChooseLiterals(Program& program, Info info) {
+  std::vector<Needle>& needles = program.plan.needles;
+  const bool longLiteral =
+      needles.size() == 1 && !needles.front().caseless && needles.front().text.size() >= 4;
+  int firstCharacter = 0;
+  info(program.code, program.study, PCRE_INFO_FIRSTCHARACTERFLAGS, &firstCharacter);
+  const unsigned char* firstUnits = nullptr;
+  info(program.code, program.study, PCRE_INFO_FIRSTTABLE, &firstUnits);
+  int possibleFirst = 256;
+  if (firstUnits != nullptr) {
+    possibleFirst = 0;
+    for (int i = 0; i < 32; ++i) possibleFirst += __builtin_popcount(firstUnits[i]);
+  }
+  if (!longLiteral && (firstCharacter != 0 || possibleFirst <= kNarrowFirstUnits)) needles.clear();
+  program.needles = decltype(program.needles)(needles);
 }
 
 // Studies with JIT compilation. A program JIT cannot compile keeps the
 // plain study and runs in the interpreter.
 // The JIT stack comes from the executing thread's lease (see
 // CurrentNarrowJitStack), assigned here once, before any thread matches.
+template <typename Code, typename Extra, typename Study, typename Info, typename Assign,
+          typename Callback>
+void StudyOneWithJit(Code* code, Extra*& extra, bool& hasJit, Study study, Info info,
+                     Assign assign, Callback callback, const char*& message) {
+  extra = study(code, PCRE_STUDY_JIT_COMPILE, &message);
+  int jit = 0;
+  if (message == nullptr && extra != nullptr && info(code, extra, PCRE_INFO_JIT, &jit) == 0) {
+    hasJit = jit != 0;
+  }
+  if (hasJit) assign(extra, callback, nullptr);
+}
+
 template <typename Program, typename Study, typename Info, typename Assign, typename Callback>
 void StudyWithJit(Program& program, Study study, Info info, Assign assign, Callback callback,
                   const char*& message) {
-  program.study = study(program.code, PCRE_STUDY_JIT_COMPILE, &message);
-  int jit = 0;
-  if (message == nullptr && program.study != nullptr &&
-      info(program.code, program.study, PCRE_INFO_JIT, &jit) == 0) {
-    program.jit = jit != 0;
+  StudyOneWithJit(program.code, program.study, program.jit, study, info, assign, callback,
+                  message);
+  if (message == nullptr && program.windowCode != nullptr) {
+    StudyOneWithJit(program.windowCode, program.windowStudy, program.windowJit, study, info,
+                    assign, callback, message);
   }
-  if (program.jit) assign(program.study, callback, nullptr);
 }
 
 }  // namespace
@@ -189,6 +245,7 @@ bool CompileField(PluginState& state, const std::u16string& expression, int inde
     return false;
   }
   record.ansiProgram = ansi;
+  PlanLines(*ansi, ansiForm, PCRE_NEWLINE_ANYCRLF | PCRE_BSR_ANYCRLF | caseOption);
   Instrument(*ansi, ansiForm, PCRE_NEWLINE_ANYCRLF | PCRE_BSR_ANYCRLF | caseOption, tables);
 
   int unicodeOptions = PCRE_UTF8 | PCRE_NO_UTF8_CHECK | PCRE_NEWLINE_ANYCRLF | caseOption;
@@ -201,6 +258,7 @@ bool CompileField(PluginState& state, const std::u16string& expression, int inde
     return false;
   }
   record.utf8Program = utf8;
+  PlanLines(*utf8, utf8Form, unicodeOptions);
   Instrument(*utf8, utf8Form, unicodeOptions, nullptr);
 
   auto utf16 = std::make_shared<Program16>();
@@ -212,6 +270,7 @@ bool CompileField(PluginState& state, const std::u16string& expression, int inde
     return false;
   }
   record.utf16Program = utf16;
+  PlanLines(*utf16, terminated, unicodeOptions);
   Instrument(*utf16, terminated, unicodeOptions);
 
   // Study each program; the first that reports an error fails the field.
@@ -234,6 +293,10 @@ bool CompileField(PluginState& state, const std::u16string& expression, int inde
     AppendCompileError(message, utf8Form, 0, CompileVariant::kUtf16, index, record, errorLog);
     return false;
   }
+
+  ChooseLiterals(*ansi, pcre_fullinfo);
+  ChooseLiterals(*utf8, pcre_fullinfo);
+  ChooseLiterals(*utf16, pcre16_fullinfo);
 
   int captureCount = 0;
   pcre_fullinfo(utf8->code, utf8->study, PCRE_INFO_CAPTURECOUNT, &captureCount);

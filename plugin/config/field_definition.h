@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "plugin/evaluation/line_plan.h"
+#include "plugin/evaluation/needle_search.h"
 #include "settings_format/settings_format.h"
 
 namespace qm::plugin {
@@ -30,12 +32,22 @@ struct Program8 {
   pcre_extra* study = nullptr;
   int stopPoint = kNoStopPoint;
   bool jit = false;
+  // When every match stays inside one line (plan.windowed), the program
+  // also runs over bounded windows of whole lines in its form without the
+  // stop callout (windowCode; null when code itself carries no callout).
+  LinePlan plan;
+  NeedleSearch<char> needles{std::vector<Needle>()};
+  pcre* windowCode = nullptr;
+  pcre_extra* windowStudy = nullptr;
+  bool windowJit = false;
   Program8() = default;
   Program8(const Program8&) = delete;
   Program8& operator=(const Program8&) = delete;
   ~Program8() {
     if (study != nullptr) pcre_free_study(study);
     if (code != nullptr) pcre_free(code);
+    if (windowStudy != nullptr) pcre_free_study(windowStudy);
+    if (windowCode != nullptr) pcre_free(windowCode);
   }
 };
 
@@ -45,12 +57,22 @@ struct Program16 {
   pcre16_extra* study = nullptr;
   int stopPoint = kNoStopPoint;
   bool jit = false;
+  // When every match stays inside one line (plan.windowed), the program
+  // also runs over bounded windows of whole lines in its form without the
+  // stop callout (windowCode; null when code itself carries no callout).
+  LinePlan plan;
+  NeedleSearch<char16_t> needles{std::vector<Needle>()};
+  pcre16* windowCode = nullptr;
+  pcre16_extra* windowStudy = nullptr;
+  bool windowJit = false;
   Program16() = default;
   Program16(const Program16&) = delete;
   Program16& operator=(const Program16&) = delete;
   ~Program16() {
     if (study != nullptr) pcre16_free_study(study);
     if (code != nullptr) pcre16_free(code);
+    if (windowStudy != nullptr) pcre16_free_study(windowStudy);
+    if (windowCode != nullptr) pcre16_free(windowCode);
   }
 };
 

@@ -9,6 +9,7 @@
 
 #include <pcre.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <new>
@@ -34,7 +35,26 @@ constexpr int kNewlineBits = 0x700000;
 // about twice the work of the last try. A start position that fails even
 // at the top is given up and the search goes on after it.
 constexpr unsigned long kFirstMatchLimit = 100000;
-constexpr unsigned long kMaxMatchLimit = 10000000;
+constexpr unsigned long kMaxMatchLimit = 400000;  // kFirstMatchLimit << 2
+
+// Windows of whole lines (see ExecWindows): a window reaches to the first
+// line end at least kWindowUnits on, and is searched through the whole text
+// instead when that end is more than kMaxWindowUnits further; a start
+// position in a window gets kWindowMatchLimit. Together they bound one
+// window's execution to a few milliseconds. Literals are looked for
+// kLiteralScanUnits at a time, with a stop poll between.
+constexpr std::size_t kWindowUnits = 8192;
+constexpr std::size_t kMaxWindowUnits = 16384;
+constexpr unsigned long kWindowMatchLimit = 2000;
+constexpr std::size_t kLiteralScanUnits = 1 << 20;
+
+struct WindowSizes {
+  std::atomic<std::size_t> units{kWindowUnits};
+  std::atomic<std::size_t> maxUnits{kMaxWindowUnits};
+  std::atomic<std::size_t> literalScanUnits{kLiteralScanUnits};
+};
+WindowSizes windowSizes;
+std::atomic<bool> windowsEnabled{true};
 
 // Memory the interpreter's match frames (on the heap) may take in one
 // execution; the recursion limit is derived from it and PCRE's frame size.
@@ -149,35 +169,43 @@ void PrepareExtra(Extra& extra, unsigned long matchLimit, void* cursor, bool jit
   if (!jit) extra.flags &= ~static_cast<unsigned long>(PCRE_EXTRA_EXECUTABLE_JIT);
 }
 
+// window: run the form without the stop callout (windowCode when the
+// program keeps one, else code, which then carries no callout).
 int ExecProgram(const Program8& program, const char* text, std::size_t length, std::size_t start,
                 int options, int* vector, unsigned long matchLimit, void* cursor, bool jit,
-                JitStackLease& stacks) {
+                JitStackLease& stacks, bool window = false) {
+  const bool alternate = window && program.windowCode != nullptr;
+  const pcre* code = alternate ? program.windowCode : program.code;
+  const pcre_extra* study = alternate ? program.windowStudy : program.study;
   pcre_extra extra{};
-  if (program.study != nullptr) extra = *program.study;
+  if (study != nullptr) extra = *study;
   PrepareExtra(extra, matchLimit, cursor, jit);
-  if (jit && program.jit) {
+  if (jit && (alternate ? program.windowJit : program.jit)) {
     const CurrentLease current(stacks);
-    return pcre_exec(program.code, &extra, text, static_cast<int>(length), static_cast<int>(start),
+    return pcre_exec(code, &extra, text, static_cast<int>(length), static_cast<int>(start),
                      options, vector, kMatchVectorSize);
   }
-  return pcre_exec(program.code, &extra, text, static_cast<int>(length), static_cast<int>(start),
-                   options, vector, kMatchVectorSize);
+  return pcre_exec(code, &extra, text, static_cast<int>(length), static_cast<int>(start), options,
+                   vector, kMatchVectorSize);
 }
 
 int ExecProgram(const Program16& program, const char16_t* text, std::size_t length,
                 std::size_t start, int options, int* vector, unsigned long matchLimit,
-                void* cursor, bool jit, JitStackLease& stacks) {
+                void* cursor, bool jit, JitStackLease& stacks, bool window = false) {
+  const bool alternate = window && program.windowCode != nullptr;
+  const pcre16* code = alternate ? program.windowCode : program.code;
+  const pcre16_extra* study = alternate ? program.windowStudy : program.study;
   pcre16_extra extra{};
-  if (program.study != nullptr) extra = *program.study;
+  if (study != nullptr) extra = *study;
   PrepareExtra(extra, matchLimit, cursor, jit);
   const auto subject = reinterpret_cast<PCRE_SPTR16>(text);
-  if (jit && program.jit) {
+  if (jit && (alternate ? program.windowJit : program.jit)) {
     const CurrentLease current(stacks);
-    return pcre16_exec(program.code, &extra, subject, static_cast<int>(length),
-                       static_cast<int>(start), options, vector, kMatchVectorSize);
+    return pcre16_exec(code, &extra, subject, static_cast<int>(length), static_cast<int>(start),
+                       options, vector, kMatchVectorSize);
   }
-  return pcre16_exec(program.code, &extra, subject, static_cast<int>(length),
-                     static_cast<int>(start), options, vector, kMatchVectorSize);
+  return pcre16_exec(code, &extra, subject, static_cast<int>(length), static_cast<int>(start),
+                     options, vector, kMatchVectorSize);
 }
 
 bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
@@ -366,6 +394,17 @@ MatchRules RulesFor16(const FieldDefinition& field) {
 
 void SetJitEnabled(bool enabled) { jitEnabled.store(enabled, std::memory_order_relaxed); }
 
+void SetLineWindowsEnabled(bool enabled) {
+  windowsEnabled.store(enabled, std::memory_order_relaxed);
+}
+
+void SetWindowSizesForTesting(std::size_t windowUnits, std::size_t maxWindowUnits,
+                              std::size_t literalScanUnits) {
+  windowSizes.units.store(windowUnits != 0 ? windowUnits : kWindowUnits);
+  windowSizes.maxUnits.store(maxWindowUnits != 0 ? maxWindowUnits : kMaxWindowUnits);
+  windowSizes.literalScanUnits.store(literalScanUnits != 0 ? literalScanUnits : kLiteralScanUnits);
+}
+
 pcre_jit_stack* CurrentNarrowJitStack(void*) {
   auto* lease = static_cast<JitStackLease*>(LeaseSlot().Get());
   return lease != nullptr ? lease->Narrow() : nullptr;
@@ -501,6 +540,107 @@ int MatchCursor<Char>::ExecSliced(std::size_t start, int options, long anchor) {
   }
 }
 
+// The search from start, for a program whose matches stay inside one
+// line: PCRE runs over a window of whole lines at a time (the text up to
+// and including a line end no match can contain), where it finds exactly
+// what it finds in the whole text, and a match that begins at the window's
+// end is looked for again in the next window. The windows are short and
+// the match limit small, so the form without the stop callout runs and
+// the cursor polls between windows. When the program has literals every
+// match holds, only lines holding one are searched. A window that cannot
+// be bounded (a very long line), or a start position that needs more than
+// the small limit, is searched as the whole text is.
+template <typename Char>
+bool MatchCursor<Char>::IsCut(Char c) const {
+  return (c == Char('\n') && program_.plan.cutAtLf) || (c == Char('\r') && program_.plan.cutAtCr);
+}
+
+template <typename Char>
+int MatchCursor<Char>::ExecWindows(std::size_t start, int options) {
+  const bool jit = jitEnabled.load(std::memory_order_relaxed);
+  if (rules_.utf && (options & kNoUtfCheck) == 0) {
+    // The whole text is validated once, as the first execution would.
+    const int rc = ExecProgram(program_, text_, length_, length_, options, vector_,
+                               kWindowMatchLimit, nullptr, jit, jitStacks_, true);
+    if (rc < 0 && rc != PCRE_ERROR_NOMATCH && !IsLimitError(rc)) return rc;
+    options |= kNoUtfCheck;
+  }
+  const bool literals = !program_.needles.Empty();
+  const std::size_t windowUnits = windowSizes.units.load(std::memory_order_relaxed);
+  const std::size_t maxWindowUnits = windowSizes.maxUnits.load(std::memory_order_relaxed);
+  const std::size_t literalScanUnits = windowSizes.literalScanUnits.load(std::memory_order_relaxed);
+  std::size_t from = start;   // where the next window or literal scan begins
+  std::size_t floor = start;  // no match begins between start and here
+  for (;;) {
+    if (from >= length_) {
+      // Only an empty match can begin at the very end.
+      if (literals || from > length_) return PCRE_ERROR_NOMATCH;
+      return ExecSliced(from, options, -1);
+    }
+    if (--countdown_ == 0 && PollStop()) return kMatchStopped;
+    std::size_t begin = from;
+    std::size_t scanFrom = from + windowUnits;
+    if (from >= windowStart_ && from < windowEnd_) {
+      // Still inside the last window: the rest of it is a window too (a
+      // literal window is one line, so no literal there means no match).
+      const std::size_t end = windowEnd_;
+      if (literals && program_.needles.Find(text_, from, end, length_) == end) {
+        from = floor = end;
+        continue;
+      }
+      const int rc = ExecWindow(from, end, options, jit);
+      if (rc != PCRE_ERROR_NOMATCH) return rc;
+      from = floor = end;
+      continue;
+    }
+    if (literals) {
+      const std::size_t to = std::min(length_, from + literalScanUnits);
+      const std::size_t hit = program_.needles.Find(text_, from, to, length_);
+      if (hit == to) {
+        if (to >= length_) return PCRE_ERROR_NOMATCH;
+        from = to;
+        continue;
+      }
+      // Back to the start of the hit's line (a match holding the literal
+      // cannot begin before it), but not before the floor.
+      begin = hit;
+      while (begin > floor && !IsCut(text_[begin - 1])) {
+        if (hit - begin >= maxWindowUnits) return ExecSliced(floor, options, -1);
+        --begin;
+      }
+      scanFrom = hit;
+    }
+    std::size_t end = length_;
+    if (scanFrom < length_) {
+      const std::size_t scanTo = std::min(length_, scanFrom + maxWindowUnits);
+      std::size_t q = scanFrom;
+      while (q < scanTo && !IsCut(text_[q])) ++q;
+      if (q == scanTo && scanTo < length_) return ExecSliced(begin, options, -1);
+      end = q < length_ ? q + 1 : length_;
+    }
+    windowStart_ = begin;
+    windowEnd_ = end;
+    const int rc = ExecWindow(begin, end, options, jit);
+    if (rc != PCRE_ERROR_NOMATCH) return rc;
+    from = floor = end;
+  }
+}
+
+// One execution over the window [0, end) from begin: a match, NOMATCH when
+// nothing begins before the window's end, or what the whole-text search
+// from begin answers when a start position needs more than the window
+// limit.
+template <typename Char>
+int MatchCursor<Char>::ExecWindow(std::size_t begin, std::size_t end, int options, bool jit) {
+  const int rc = ExecProgram(program_, text_, end, begin, options, vector_, kWindowMatchLimit,
+                             nullptr, jit, jitStacks_, true);
+  if (rc >= 0) {
+    return static_cast<std::size_t>(vector_[0]) < end || end == length_ ? rc : PCRE_ERROR_NOMATCH;
+  }
+  if (IsLimitError(rc)) return ExecSliced(begin, options, -1);
+  return rc;
+}
+
 // Past an empty match at p that cannot be extended: a CR LF pair when CR LF
 // is a line end, else one whole character.
 template <typename Char>
@@ -536,6 +676,8 @@ bool FindNextMatch(MatchCursor<Char>& c) {
   if (c.finished_) return false;
   const bool passThrough = c.rules_.emptyMatchesPassThrough;
   const int baseOptions = c.rules_.execOptions & ~kNewlineBits;  // the program's own
+  const bool windowed =
+      c.program_.plan.windowed && windowsEnabled.load(std::memory_order_relaxed);
   int* v = c.vector_;
   auto finish = [&c](int status) {
     c.status_ = status;
@@ -545,7 +687,8 @@ bool FindNextMatch(MatchCursor<Char>& c) {
   for (;;) {
     if (c.offset_ > c.length_) break;
     // Programs without the stop callout are polled between executions.
-    if (c.program_.stopPoint == kNoStopPoint && --c.countdown_ == 0 && c.PollStop()) {
+    if (c.program_.stopPoint == kNoStopPoint && !windowed && --c.countdown_ == 0 &&
+        c.PollStop()) {
       return finish(kMatchStopped);
     }
     int options = baseOptions;
@@ -553,7 +696,7 @@ bool FindNextMatch(MatchCursor<Char>& c) {
       options &= ~kNoUtfCheck;  // the whole text is validated once
       c.validate_ = false;
     }
-    int rc = c.ExecSliced(c.offset_, options, -1);
+    int rc = windowed ? c.ExecWindows(c.offset_, options) : c.ExecSliced(c.offset_, options, -1);
     if (rc == kMatchStopped) return finish(kMatchStopped);
     if (IsLimitError(rc)) {
       // Given up at one start position: the rest of its line is skipped, as

@@ -42,6 +42,13 @@ inline constexpr int kMatchStopped = -9;  // PCRE_ERROR_CALLOUT
 // program that JIT could not compile (process-wide; default true).
 void SetJitEnabled(bool enabled);
 
+// Test hooks: false searches every program through the whole text, as for a
+// program whose matches may span lines (process-wide; default true); the
+// sizes of the line windows (0: the default of each).
+void SetLineWindowsEnabled(bool enabled);
+void SetWindowSizesForTesting(std::size_t windowUnits, std::size_t maxWindowUnits,
+                              std::size_t literalScanUnits);
+
 // The JIT stacks of one matching thread, borrowed from the plugin's pool for
 // a cursor's lifetime (made on first need, kept in the pool afterwards).
 // JIT stack callbacks, assigned to every JIT-compiled study once when it is
@@ -133,6 +140,9 @@ class MatchCursor {
  private:
   int Exec(std::size_t start, int options, long anchor, unsigned long limit, bool jit);
   int ExecSliced(std::size_t start, int options, long anchor);
+  int ExecWindows(std::size_t start, int options);
+  int ExecWindow(std::size_t begin, std::size_t end, int options, bool jit);
+  bool IsCut(Char c) const;
   std::size_t StepPastEmpty(std::size_t p) const;
   std::size_t StepOne(std::size_t p) const;
   std::size_t NextLineStart(std::size_t p) const;
@@ -149,6 +159,8 @@ class MatchCursor {
   bool finished_ = false;
   StopCheck* stopCheck_ = nullptr;
   JitStackLease jitStacks_;
+  std::size_t windowStart_ = 0;  // the last window of whole lines (see ExecWindows)
+  std::size_t windowEnd_ = 0;
   // Set by the stop callout of an instrumented program (see matcher.cpp).
   long anchor_ = -1;          // only attempts here may go on (-1: any)
   long lastStart_ = -1;       // start position of the latest attempt

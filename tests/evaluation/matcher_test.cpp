@@ -61,6 +61,8 @@ class MatcherTest : public ::testing::Test {
   void TearDown() override {
     SetJitEnabled(true);
     SetStopCalloutEnabled(true);
+    SetLineWindowsEnabled(true);
+    SetWindowSizesForTesting(0, 0, 0);
     platform::SetCodePagesForTesting(0, 0);
   }
   void Reset() {
@@ -210,6 +212,93 @@ TEST_F(MatcherTest, JitInterpreterAndUninstrumentedProgramsGiveTheSameAnswers) {
   EXPECT_GT(compared, 2000);
 }
 
+// A deterministic text of lines of every kind the window search meets:
+// words, log words, dates, e-mail addresses, non-ASCII words, empty lines,
+// a long line, and the given line ends (mixed when eol is empty).
+std::u16string WindowText(const char16_t* eol, std::uint32_t seed) {
+  static const char16_t* const kWords[] = {
+      u"error", u"ERROR", u"Error", u"warning", u"failed", u"timeout", u"denied", u"ab",
+      u"abc", u"2024-01-31", u"1999-12-0", u"a.b+c@ex-ample.org", u"x@y", u"é", u"straße",
+      u"STRASSE", u"ÉÀ", u"TODO", u"x=1", u"aab", u"ok", u"-", u"@", u"\"q\\\"t\"", u"€"};
+  static const char16_t* const kEnds[] = {u"\n", u"\r\n", u"\r"};
+  auto next = [&seed](std::uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  std::u16string text;
+  for (int line = 0; line < 90; ++line) {
+    const std::uint32_t words = line == 40 ? 120 : next(9);  // one long line, some empty ones
+    for (std::uint32_t w = 0; w < words; ++w) {
+      if (w != 0) text += next(5) == 0 ? u"  " : u" ";
+      text += kWords[next(sizeof kWords / sizeof kWords[0])];
+    }
+    text += *eol != 0 ? eol : kEnds[next(3)];
+  }
+  if (next(2) == 0) text += u"last error line without an end";
+  return text;
+}
+
+TEST_F(MatcherTest, LineWindowsAndLiteralSkipsGiveTheSameAnswers) {
+  std::vector<std::u16string> patterns = {
+      // the benchmark's expressions and others whose matches stay in a line
+      u"error", u"(?i)error", u"\\d{4}-\\d{2}-\\d{2}", u"[\\w.+-]+@[\\w-]+\\.[\\w.]+",
+      u"(?m)^.*$", u"error|warning|failed|timeout|denied", u"(?i)ERROR|Warning", u"(?m)^\\w+$",
+      u"(?m)^", u"(?m)$", u"(?m)^$", u"\\bab\\b", u"(?<=a)b\\w*", u"(?<![\\w-])\\d+", u"(\\w)\\1",
+      u"x\\d*y", u"(*LF)(?m)^.*$", u"(*CRLF)(?m)^.*$", u"(*CR)(?m)^.+$", u"(*ANY)(?m).$",
+      u"[^\\r\\n]+", u"[^\\n]{3}", u"é\\w+", u"(?i)é", u"(?i)STRASSE|straße", u"(?i)straSSe",
+      u"(?:ab|c)+d?", u"\\w+@\\w+", u"-\\d", u"o(?:k|r)", u"[a-c]{2,}", u"\\S+", u"\\h+", u".",
+      u".{5}", u"(?s).{5}", u"\\N+", u"\\Qx=1\\E", u"(?x) e r r o r  # spaced", u"(?i:e)rror",
+      u"t\\x{6f}do",
+      // expressions whose matches may span lines, or that look beyond them
+      u"\\R", u"\\s+", u"$", u"\\z", u"\\Z", u"error(?=\\s)", u"\\Ga", u"\\K.", u"(?|(a)|(b))"};
+  for (const std::u16string& p : GeneratedPatterns(40)) patterns.push_back(p);
+  std::vector<Text> texts;
+  std::uint32_t seed = 7;
+  for (const char16_t* eol : {u"\n", u"\r\n", u"\r", u""}) {
+    texts.push_back(MakeText(WindowText(eol, seed++)));
+  }
+  const FieldType types[] = {FieldType::Boolean, FieldType::Count, FieldType::CountIndividual,
+                             FieldType::StringOutput, FieldType::MatchDistanceRatio};
+  // Small windows put many window ends, long lines and scan ends in a
+  // short text; the defaults cover the ordinary case.
+  struct Sizes {
+    std::size_t units, maxUnits, literalScan;
+  };
+  const Sizes sizes[] = {{16, 64, 50}, {1, 300, 7}, {0, 0, 0}};
+  int windowedForms = 0;
+  int compared = 0;
+  for (const std::u16string& pattern : patterns) {
+    for (const FieldType type : types) {
+      auto field = Field(pattern, type);
+      if (!field) continue;
+      if (type == FieldType::Count) {
+        windowedForms += field->ansiProgram->plan.windowed + field->utf8Program->plan.windowed +
+                         field->utf16Program->plan.windowed;
+      }
+      for (const Text& text : texts) {
+        for (const Form form : {Form::kAnsi, Form::kUtf8, Form::kUtf16}) {
+          SetLineWindowsEnabled(false);
+          const Outcome whole = Run(*field, text, form);
+          SetLineWindowsEnabled(true);
+          for (const Sizes& size : sizes) {
+            SetWindowSizesForTesting(size.units, size.maxUnits, size.literalScan);
+            EXPECT_EQ(Run(*field, text, form), whole)
+                << "pattern " << Utf8(pattern) << " type " << static_cast<int>(type) << " form "
+                << static_cast<int>(form) << " window " << size.units << "/" << size.maxUnits
+                << "/" << size.literalScan << " text \"" << text.utf8.substr(0, 16) << "\"";
+            ++compared;
+          }
+          SetWindowSizesForTesting(0, 0, 0);
+        }
+      }
+    }
+  }
+  EXPECT_GT(compared, 10000);
+  // The comparison means something only if most line-local expressions
+  // are searched in windows.
+  EXPECT_GT(windowedForms, 60);
+}
+
 // Counts of `pattern` in the text; maxLength: the longest text the case is
 // run at (the interpreter, a fallback, only at the shortest).
 struct LongCase {
@@ -270,7 +359,10 @@ TEST_F(MatcherTest, AStopLandsInsideOneLongExecution) {
   ASSERT_NE(field, nullptr);
   ASSERT_NE(cubic, nullptr);
   const std::string line(1000000, 'k');
-  const std::string xs(1500, 'x');
+  // Each of these lines is given up at the top of the match-limit ladder
+  // after many milliseconds, so the whole text takes seconds.
+  std::string xs;
+  for (int i = 0; i < 100; ++i) xs += std::string(1500, 'x') + " y\n";
   state_->abortSet.Insert(77);
   for (const bool jit : {true, false}) {
     SetJitEnabled(jit);

@@ -1,0 +1,159 @@
+// Literal search: memchr/memmem where the C library does it best, else a
+// Horspool scan over the set of literals.
+#include "plugin/evaluation/needle_search.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace qm::plugin {
+namespace {
+
+char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+}  // namespace
+
+template <typename Char>
+NeedleSearch<Char>::NeedleSearch(const std::vector<Needle>& needles) {
+  for (const Needle& needle : needles) {
+    if (needle.text.empty()) {  // a literal that is always there proves nothing
+      needles_.clear();
+      return;
+    }
+    needles_.push_back(Literal{needle.text, needle.caseless});
+  }
+  if (needles_.empty()) return;
+  shortest_ = needles_.front().text.size();
+  for (const Literal& literal : needles_) shortest_ = std::min(shortest_, literal.text.size());
+  if (shortest_ > 255) shortest_ = 255;
+  shift_.fill(static_cast<std::uint8_t>(shortest_));
+  auto mark = [this](char c, std::size_t shift) {
+    for (const char form : {Lower(c), Upper(c)}) {
+      const auto index = static_cast<unsigned char>(form);
+      shift_[index] = std::min<std::uint8_t>(shift_[index], static_cast<std::uint8_t>(shift));
+    }
+  };
+  if (shortest_ >= 2) {
+    // Pairs of units: the window of shortest_ units ends at a pair; the
+    // shift moves the window until a pair in a literal lines up with it.
+    const auto m = shortest_;
+    pairShift_.assign(65536, static_cast<std::uint8_t>(m - 1));
+    for (const Literal& literal : needles_) {
+      for (std::size_t q = 2; q <= m; ++q) {
+        const char a = literal.text[q - 2];
+        const char b = literal.text[q - 1];
+        const auto shift = static_cast<std::uint8_t>(m - q);
+        for (const char x : {a, Lower(a), Upper(a)}) {
+          for (const char y : {b, Lower(b), Upper(b)}) {
+            if (!literal.caseless && (x != a || y != b)) continue;
+            std::uint8_t& entry =
+                pairShift_[static_cast<unsigned char>(x) << 8 | static_cast<unsigned char>(y)];
+            entry = std::min(entry, shift);
+          }
+        }
+      }
+    }
+    return;
+  }
+  for (const Literal& literal : needles_) {
+    for (std::size_t j = 0; j + 1 < shortest_; ++j) {
+      const char c = literal.text[j];
+      if (literal.caseless) {
+        mark(c, shortest_ - 1 - j);
+      } else {
+        const auto index = static_cast<unsigned char>(c);
+        shift_[index] = std::min<std::uint8_t>(shift_[index], static_cast<std::uint8_t>(shortest_ - 1 - j));
+      }
+    }
+    const char end = literal.text[shortest_ - 1];
+    last_[static_cast<unsigned char>(end)] = true;
+    if (literal.caseless) {
+      last_[static_cast<unsigned char>(Lower(end))] = true;
+      last_[static_cast<unsigned char>(Upper(end))] = true;
+    }
+  }
+}
+
+template <typename Char>
+bool NeedleSearch<Char>::MatchesAt(const Literal& literal, const Char* at) const {
+  for (std::size_t i = 0; i < literal.text.size(); ++i) {
+    const auto unit = static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<Char>>(at[i]));
+    const auto want = static_cast<unsigned char>(literal.text[i]);
+    if (unit == want) continue;
+    if (!literal.caseless || unit > 0x7F) return false;
+    if (Lower(static_cast<char>(unit)) != Lower(static_cast<char>(want))) return false;
+  }
+  return true;
+}
+
+// One case-sensitive one-byte literal in 8-bit text: memchr.
+template <typename Char>
+std::size_t NeedleSearch<Char>::FindOneByte(const Char* text, std::size_t from, std::size_t to) const {
+  const void* hit = std::memchr(text + from, needles_.front().text[0], to - from);
+  return hit == nullptr ? to : static_cast<std::size_t>(static_cast<const Char*>(hit) - text);
+}
+
+template <typename Char>
+std::size_t NeedleSearch<Char>::Find(const Char* text, std::size_t from, std::size_t to,
+                                     std::size_t length) const {
+  if (needles_.empty() || from >= to) return to;
+  if constexpr (sizeof(Char) == 1) {
+    if (needles_.size() == 1 && !needles_.front().caseless) {
+      const std::string& literal = needles_.front().text;
+      if (literal.size() == 1) return FindOneByte(text, from, to);
+#if defined(__GLIBC__)
+      // Occurrences must start before `to` and end by `length`.
+      const std::size_t end = std::min(length, to + literal.size() - 1);
+      if (end < from + literal.size()) return to;
+      const void* hit = memmem(text + from, end - from, literal.data(), literal.size());
+      return hit == nullptr ? to : static_cast<std::size_t>(static_cast<const Char*>(hit) - text);
+#endif
+    }
+  }
+  return shortest_ >= 2 ? FindByPairs(text, from, to, length) : FindByUnits(text, from, to, length);
+}
+
+template <typename Char>
+std::size_t NeedleSearch<Char>::FindByPairs(const Char* text, std::size_t from, std::size_t to,
+                                            std::size_t length) const {
+  using Unit = std::make_unsigned_t<Char>;
+  const std::size_t m = shortest_;
+  std::size_t pos = from;
+  while (pos < to && pos + m <= length) {
+    const auto a = static_cast<Unit>(text[pos + m - 2]);
+    const auto b = static_cast<Unit>(text[pos + m - 1]);
+    const std::uint8_t shift = pairShift_[(a & 0xFF) << 8 | (b & 0xFF)];
+    if (shift != 0) {
+      pos += shift;
+      continue;
+    }
+    for (const Literal& literal : needles_) {
+      if (pos + literal.text.size() <= length && MatchesAt(literal, text + pos)) return pos;
+    }
+    ++pos;
+  }
+  return to;
+}
+
+template <typename Char>
+std::size_t NeedleSearch<Char>::FindByUnits(const Char* text, std::size_t from, std::size_t to,
+                                            std::size_t length) const {
+  const std::size_t m = shortest_;
+  std::size_t pos = from;
+  while (pos < to && pos + m <= length) {
+    const auto unit = static_cast<std::make_unsigned_t<Char>>(text[pos + m - 1]);
+    const auto index = static_cast<unsigned char>(unit & 0xFF);
+    if (last_[index] && unit <= 0x7F) {
+      for (const Literal& literal : needles_) {
+        if (pos + literal.text.size() <= length && MatchesAt(literal, text + pos)) return pos;
+      }
+    }
+    pos += shift_[index];
+  }
+  return to;
+}
+
+template class NeedleSearch<char>;
+template class NeedleSearch<char16_t>;
+
+}  // namespace qm::plugin

@@ -1,0 +1,61 @@
+// Finding the next place where one of a few short ASCII literals occurs.
+//
+// Used by the match loop to skip, without running PCRE, the parts of a text
+// that cannot hold a match of an expression every match of which contains
+// one of the literals. Works on 8-bit text (ANSI/OEM or UTF-8) and on UTF-16
+// units; an ASCII literal is one unit per byte in either.
+#pragma once
+
+#include <array>
+#include <type_traits>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "plugin/evaluation/line_plan.h"
+
+namespace qm::plugin {
+
+template <typename Char>
+class NeedleSearch {
+ public:
+  // needles: 1 to 8 non-empty ASCII literals; a caseless literal matches its
+  // ASCII letters in either case (and nothing else).
+  explicit NeedleSearch(const std::vector<Needle>& needles);
+
+  bool Empty() const { return needles_.empty(); }
+
+  // The first position p in [from, to) where a literal starts and lies
+  // wholly inside [0, length); `to` when there is none. to <= length.
+  std::size_t Find(const Char* text, std::size_t from, std::size_t to, std::size_t length) const;
+
+ private:
+  struct Literal {
+    std::string text;
+    bool caseless = false;
+  };
+  bool MatchesAt(const Literal& literal, const Char* at) const;
+  std::size_t FindOneByte(const Char* text, std::size_t from, std::size_t to) const;
+
+  std::size_t FindByPairs(const Char* text, std::size_t from, std::size_t to,
+                          std::size_t length) const;
+  std::size_t FindByUnits(const Char* text, std::size_t from, std::size_t to,
+                          std::size_t length) const;
+
+  std::vector<Literal> needles_;
+  std::size_t shortest_ = 0;
+  // Shifts over all literals' first `shortest_` units (a window of that
+  // many units ends at the unit, or pair of units, looked up), indexed by
+  // low bytes: a collision only shortens a shift, which is safe. Literals of
+  // one unit use shift_ and last_; longer ones the pair table, whose shift 0
+  // marks a window that may end on a literal.
+  std::array<std::uint8_t, 256> shift_{};
+  std::array<bool, 256> last_{};
+  std::vector<std::uint8_t> pairShift_;  // 65536 entries when used
+};
+
+extern template class NeedleSearch<char>;
+extern template class NeedleSearch<char16_t>;
+
+}  // namespace qm::plugin
