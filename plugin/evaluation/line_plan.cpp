@@ -880,22 +880,31 @@ class Analyzer {
   bool RangeFollows() const {
     if (Peek() != u'-' || Peek(1) == u']' || Peek(1) == u'\0') return false;
     if (LookingAt(u"-\\Q") || LookingAt(u"-\\E")) return false;
-    return !(Peek(1) == u'[' && (Peek(2) == u':' || Peek(2) == u'.' || Peek(2) == u'='));
+    return PosixClassEnd(pos_ + 1) == std::u16string::npos;
+  }
+
+  // Where "[:name:]", "[:^name:]" (or the "[." and "[=" forms) starting at
+  // `at` ends; npos when the text there is not one.
+  std::size_t PosixClassEnd(std::size_t at) const {
+    if (at + 1 >= p_.size() || p_[at] != u'[') return std::u16string::npos;
+    const char16_t kind = p_[at + 1];
+    if (kind != u':' && kind != u'.' && kind != u'=') return std::u16string::npos;
+    at += 2;
+    if (at < p_.size() && p_[at] == u'^') ++at;
+    while (at < p_.size() && p_[at] < 0x80 && IsAsciiLetter(p_[at])) ++at;
+    if (at + 1 >= p_.size() || p_[at] != kind || p_[at + 1] != u']') return std::u16string::npos;
+    return at + 2;
   }
 
   // [:name:] and [:^name:]; false (nothing read) when the text is not one.
   bool ReadPosixClass(CharSet& into) {
-    if (Peek() != u'[' || (Peek(1) != u':' && Peek(1) != u'.' && Peek(1) != u'=')) return false;
-    const char16_t kindChar = Peek(1);
-    std::size_t at = pos_ + 2;
-    const bool negated = at < p_.size() && p_[at] == u'^';
-    if (negated) ++at;
-    const std::size_t nameBegin = at;
-    while (at < p_.size() && p_[at] < 0x80 && IsAsciiLetter(p_[at])) ++at;
-    if (at + 1 >= p_.size() || p_[at] != kindChar || p_[at + 1] != u']') return false;
-    if (kindChar != u':') throw Unsupported{};
-    const std::u16string name = p_.substr(nameBegin, at - nameBegin);
-    pos_ = at + 2;
+    const std::size_t end = PosixClassEnd(pos_);
+    if (end == std::u16string::npos) return false;
+    if (Peek(1) != u':') throw Unsupported{};  // collating elements: not supported by PCRE
+    const bool negated = Peek(2) == u'^';
+    const std::size_t nameBegin = pos_ + (negated ? 3 : 2);
+    const std::u16string name = p_.substr(nameBegin, end - 2 - nameBegin);
+    pos_ = end;
     CharSet set;
     if (name == u"space" || name == u"cntrl" || name == u"ascii") {
       set = kAll;

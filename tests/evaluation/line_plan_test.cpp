@@ -147,6 +147,8 @@ TEST(LinePlanWindow, CharacterClasses) {
       {u"[]\\n]", kAnyCrlf, "CR"},
       {u"[^]\\n]", kAnyCrlf, "LF"},
       {u"[\\d-\\n]", kAnyCrlf, "CR"},      // no range: digit, "-", LF
+      {u"[\\x05-[:]", kAnyCrlf, ""},      // a range up to "[" (no POSIX class follows)
+      {u"[\\x05-[:x]", kAnyCrlf, ""},
       {u"[[:alpha:][:punct:]]", kAnyCrlf, "LF CR"},
       {u"[[:space:]]", kAnyCrlf, ""},
       {u"[^[:space:]]", kAnyCrlf, "LF CR"},
