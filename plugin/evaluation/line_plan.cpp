@@ -921,7 +921,20 @@ class Analyzer {
   }
 
   void ReadClass(const Flags& flags, Item& out) {
-    const bool negated = Eat(u'^');
+    // "^" may come after (or before) leading \E and empty \Q\E, and a "]"
+    // right after all of them is a literal.
+    bool negated = false;
+    for (;;) {
+      if (LookingAt(u"\\E")) {
+        pos_ += 2;
+      } else if (LookingAt(u"\\Q\\E")) {
+        pos_ += 4;
+      } else if (!negated && Eat(u'^')) {
+        negated = true;
+      } else {
+        break;
+      }
+    }
     CharSet set;
     int atoms = 0;
     bool single = true;  // one literal character and nothing else

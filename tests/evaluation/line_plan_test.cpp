@@ -146,6 +146,8 @@ TEST(LinePlanWindow, CharacterClasses) {
       {u"[\\Q\r\\E]", kAnyCrlf, "LF"},
       {u"[]\\n]", kAnyCrlf, "CR"},
       {u"[^]\\n]", kAnyCrlf, "LF"},
+      {u"[\\E^a]", kAnyCrlf, ""},  // negated: "^" after a leading \E
+      {u"[\\Q\\E]\\E\\r]", kAnyCrlf, "LF"},
       {u"[\\d-\\n]", kAnyCrlf, "CR"},      // no range: digit, "-", LF
       {u"[\\x05-[:]", kAnyCrlf, ""},      // a range up to "[" (no POSIX class follows)
       {u"[\\x05-[:x]", kAnyCrlf, ""},
