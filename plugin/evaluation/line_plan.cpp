@@ -875,12 +875,37 @@ class Analyzer {
     return atom;
   }
 
-  // A hyphen that makes a range: not the last one in the class, and not
-  // before a POSIX class or a \Q or \E.
-  bool RangeFollows() const {
-    if (Peek() != u'-' || Peek(1) == u']' || Peek(1) == u'\0') return false;
-    if (LookingAt(u"-\\Q") || LookingAt(u"-\\E")) return false;
-    return PosixClassEnd(pos_ + 1) == std::u16string::npos;
+  // After a class's character: reads "-" and the range's end when a range
+  // follows, as PCRE does (\E ends quoting first; between the hyphen and
+  // the end, \E is skipped and \Q starts quoting; a hyphen inside quoting
+  // or before the class's "]" is a literal). False, nothing read, otherwise.
+  bool ReadRangeEnd(bool& quoted, std::uint32_t& high) {
+    while (LookingAt(u"\\E")) {
+      pos_ += 2;
+      quoted = false;
+    }
+    if (quoted || Peek() != u'-') return false;
+    const std::size_t hyphen = pos_++;
+    while (LookingAt(u"\\E")) pos_ += 2;
+    while (LookingAt(u"\\Q")) {
+      pos_ += 2;
+      if (LookingAt(u"\\E")) {
+        pos_ += 2;
+        continue;
+      }
+      quoted = true;
+      break;
+    }
+    if (AtEnd() || (!quoted && Peek() == u']')) {
+      pos_ = hyphen;  // the hyphen is read next, as a literal
+      quoted = false;
+      return false;
+    }
+    if (!quoted && PosixClassEnd(pos_) != std::u16string::npos) throw Unsupported{};
+    const ClassAtom atom = ReadClassAtom(quoted);
+    if (!atom.isChar) throw Unsupported{};  // PCRE rejects a range to a type
+    high = atom.value;
+    return true;
   }
 
   // Where "[:name:]", "[:^name:]" (or the "[." and "[=" forms) starting at
@@ -969,17 +994,10 @@ class Analyzer {
         single = false;
         continue;
       }
-      if (RangeFollows()) {
-        ++pos_;
-        ClassAtom high = ReadClassAtom(quoted);
+      std::uint32_t high = 0;
+      if (ReadRangeEnd(quoted, high)) {
+        Add(set, Range(atom.value, high));
         single = false;
-        if (high.isChar) {
-          Add(set, Range(atom.value, high.value));
-        } else {
-          Add(set, Single(atom.value));
-          Add(set, Single(u'-'));
-          Add(set, high.set);
-        }
         continue;
       }
       Add(set, Single(atom.value));

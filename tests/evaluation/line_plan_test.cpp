@@ -150,6 +150,12 @@ TEST(LinePlanWindow, CharacterClasses) {
       {u"[\\Q\\E]\\E\\r]", kAnyCrlf, "LF"},
       {u"[\\d-\\n]", kAnyCrlf, "CR"},      // no range: digit, "-", LF
       {u"[\\x05-[:]", kAnyCrlf, ""},      // a range up to "[" (no POSIX class follows)
+      // Quoting around ranges: \E may sit on either side of the hyphen, \Q
+      // may start the range's end, and inside quoting a hyphen is literal.
+      {u"[\\x01-\\E\\x20]", kAnyCrlf, ""},
+      {u"[\\x01\\E-\\x20]", kAnyCrlf, ""},
+      {u"[\\x01-\\Q\\x20\\E]", kAnyCrlf, ""},
+      {u"[\\Q\\x01-\\x20\\E]", kAnyCrlf, "LF CR"},
       {u"[\\x05-[:x]", kAnyCrlf, ""},
       {u"[[:alpha:][:punct:]]", kAnyCrlf, "LF CR"},
       {u"[[:space:]]", kAnyCrlf, ""},
