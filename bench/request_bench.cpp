@@ -1,5 +1,8 @@
-// Value requests through the exports of a loaded plugin copy, on a small
-// file: computed every time (cache off) and answered from the cache.
+// Value requests through the exports of a loaded plugin copy: on a small
+// file, computed every time (cache off) and answered from the cache, beside
+// the attribute query that every request makes (the floor of a cache hit);
+// on a large file, read whole (FileMemory 500) and in 10 MB chunks
+// (FileMemory 10).
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -20,7 +23,8 @@ namespace fs = std::filesystem;
 // 2 KiB text file beside it. Removed with the folder when it goes.
 class PluginCopy {
  public:
-  explicit PluginCopy(const std::string& globals) {
+  // largeMegabytes > 0 also writes large.txt of that size.
+  explicit PluginCopy(const std::string& globals, int largeMegabytes = 0) {
     folder_ = fs::temp_directory_path() / ("quarrymark-bench-" + std::to_string(std::random_device()()));
     fs::create_directories(folder_);
     const fs::path source = fs::u8path(QM_PLUGIN_PATH);
@@ -39,6 +43,17 @@ class PluginCopy {
     text.resize(2048);
     file_ = Utf16((folder_ / "small.txt").u8string());
     Write("small.txt", text);
+    if (largeMegabytes > 0) {
+      std::ofstream out(folder_ / "large.txt", std::ios::binary);
+      std::string line;
+      for (long long written = 0, n = 0; written < largeMegabytes * 1048576LL; ++n) {
+        line = "2026-12-08 entry " + std::to_string(n) +
+               ": the water is warm, no error here, and the wind is west\n";
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+        written += static_cast<long long>(line.size());
+      }
+      large_ = Utf16((folder_ / "large.txt").u8string());
+    }
     std::u16string path = Utf16(copy.u8string());
     library_ = qm::platform::Library::Open(path);
     if (!library_.IsOpen()) std::abort();
@@ -56,10 +71,12 @@ class PluginCopy {
     fs::remove_all(folder_, ec);
   }
 
-  int Value(int field, std::vector<unsigned char>& buffer) {
-    return getValueW_(reinterpret_cast<QmWideChar*>(file_.data()), field, 0, buffer.data(),
+  int Value(int field, std::vector<unsigned char>& buffer, bool large = false) {
+    std::u16string& name = large ? large_ : file_;
+    return getValueW_(reinterpret_cast<QmWideChar*>(name.data()), field, 0, buffer.data(),
                       static_cast<int>(buffer.size()), 0);
   }
+  const std::u16string& SmallFile() const { return file_; }
 
  private:
   static std::u16string Utf16(const std::string& utf8) {
@@ -74,6 +91,7 @@ class PluginCopy {
 
   fs::path folder_;
   std::u16string file_;
+  std::u16string large_;
   qm::platform::Library library_;
   decltype(&ContentGetValueW) getValueW_ = nullptr;
 };
@@ -104,5 +122,32 @@ void BM_RequestSmallFileStringCached(benchmark::State& state) {
   RunRequests(state, "ResultCache=2\r\n", 1);
 }
 BENCHMARK(BM_RequestSmallFileStringCached);
+
+// The attribute query of the small file alone, as each request makes it.
+void BM_AttributeQueryOfTheSmallFile(benchmark::State& state) {
+  PluginCopy plugin("ResultCache=2\r\n");
+  const qm::platform::FileName name{nullptr, plugin.SmallFile().c_str()};
+  qm::platform::FileInfo info;
+  for (auto _ : state) benchmark::DoNotOptimize(qm::platform::QueryFileInfo(name, &info));
+}
+BENCHMARK(BM_AttributeQueryOfTheSmallFile);
+
+// A Count over a 64 MiB file, read whole or in 10 MB chunks, repeated as a
+// host asks for one file after another.
+constexpr int kLargeMegabytes = 64;
+
+void RunLarge(benchmark::State& state, const std::string& memory) {
+  PluginCopy plugin("ResultCache=0\r\nFileMemory=" + memory + "\r\n", kLargeMegabytes);
+  std::vector<unsigned char> buffer(2048);
+  if (plugin.Value(0, buffer, true) <= 0) state.SkipWithError("the request failed");
+  for (auto _ : state) benchmark::DoNotOptimize(plugin.Value(0, buffer, true));
+  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) * kLargeMegabytes * 1048576);
+}
+
+void BM_RequestLargeFileWhole(benchmark::State& state) { RunLarge(state, "500"); }
+BENCHMARK(BM_RequestLargeFileWhole)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_RequestLargeFileChunks10MB(benchmark::State& state) { RunLarge(state, "10"); }
+BENCHMARK(BM_RequestLargeFileChunks10MB)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace

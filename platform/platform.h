@@ -98,6 +98,13 @@ enum class OpenMode {
   // files open: a FIFO, socket or device gives a closed File at once (on
   // POSIX the open never blocks and the kind is checked on the descriptor).
   kReadShared,
+  // kReadShared for a name that an attribute query has just found to be a
+  // regular file: no further check of the kind, so that reading a small file
+  // costs as few system calls as it can. On POSIX the descriptor stays
+  // non-blocking (a regular file ignores that): should the name have become
+  // a FIFO or a device since the query, reads fail or end at once instead of
+  // waiting. Windows checks the kind as for kReadShared.
+  kReadContent,
   kReadWriteOpenAlways,  // read/write, read sharing, created when missing
   kWriteCreateNew,  // write access, no sharing, fails when the name exists
 };
@@ -132,6 +139,10 @@ class File {
   bool WriteAll(const void* buffer, std::size_t n);
   bool SeekRelative(std::int64_t delta);
   bool SeekToEnd();
+  // Tells the system that the file will be read from start to end (POSIX
+  // read-ahead advice; Windows opens read files for sequential scans
+  // already). A hint: nothing fails.
+  void AdviseSequential();
   // Cuts the file at the current position.
   bool TruncateHere();
   // Makes what was written durable (fsync / FlushFileBuffers).
@@ -266,6 +277,19 @@ std::int64_t CurrentTimeSeconds();
 // ---------------------------------------------------------------------------
 // Free physical memory in bytes (GlobalMemoryStatusEx / MemAvailable).
 std::uint64_t FreePhysicalMemory();
+
+// Whole pages straight from the system (mmap / VirtualAlloc), for buffers of
+// megabytes: zero-filled and page-aligned. On POSIX they are backed by huge
+// pages where the system allows it, so that filling a large buffer faults a
+// few times per megabyte instead of once per 4 KiB. Null when the memory
+// cannot be had. FreePages takes the size given to AllocatePages.
+void* AllocatePages(std::size_t bytes);
+void FreePages(void* pages, std::size_t bytes);
+// Tells the system that the pages' content is no longer needed
+// (MADV_FREE / MEM_RESET): it may take them back when memory runs short, and
+// they then come back zero-filled on their next use. Until it does, using
+// them costs no fault. Their content is undefined afterwards.
+void DiscardPageContents(void* pages, std::size_t bytes);
 
 // ---------------------------------------------------------------------------
 // Environment

@@ -19,6 +19,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -351,10 +352,25 @@ void File::Close() {
 
 std::int64_t File::Read(void* buffer, std::size_t n) {
   if (!IsOpen()) return -1;
+  const int fd = static_cast<int>(native_);
+  bool blockingTried = false;
   for (;;) {
-    const ssize_t r = ::read(static_cast<int>(native_), buffer, n);
+    const ssize_t r = ::read(fd, buffer, n);
     if (r >= 0) return r;
-    if (errno != EINTR) return -1;
+    if (errno == EINTR) continue;
+    // A content descriptor is non-blocking. Should a regular file ever
+    // answer that it would block, it is read blocking from then on; anything
+    // else that would block (a FIFO that replaced the file) fails.
+    if ((errno == EAGAIN || errno == EWOULDBLOCK) && !blockingTried) {
+      blockingTried = true;
+      struct stat st;
+      const int flags = ::fcntl(fd, F_GETFL);
+      if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && flags >= 0 &&
+          ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0) {
+        continue;
+      }
+    }
+    return -1;
   }
 }
 
@@ -392,6 +408,10 @@ bool File::SeekToEnd() {
   return IsOpen() && ::lseek(static_cast<int>(native_), 0, SEEK_END) >= 0;
 }
 
+void File::AdviseSequential() {
+  if (IsOpen()) posix_fadvise(static_cast<int>(native_), 0, 0, POSIX_FADV_SEQUENTIAL);
+}
+
 bool File::Sync() { return IsOpen() && ::fsync(static_cast<int>(native_)) == 0; }
 
 bool File::TruncateHere() {
@@ -425,6 +445,12 @@ File OpenFile(const FileName& name, OpenMode mode, bool* created) {
       posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
       break;
     }
+    case OpenMode::kReadContent:
+      // No fstat and no flag changes: the caller's query found a regular
+      // file, and the non-blocking flag keeps anything else from waiting.
+      do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+      while (fd < 0 && errno == EINTR);
+      break;
     case OpenMode::kReadWriteOpenAlways:
       fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
       if (fd >= 0) {
@@ -721,6 +747,30 @@ std::uint64_t FreePhysicalMemory() {
   }
   std::fclose(f);
   return kib * 1024;
+}
+
+void* AllocatePages(std::size_t bytes) {
+  if (bytes == 0) return nullptr;
+  void* pages = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (pages == MAP_FAILED) return nullptr;
+#ifdef MADV_HUGEPAGE
+  // Where huge pages are only given on request; a failure changes nothing.
+  ::madvise(pages, bytes, MADV_HUGEPAGE);
+#endif
+  return pages;
+}
+
+void FreePages(void* pages, std::size_t bytes) {
+  if (pages != nullptr) ::munmap(pages, bytes);
+}
+
+void DiscardPageContents(void* pages, std::size_t bytes) {
+  if (pages == nullptr || bytes == 0) return;
+#ifdef MADV_FREE
+  if (::madvise(pages, bytes, MADV_FREE) == 0) return;
+#endif
+  // Systems without lazy freeing keep the pages: dropping them at once would
+  // cost the faults that keeping them is meant to save.
 }
 
 // ---------------------------------------------------------------------------

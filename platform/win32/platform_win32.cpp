@@ -176,11 +176,14 @@ bool File::TruncateHere() { return IsOpen() && SetEndOfFile(AsHandle(native_)) !
 
 bool File::Sync() { return IsOpen() && FlushFileBuffers(AsHandle(native_)) != 0; }
 
+void File::AdviseSequential() {}
+
 File OpenFile(const FileName& name, OpenMode mode, bool* created) {
   if (created != nullptr) *created = false;
   DWORD access = 0, share = 0, disposition = 0, flags = 0;
   switch (mode) {
     case OpenMode::kReadShared:
+    case OpenMode::kReadContent:
       access = GENERIC_READ;
       share = FILE_SHARE_READ;
       disposition = OPEN_EXISTING;
@@ -205,7 +208,8 @@ File OpenFile(const FileName& name, OpenMode mode, bool* created) {
     handle = CreateFileA(name.narrow, access, share, nullptr, disposition, flags, nullptr);
   }
   if (handle == INVALID_HANDLE_VALUE) return File();
-  if (mode == OpenMode::kReadShared && GetFileType(handle) != FILE_TYPE_DISK) {
+  if ((mode == OpenMode::kReadShared || mode == OpenMode::kReadContent) &&
+      GetFileType(handle) != FILE_TYPE_DISK) {
     // A pipe or a character device ("CON", "\\.\pipe\...") may never end.
     CloseHandle(handle);
     return File();
@@ -531,6 +535,19 @@ std::uint64_t FreePhysicalMemory() {
   status.dwLength = sizeof status;
   if (!GlobalMemoryStatusEx(&status)) return 0;
   return status.ullAvailPhys;
+}
+
+void* AllocatePages(std::size_t bytes) {
+  if (bytes == 0) return nullptr;
+  return VirtualAlloc(nullptr, bytes, MEM_RESERVE | MEM_COMMIT, PAGE_READWRITE);
+}
+
+void FreePages(void* pages, std::size_t) {
+  if (pages != nullptr) VirtualFree(pages, 0, MEM_RELEASE);
+}
+
+void DiscardPageContents(void* pages, std::size_t bytes) {
+  if (pages != nullptr && bytes != 0) VirtualAlloc(pages, bytes, MEM_RESET, PAGE_READWRITE);
 }
 
 // ---------------------------------------------------------------------------

@@ -135,14 +135,13 @@ void PlanLines(Program& program, const std::basic_string<Char>& pattern, int opt
 }
 
 // Whether looking for the literals first beats PCRE's own start search
-// (measured with bench/matcher_bench): a single long case-sensitive
-// literal (found with memmem) always does; otherwise only when PCRE knows
+// (measured with bench/matcher_bench): a single literal of four or more
+// units (found with a vector scan) always does; otherwise only when PCRE knows
 // no first character and its set of possible first units is wide.
 template <typename Program, typename Info>
 void ChooseLiterals(Program& program, Info info) {
   std::vector<Needle>& needles = program.plan.needles;
-  const bool longLiteral =
-      needles.size() == 1 && !needles.front().caseless && needles.front().text.size() >= 4;
+  const bool longLiteral = needles.size() == 1 && needles.front().text.size() >= 4;
   int firstCharacter = 0;
   info(program.code, program.study, PCRE_INFO_FIRSTCHARACTERFLAGS, &firstCharacter);
   const unsigned char* firstUnits = nullptr;

@@ -103,9 +103,13 @@ void SwapUnitsInPlace(char* bytes, std::size_t units) {
   }
 }
 
-std::unique_ptr<char[]> AllocateContentBuffer(std::size_t bytes) {
+bool ContentAllocationAllowed(std::size_t bytes) {
   const std::size_t limit = g_allocationLimit.load(std::memory_order_relaxed);
-  if (limit != 0 && bytes > limit) return nullptr;
+  return limit == 0 || bytes <= limit;
+}
+
+std::unique_ptr<char[]> AllocateContentBuffer(std::size_t bytes) {
+  if (!ContentAllocationAllowed(bytes)) return nullptr;
   return std::unique_ptr<char[]>(new (std::nothrow) char[bytes]);
 }
 

@@ -60,6 +60,10 @@ void SwapUnitsInPlace(char* bytes, std::size_t units);
 // here: nullptr when the memory cannot be had, never an exception.
 std::unique_ptr<char[]> AllocateContentBuffer(std::size_t bytes);
 
+// False when a content buffer of this size must fail (the test hook below);
+// buffers that do not come from AllocateContentBuffer ask this first.
+bool ContentAllocationAllowed(std::size_t bytes);
+
 // Test hook: content buffers of more than maxBytes fail as if memory had run
 // out (0 removes the limit). Lets tests reach the small-buffer fallbacks
 // deterministically.

@@ -55,19 +55,23 @@ bool NamePart(std::u16string name, std::u16string* part) {
 }
 
 void AppendLe32(std::string* out, std::uint32_t v) {
-  for (int i = 0; i < 4; ++i) out->push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
+  const char bytes[4] = {static_cast<char>(v & 0xFF), static_cast<char>((v >> 8) & 0xFF),
+                         static_cast<char>((v >> 16) & 0xFF), static_cast<char>(v >> 24)};
+  out->append(bytes, 4);
+}
+
+void AppendFileKey(std::string* key, const platform::FileInfo& info) {
+  AppendLe32(key, info.attributes);
+  AppendLe32(key, info.lastWriteLow);
+  AppendLe32(key, info.lastWriteHigh);
+  AppendLe32(key, static_cast<std::uint32_t>(info.size >> 32));
+  AppendLe32(key, static_cast<std::uint32_t>(info.size));
 }
 
 std::int64_t QueryFileSize(const platform::FileName& name, std::string* key) {
   platform::FileInfo info;
   if (!platform::QueryFileInfo(name, &info)) return -1;
-  if (key != nullptr) {
-    AppendLe32(key, info.attributes);
-    AppendLe32(key, info.lastWriteLow);
-    AppendLe32(key, info.lastWriteHigh);
-    AppendLe32(key, static_cast<std::uint32_t>(info.size >> 32));
-    AppendLe32(key, static_cast<std::uint32_t>(info.size));
-  }
+  if (key != nullptr) AppendFileKey(key, info);
   return static_cast<std::int64_t>(info.size);
 }
 

@@ -39,6 +39,10 @@ bool NamePart(std::u16string name, std::u16string* part);
 // little-endian.
 std::int64_t QueryFileSize(const platform::FileName& name, std::string* key = nullptr);
 
+// Appends the cache key's file part of an attribute query's answer, as
+// QueryFileSize does.
+void AppendFileKey(std::string* key, const platform::FileInfo& info);
+
 // Megabytes one request may hold in one buffer: FileMemory (5 to 500) but no
 // more than the machine allowance, which is half the free physical memory in
 // megabytes (at most 500), or 5 when less than 5 MiB is free.

@@ -5,9 +5,12 @@
 //
 // Content is handed on as bytes, or as UTF-16 units in machine order (data
 // in the other order is swapped in place first). Every buffer holds one
-// terminating zero byte or zero unit after its content, and is released
-// before the reader returns.
+// terminating zero byte or zero unit after its content. Buffers beyond the
+// sample are borrowed from the read buffer pool and given back before the
+// reader returns.
 #include "plugin/content/reader.h"
+
+#include "plugin/content/read_buffer.h"
 
 #include <algorithm>
 #include <cstring>
@@ -29,13 +32,14 @@ constexpr char16_t kCarriageReturn = 13;
 // Buffers, early stop and delivery
 // ---------------------------------------------------------------------------
 
-// A buffer for length bytes of content and its terminator: length+1 bytes,
-// or for UTF-16 the whole units plus a zero unit. A length the address space
-// cannot hold fails like an allocation that found no memory.
-std::unique_ptr<char[]> AllocateFor(std::uint64_t length, bool utf16) {
+// Room for length bytes of content and its terminator, from the request's
+// buffer: length+1 bytes, or for UTF-16 the whole units plus a zero unit. A
+// length the address space cannot hold fails like an allocation that found
+// no memory.
+char* ReserveFor(ReadBuffer& buffer, std::uint64_t length, bool utf16) {
   const std::uint64_t need = utf16 ? (length & ~std::uint64_t{1}) + 2 : length + 1;
   if (need > static_cast<std::uint64_t>(PTRDIFF_MAX)) return nullptr;
-  return AllocateContentBuffer(static_cast<std::size_t>(need));
+  return buffer.Reserve(static_cast<std::size_t>(need));
 }
 
 // Puts the terminator behind length bytes of content. For UTF-16 it goes
@@ -178,9 +182,11 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
     file.Close();
     return false;
   }
+  file.AdviseSequential();
   const bool utf16 = state.isUtf16;
-  std::unique_ptr<char[]> buffer = AllocateFor(static_cast<std::uint64_t>(size), utf16);
-  if (!buffer) {
+  ReadBuffer lease;
+  char* const buffer = ReserveFor(lease, static_cast<std::uint64_t>(size), utf16);
+  if (buffer == nullptr) {
     if (static_cast<std::uint64_t>(size) > kAlwaysWholeBytes) {
       return ReadInChunks(file, size, sample, startUnits, kFallbackChunkMegabytes, state, field,
                           consumer);
@@ -189,14 +195,14 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
     return false;
   }
   const auto length = static_cast<std::size_t>(size);
-  if (sample.length != 0) std::memcpy(buffer.get(), sample.bytes.get(), sample.length);
-  const bool read = file.ReadExact(buffer.get() + sample.length, length - sample.length);
+  if (sample.length != 0) std::memcpy(buffer, sample.bytes.get(), sample.length);
+  const bool read = file.ReadExact(buffer + sample.length, length - sample.length);
   file.Close();
   if (!read) return false;
-  Terminate(buffer.get(), length, utf16);
+  Terminate(buffer, length, utf16);
   state.startOffset = startUnits;
-  if (ContentNeedsSwap(state)) SwapUnitsInPlace(buffer.get(), length / 2);
-  Deliver(buffer.get(), startUnits, utf16 ? length / 2 : length, utf16, state, consumer);
+  if (ContentNeedsSwap(state)) SwapUnitsInPlace(buffer, length / 2);
+  Deliver(buffer, startUnits, utf16 ? length / 2 : length, utf16, state, consumer);
   return true;
 }
 
@@ -211,6 +217,7 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
     file.Close();
     return false;
   }
+  file.AdviseSequential();
   const bool utf16 = state.isUtf16;
   const bool utf8 = state.isUtf8 && !utf16;
   const std::uint64_t unitBytes = utf16 ? 2 : 1;
@@ -230,6 +237,7 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
   bool sampleUsed = false;
   bool first = true;
   bool ok = true;
+  ReadBuffer lease;  // one buffer for every chunk
 
   while (pieceStart * unitBytes < total) {
     if (state.abortRequested || AnswerKnown(state, field)) break;
@@ -240,8 +248,8 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
     const std::uint64_t chunkStart = first ? 0 : (pieceStart - carry) * unitBytes;  // bytes
     const std::uint64_t length =
         chunkBytes < total - chunkStart ? chunkBytes : total - chunkStart;
-    std::unique_ptr<char[]> chunk = AllocateFor(length, utf16);
-    if (!chunk) {
+    char* const chunk = ReserveFor(lease, length, utf16);
+    if (chunk == nullptr) {
       if (chunkBytes > kAlwaysWholeBytes) {
         chunkBytes = kAlwaysWholeBytes;
         continue;
@@ -258,19 +266,19 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
     if (!sampleUsed) {
       sampleUsed = true;
       if (sample.length <= chunkLength) {
-        if (sample.length != 0) std::memcpy(chunk.get(), sample.bytes.get(), sample.length);
+        if (sample.length != 0) std::memcpy(chunk, sample.bytes.get(), sample.length);
         filled = sample.length;
       } else if (!file.SeekRelative(-static_cast<std::int64_t>(sample.length))) {
         ok = false;
         break;
       }
     }
-    if (!file.ReadExact(chunk.get() + filled, chunkLength - filled)) {
+    if (!file.ReadExact(chunk + filled, chunkLength - filled)) {
       ok = false;
       break;
     }
-    Terminate(chunk.get(), chunkLength, utf16);
-    if (swap) SwapUnitsInPlace(chunk.get(), chunkLength / 2);
+    Terminate(chunk, chunkLength, utf16);
+    if (swap) SwapUnitsInPlace(chunk, chunkLength / 2);
     if (validateEachChunk) state.utfCheckPending = true;
 
     const std::size_t units = chunkLength / unitBytes;
@@ -278,7 +286,7 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
     const bool lastChunk = chunkStart + length == total;
     ChunkCut cut;
     if (!lastChunk) {
-      cut = FindChunkCut(chunk.get() + from * unitBytes, units - from, utf16, utf8);
+      cut = FindChunkCut(chunk + from * unitBytes, units - from, utf16, utf8);
       if (cut.end != 0) cut.end += from;
     }
     // Without a cut the piece is the whole chunk: the end of the content,
@@ -287,7 +295,7 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
     state.startOffset = pieceStart;
     state.contextUnits = static_cast<std::uint32_t>(first ? 0 : carry);
     state.textContinues = !lastChunk;
-    Deliver(chunk.get(), from, end, utf16, state, consumer);
+    Deliver(chunk, from, end, utf16, state, consumer);
     state.contextUnits = 0;
     state.textContinues = false;
     if (lastChunk) break;
@@ -299,7 +307,7 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
     // trailing surrogate.
     while (nextCarry > 0) {
       const std::size_t at = end - nextCarry;
-      const char16_t unit = UnitAt(chunk.get(), at, utf16);
+      const char16_t unit = UnitAt(chunk, at, utf16);
       const bool inside = utf16 ? (unit >= 0xDC00 && unit <= 0xDFFF) : utf8 && (unit & 0xC0) == 0x80;
       if (!inside) break;
       --nextCarry;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "plugin/evaluation/replace_template.h"
+#include "plugin/evaluation/utf_check.h"
 
 namespace qm::plugin {
 namespace {
@@ -206,6 +207,11 @@ int ExecProgram(const Program16& program, const char16_t* text, std::size_t leng
   }
   return pcre16_exec(code, &extra, subject, static_cast<int>(length), static_cast<int>(start),
                      options, vector, kMatchVectorSize);
+}
+
+bool IsWellFormed(const char* text, std::size_t length) { return IsWellFormedUtf8(text, length); }
+bool IsWellFormed(const char16_t* text, std::size_t length) {
+  return IsWellFormedUtf16(text, length);
 }
 
 bool IsContinuation(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
@@ -693,8 +699,10 @@ bool FindNextMatch(MatchCursor<Char>& c) {
     }
     int options = baseOptions;
     if (c.validate_) {
-      options &= ~kNoUtfCheck;  // the whole text is validated once
+      // The whole text is validated once: by the quick check, or else by
+      // PCRE, which reports the fault.
       c.validate_ = false;
+      if (!IsWellFormed(c.text_, c.length_)) options &= ~kNoUtfCheck;
     }
     int rc = windowed ? c.ExecWindows(c.offset_, options) : c.ExecSliced(c.offset_, options, -1);
     if (rc == kMatchStopped) return finish(kMatchStopped);

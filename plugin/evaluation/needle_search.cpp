@@ -5,11 +5,52 @@
 #include <algorithm>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qm::plugin {
 namespace {
 
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+
+// How common a byte is in text (higher: more common), to pick the two
+// units of a literal that a vector scan compares: rare ones give few false
+// candidates.
+int Commonness(char c) {
+  static const char kByFrequency[] = " etaoinshrdlcumwfgypbvkjxqz";
+  const char lower = Lower(c);
+  for (int i = 0; kByFrequency[i] != 0; ++i) {
+    if (kByFrequency[i] == lower) return 40 - i;
+  }
+  return c >= '0' && c <= '9' ? 10 : 0;
+}
+
+#if defined(__SSE2__)
+// The low bits of `mask` (one per byte of a vector compare) that mark the
+// start of a unit.
+template <typename Char>
+std::uint32_t UnitStarts(std::uint32_t mask) {
+  return sizeof(Char) == 1 ? mask : mask & 0x5555u;
+}
+
+template <typename Char>
+__m128i Equal(__m128i block, Char unit) {
+  if constexpr (sizeof(Char) == 1) return _mm_cmpeq_epi8(block, _mm_set1_epi8(unit));
+  return _mm_cmpeq_epi16(block, _mm_set1_epi16(static_cast<short>(unit)));
+}
+
+// Units of block equal to c, in either ASCII case when caseless.
+template <typename Char>
+__m128i EqualFolded(__m128i block, char c, bool caseless) {
+  const __m128i exact = Equal<Char>(block, static_cast<Char>(c));
+  if (!caseless || Lower(c) == Upper(c)) return exact;
+  const char other = c == Lower(c) ? Upper(c) : Lower(c);
+  return _mm_or_si128(exact, Equal<Char>(block, static_cast<Char>(other)));
+}
+#endif
 
 }  // namespace
 
@@ -23,6 +64,20 @@ NeedleSearch<Char>::NeedleSearch(const std::vector<Needle>& needles) {
     needles_.push_back(Literal{needle.text, needle.caseless});
   }
   if (needles_.empty()) return;
+  if (needles_.size() == 1 && needles_.front().text.size() >= 2) {
+    // The two rarest units of the literal, for FindByVector.
+    const std::string& text = needles_.front().text;
+    std::size_t rarest = 0;
+    for (std::size_t i = 1; i < text.size(); ++i) {
+      if (Commonness(text[i]) < Commonness(text[rarest])) rarest = i;
+    }
+    std::size_t next = rarest == 0 ? 1 : 0;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (i != rarest && Commonness(text[i]) < Commonness(text[next])) next = i;
+    }
+    probe1_ = std::min(rarest, next);
+    probe2_ = std::max(rarest, next);
+  }
   shortest_ = needles_.front().text.size();
   for (const Literal& literal : needles_) shortest_ = std::min(shortest_, literal.text.size());
   if (shortest_ > 255) shortest_ = 255;
@@ -93,10 +148,50 @@ std::size_t NeedleSearch<Char>::FindOneByte(const Char* text, std::size_t from, 
   return hit == nullptr ? to : static_cast<std::size_t>(static_cast<const Char*>(hit) - text);
 }
 
+
+// One literal of two or more units: compares two of its units at sixteen
+// bytes' worth of start positions at a time and checks the whole literal
+// only where both agree.
+template <typename Char>
+std::size_t NeedleSearch<Char>::FindByVector(const Char* text, std::size_t from, std::size_t to,
+                                             std::size_t length) const {
+  const Literal& literal = needles_.front();
+  const std::size_t n = literal.text.size();
+  if (length < n) return to;
+  const std::size_t limit = std::min(to, length - n + 1);  // starts lie before this
+  std::size_t p = from;
+#if defined(__SSE2__)
+  constexpr std::size_t kLanes = 16 / sizeof(Char);
+  const char first = literal.text[probe1_];
+  const char second = literal.text[probe2_];
+  while (p + kLanes <= limit) {
+    // p + probe + kLanes <= length, as limit + n - 1 <= length.
+    const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + p + probe1_));
+    const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + p + probe2_));
+    const __m128i both = _mm_and_si128(EqualFolded<Char>(a, first, literal.caseless),
+                                       EqualFolded<Char>(b, second, literal.caseless));
+    std::uint32_t mask = UnitStarts<Char>(static_cast<std::uint32_t>(_mm_movemask_epi8(both)));
+    while (mask != 0) {
+      const std::size_t at = p + static_cast<std::size_t>(__builtin_ctz(mask)) / sizeof(Char);
+      if (MatchesAt(literal, text + at)) return at;
+      mask &= mask - 1;
+    }
+    p += kLanes;
+  }
+#endif
+  for (; p < limit; ++p) {
+    if (MatchesAt(literal, text + p)) return p;
+  }
+  return to;
+}
+
 template <typename Char>
 std::size_t NeedleSearch<Char>::Find(const Char* text, std::size_t from, std::size_t to,
                                      std::size_t length) const {
   if (needles_.empty() || from >= to) return to;
+  if (needles_.size() == 1 && needles_.front().text.size() >= 2) {
+    return FindByVector(text, from, to, length);
+  }
   if constexpr (sizeof(Char) == 1) {
     if (needles_.size() == 1 && !needles_.front().caseless) {
       const std::string& literal = needles_.front().text;

@@ -38,6 +38,8 @@ class NeedleSearch {
   bool MatchesAt(const Literal& literal, const Char* at) const;
   std::size_t FindOneByte(const Char* text, std::size_t from, std::size_t to) const;
 
+  std::size_t FindByVector(const Char* text, std::size_t from, std::size_t to,
+                           std::size_t length) const;
   std::size_t FindByPairs(const Char* text, std::size_t from, std::size_t to,
                           std::size_t length) const;
   std::size_t FindByUnits(const Char* text, std::size_t from, std::size_t to,
@@ -53,6 +55,8 @@ class NeedleSearch {
   std::array<std::uint8_t, 256> shift_{};
   std::array<bool, 256> last_{};
   std::vector<std::uint8_t> pairShift_;  // 65536 entries when used
+  std::size_t probe1_ = 0;  // one literal: the units FindByVector compares
+  std::size_t probe2_ = 1;
 };
 
 extern template class NeedleSearch<char>;

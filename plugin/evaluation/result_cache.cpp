@@ -1,4 +1,4 @@
-// The result cache: key compression, and the store's lookup, store and clear.
+// The result cache: the keyed hash, and the store's lookup, store and clear.
 //
 // Answer images: the 4-byte value for Boolean, Count, CountIndividual and
 // EncodingCheck (the choice index); for string and floating answers the LZ4
@@ -6,18 +6,19 @@
 // (double, text and terminator), empty for an empty answer.
 #include "plugin/evaluation/result_cache.h"
 
+#define XXH_INLINE_ALL
+#include <xxhash.h>
 #include <lz4.h>
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <random>
 
 namespace qm::plugin {
 
 namespace {
 
-// Worst-case LZ4 output for the largest compressed key and the largest image.
-constexpr int kKeyBound = LZ4_COMPRESSBOUND(static_cast<int>(kMaxCompressedKeyInput));
 constexpr int kImageBound = LZ4_COMPRESSBOUND(kMaxCachedBufferBytes);
 
 bool HasCompressedImage(settings::FieldType type) {
@@ -57,31 +58,69 @@ std::string ValueImage(std::uint32_t v) {
   return image;
 }
 
+// The secret that keys the hash: the system's random source where it works,
+// mixed with the time and the store's address.
+void MakeSecret(unsigned char* secret, std::size_t size, const void* store) {
+  std::uint64_t seed[4] = {};
+  try {
+    std::random_device device;
+    for (auto& word : seed) word = (std::uint64_t{device()} << 32) ^ device();
+  } catch (...) {
+    // The other ingredients still differ from run to run.
+  }
+  seed[0] ^= static_cast<std::uint64_t>(platform::CurrentTimeSeconds());
+  seed[1] ^= platform::TickCount();
+  seed[2] ^= static_cast<std::uint64_t>(reinterpret_cast<std::uintptr_t>(store));
+  XXH3_generateSecret(secret, size, seed, sizeof seed);
+}
+
 }  // namespace
 
-std::string CompressCacheKey(const std::string& key) {
-  if (key.size() > kMaxCompressedKeyInput) return key;
-  char compressed[kKeyBound];
-  const int n = LZ4_compress_default(key.data(), compressed, static_cast<int>(key.size()),
-                                     kKeyBound);
-  return n > 0 ? std::string(compressed, static_cast<std::size_t>(n)) : key;
+ResultCacheStore::ResultCacheStore(HashFunction hashForTesting) : hashForTesting_(hashForTesting) {
+  static_assert(sizeof secret_ >= XXH3_SECRET_SIZE_MIN, "the hash key is too short");
+  MakeSecret(secret_, sizeof secret_, this);
+}
+
+std::uint64_t ResultCacheStore::Hash(std::string_view key) const {
+  if (hashForTesting_ != nullptr) return hashForTesting_(key);
+  return XXH3_64bits_withSecret(key.data(), key.size(), secret_, sizeof secret_);
+}
+
+const ResultCacheStore::Entry* ResultCacheStore::FindLocked(std::uint64_t hash,
+                                                            std::string_view key) const {
+  const auto range = index_.equal_range(hash);
+  for (auto it = range.first; it != range.second; ++it) {
+    const Entry& entry = fifo_[static_cast<std::size_t>(it->second - firstSequence_)];
+    if (entry.key == key) return &entry;
+  }
+  return nullptr;
+}
+
+void ResultCacheStore::EvictOldestLocked() {
+  const auto range = index_.equal_range(fifo_.front().hash);
+  for (auto it = range.first; it != range.second; ++it) {
+    if (it->second == firstSequence_) {
+      index_.erase(it);
+      break;
+    }
+  }
+  fifo_.pop_front();
+  ++firstSequence_;
 }
 
 void ResultCacheStore::SetCapacity(std::uint32_t capacity) {
   std::lock_guard<platform::Mutex> guard(lock_);
   capacity_ = capacity;
-  while (fifo_.size() > capacity_) {
-    map_.erase(fifo_.front());
-    fifo_.pop_front();
-  }
+  while (fifo_.size() > capacity_) EvictOldestLocked();
 }
 
-bool ResultCacheStore::Lookup(const std::string& key, const AnswerDescriptor& descriptor,
+bool ResultCacheStore::Lookup(std::string_view key, const AnswerDescriptor& descriptor,
                               void* fieldValue, int maxlen) {
+  const std::uint64_t hash = Hash(key);
   std::lock_guard<platform::Mutex> guard(lock_);
-  const auto it = map_.find(key);
-  if (it == map_.end()) return false;
-  const std::string& image = it->second;
+  const Entry* entry = FindLocked(hash, key);
+  if (entry == nullptr) return false;
+  const std::string& image = entry->image;
 
   if (HasCompressedImage(descriptor.type)) {
     if (image.empty()) {
@@ -121,16 +160,14 @@ bool ResultCacheStore::Lookup(const std::string& key, const AnswerDescriptor& de
   return true;
 }
 
-void ResultCacheStore::Store(const std::string& key, const AnswerDescriptor& descriptor,
+void ResultCacheStore::Store(std::string_view key, const AnswerDescriptor& descriptor,
                              const void* fieldValue, int maxlen) {
-  std::lock_guard<platform::Mutex> guard(lock_);
-  if (capacity_ == 0 || maxlen <= 0) return;
-  if (map_.count(key) != 0) return;  // the first answer stays
-
+  if (maxlen <= 0) return;
+  // The image and the hash are made before the lock is taken. An answer that
+  // is not kept is turned away before any eviction, so that it does not push
+  // out one that is.
   std::string image;
   if (HasCompressedImage(descriptor.type)) {
-    // Checked before any eviction, so that an answer that is not kept does
-    // not push out one that is.
     if (maxlen > kMaxCachedBufferBytes) return;
     const std::size_t length = std::min(ImageLength(descriptor), static_cast<std::size_t>(maxlen));
     if (length > 0) {
@@ -145,24 +182,26 @@ void ResultCacheStore::Store(const std::string& key, const AnswerDescriptor& des
     image.assign(4, '\0');
     std::memcpy(&image[0], fieldValue, std::min<std::size_t>(4, static_cast<std::size_t>(maxlen)));
   }
+  const std::uint64_t hash = Hash(key);
 
-  if (fifo_.size() >= capacity_) {
-    map_.erase(fifo_.front());
-    fifo_.pop_front();
-  }
-  map_.emplace(key, std::move(image));
-  fifo_.push_back(key);
+  std::lock_guard<platform::Mutex> guard(lock_);
+  if (capacity_ == 0) return;
+  if (FindLocked(hash, key) != nullptr) return;  // the first answer stays
+  if (fifo_.size() >= capacity_) EvictOldestLocked();
+  fifo_.push_back(Entry{hash, std::string(key), std::move(image)});
+  index_.emplace(hash, firstSequence_ + fifo_.size() - 1);
 }
 
 void ResultCacheStore::Clear() {
   std::lock_guard<platform::Mutex> guard(lock_);
-  map_.clear();
   fifo_.clear();
+  index_.clear();
+  firstSequence_ = 0;
 }
 
 std::size_t ResultCacheStore::Size() const {
   std::lock_guard<platform::Mutex> guard(lock_);
-  return map_.size();
+  return fifo_.size();
 }
 
 }  // namespace qm::plugin

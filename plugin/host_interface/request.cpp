@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "plugin/content/encoding.h"
 #include "plugin/content/file_access.h"
@@ -156,17 +157,50 @@ int WriteAnswer(PluginState& st, const FieldDefinition& field, EvaluationState& 
   return code;
 }
 
-// The request's name as bytes for the hash and the cache key: ANSI bytes, or
-// the UTF-16 units as little-endian pairs.
-std::string NameBytes(const char* ansiName, const std::u16string& wideName) {
-  if (ansiName != nullptr) return std::string(ansiName);
-  std::string bytes;
-  bytes.reserve(wideName.size() * 2);
-  for (const char16_t u : wideName) {
-    bytes.push_back(static_cast<char>(u & 0xFF));
-    bytes.push_back(static_cast<char>(u >> 8));
+// Appends the request's name as bytes, for the hash and the cache key: ANSI
+// bytes, or the UTF-16 units as little-endian pairs.
+void AppendNameBytes(std::string* out, const char* ansiName, const char16_t* wideName,
+                     std::size_t wideLength) {
+  if (ansiName != nullptr) {
+    out->append(ansiName);
+    return;
   }
-  return bytes;
+  const std::size_t at = out->size();
+  out->resize(at + wideLength * 2);
+  char* bytes = &(*out)[at];
+  for (std::size_t i = 0; i < wideLength; ++i) {
+    bytes[2 * i] = static_cast<char>(wideName[i] & 0xFF);
+    bytes[2 * i + 1] = static_cast<char>(wideName[i] >> 8);
+  }
+}
+
+// The request's name as UTF-16: the host's units, or the ANSI name converted
+// with the ANSI code page.
+std::u16string RequestName(const PluginSettings& settings, const char* ansiName,
+                           const char16_t* wideName, std::size_t wideLength) {
+  if (wideName != nullptr) return std::u16string(wideName, wideLength);
+  std::u16string name;
+  ToWide(settings, ansiName, std::strlen(ansiName), &name, true, false);
+  return name;
+}
+
+// The request's state as every evaluation starts it: line counting, the
+// distinct set, the abort key, the output limit and the name.
+void PrepareState(EvaluationState& state, const FieldDefinition& field, const char* ansiName,
+                  const char16_t* wideName, std::size_t wideLength, std::u16string name,
+                  int maxlen) {
+  state.countLines = field.templateUsesLineNumbers;
+  if (field.type == FieldType::CountIndividual) {
+    state.distinctMatches = std::make_unique<DistinctSet>();
+  }
+  std::string nameBytes;
+  AppendNameBytes(&nameBytes, ansiName, wideName, wideLength);
+  state.requestKey = NameHash(nameBytes.data(), nameBytes.size());
+  if (field.IsStringType()) {
+    state.outputLimit = maxlen >= 4 ? static_cast<std::uint32_t>(maxlen / 2 - 1) : 0;
+  }
+  state.fileName = std::move(name);
+  state.outputText.reserve(std::min<std::size_t>(2u * state.outputLimit, 1u << 16));
 }
 
 }  // namespace
@@ -238,44 +272,36 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
   }
 
   // 3. Names: the host's name for keys and references, the long-path form
-  // for file calls.
-  const std::u16string givenWide = wide ? std::u16string(wideName) : std::u16string();
-  const std::u16string accessWide = wide ? MakeLongPath(givenWide) : std::u16string();
+  // for file calls. A cache hit makes no copy of the name.
+  const std::size_t wideLength = wide ? std::char_traits<char16_t>::length(wideName) : 0;
+  std::u16string longPath;
   platform::FileName access;
   if (wide) {
-    access.wide = accessWide.c_str();
+    if (platform::kHasLongPathForm && wideLength >= kLongPathThreshold) {
+      longPath = LongPathForm(std::u16string(wideName, wideLength));
+      access.wide = longPath.c_str();
+    } else {
+      access.wide = wideName;
+    }
   } else {
     access.narrow = ansiName;
   }
 
-  // 4. Existence.
+  // 4. Existence. This attribute query is the request's only one: it also
+  // gives the size and the file part of the cache key.
   const bool nameOnly = field.filenameOnly && t >= 0;
-  if (field.type != FieldType::RandomString && !nameOnly && !FileExists(access)) {
+  platform::FileInfo info;
+  if (field.type != FieldType::RandomString && !nameOnly &&
+      !(platform::QueryFileInfo(access, &info) && info.IsRegularFile())) {
     return ft_fileerror;
   }
 
-  // 5. The request's state.
-  EvaluationState state;
-  state.countLines = field.templateUsesLineNumbers;
-  if (field.type == FieldType::CountIndividual) {
-    state.distinctMatches = std::make_unique<DistinctSet>();
-  }
-  const std::string nameBytes = NameBytes(ansiName, givenWide);
-  state.requestKey = NameHash(nameBytes.data(), nameBytes.size());
-  if (field.IsStringType()) {
-    state.outputLimit = maxlen >= 4 ? static_cast<std::uint32_t>(maxlen / 2 - 1) : 0;
-  }
-  if (wide) {
-    state.fileName = givenWide;
-  } else {
-    ToWide(settings, ansiName, std::strlen(ansiName), &state.fileName, true, false);
-  }
-  state.outputText.reserve(std::min<std::size_t>(2u * state.outputLimit, 1u << 16));
-  const EvaluationContext context{settings, *st.LineBreakField(), st.abortSet};
-
-  // 6. Random strings: never from the file, never cached.
+  // 5-6. Random strings: never from the file, never cached.
   if (field.type == FieldType::RandomString) {
     if (flags == CONTENT_DELAYIFSLOW) return Placeholder("...", ft_delayed, wide, fieldValue, maxlen);
+    EvaluationState state;
+    PrepareState(state, field, ansiName, wideName, wideLength,
+                 RequestName(settings, ansiName, wideName, wideLength), maxlen);
     st.abortSet.Remove(state.requestKey);
     std::u16string text;
     GenerateRandomString(text, state, field, settings, st.randomCharacterTable, st.random,
@@ -286,10 +312,14 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
 
   // 7. Filename-only fields: the expression runs over the name part.
   if (nameOnly) {
+    EvaluationState state;
+    PrepareState(state, field, ansiName, wideName, wideLength,
+                 RequestName(settings, ansiName, wideName, wideLength), maxlen);
     state.offsetDigits = OffsetDigitsFor(255);
+    const EvaluationContext context{settings, *st.LineBreakField(), st.abortSet};
     if (wide) {
       std::u16string part;
-      if (!NamePart(givenWide, &part)) return ft_fileerror;
+      if (!NamePart(std::u16string(wideName, wideLength), &part)) return ft_fileerror;
       state.isUtf16 = true;
       state.contentSize = part.size() * 2;
       MatchUnits(part.data(), part.size(), state, field, context);
@@ -302,32 +332,35 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
     return WriteAnswer(st, field, state, wide, fieldValue, maxlen, nullptr);
   }
 
-  // 8. Cache key: the host's name bytes and the field index.
+  // 8. Cache key: the host's name bytes, the field index, and the file part
+  // (attributes, last-write time, size).
   const bool cacheOn = settings.resultCache != 0;
   std::string key;
   if (cacheOn) {
-    key.reserve(nameBytes.size() + 50);
-    key = nameBytes;
+    key.reserve((wide ? wideLength * 2 : std::strlen(ansiName)) + 24);
+    AppendNameBytes(&key, ansiName, wideName, wideLength);
     AppendLe32(&key, static_cast<std::uint32_t>(fieldIndex));
+    AppendFileKey(&key, info);
   }
 
   // 9. Text filter: chosen by the name's extension, never on the repeat
   // without filters.
-  const FilterChoice* filter = t >= 0 && field.filterEnabled && !recursion
-                                    ? FindFilterForName(st.filters, state.fileName)
-                                    : nullptr;
+  std::u16string name;
+  const bool mayFilter = t >= 0 && field.filterEnabled && !recursion && !st.filters.empty();
+  if (mayFilter) name = RequestName(settings, ansiName, wideName, wideLength);
+  const FilterChoice* filter = mayFilter ? FindFilterForName(st.filters, name) : nullptr;
   const bool filterActive = filter != nullptr;
 
-  // 10. Size, and the file part of the key.
-  const std::int64_t size = QueryFileSize(access, cacheOn ? &key : nullptr);
+  // 10. Size.
+  const auto size = static_cast<std::int64_t>(info.size);
 
   // 11. The full-text field is served piecewise by its own routine.
   if (field.type == FieldType::OutsideInFulltext) {
     if (!wide || size < 0 || static_cast<std::uint64_t>(size) > settings.globalFileSizeLimit) {
       return ft_fieldempty;
     }
-    return st.outsideIn.ServeFulltext(fieldValue, maxlen, accessWide, unitIndex, settings,
-                                      st.fulltextExclude);
+    return st.outsideIn.ServeFulltext(fieldValue, maxlen, std::u16string(access.wide), unitIndex,
+                                      settings, st.fulltextExclude);
   }
 
   // 12. Size gates.
@@ -338,15 +371,13 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
   }
 
   // 13. Cache lookup.
-  std::string storedKey;
   if (cacheOn) {
-    storedKey = CompressCacheKey(key);
     AnswerDescriptor descriptor;
     descriptor.wide = wide;
     descriptor.type = field.type;
-    if (st.cache.Lookup(storedKey, descriptor, fieldValue, maxlen)) return CodeForType(field.type, wide);
+    if (st.cache.Lookup(key, descriptor, fieldValue, maxlen)) return CodeForType(field.type, wide);
   }
-  const std::string* cacheKey = cacheOn ? &storedKey : nullptr;
+  const std::string* cacheKey = cacheOn ? &key : nullptr;
 
   // 14. Foreground rule: slow fields wait for the background pass, very
   // large files for an explicit request.
@@ -363,13 +394,19 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
     }
   }
 
-  // 15. Open and decide the encoding.
+  // The request's state, now that it is computed.
+  EvaluationState state;
+  if (!mayFilter) name = RequestName(settings, ansiName, wideName, wideLength);
+  PrepareState(state, field, ansiName, wideName, wideLength, std::move(name), maxlen);
+
+  // 15. Open and decide the encoding. The open trusts the kind found by the
+  // query above and never waits on what may have replaced the file since.
   platform::File file;
   EncodingSample sample;
   std::uint32_t bomLength = 0;
   const bool readsFile = t < 0 || !filterActive;
   if (readsFile) {
-    file = platform::OpenFile(access, platform::OpenMode::kReadShared);
+    file = platform::OpenFile(access, platform::OpenMode::kReadContent);
     if (!file.IsOpen()) return ft_fileerror;
     if (!ReadEncodingSample(size, &bomLength, file, state, &sample, settings)) return ft_fileerror;
   }
@@ -405,6 +442,7 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
   }
 
   // 19. Read and match.
+  const EvaluationContext context{settings, *st.LineBreakField(), st.abortSet};
   const FieldEvaluator evaluator(field, context);
   if (!filterActive) {
     bool ok = true;

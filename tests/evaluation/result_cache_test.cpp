@@ -3,7 +3,6 @@
 #include "plugin/evaluation/result_cache.h"
 
 #include <gtest/gtest.h>
-#include <lz4.h>
 
 #include <array>
 #include <cstring>
@@ -274,22 +273,45 @@ TEST(ResultCacheStore, ConcurrentStoresKeepMapAndQueueTogether) {
 }
 #endif
 
-TEST(CompressCacheKey, ShortKeysAreCompressedLongKeysKept) {
-  std::string key(kMaxCompressedKeyInput, 'a');
-  const std::string compressed = CompressCacheKey(key);
-  EXPECT_LT(compressed.size(), key.size());
-  std::string back(key.size(), '\0');
-  EXPECT_EQ(LZ4_decompress_safe(compressed.data(), &back[0], static_cast<int>(compressed.size()),
-                                static_cast<int>(back.size())),
-            static_cast<int>(key.size()));
-  EXPECT_EQ(back, key);
+// Every key falls on one hash value: answers must still be exact, the first
+// answer must stay, and eviction must drop the right entry of the collision.
+std::uint64_t OneHash(std::string_view) { return 42; }
 
-  const std::string longKey(kMaxCompressedKeyInput + 1, 'a');
-  EXPECT_EQ(CompressCacheKey(longKey), longKey);
+TEST(ResultCacheStore, KeysWithEqualHashesStayApart) {
+  ResultCacheStore cache(OneHash);
+  cache.SetCapacity(3);
+  StoreCount(cache, "a", 1);
+  StoreCount(cache, "b", 2);
+  StoreCount(cache, "b", 20);
+  EXPECT_EQ(LookupCount(cache, "a"), 1);
+  EXPECT_EQ(LookupCount(cache, "b"), 2);
+  EXPECT_EQ(LookupCount(cache, "c"), -1);
+  // Keys that differ only in their last byte, or in length, differ.
+  StoreCount(cache, std::string("name\0\x01", 6), 3);
+  EXPECT_EQ(LookupCount(cache, std::string("name\0\x02", 6)), -1);
+  EXPECT_EQ(LookupCount(cache, std::string("name\0", 5)), -1);
 
-  // Keys that differ only in their file part stay different.
-  EXPECT_NE(CompressCacheKey(std::string("name\0\0\0\0\x01", 9)),
-            CompressCacheKey(std::string("name\0\0\0\0\x02", 9)));
+  // Full: "a" leaves, the others of its hash stay.
+  StoreCount(cache, "d", 4);
+  EXPECT_EQ(LookupCount(cache, "a"), -1);
+  EXPECT_EQ(LookupCount(cache, "b"), 2);
+  EXPECT_EQ(LookupCount(cache, "d"), 4);
+  EXPECT_EQ(cache.Size(), 3u);
+  cache.SetCapacity(1);
+  EXPECT_EQ(LookupCount(cache, "b"), -1);
+  EXPECT_EQ(LookupCount(cache, "d"), 4);
+}
+
+// Keys as the pipeline builds them: the whole name takes part, however long.
+TEST(ResultCacheStore, LongKeysAreExact) {
+  ResultCacheStore cache;
+  cache.SetCapacity(16);
+  const std::string base(5000, 'p');
+  StoreCount(cache, base + "1", 1);
+  StoreCount(cache, base + "2", 2);
+  EXPECT_EQ(LookupCount(cache, base + "1"), 1);
+  EXPECT_EQ(LookupCount(cache, base + "2"), 2);
+  EXPECT_EQ(LookupCount(cache, base), -1);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <string>
@@ -188,6 +189,48 @@ TEST(SpecialFiles, OnlyRegularFilesOpenForReading) {
     ASSERT_TRUE(QueryFileInfo(fileName, &info));
     EXPECT_FALSE(info.IsRegularFile()) << name;
   }
+}
+
+// A content open trusts the caller's query and checks nothing itself, but it
+// never waits: should a FIFO have taken the file's name, reads end or fail
+// at once, with and without a writer.
+TEST(SpecialFiles, ContentOpensNeverWait) {
+  test::TempFolder folder;
+  const std::string regular = folder.Write("file", "content");
+  FileName name;
+  name.narrow = regular.c_str();
+  File file = OpenFile(name, OpenMode::kReadContent);
+  char bytes[16] = {};
+  ASSERT_TRUE(file.ReadExact(bytes, 7));
+  EXPECT_STREQ(bytes, "content");
+  EXPECT_EQ(file.Read(bytes, sizeof bytes), 0);
+
+  const std::string fifo = folder.PathOf("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  name.narrow = fifo.c_str();
+  File noWriter = OpenFile(name, OpenMode::kReadContent);
+  ASSERT_TRUE(noWriter.IsOpen());
+  EXPECT_FALSE(noWriter.ReadExact(bytes, 1));
+  const int writer = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+  ASSERT_GE(writer, 0);
+  File withWriter = OpenFile(name, OpenMode::kReadContent);
+  ASSERT_TRUE(withWriter.IsOpen());
+  EXPECT_EQ(withWriter.Read(bytes, 1), -1);
+  ::close(writer);
+}
+
+TEST(Pages, AreZeroFilledWritableAndSurviveADiscard) {
+  const std::size_t size = std::size_t{4} << 20;
+  auto* pages = static_cast<unsigned char*>(AllocatePages(size));
+  ASSERT_NE(pages, nullptr);
+  EXPECT_EQ(pages[0], 0);
+  EXPECT_EQ(pages[size - 1], 0);
+  pages[0] = 1;
+  pages[size - 1] = 2;
+  DiscardPageContents(pages, size);
+  pages[size - 1] = 3;  // still writable: a discard only gives up the content
+  EXPECT_EQ(pages[size - 1], 3);
+  FreePages(pages, size);
 }
 
 }  // namespace
