@@ -92,6 +92,9 @@ bool IsOctal(char16_t c) { return c >= u'0' && c <= u'7'; }
 bool IsAsciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
 bool IsAsciiAlnum(char16_t c) { return IsAsciiLetter(c) || IsDigit(c); }
 
+// Character values beyond Unicode only need to stay beyond it.
+std::uint32_t Capped(std::uint32_t value) { return std::min<std::uint32_t>(value, 0x110000); }
+
 int HexValue(char16_t c) {
   if (IsDigit(c)) return c - u'0';
   if (c >= u'a' && c <= u'f') return c - u'a' + 10;
@@ -379,6 +382,9 @@ class Analyzer {
         throw Unsupported{};
       }
     }
+    // The matcher's stop callout, placed after the start items, never
+    // changes what matches.
+    if (LookingAt(u"(?C255)")) pos_ += 7;
   }
 
   static bool IsLimit(const std::u16string& name) {
@@ -532,6 +538,13 @@ class Analyzer {
         ReadGroup(flags, depth, out);
         return;
       case u'[':
+        // Word start and end, as \b(?=\w) and \b(?<=\w): they read the
+        // units before and at the current position only.
+        if (LookingAt(u"[:<:]]") || LookingAt(u"[:>:]]")) {
+          pos_ += 6;
+          out.kind = Item::Kind::kZeroWidth;
+          return;
+        }
         ReadClass(flags, out);
         return;
       case u'\\':
@@ -691,17 +704,19 @@ class Analyzer {
       case u'o': {
         if (!Eat(u'{')) throw Unsupported{};
         value = 0;
-        while (IsOctal(Peek())) value = std::min<std::uint32_t>(value * 8 + (Next() - u'0'), 0x110000);
+        while (IsOctal(Peek())) value = Capped(value * 8 + (Next() - u'0'));
         if (!Eat(u'}')) throw Unsupported{};
         return true;
       }
       case u'x': {
         value = 0;
         if (Eat(u'{')) {
-          while (HexValue(Peek()) >= 0) value = std::min<std::uint32_t>(value * 16 + HexValue(Next()), 0x110000);
+          while (HexValue(Peek()) >= 0) value = Capped(value * 16 + HexValue(Next()));
           if (!Eat(u'}')) throw Unsupported{};
         } else {
-          for (int i = 0; i < 2 && HexValue(Peek()) >= 0; ++i) value = value * 16 + HexValue(Next());
+          for (int i = 0; i < 2 && HexValue(Peek()) >= 0; ++i) {
+            value = value * 16 + HexValue(Next());
+          }
         }
         return true;
       }
@@ -860,19 +875,61 @@ class Analyzer {
     return atom;
   }
 
+  // After a class's character: reads "-" and the range's end when a range
+  // follows, as PCRE does (\E ends quoting first; between the hyphen and
+  // the end, \E is skipped and \Q starts quoting; a hyphen inside quoting
+  // or before the class's "]" is a literal). False, nothing read, otherwise.
+  bool ReadRangeEnd(bool& quoted, std::uint32_t& high) {
+    while (LookingAt(u"\\E")) {
+      pos_ += 2;
+      quoted = false;
+    }
+    if (quoted || Peek() != u'-') return false;
+    const std::size_t hyphen = pos_++;
+    while (LookingAt(u"\\E")) pos_ += 2;
+    while (LookingAt(u"\\Q")) {
+      pos_ += 2;
+      if (LookingAt(u"\\E")) {
+        pos_ += 2;
+        continue;
+      }
+      quoted = true;
+      break;
+    }
+    if (AtEnd() || (!quoted && Peek() == u']')) {
+      pos_ = hyphen;  // the hyphen is read next, as a literal
+      quoted = false;
+      return false;
+    }
+    if (!quoted && PosixClassEnd(pos_) != std::u16string::npos) throw Unsupported{};
+    const ClassAtom atom = ReadClassAtom(quoted);
+    if (!atom.isChar) throw Unsupported{};  // PCRE rejects a range to a type
+    high = atom.value;
+    return true;
+  }
+
+  // Where "[:name:]", "[:^name:]" (or the "[." and "[=" forms) starting at
+  // `at` ends; npos when the text there is not one.
+  std::size_t PosixClassEnd(std::size_t at) const {
+    if (at + 1 >= p_.size() || p_[at] != u'[') return std::u16string::npos;
+    const char16_t kind = p_[at + 1];
+    if (kind != u':' && kind != u'.' && kind != u'=') return std::u16string::npos;
+    at += 2;
+    if (at < p_.size() && p_[at] == u'^') ++at;
+    while (at < p_.size() && p_[at] < 0x80 && IsAsciiLetter(p_[at])) ++at;
+    if (at + 1 >= p_.size() || p_[at] != kind || p_[at + 1] != u']') return std::u16string::npos;
+    return at + 2;
+  }
+
   // [:name:] and [:^name:]; false (nothing read) when the text is not one.
   bool ReadPosixClass(CharSet& into) {
-    if (Peek() != u'[' || (Peek(1) != u':' && Peek(1) != u'.' && Peek(1) != u'=')) return false;
-    const char16_t kindChar = Peek(1);
-    std::size_t at = pos_ + 2;
-    const bool negated = at < p_.size() && p_[at] == u'^';
-    if (negated) ++at;
-    const std::size_t nameBegin = at;
-    while (at < p_.size() && p_[at] < 0x80 && IsAsciiLetter(p_[at])) ++at;
-    if (at + 1 >= p_.size() || p_[at] != kindChar || p_[at + 1] != u']') return false;
-    if (kindChar != u':') throw Unsupported{};
-    const std::u16string name = p_.substr(nameBegin, at - nameBegin);
-    pos_ = at + 2;
+    const std::size_t end = PosixClassEnd(pos_);
+    if (end == std::u16string::npos) return false;
+    if (Peek(1) != u':') throw Unsupported{};  // collating elements: not supported by PCRE
+    const bool negated = Peek(2) == u'^';
+    const std::size_t nameBegin = pos_ + (negated ? 3 : 2);
+    const std::u16string name = p_.substr(nameBegin, end - 2 - nameBegin);
+    pos_ = end;
     CharSet set;
     if (name == u"space" || name == u"cntrl" || name == u"ascii") {
       set = kAll;
@@ -889,7 +946,20 @@ class Analyzer {
   }
 
   void ReadClass(const Flags& flags, Item& out) {
-    const bool negated = Eat(u'^');
+    // "^" may come after (or before) leading \E and empty \Q\E, and a "]"
+    // right after all of them is a literal.
+    bool negated = false;
+    for (;;) {
+      if (LookingAt(u"\\E")) {
+        pos_ += 2;
+      } else if (LookingAt(u"\\Q\\E")) {
+        pos_ += 4;
+      } else if (!negated && Eat(u'^')) {
+        negated = true;
+      } else {
+        break;
+      }
+    }
     CharSet set;
     int atoms = 0;
     bool single = true;  // one literal character and nothing else
@@ -924,19 +994,10 @@ class Analyzer {
         single = false;
         continue;
       }
-      // A range, unless the hyphen is last or what follows it is not a character.
-      if (Peek() == u'-' && Peek(1) != u']' && Peek(1) != u'\0' && !LookingAt(u"-\\Q") &&
-          !LookingAt(u"-\\E") && !(Peek(1) == u'[' && (Peek(2) == u':' || Peek(2) == u'.' || Peek(2) == u'='))) {
-        ++pos_;
-        ClassAtom high = ReadClassAtom(quoted);
+      std::uint32_t high = 0;
+      if (ReadRangeEnd(quoted, high)) {
+        Add(set, Range(atom.value, high));
         single = false;
-        if (high.isChar) {
-          Add(set, Range(atom.value, high.value));
-        } else {
-          Add(set, Single(atom.value));
-          Add(set, Single(u'-'));
-          Add(set, high.set);
-        }
         continue;
       }
       Add(set, Single(atom.value));

@@ -47,7 +47,8 @@ inline constexpr std::size_t kMaxNeedles = 8;
 // pattern: the expression exactly as compiled for one form, one unit per
 // character (for the ANSI form each byte widened to one unit; units >= 0x80
 // stand for "some non-ASCII character"). Leading start-of-pattern items such
-// as (*CRLF) or (*UTF8) are read as PCRE reads them.
+// as (*CRLF) or (*UTF8) are read as PCRE reads them; the matcher's stop
+// callout "(?C255)" may follow them (any other callout gives the empty plan).
 // options: the PCRE compile options given (PCRE_CASELESS, PCRE_MULTILINE,
 // PCRE_DOTALL, PCRE_EXTENDED, PCRE_UTF8, PCRE_UCP, PCRE_DOLLAR_ENDONLY,
 // PCRE_UNGREEDY, the PCRE_NEWLINE_* and PCRE_BSR_* bits, PCRE_NO_UTF8_CHECK);

@@ -17,6 +17,13 @@ namespace {
 
 constexpr unsigned long kAnyCrlf = PCRE_NEWLINE_ANYCRLF | PCRE_BSR_ANYCRLF;
 
+// The pattern for a failure message (non-ASCII units cut to a byte).
+std::string Narrow(const char16_t* pattern) {
+  std::string out;
+  for (; *pattern != u'\0'; ++pattern) out.push_back(static_cast<char>(*pattern));
+  return out;
+}
+
 // Expected cut units: "" (not windowed), "LF", "CR" or "LF CR".
 struct WindowCase {
   const char16_t* pattern;
@@ -35,7 +42,7 @@ std::string CutsOf(const LinePlan& plan) {
 void ExpectCuts(const std::vector<WindowCase>& cases) {
   for (const WindowCase& c : cases) {
     const LinePlan plan = AnalyzeLines(c.pattern, c.options);
-    EXPECT_EQ(CutsOf(plan), c.cuts) << std::string(c.pattern, c.pattern + std::char_traits<char16_t>::length(c.pattern));
+    EXPECT_EQ(CutsOf(plan), c.cuts) << Narrow(c.pattern);
   }
 }
 
@@ -54,7 +61,7 @@ void ExpectNeedles(const std::vector<NeedleCase>& cases) {
     std::sort(got.begin(), got.end());
     std::vector<std::string> want = c.needles;
     std::sort(want.begin(), want.end());
-    EXPECT_EQ(got, want) << std::string(c.pattern, c.pattern + std::char_traits<char16_t>::length(c.pattern));
+    EXPECT_EQ(got, want) << Narrow(c.pattern);
   }
 }
 
@@ -67,12 +74,15 @@ TEST(LinePlanWindow, EverydayPatterns) {
       {u"[\\w.+-]+@[\\w-]+\\.[\\w.]+", kAnyCrlf, "LF CR"},
       {u"(\\w+)=\\1", kAnyCrlf, "LF CR"},
       {u"\\bword\\B\\Ax^", kAnyCrlf, "LF CR"},
+      {u"[[:<:]]ab[[:>:]]", kAnyCrlf, "LF CR"},
       {u"a\\sb", kAnyCrlf, ""},
       {u"\\R", kAnyCrlf, ""},
       {u"a\\nb", kAnyCrlf, "CR"},
       {u"a\\x{d}b", kAnyCrlf, "LF"},
       {u"a\\015\\cMb", kAnyCrlf, "LF"},
       {u"\\012|\\0", kAnyCrlf, "CR"},
+      {u"a\\12", kAnyCrlf, "CR"},  // LF, or a backreference when twelve groups precede
+      {u"a\\8\\9", kAnyCrlf, "LF CR"},
       {u"\\D\\W\\H\\v\\X\\C", kAnyCrlf, ""},
       {u"\\d\\w\\h\\S\\V\\N", kAnyCrlf, "LF CR"},
       {u"\\p{Lu}\\pL\\p{L&}\\p{Zs}", kAnyCrlf, "LF CR"},
@@ -106,6 +116,7 @@ TEST(LinePlanWindow, EndOfSubjectAndNewlineConventions) {
       {u"a.b", 0, ""},
       {u"(*LF)a.b", kAnyCrlf, "LF"},
       {u"(*CR)(*UTF8)(*UCP)a\\Nb", kAnyCrlf, "CR"},
+      {u"(*UTF8)(?C255)a.b", kAnyCrlf, "LF CR"},
       {u"(*ANY)(*LIMIT_MATCH=10)(*NO_START_OPT)(*BSR_UNICODE)a.b", PCRE_NEWLINE_LF, "LF CR"},
       {u"a.b", kAnyCrlf | PCRE_DOTALL, ""},
       {u"(?s)a.b", kAnyCrlf, ""},
@@ -135,7 +146,17 @@ TEST(LinePlanWindow, CharacterClasses) {
       {u"[\\Q\r\\E]", kAnyCrlf, "LF"},
       {u"[]\\n]", kAnyCrlf, "CR"},
       {u"[^]\\n]", kAnyCrlf, "LF"},
+      {u"[\\E^a]", kAnyCrlf, ""},  // negated: "^" after a leading \E
+      {u"[\\Q\\E]\\E\\r]", kAnyCrlf, "LF"},
       {u"[\\d-\\n]", kAnyCrlf, "CR"},      // no range: digit, "-", LF
+      {u"[\\x05-[:]", kAnyCrlf, ""},      // a range up to "[" (no POSIX class follows)
+      // Quoting around ranges: \E may sit on either side of the hyphen, \Q
+      // may start the range's end, and inside quoting a hyphen is literal.
+      {u"[\\x01-\\E\\x20]", kAnyCrlf, ""},
+      {u"[\\x01\\E-\\x20]", kAnyCrlf, ""},
+      {u"[\\x01-\\Q\\x20\\E]", kAnyCrlf, ""},
+      {u"[\\Q\\x01-\\x20\\E]", kAnyCrlf, "LF CR"},
+      {u"[\\x05-[:x]", kAnyCrlf, ""},
       {u"[[:alpha:][:punct:]]", kAnyCrlf, "LF CR"},
       {u"[[:space:]]", kAnyCrlf, ""},
       {u"[^[:space:]]", kAnyCrlf, "LF CR"},
@@ -149,7 +170,8 @@ TEST(LinePlanWindow, CharacterClasses) {
 // Constructs that give the empty plan, and lookbehind, which does not count.
 TEST(LinePlanWindow, UnmodelledAndLookbehind) {
   for (const char16_t* pattern :
-       {u"(a)(?1)", u"(?R)", u"(?(1)a|b)", u"(?C1)a", u"a(*SKIP)b", u"(*FOO)a", u"ab\\Kc",
+       {u"(a)(?1)", u"(?R)", u"(?(1)a|b)", u"(?C1)a", u"(?C255)a(?C255)", u"a(?C255)", u"a(*SKIP)b",
+        u"(*FOO)a", u"ab\\Kc",
         u"(a)\\g<1>", u"(?P>n)", u"(?&n)", u"\\ua", u"[[.a.]]", u"(abc", u"abc)", u"*a",
         u"a**", u"(?i)*a", u"\\", u"(?z)"}) {
     const LinePlan plan = AnalyzeLines(pattern, kAnyCrlf);
@@ -204,6 +226,7 @@ TEST(LinePlanNeedles, LiteralsAndRuns) {
       {u"\\Qa.b\\E+c", kAnyCrlf, {"a.b"}},
       {u"[.][a]x", kAnyCrlf, {".ax"}},
       {u"^ab\\bc(?<=c)d", kAnyCrlf, {"abcd"}},  // zero-width items do not break a run
+      {u"[[:>:]]x", kAnyCrlf, {"x"}},  // a word end, not a class of "[:>"
       {u"(?x) foo  bar # baz", kAnyCrlf, {"foobar"}},
       {u"foo(?#note)bar", kAnyCrlf, {"foobar"}},
       {u"(?<=abcdef)x", kAnyCrlf, {"x"}},
@@ -294,7 +317,8 @@ bool ContainsNeedle(const std::string& match, const std::vector<Needle>& needles
                               std::tolower(static_cast<unsigned char>(b))
                         : a == b;
     };
-    if (std::search(match.begin(), match.end(), n.text.begin(), n.text.end(), same) != match.end()) {
+    if (std::search(match.begin(), match.end(), n.text.begin(), n.text.end(), same) !=
+        match.end()) {
       return true;
     }
   }
@@ -328,10 +352,13 @@ TEST(LinePlanAgainstPcre, WindowsAndNeedlesHold) {
       {"(?m)x$", PCRE_NEWLINE_CRLF}, {"(?m).$", PCRE_NEWLINE_ANY}, {".+", PCRE_NEWLINE_LF},
       {".+", PCRE_NEWLINE_CR}, {"\\N*b", anyCrlf}, {"[^\\n]+", anyCrlf}, {"[^\\r\\n]*", anyCrlf},
       {"(?<=\\n)a", anyCrlf}, {"(?<=\\r|\\n)\\w+", anyCrlf}, {"\\bab\\B", anyCrlf},
-      {"\\n", anyCrlf}, {"\\r", anyCrlf}, {"\\r?\\n?", anyCrlf}, {"[\\w.+-]+@[\\w-]+\\.[\\w.]+", anyCrlf},
+      {"\\n", anyCrlf}, {"\\r", anyCrlf}, {"\\r?\\n?", anyCrlf},
+      {"[\\w.+-]+@[\\w-]+\\.[\\w.]+", anyCrlf},
       {"error|warn|abc", anyCrlf}, {"(?i)err|ab", anyCrlf}, {"a(?:b|c)+", anyCrlf},
       {"(\\w)\\1", anyCrlf}, {"(?i)(?:ab|e)+r", anyCrlf}, {"[^\\x0b-\\x1f]+", anyCrlf},
-      {"(*CR)(?m)^\\w*$", anyCrlf}, {"(?s).", anyCrlf}, {"x$", anyCrlf}, {"\\s+", anyCrlf},
+      {"(*CR)(?m)^\\w*$", anyCrlf}, {"(?<=(\\n))\\1", anyCrlf}, {"(?<=(\\r))\\1", anyCrlf},
+      {"(?x) e # comment\n r", anyCrlf}, {"\\Q.-\\E+1", anyCrlf}, {"(?i)[a-c]{2}(?:x|@)", anyCrlf},
+      {"(?s).", anyCrlf}, {"x$", anyCrlf}, {"\\s+", anyCrlf},
   };
   const std::vector<std::string> texts = GeneratedTexts();
   int windowed = 0;
