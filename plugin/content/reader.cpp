@@ -175,6 +175,12 @@ void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
 // ---------------------------------------------------------------------------
 // The whole file
 // ---------------------------------------------------------------------------
+bool MatchesStayInLines(const FieldDefinition& field, const EvaluationState& state) {
+  if (state.isUtf16) return field.utf16Program != nullptr && field.utf16Program->plan.windowed;
+  const auto& program = state.isUtf8 ? field.utf8Program : field.ansiProgram;
+  return program != nullptr && program->plan.windowed;
+}
+
 bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample& sample,
                    std::uint32_t startUnits, EvaluationState& state,
                    const FieldDefinition& field, const TextConsumer& consumer) {

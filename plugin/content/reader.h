@@ -18,6 +18,13 @@ namespace qm::plugin {
 // Files up to this size are always read whole.
 inline constexpr std::uint64_t kAlwaysWholeBytes = 5242880;
 
+// Chunk size for a field whose matches stay inside lines (the program of
+// the content's form is searched in line windows): such a field answers
+// the same whether the content is read whole or in chunks, so larger files
+// are read in chunks of at most this many megabytes whatever the budget.
+inline constexpr std::uint32_t kLineChunkMegabytes = 10;
+bool MatchesStayInLines(const FieldDefinition& field, const EvaluationState& state);
+
 // Where a full chunk is cut, in units (bytes, or UTF-16 units).
 struct ChunkCut {
   std::size_t end = 0;      // units up to and including the line end; 0: no cut

@@ -454,7 +454,12 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
       ok = ReadWholeFile(file, size, sample, startUnits, state, field, evaluator);
     } else {
       const std::uint32_t budget = ReadBudgetMegabytes(settings);
-      if (usize < static_cast<std::uint64_t>(budget) * settings::kMegabyte) {
+      if (MatchesStayInLines(field, state)) {
+        // Chunks answer exactly as a whole read does here, in less memory.
+        ok = ReadInChunks(file, size, sample, startUnits,
+                          budget < kLineChunkMegabytes ? budget : kLineChunkMegabytes, state,
+                          field, evaluator);
+      } else if (usize < static_cast<std::uint64_t>(budget) * settings::kMegabyte) {
         ok = ReadWholeFile(file, size, sample, startUnits, state, field, evaluator);
       } else {
         ok = ReadInChunks(file, size, sample, startUnits, budget, state, field, evaluator);

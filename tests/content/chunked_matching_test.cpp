@@ -52,6 +52,9 @@ class ChunkedMatching : public ContentTest {
     }
     state.outputLimit = 1023;
     state.countLines = field.templateUsesLineNumbers;
+    if (field.type == FieldType::CountIndividual) {
+      state.distinctMatches = std::make_unique<DistinctSet>();
+    }
     state.contentSize = size;
     state.offsetDigits = OffsetDigitsFor(size);
     const std::uint32_t start = state.isUtf16 ? bom / 2 : bom;
@@ -143,6 +146,54 @@ TEST_F(ChunkedMatching, PatternsWithinLinesAnswerAsOverAWholeRead) {
       }
     }
   }
+}
+
+// Fields whose matches stay inside lines are read in chunks whatever the
+// budget; for every kind of answer that must not change anything.
+TEST_F(ChunkedMatching, LineLocalFieldsOfEveryTypeAnswerAsOverAWholeRead) {
+  const char16_t* const patterns[] = {
+      u"a+", u"(?m)^.*$", u"(?m)^$", u"xZ\\w*", u"\\ba\\w{3}", u"(?<=a)a", u"(?i)XZ|b{5}",
+      u"[^\\r\\n]{40,}", u"(?m)\\S+$", u"é|(?m)^c"};
+  const struct {
+    FieldType type;
+    const char16_t* tmpl;
+  } types[] = {{FieldType::Count, u""},
+               {FieldType::CountIndividual, u""},
+               {FieldType::StringOutput, u"\\xL0:\\xo0 "},
+               {FieldType::FirstMatchStringOutput, u"$0@\\xL0"},
+               {FieldType::MatchDistanceRatio, u""},
+               {FieldType::AverageResultLength, u""}};
+  int windowed = 0;
+  for (const char* eol : {"\n", "\r\n", "\r"}) {
+    const std::string ascii = Content(eol, false);
+    const std::string utf8 = Content(eol, true);
+    const struct {
+      const char* label;
+      std::string bytes;
+    } files[] = {{"ANSI", ascii}, {"UTF-8", "\xEF\xBB\xBF" + utf8}, {"UTF-16", Utf16Le(ascii)}};
+    for (const auto& f : files) {
+      const std::string path = Write(f.bytes);
+      for (const char16_t* pattern : patterns) {
+        for (const auto& t : types) {
+          const FieldDefinition field = Compiled(pattern, t.type, t.tmpl);
+          windowed += field.utf8Program != nullptr && field.utf8Program->plan.windowed;
+          const Answer whole = Evaluate(path, f.bytes.size(), field, false);
+          const Answer chunked = Evaluate(path, f.bytes.size(), field, true);
+          const std::string where =
+              std::string(f.label) + " eol " + std::to_string(eol[0]) +
+              std::to_string(eol[1] != 0) + " pattern " +
+              std::string(pattern, pattern + std::char_traits<char16_t>::length(pattern)) +
+              " type " + std::to_string(static_cast<int>(t.type));
+          ASSERT_TRUE(whole.ok && chunked.ok) << where;
+          EXPECT_EQ(chunked.count, whole.count) << where;
+          EXPECT_EQ(chunked.sum, whole.sum) << where;
+          EXPECT_TRUE(chunked.output == whole.output) << where;
+        }
+      }
+    }
+  }
+  // Most of these expressions are searched in line windows.
+  EXPECT_GE(windowed, 8 * 6 * 9);
 }
 
 }  // namespace
