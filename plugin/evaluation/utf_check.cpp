@@ -3,12 +3,25 @@
 #include <cstdint>
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 namespace qm::plugin {
 
 bool IsWellFormedUtf8(const char* text, std::size_t length) {
   const auto* s = reinterpret_cast<const unsigned char*>(text);
   std::size_t i = 0;
   while (i < length) {
+#if defined(__SSE2__)
+    // ASCII thirty-two bytes at a time.
+    while (i + 32 <= length) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s + i + 16));
+      if (_mm_movemask_epi8(_mm_or_si128(a, b)) != 0) break;
+      i += 32;
+    }
+#endif
     // ASCII eight bytes at a time.
     if (i + 8 <= length) {
       std::uint64_t word;
