@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <functional>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -143,38 +144,43 @@ int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, s
   const bool progress = StderrIsTerminal();
   constexpr int kMaxlen = 2048;
   std::vector<std::vector<Cell>> table(files.size(), std::vector<Cell>(fields.size()));
+  // Each pass runs on `threads` worker threads, as a file manager's workers
+  // do: each takes the next row; every cell has its place in the table, so
+  // the output order does not depend on the threads.
+  const std::size_t workers = std::max<std::size_t>(1, std::min<std::size_t>(threads, files.size()));
+  std::mutex progressLock;
+  auto runRows = [&](const char* pass, const std::function<void(std::size_t)>& row) {
+    std::atomic<std::size_t> nextRow{0};
+    std::atomic<std::size_t> rowsDone{0};
+    auto worker = [&] {
+      for (std::size_t r = nextRow++; r < files.size(); r = nextRow++) {
+        row(r);
+        const std::size_t done = ++rowsDone;
+        if (progress) {
+          std::lock_guard<std::mutex> guard(progressLock);
+          err << "\r" << pass << ' ' << done << '/' << files.size() << std::flush;
+        }
+      }
+    };
+    std::vector<std::thread> pool;
+    for (std::size_t t = 0; t < workers; ++t) pool.emplace_back(worker);
+    for (std::thread& t : pool) t.join();
+  };
   // Foreground pass: what is quick is answered now.
-  for (std::size_t r = 0; r < files.size(); ++r) {
+  runRows("foreground", [&](std::size_t r) {
     for (std::size_t c = 0; c < fields.size(); ++c) {
       Cell& cell = table[r][c];
       cell.value = plugin.GetValue(files[r], fields[c].index, 0, kMaxlen, CONTENT_DELAYIFSLOW, false);
       cell.pending = cell.value.code == ft_delayed || (cell.value.code == ft_ondemand && onDemand);
     }
-    if (progress) err << "\rforeground " << (r + 1) << '/' << files.size() << std::flush;
-  }
-  // Background pass on `threads` worker threads, as a file manager's
-  // workers do: each takes the next row; every cell has its place in the
-  // table, so the output order does not depend on the threads.
-  std::atomic<std::size_t> nextRow{0};
-  std::atomic<std::size_t> rowsDone{0};
-  std::mutex progressLock;
-  auto worker = [&] {
-    for (std::size_t r = nextRow++; r < files.size(); r = nextRow++) {
-      for (std::size_t c = 0; c < fields.size(); ++c) {
-        Cell& cell = table[r][c];
-        if (cell.pending) cell.value = plugin.GetValue(files[r], fields[c].index, 0, kMaxlen, 0, false);
-      }
-      const std::size_t done = ++rowsDone;
-      if (progress) {
-        std::lock_guard<std::mutex> guard(progressLock);
-        err << "\rbackground " << done << '/' << files.size() << std::flush;
-      }
+  });
+  // Background pass: the cells the plugin put off.
+  runRows("background", [&](std::size_t r) {
+    for (std::size_t c = 0; c < fields.size(); ++c) {
+      Cell& cell = table[r][c];
+      if (cell.pending) cell.value = plugin.GetValue(files[r], fields[c].index, 0, kMaxlen, 0, false);
     }
-  };
-  std::vector<std::thread> background;
-  const std::size_t workers = std::max<std::size_t>(1, std::min<std::size_t>(threads, files.size()));
-  for (std::size_t t = 0; t < workers; ++t) background.emplace_back(worker);
-  for (std::thread& t : background) t.join();
+  });
   if (progress) err << "\r\x1b[K" << std::flush;
 
   std::vector<std::string> header{"File"};
