@@ -42,11 +42,11 @@ constexpr unsigned long kMaxMatchLimit = 400000;  // kFirstMatchLimit << 2
 // line end at least kWindowUnits on, and is searched through the whole text
 // instead when that end is more than kMaxWindowUnits further; a start
 // position in a window gets kWindowMatchLimit. Together they bound one
-// window's execution to a few milliseconds. Literals are looked for
+// window's execution to tens of milliseconds at worst. Literals are looked for
 // kLiteralScanUnits at a time, with a stop poll between.
-constexpr std::size_t kWindowUnits = 8192;
-constexpr std::size_t kMaxWindowUnits = 16384;
-constexpr unsigned long kWindowMatchLimit = 2000;
+constexpr std::size_t kWindowUnits = 32768;
+constexpr std::size_t kMaxWindowUnits = 65536;
+constexpr unsigned long kWindowMatchLimit = 1000;
 constexpr std::size_t kLiteralScanUnits = 1 << 20;
 
 struct WindowSizes {
@@ -572,9 +572,6 @@ int MatchCursor<Char>::ExecWindows(std::size_t start, int options) {
     options |= kNoUtfCheck;
   }
   const bool literals = !program_.needles.Empty();
-  const std::size_t windowUnits = windowSizes.units.load(std::memory_order_relaxed);
-  const std::size_t maxWindowUnits = windowSizes.maxUnits.load(std::memory_order_relaxed);
-  const std::size_t literalScanUnits = windowSizes.literalScanUnits.load(std::memory_order_relaxed);
   std::size_t from = start;   // where the next window or literal scan begins
   std::size_t floor = start;  // no match begins between start and here
   for (;;) {
@@ -583,9 +580,6 @@ int MatchCursor<Char>::ExecWindows(std::size_t start, int options) {
       if (literals || from > length_) return PCRE_ERROR_NOMATCH;
       return ExecSliced(from, options, -1);
     }
-    if (--countdown_ == 0 && PollStop()) return kMatchStopped;
-    std::size_t begin = from;
-    std::size_t scanFrom = from + windowUnits;
     if (from >= windowStart_ && from < windowEnd_) {
       // Still inside the last window: the rest of it is a window too (a
       // literal window is one line, so no literal there means no match).
@@ -599,7 +593,16 @@ int MatchCursor<Char>::ExecWindows(std::size_t start, int options) {
       from = floor = end;
       continue;
     }
+    // A stop is looked for before each new window or literal scan (one
+    // window's executions are bounded, see the sizes above).
+    if (--countdown_ == 0 && PollStop()) return kMatchStopped;
+    const std::size_t windowUnits = windowSizes.units.load(std::memory_order_relaxed);
+    const std::size_t maxWindowUnits = windowSizes.maxUnits.load(std::memory_order_relaxed);
+    std::size_t begin = from;
+    std::size_t scanFrom = from + windowUnits;
     if (literals) {
+      const std::size_t literalScanUnits =
+          windowSizes.literalScanUnits.load(std::memory_order_relaxed);
       const std::size_t to = std::min(length_, from + literalScanUnits);
       const std::size_t hit = program_.needles.Find(text_, from, to, length_);
       if (hit == to) {
