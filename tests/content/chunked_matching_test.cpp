@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "content_fixture.h"
 #include "plugin/config/compile.h"
@@ -20,6 +21,12 @@ struct Answer {
   std::uint32_t count = 0;
   std::uint64_t sum = 0;
   std::u16string output;
+};
+
+struct Case {
+  const char16_t* pattern;
+  FieldType type;
+  const char16_t* tmpl;
 };
 
 class ChunkedMatching : public ContentTest {
@@ -70,6 +77,11 @@ class ChunkedMatching : public ContentTest {
     return answer;
   }
 
+  // Every case over the three line ends in ANSI, UTF-8 and UTF-16 content,
+  // read whole and in 1 MB chunks: the answers must be equal. Returns how
+  // many of the evaluated UTF-8 programs are searched in line windows.
+  int ExpectChunkedAsWhole(const std::vector<Case>& cases);
+
   PluginState state_;
   FieldDefinition lineBreak_;
 };
@@ -102,50 +114,22 @@ std::string Utf16Le(const std::string& ascii) {
 }
 
 TEST_F(ChunkedMatching, PatternsWithinLinesAnswerAsOverAWholeRead) {
-  struct Case {
-    const char16_t* pattern;
-    FieldType type;
-    const char16_t* tmpl;
-  } cases[] = {
-      {u"\\R", FieldType::Count, u""},
-      {u"\\n", FieldType::Count, u""},
-      {u"(?m)$", FieldType::Count, u""},
-      {u"$", FieldType::Count, u""},
-      {u"^$", FieldType::Count, u""},
-      {u"(?m)^$", FieldType::Count, u""},
-      {u"(?m)^.*$", FieldType::Count, u""},
-      {u"(?m)^.*$", FieldType::MatchDistanceRatio, u""},
-      {u"^a", FieldType::Count, u""},
-      {u"(?<=\\n)x", FieldType::Count, u""},
-      {u"(?<=[\\r\\n])xZ", FieldType::Count, u""},
-      {u"\\bxZ", FieldType::Count, u""},
-      {u"Z", FieldType::StringOutput, u"\\xL0@\\xo0 "},
-      {u"\\w+", FieldType::AverageResultLength, u""},
-  };
-  for (const char* eol : {"\n", "\r\n", "\r"}) {
-    const std::string ascii = Content(eol, false);
-    const std::string utf8 = Content(eol, true);
-    const struct {
-      const char* label;
-      std::string bytes;
-    } files[] = {{"ANSI", ascii}, {"UTF-8", "\xEF\xBB\xBF" + utf8}, {"UTF-16", Utf16Le(ascii)}};
-    for (const auto& f : files) {
-      const std::string path = Write(f.bytes);
-      for (const Case& c : cases) {
-        const FieldDefinition field = Compiled(c.pattern, c.type, c.tmpl);
-        const Answer whole = Evaluate(path, f.bytes.size(), field, false);
-        const Answer chunked = Evaluate(path, f.bytes.size(), field, true);
-        const std::string where = std::string(f.label) + " eol " + std::to_string(eol[0]) +
-                                  std::to_string(eol[1] != 0) + " pattern " +
-                                  std::string(c.pattern, c.pattern + std::char_traits<char16_t>::length(c.pattern)) +
-                                  " type " + std::to_string(static_cast<int>(c.type));
-        ASSERT_TRUE(whole.ok && chunked.ok) << where;
-        EXPECT_EQ(chunked.count, whole.count) << where;
-        EXPECT_EQ(chunked.sum, whole.sum) << where;
-        EXPECT_TRUE(chunked.output == whole.output) << where;
-      }
-    }
-  }
+  ExpectChunkedAsWhole({
+                                  {u"\\R", FieldType::Count, u""},
+                                  {u"\\n", FieldType::Count, u""},
+                                  {u"(?m)$", FieldType::Count, u""},
+                                  {u"$", FieldType::Count, u""},
+                                  {u"^$", FieldType::Count, u""},
+                                  {u"(?m)^$", FieldType::Count, u""},
+                                  {u"(?m)^.*$", FieldType::Count, u""},
+                                  {u"(?m)^.*$", FieldType::MatchDistanceRatio, u""},
+                                  {u"^a", FieldType::Count, u""},
+                                  {u"(?<=\\n)x", FieldType::Count, u""},
+                                  {u"(?<=[\\r\\n])xZ", FieldType::Count, u""},
+                                  {u"\\bxZ", FieldType::Count, u""},
+                                  {u"Z", FieldType::StringOutput, u"\\xL0@\\xo0 "},
+                                  {u"\\w+", FieldType::AverageResultLength, u""},
+                              });
 }
 
 // Fields whose matches stay inside lines are read in chunks whatever the
@@ -163,6 +147,15 @@ TEST_F(ChunkedMatching, LineLocalFieldsOfEveryTypeAnswerAsOverAWholeRead) {
                {FieldType::FirstMatchStringOutput, u"$0@\\xL0"},
                {FieldType::MatchDistanceRatio, u""},
                {FieldType::AverageResultLength, u""}};
+  std::vector<Case> cases;
+  for (const char16_t* pattern : patterns) {
+    for (const auto& t : types) cases.push_back({pattern, t.type, t.tmpl});
+  }
+  // Most of these expressions are searched in line windows.
+  EXPECT_GE(ExpectChunkedAsWhole(cases), 8 * 6 * 9);
+}
+
+int ChunkedMatching::ExpectChunkedAsWhole(const std::vector<Case>& cases) {
   int windowed = 0;
   for (const char* eol : {"\n", "\r\n", "\r"}) {
     const std::string ascii = Content(eol, false);
@@ -173,27 +166,24 @@ TEST_F(ChunkedMatching, LineLocalFieldsOfEveryTypeAnswerAsOverAWholeRead) {
     } files[] = {{"ANSI", ascii}, {"UTF-8", "\xEF\xBB\xBF" + utf8}, {"UTF-16", Utf16Le(ascii)}};
     for (const auto& f : files) {
       const std::string path = Write(f.bytes);
-      for (const char16_t* pattern : patterns) {
-        for (const auto& t : types) {
-          const FieldDefinition field = Compiled(pattern, t.type, t.tmpl);
-          windowed += field.utf8Program != nullptr && field.utf8Program->plan.windowed;
-          const Answer whole = Evaluate(path, f.bytes.size(), field, false);
-          const Answer chunked = Evaluate(path, f.bytes.size(), field, true);
-          const std::string where =
-              std::string(f.label) + " eol " + std::to_string(eol[0]) +
-              std::to_string(eol[1] != 0) + " pattern " +
-              std::string(pattern, pattern + std::char_traits<char16_t>::length(pattern)) +
-              " type " + std::to_string(static_cast<int>(t.type));
-          ASSERT_TRUE(whole.ok && chunked.ok) << where;
-          EXPECT_EQ(chunked.count, whole.count) << where;
-          EXPECT_EQ(chunked.sum, whole.sum) << where;
-          EXPECT_TRUE(chunked.output == whole.output) << where;
-        }
+      for (const Case& c : cases) {
+        const FieldDefinition field = Compiled(c.pattern, c.type, c.tmpl);
+        windowed += field.utf8Program != nullptr && field.utf8Program->plan.windowed;
+        const auto whole = Evaluate(path, f.bytes.size(), field, false);
+        const auto chunked = Evaluate(path, f.bytes.size(), field, true);
+        const std::string where =
+            std::string(f.label) + " eol " + std::to_string(eol[0]) +
+            std::to_string(eol[1] != 0) + " pattern " +
+            std::string(c.pattern, c.pattern + std::char_traits<char16_t>::length(c.pattern)) +
+            " type " + std::to_string(static_cast<int>(c.type));
+        EXPECT_TRUE(whole.ok && chunked.ok) << where;
+        EXPECT_EQ(chunked.count, whole.count) << where;
+        EXPECT_EQ(chunked.sum, whole.sum) << where;
+        EXPECT_TRUE(chunked.output == whole.output) << where;
       }
     }
   }
-  // Most of these expressions are searched in line windows.
-  EXPECT_GE(windowed, 8 * 6 * 9);
+  return windowed;
 }
 
 }  // namespace
