@@ -1,5 +1,6 @@
-// Literal search: memchr/memmem where the C library does it best, else a
-// Horspool scan over the set of literals.
+// Literal search: one exact byte with memchr, one literal with a vector
+// scan of two of its units, several literals with a pair-shift scan (or a
+// Horspool scan when one of them is a single unit).
 #include "plugin/evaluation/needle_search.h"
 
 #include <algorithm>
@@ -89,6 +90,7 @@ NeedleSearch<Char>::NeedleSearch(const std::vector<Needle>& needles) {
       shift_[index] = std::min<std::uint8_t>(shift_[index], static_cast<std::uint8_t>(shift));
     }
   };
+  if (needles_.size() == 1) return;  // found by FindByVector or FindOneByte
   if (shortest_ >= 2) {
     // Pairs of units: the window of shortest_ units ends at a pair; the
     // shift moves the window until a pair in a literal lines up with it.
@@ -195,19 +197,6 @@ std::size_t NeedleSearch<Char>::Find(const Char* text, std::size_t from, std::si
       return FindOneByte(text, from, to);
     }
     return FindByVector(text, from, to, length);
-  }
-  if constexpr (sizeof(Char) == 1) {
-    if (needles_.size() == 1 && !needles_.front().caseless) {
-      const std::string& literal = needles_.front().text;
-      if (literal.size() == 1) return FindOneByte(text, from, to);
-#if defined(__GLIBC__)
-      // Occurrences must start before `to` and end by `length`.
-      const std::size_t end = std::min(length, to + literal.size() - 1);
-      if (end < from + literal.size()) return to;
-      const void* hit = memmem(text + from, end - from, literal.data(), literal.size());
-      return hit == nullptr ? to : static_cast<std::size_t>(static_cast<const Char*>(hit) - text);
-#endif
-    }
   }
   return shortest_ >= 2 ? FindByPairs(text, from, to, length) : FindByUnits(text, from, to, length);
 }
