@@ -150,6 +150,12 @@ TEST_F(ReaderTest, ChunkCuts) {
        {{0, kChunk}}},
       {"UTF-8 character at the cut", "\xC3\xA9" + std::string(kChunk - 3, 'a') + "\xC3\xA9" + b,
        {{0, kChunk - 1}, {kChunk - 1, 102}}},
+      // A pair is never split by a cut: without a line end the chunk is cut
+      // before a lead surrogate that is its last unit.
+      {"UTF-16 pair at the cut",
+       kLe + Utf16(std::string(kChunk / 2 - 2, 'a'), false) + std::string("\x3D\xD8\x00\xDE", 4) +
+           Utf16(b, false),
+       {{1, kChunk / 2 - 2}, {kChunk / 2 - 1, 102}}},
       {"UTF-16 mark, CR LF", kLe + Utf16(std::string(kChunk / 2 - 10, 'a') + "\r\n", false) +
                                  Utf16(b, false),
        {{1, kChunk / 2 - 8}, {kChunk / 2 - 7, 100}}},
