@@ -69,6 +69,7 @@ void ReadGlobals(const sf::IniDocument& doc, SettingsBlock* b) {
   b->resultCache = integer(sf::kResultCache);
   b->randomLength = integer(sf::kRandomLength);
   b->randomLoops = integer(sf::kRandomLoops);
+  b->converterTimeLimit = integer(sf::kConverterTimeLimit);
 
   b->regex1Extern = boolean(sf::kRegex1Extern);
   b->matchAllForErrors = boolean(sf::kMatchAllForErrors);
@@ -251,7 +252,8 @@ void PutBlock(const SettingsBlock& b, sf::IniDocument& doc) {
       {&sf::kFileMemory, b.fileMemory},       {&sf::kOnDemandLimit, b.onDemandLimit},
       {&sf::kGlobalFileSizeLimit, b.globalFileSizeLimit},
       {&sf::kAnalyzeBuffer, b.analyzeBuffer}, {&sf::kResultCache, b.resultCache},
-      {&sf::kRandomLength, b.randomLength},   {&sf::kRandomLoops, b.randomLoops}};
+      {&sf::kRandomLength, b.randomLength},   {&sf::kRandomLoops, b.randomLoops},
+      {&sf::kConverterTimeLimit, b.converterTimeLimit}};
   for (const auto& [key, value] : integers) doc.SetLongValue(s, key->name, value);
 
   using BoolSetting = std::pair<const sf::BoolKey*, bool>;

@@ -86,6 +86,7 @@ void ReadGlobalOptions(const settings::IniDocument& ini, PluginSettings& s, bool
   if (integer(kResultCache, &v)) s.resultCache = ResultCacheEntries(v);
   if (integer(kRandomLength, &v)) s.randomLength = static_cast<std::int32_t>(v);
   if (integer(kRandomLoops, &v)) s.randomLoops = RandomLoopCount(v);
+  if (integer(kConverterTimeLimit, &v)) s.converterTimeLimit = static_cast<std::uint32_t>(v);
   *regex1Extern = ReadBool(get(kRegex1Extern.name), kRegex1Extern);
   s.matchAllForErrors = ReadBool(get(kMatchAllForErrors.name), kMatchAllForErrors);
   s.modFieldName = ReadBool(get(kModFieldName.name), kModFieldName);
