@@ -92,6 +92,12 @@ TEST(SetupCommand, MakesFolderLinksSettingsAndEntryOnceAndRemoveUndoesIt) {
             std::string::npos)
       << registered;
   EXPECT_NE(registered.find("<DetectString>EXT=\"DEB\"</DetectString>"), std::string::npos);
+  // Only the entry is new: the rest keeps Double Commander's own writing.
+  std::string withoutEntry = registered;
+  withoutEntry.erase(withoutEntry.find("      <WdxPlugin>\n        <Name>Quarrymark"),
+                     withoutEntry.find("    </WdxPlugins>") -
+                         withoutEntry.find("      <WdxPlugin>\n        <Name>Quarrymark"));
+  EXPECT_EQ(withoutEntry, kConfig);
 
   // Again: nothing changes, not even the backup.
   fs::remove(s.Config() + kConfigBackupSuffix);

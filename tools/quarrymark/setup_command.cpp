@@ -175,11 +175,25 @@ bool SaveConfig(const pugi::xml_document& document, const fs::path& file, std::o
         << error.message() << '\n';
     return false;
   }
+  // pugixml ends empty elements with " />", Double Commander with "/>"; as
+  // pugixml escapes '>' in text and attributes, " />" occurs only there, and
+  // writing Double Commander's form keeps the change to the lines setup made.
+  std::ostringstream formatted;
+  document.save(formatted, "  ", pugi::format_default, pugi::encoding_utf8);
+  std::string text = formatted.str();
+  for (std::size_t at = text.find(" />"); at != std::string::npos; at = text.find(" />", at)) {
+    text.erase(at, 1);
+  }
   const fs::path temporary = file.string() + ".quarrymark-new";
-  if (!document.save_file(temporary.c_str(), "  ", pugi::format_default, pugi::encoding_utf8)) {
-    err << "quarrymark setup: cannot write " << temporary.string() << '\n';
-    fs::remove(temporary, error);
-    return false;
+  {
+    std::ofstream stream(temporary, std::ios::binary | std::ios::trunc);
+    stream << text;
+    stream.close();
+    if (!stream) {
+      err << "quarrymark setup: cannot write " << temporary.string() << '\n';
+      fs::remove(temporary, error);
+      return false;
+    }
   }
   fs::permissions(temporary, fs::status(file, error).permissions(), error);
   fs::rename(temporary, file, error);
