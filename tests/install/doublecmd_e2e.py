@@ -20,6 +20,7 @@ BOOLEANS = {"Has TODO", "Text by name"}
 FLOATS = {"Average word length"}
 REPO = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 START = time.monotonic()
+STARTED = []  # every Double Commander started, ended before the work folder goes
 
 
 def log(text):
@@ -40,7 +41,8 @@ class DoubleCommander:
     def __init__(self, config, paths):
         self.process = subprocess.Popen(
             ["doublecmd", "--config-dir=" + config] + paths,
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        STARTED.append(self)
         self.window = None
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline and self.process.poll() is None:
@@ -72,7 +74,7 @@ class DoubleCommander:
             try:
                 self.process.wait(timeout=20)
             except subprocess.TimeoutExpired:
-                os.killpg(self.process.pid, signal.SIGKILL)
+                self.process.kill()
                 self.process.wait()
 
 
@@ -124,6 +126,9 @@ def normalise(rows, host):
 
 
 def main():
+    # The time limit's SIGTERM reaches this whole process group (Double
+    # Commander included); leaving through SystemExit runs the clean-ups.
+    signal.signal(signal.SIGTERM, lambda *_: sys.exit("time limit reached"))
     fault = "--fault" in sys.argv[1:]
     build = os.path.abspath([a for a in sys.argv[1:] if a != "--fault"][0])
     work = tempfile.mkdtemp(prefix="quarrymark-e2e-")
@@ -207,6 +212,9 @@ def main():
             % (len(expected), len(FIELDS)))
         return 0
     finally:
+        signal.signal(signal.SIGTERM, signal.SIG_IGN)
+        for commander in STARTED:
+            commander.close()
         shutil.rmtree(work, ignore_errors=True)
 
 
