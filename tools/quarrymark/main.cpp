@@ -351,7 +351,7 @@ int main(int argc, char** argv) {
     if (pluginPath.empty()) pluginPath = LocatePlugin(places, &pluginFound);
     const std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
 #ifdef QM_HAVE_SETTINGS_COMMAND
-    if (command == "settings") return RunSettingsCommand(rest, FolderOf(pluginPath));
+    if (command == "settings") return RunSettingsCommand(rest, PluginFolder(pluginPath));
 #endif
     if (command == "setup") return RunSetupCommand(rest, folder, std::cout, std::cerr);
     if (command != "fields" && command != "value" && command != "columns" && command != "batch" &&

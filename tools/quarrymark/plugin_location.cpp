@@ -70,9 +70,9 @@ std::string DescribePluginPlaces(const std::vector<PluginPlace>& places) {
   return text;
 }
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t cut = path.find_last_of("\\/");
-  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+std::string PluginFolder(const std::string& pluginPath) {
+  const std::size_t cut = pluginPath.find_last_of("\\/");
+  return cut == std::string::npos ? std::string() : pluginPath.substr(0, cut + 1);
 }
 
 }  // namespace qm::host

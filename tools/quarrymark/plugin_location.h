@@ -43,6 +43,6 @@ std::string DescribePluginPlaces(const std::vector<PluginPlace>& places);
 
 // The folder of a plugin path with its trailing separator ("" when the path
 // has no folder part): the folder whose settings belong to that plugin.
-std::string FolderOf(const std::string& path);
+std::string PluginFolder(const std::string& pluginPath);
 
 }  // namespace qm::host
