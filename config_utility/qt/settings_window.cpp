@@ -52,7 +52,7 @@ constexpr char kFontFailedMessage[] = "Font change failed!";
 constexpr int kExpressionLimit = 65534;
 constexpr int kNameLimit = 1022;
 constexpr int kFilterLimit = 255;
-constexpr int kHelpPaneColumns = 84;  // the help texts' widest lines, plus a margin
+constexpr int kHelpPaneColumns = 80;  // the help texts' widest lines
 
 QString Q(const std::u16string& text) { return ToQString(text); }
 QString Q(const char16_t* text) { return ToQString(std::u16string(text)); }
@@ -378,7 +378,7 @@ QWidget* SettingsWindow::BuildFieldPage() {
         QLatin1String(sf::FieldTypeCaption(static_cast<sf::FieldType>(type))), typeGroup);
     radio->setObjectName(QStringLiteral("type%1").arg(type));
     radio->setToolTip(Tip(FieldTypeTooltip(type)));
-    types_->addButton(radio, type);
+    types_->addButton(radio, type + 1);  // ids from 0: -1 would ask for an automatic one
     typeGrid->addWidget(radio, i / 3, i % 3);
   }
   auto* flagGroup = new QGroupBox(QStringLiteral("Field &flags / options"), page);
@@ -862,7 +862,7 @@ void SettingsWindow::PullEditor() {
   c.expression = BoxText(expression_);
   c.expressionSelection = SelectionOf(expression_, c.expression);
   c.name = BoxText(name_);
-  c.type = std::max(types_->checkedId(), -1);
+  c.type = types_->checkedId() >= 0 ? types_->checkedId() - 1 : 0;
   c.flags = 0;
   for (std::size_t bit = 0; bit < flags_.size(); ++bit) {
     if (flags_[bit]->isChecked()) c.flags |= 1u << bit;
@@ -879,7 +879,7 @@ void SettingsWindow::PushEditor(const EditorEffects& effects, bool selections) {
   SetBoxText(expression_, c.expression);
   SetBoxText(name_, c.name);
   SetBoxText(replace_, c.replace);
-  if (QAbstractButton* type = types_->button(c.type)) type->setChecked(true);
+  if (QAbstractButton* type = types_->button(c.type + 1)) type->setChecked(true);
   for (std::size_t bit = 0; bit < flags_.size(); ++bit) {
     flags_[bit]->setChecked((c.flags >> bit) & 1u);
   }
@@ -1009,18 +1009,17 @@ void SettingsWindow::PushOitPaths() {
 // The pane opens beside the editor and the window grows by its width, as
 // the Windows dialog widens; closing it gives the width back.
 void SettingsWindow::ApplyHelpChange(const HelpPaneChange& change) {
-  const int paneWidth = QFontMetrics(helpPane_->font()).horizontalAdvance(QLatin1Char('M')) *
-                            kHelpPaneColumns +
-                        helpPane_->verticalScrollBar()->sizeHint().width();
   if (change.resize == PaneResize::kWiden && helpPane_->isHidden()) {
+    const QFontMetrics metrics(helpPane_->font());
+    paneWidth_ = metrics.horizontalAdvance(QString(kHelpPaneColumns, QLatin1Char('M'))) +
+                 helpPane_->verticalScrollBar()->sizeHint().width() +
+                 2 * helpPane_->frameWidth() + splitter_->handleWidth();
     helpPane_->show();
-    if (isVisible()) resize(width() + paneWidth, height());
-    QList<int> sizes = splitter_->sizes();
-    if (sizes.size() == 2) splitter_->setSizes({std::max(sizes[0], 1), paneWidth});
+    resize(width() + paneWidth_, height());
+    splitter_->setSizes({std::max(splitter_->widget(0)->width(), 1), paneWidth_});
   } else if (change.resize == PaneResize::kNarrow && !helpPane_->isHidden()) {
-    const int shown = helpPane_->width();
     helpPane_->hide();
-    if (isVisible()) resize(std::max(width() - shown, minimumSizeHint().width()), height());
+    resize(std::max(width() - paneWidth_, minimumSizeHint().width()), height());
   }
   if (change.setPaneEnabled) helpPane_->setEnabled(change.paneEnabled);
   if (change.show == HelpText::kRegex) helpPane_->setPlainText(ToDisplay(RegexHelpText()));

@@ -184,6 +184,7 @@ class SettingsWindow : public QDialog {
   QPlainTextEdit* helpPane_ = nullptr;
   QDialogButtonBox* buttons_ = nullptr;
 
+  int paneWidth_ = 0;  // what the open help pane added to the window's width
   QFont fixedFont_;  // the system's fixed-width font: the editors' standard font
 };
 
