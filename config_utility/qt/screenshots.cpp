@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QImage>
 #include <QPixmap>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -40,7 +41,11 @@ class SilentPrompter : public Prompter {
 
 bool Shoot(QWidget* window, const QString& path) {
   for (int i = 0; i < 5; ++i) QApplication::processEvents();
-  const bool saved = window->grab().save(path);
+  // A palette of at most 256 colours and the strongest compression keep the
+  // pictures small; the user interface has few colours.
+  const QImage image = window->grab().toImage().convertToFormat(
+      QImage::Format_Indexed8, Qt::ThresholdDither | Qt::AvoidDither);
+  const bool saved = image.save(path, "PNG", 0);
   std::printf("%s: %s\n", path.toLocal8Bit().constData(), saved ? "written" : "FAILED");
   return saved;
 }

@@ -293,8 +293,8 @@ void SettingsWindow::Build() {
   splitter_ = new QSplitter(Qt::Horizontal, this);
   splitter_->addWidget(main);
   splitter_->addWidget(helpPane_);
-  splitter_->setStretchFactor(0, 3);
-  splitter_->setStretchFactor(1, 2);
+  splitter_->setStretchFactor(0, 1);  // a wider window widens the editor, not the help
+  splitter_->setStretchFactor(1, 0);
   splitter_->setChildrenCollapsible(false);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(splitter_);
@@ -1015,8 +1015,10 @@ void SettingsWindow::ApplyHelpChange(const HelpPaneChange& change) {
                  helpPane_->verticalScrollBar()->sizeHint().width() +
                  2 * helpPane_->frameWidth() + splitter_->handleWidth();
     helpPane_->show();
+    const int mainWidth = splitter_->widget(0)->width();
     resize(width() + paneWidth_, height());
-    splitter_->setSizes({std::max(splitter_->widget(0)->width(), 1), paneWidth_});
+    layout()->activate();  // the splitter takes its new width now, before the split is set
+    splitter_->setSizes({std::max(mainWidth, 1), paneWidth_});
   } else if (change.resize == PaneResize::kNarrow && !helpPane_->isHidden()) {
     helpPane_->hide();
     resize(std::max(width() - paneWidth_, minimumSizeHint().width()), height());
