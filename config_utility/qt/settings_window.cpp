@@ -28,7 +28,10 @@
 #include <QTextBlock>
 #include <QVBoxLayout>
 
+#include <QScreen>
+
 #include <algorithm>
+#include <cstdio>
 
 #include "config_utility/help/help_texts.h"
 #include "config_utility/model/option_help.h"
@@ -49,8 +52,6 @@ constexpr char kAboutText[] =
     "Expressions are checked with the \"Perl Compatible Regular Expressions\" (PCRE) "
     "library 8.39, https://www.pcre.org/";
 constexpr char kFontFailedMessage[] = "Font change failed!";
-constexpr int kExpressionLimit = 65534;
-constexpr int kNameLimit = 1022;
 constexpr int kFilterLimit = 255;
 constexpr int kHelpPaneColumns = 80;  // the help texts' widest lines
 
@@ -454,6 +455,15 @@ QWidget* SettingsWindow::BuildFieldPage() {
                         2 * (name_->frameWidth() + static_cast<int>(name_->document()->documentMargin())) + 4);
   expression_->setMinimumHeight(expression_->fontMetrics().lineSpacing() * 3);
 
+  // Tab follows the page from top left to bottom right.
+  std::vector<QWidget*> order = {fieldCount_, fieldList_, quick_[0], quick_[1], quick_[2],
+                                 expression_, status_, fontButton_, name_};
+  for (QAbstractButton* type : types_->buttons()) order.push_back(type);
+  for (QCheckBox* box : flags_) order.push_back(box);
+  order.insert(order.end(), {replace_, testToggle_, testStart_, testNext_, groupPrev_,
+                             groupNext_, fieldDefaults_, reloadField_});
+  for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
+
   connect(fieldCount_, qOverload<int>(&QComboBox::activated), this,
           [this](int index) { FieldCountChosen(index); });
   connect(fieldList_, &QListWidget::currentRowChanged, this, [this](int row) { FieldChosen(row); });
@@ -478,6 +488,7 @@ QWidget* SettingsWindow::BuildOptionsPage() {
     combo->setObjectName(QLatin1String(b.name));
     combo->setEditable(true);
     combo->setInsertPolicy(QComboBox::NoInsert);
+    combo->setCompleter(nullptr);  // what is typed is what is stored ("6" must not become "60")
     combo->setToolTip(Tip(OptionTooltip(b.key)));
     optionCombos_.push_back(combo);
   }
@@ -561,6 +572,7 @@ QWidget* SettingsWindow::BuildOptionsPage() {
   filterExt_->setObjectName(QStringLiteral("filterExt"));
   filterExt_->setEditable(true);
   filterExt_->setInsertPolicy(QComboBox::NoInsert);
+  filterExt_->setCompleter(nullptr);  // the typed text is the extension the buttons act on
   filterExt_->lineEdit()->setMaxLength(kFilterLimit);
   filterExt_->setToolTip(QStringLiteral(
       "An extension without the dot (? stands for any one character): its files are turned "
@@ -1050,16 +1062,10 @@ QString ProgramFolderPath() {
   return folder.isEmpty() ? QString() : folder + QLatin1Char('/');
 }
 
-// What the window opens: a file as it is, or the sample with a new target.
-struct OpenPlan {
-  QString load;
-  QString saveAs;  // empty: the loaded file itself
-  bool quit = false;
-};
+}  // namespace
 
-OpenPlan PlanOpening(const QString& folder, Prompter* prompter) {
-  const QString programFolder = ProgramFolderPath();
-  const QString userFolder = UserPluginFolder();
+OpenPlan PlanOpening(const QString& folder, const QString& programFolder,
+                     const QString& userFolder, Prompter* prompter) {
   const SettingsTarget target = ExamineFolder(folder);
   OpenPlan plan;
   if (target.state == SettingsTarget::State::kReady) {
@@ -1135,8 +1141,6 @@ OpenPlan PlanOpening(const QString& folder, Prompter* prompter) {
   return plan;
 }
 
-}  // namespace
-
 int RunProgram(const QStringList& arguments, Prompter* prompter) {
   for (const QString& a : arguments) {
     if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
@@ -1158,13 +1162,18 @@ int RunProgram(const QStringList& arguments, Prompter* prompter) {
   UtilityRun run;
   int code;
   do {
-    const OpenPlan plan = PlanOpening(choice.folder, prompter);
+    const OpenPlan plan =
+        PlanOpening(choice.folder, ProgramFolderPath(), UserPluginFolder(), prompter);
     if (plan.quit) return static_cast<int>(DialogEnd::kLoadFailed);
     SettingsWindow window(&run, &tables, prompter);
     const bool opened = plan.saveAs.isEmpty() ? window.Open(plan.load)
                                               : window.OpenFromSample(plan.load, plan.saveAs);
     if (!opened) return window.EndCode();
-    window.resize(window.sizeHint().expandedTo(QSize(1000, 720)));
+    QSize size = window.sizeHint().expandedTo(QSize(1000, 720));
+    if (const QScreen* screen = window.screen()) {
+      size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    }
+    window.resize(size);
     window.exec();
     code = window.EndCode();
   } while (code == static_cast<int>(DialogEnd::kReloadIni));

@@ -188,6 +188,18 @@ class SettingsWindow : public QDialog {
   QFont fixedFont_;  // the system's fixed-width font: the editors' standard font
 };
 
+// What the program opens in a folder: its settings file as it is, or, for
+// a missing or write-protected one and when the user agrees, the sample
+// settings with a new file to save them as (in the folder, or in the
+// per-user folder). quit when the user declined or nothing can be opened.
+struct OpenPlan {
+  QString load;
+  QString saveAs;  // empty: the loaded file itself
+  bool quit = false;
+};
+OpenPlan PlanOpening(const QString& folder, const QString& programFolder,
+                     const QString& userFolder, Prompter* prompter);
+
 // The program: chooses the settings file from the arguments (after the
 // program name), offers the sample settings for a missing or unwritable
 // file, and runs the window for as long as it ends with "Reload INI".

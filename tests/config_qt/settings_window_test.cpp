@@ -2,6 +2,7 @@
 // settings, the persistence rules of OK, Apply and Cancel, the live verdict,
 // the expression test, the filter editor, the help panes, "Reload INI", and
 // which file the program edits.
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -36,7 +37,14 @@ class RecordingPrompter : public Prompter {
   QStringList notices;
   void Warn(QWidget*, const QString& text) override { warnings << text; }
   void Inform(QWidget*, const QString&, const QString& text) override { notices << text; }
-  int Ask(QWidget*, const QString&, const QStringList&) override { return -1; }
+  QStringList questions;
+  QList<QStringList> offered;
+  int answer = -1;
+  int Ask(QWidget*, const QString& text, const QStringList& buttons) override {
+    questions << text;
+    offered << buttons;
+    return answer;
+  }
   QString ChooseFolder(QWidget*, const QString&, const QString&) override { return QString(); }
   std::optional<QFont> ChooseFont(QWidget*, const QFont&) override { return std::nullopt; }
 };
@@ -185,6 +193,22 @@ class SettingsWindowTest : public QObject {
     QVERIFY(Find<QRadioButton>(w.get(), "type2")->toolTip().contains(QStringLiteral("regexNtype=2")));
     QVERIFY(Find<QCheckBox>(w.get(), "flag16")->toolTip().contains(QStringLiteral("Adds 16")));
     QVERIFY(Find<QComboBox>(w.get(), "fileMemory")->toolTip().contains(QStringLiteral("Default: 10 MB")));
+    // The keyboard: Tab from the expression to its verdict, then the font
+    // and the name; Alt+X reaches the expression through its label.
+    auto* expression = Find<QPlainTextEdit>(w.get(), "expression");
+    w->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(w.get()));
+    expression->setFocus();
+    QTest::keyClick(expression, Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), Find<QPushButton>(w.get(), "status"));
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    QCOMPARE(QApplication::focusWidget(), Find<QPlainTextEdit>(w.get(), "name"));
+    bool labelled = false;
+    for (QLabel* label : w->findChildren<QLabel*>()) {
+      labelled = labelled || (label->buddy() == expression && label->text().contains(QStringLiteral("&x")));
+    }
+    QVERIFY(labelled);
     QVERIFY(prompter_.warnings.isEmpty());
   }
 
@@ -511,6 +535,38 @@ class SettingsWindowTest : public QObject {
     QVERIFY(ReadBytes(target.file).contains("regex1=TODO|FIXME\r\n"));
     QCOMPARE(ExamineFolder(folder).state, SettingsTarget::State::kReady);
     QDir(dir_.filePath(QStringLiteral("new"))).removeRecursively();
+  }
+
+  // A folder without settings: a clear message and the offer of the sample,
+  // to be saved in that folder; declining quits.
+  void missingSettingsOfferTheSample() {
+    const QString empty = dir_.filePath(QStringLiteral("empty/"));
+    const QString program = dir_.filePath(QStringLiteral("program/"));
+    QDir().mkpath(empty);
+    QDir().mkpath(program);
+    QVERIFY(QFile::copy(kExample, program + QStringLiteral("Quarrymark.Sample.ini")));
+    prompter_.answer = 0;
+    OpenPlan plan = PlanOpening(empty, program, empty, &prompter_);
+    QCOMPARE(prompter_.questions.size(), 1);
+    QVERIFY(prompter_.questions[0].contains(QStringLiteral("There are no settings in")));
+    QVERIFY(prompter_.questions[0].contains(QStringLiteral("Nothing is written until you press OK or Apply")));
+    QCOMPARE(prompter_.offered[0].front(), QStringLiteral("Start from the sample"));
+    QVERIFY(!plan.quit);
+    QCOMPARE(plan.load, program + QStringLiteral("Quarrymark.Sample.ini"));
+    QCOMPARE(plan.saveAs, empty + QStringLiteral("Quarrymark.ini"));
+    prompter_.answer = 1;
+    QVERIFY(PlanOpening(empty, program, empty, &prompter_).quit);
+    // Without any sample: the message alone.
+    QVERIFY(QFile::remove(program + QStringLiteral("Quarrymark.Sample.ini")));
+    QVERIFY(PlanOpening(empty, program, empty, &prompter_).quit);
+    QCOMPARE(prompter_.warnings.size(), 1);
+    // A folder with settings opens them without a question.
+    plan = PlanOpening(dir_.path() + QLatin1Char('/'), program, empty, &prompter_);
+    QCOMPARE(plan.load, path_);
+    QVERIFY(plan.saveAs.isEmpty());
+    QCOMPARE(prompter_.questions.size(), 2);
+    QDir(empty).removeRecursively();
+    QDir(program).removeRecursively();
   }
 
   void theFileChoiceFollowsTheArgumentsAndThePerUserFolder() {
