@@ -1055,14 +1055,6 @@ void SettingsWindow::SetEditorFont(const QFont& font) {
 // ---------------------------------------------------------------------------
 // The program
 // ---------------------------------------------------------------------------
-namespace {
-
-QString ProgramFolderPath() {
-  const QString folder = QCoreApplication::applicationDirPath();
-  return folder.isEmpty() ? QString() : folder + QLatin1Char('/');
-}
-
-}  // namespace
 
 OpenPlan PlanOpening(const QString& folder, const QString& programFolder,
                      const QString& userFolder, Prompter* prompter) {
@@ -1141,29 +1133,12 @@ OpenPlan PlanOpening(const QString& folder, const QString& programFolder,
   return plan;
 }
 
-int RunProgram(const QStringList& arguments, Prompter* prompter) {
-  for (const QString& a : arguments) {
-    if (a == QLatin1String("--help") || a == QLatin1String("-h")) {
-      fputs("Usage: quarrymark-config [FOLDER | PLUGIN]\n"
-            "Edits the Quarrymark settings (Quarrymark.ini) beside the plugin in FOLDER, or\n"
-            "beside the plugin file PLUGIN. Without an argument: the per-user plugin folder\n"
-            "($XDG_DATA_HOME/quarrymark/) when it is set up, else the program's folder.\n",
-            stdout);
-      return 0;
-    }
-  }
-  const FolderChoice choice = ChooseFolder(arguments, ProgramFolderPath(), UserPluginFolder());
-  if (!choice.error.isEmpty()) {
-    fprintf(stderr, "quarrymark-config: %s\nUsage: quarrymark-config [FOLDER | PLUGIN]\n",
-            choice.error.toLocal8Bit().constData());
-    return 2;
-  }
+int RunProgram(const QString& folder, const QString& programFolder, Prompter* prompter) {
   const CodePageTables tables = CodePageTables::ForSystem();
   UtilityRun run;
   int code;
   do {
-    const OpenPlan plan =
-        PlanOpening(choice.folder, ProgramFolderPath(), UserPluginFolder(), prompter);
+    const OpenPlan plan = PlanOpening(folder, programFolder, UserPluginFolder(), prompter);
     if (plan.quit) return static_cast<int>(DialogEnd::kLoadFailed);
     SettingsWindow window(&run, &tables, prompter);
     const bool opened = plan.saveAs.isEmpty() ? window.Open(plan.load)

@@ -200,11 +200,10 @@ struct OpenPlan {
 OpenPlan PlanOpening(const QString& folder, const QString& programFolder,
                      const QString& userFolder, Prompter* prompter);
 
-// The program: chooses the settings file from the arguments (after the
-// program name), offers the sample settings for a missing or unwritable
-// file, and runs the window for as long as it ends with "Reload INI".
-// Returns the process exit code: 0 after OK or Cancel, 1 when no settings
-// could be loaded (or the user quit at the offer), 2 for wrong arguments.
-int RunProgram(const QStringList& arguments, Prompter* prompter);
+// The program on a folder chosen by ChooseFolder: offers the sample settings
+// for a missing or unwritable file and runs the window for as long as it
+// ends with "Reload INI". Returns the process exit code: 0 after OK or
+// Cancel, 1 when no settings could be loaded or the user quit at the offer.
+int RunProgram(const QString& folder, const QString& programFolder, Prompter* prompter);
 
 }  // namespace qm::utility::qt
