@@ -11,6 +11,7 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontDialog>
+#include <QFontInfo>
 #include <QFormLayout>
 #include <QGridLayout>
 #include <QGroupBox>
@@ -88,6 +89,8 @@ const ComboBinding kOptionCombos[] = {
     {&GlobalOptionsView::onDemandLimit, "onDemandLimit", sf::kOnDemandLimit.name},
     {&GlobalOptionsView::globalFileSizeLimit, "globalFileSizeLimit", sf::kGlobalFileSizeLimit.name},
     {&GlobalOptionsView::randomLength, "randomLength", sf::kRandomLength.name},
+    // Further editable options of GlobalOptionsView are added here (member,
+    // object name, settings key); the options page places each index below.
 };
 
 struct ListBinding {
@@ -226,7 +229,7 @@ FontSpec SpecOfFont(const QFont& font, int logicalDpi) {
   spec.italic = font.italic() ? 1 : 0;
   spec.underline = font.underline() ? 1 : 0;
   spec.strikeOut = font.strikeOut() ? 1 : 0;
-  spec.pitchAndFamily = font.fixedPitch() ? 49 : 0;  // fixed pitch, modern family
+  spec.pitchAndFamily = QFontInfo(font).fixedPitch() ? 49 : 0;  // fixed pitch, modern family
   spec.faceName = FromQString(font.family());
   if (spec.faceName.size() > kMaxFaceNameLength) spec.faceName.clear();
   return spec;
@@ -1097,7 +1100,9 @@ OpenPlan PlanOpening(const QString& folder, const QString& programFolder,
                              QFileInfo(folder).canonicalFilePath() ||
                          QFileInfo(userFolder).canonicalFilePath().isEmpty();
   QString text = QStringLiteral("The settings file %1 cannot be written: the file or its "
-                                "folder is write-protected, so OK and Apply would fail.")
+                                "folder is write-protected, so OK and Apply would fail. "
+                                "Your own settings belong in your plugin folder (made by "
+                                "\"quarrymark setup\").")
                      .arg(QDir::toNativeSeparators(target.file));
   enum class Action { kUserFile, kReadOnly, kQuit };
   QStringList buttons;

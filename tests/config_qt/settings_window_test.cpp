@@ -46,7 +46,8 @@ class RecordingPrompter : public Prompter {
     return answer;
   }
   QString ChooseFolder(QWidget*, const QString&, const QString&) override { return QString(); }
-  std::optional<QFont> ChooseFont(QWidget*, const QFont&) override { return std::nullopt; }
+  std::optional<QFont> chosenFont;
+  std::optional<QFont> ChooseFont(QWidget*, const QFont&) override { return chosenFont; }
 };
 
 QByteArray ReadBytes(const QString& path) {
@@ -456,6 +457,29 @@ class SettingsWindowTest : public QObject {
     Click(w.get(), "replaceHelp");
     Press(w.get(), QDialogButtonBox::Cancel);
     QVERIFY(ReadBytes(path_).contains("HelpW=2\r\n"));
+  }
+
+  // The chosen editor font is the program's own state: kept by Cancel, and
+  // used again when the window opens.
+  void chosenFontIsKeptAndUsedAgain() {
+    QFont font(QStringLiteral("DejaVu Sans Mono"));
+    font.setPixelSize(15);
+    font.setBold(true);
+    prompter_.chosenFont = font;
+    {
+      auto w = Open();
+      QVERIFY(w);
+      Click(w.get(), "font");
+      QCOMPARE(Find<QPlainTextEdit>(w.get(), "expression")->font().family(), font.family());
+      Press(w.get(), QDialogButtonBox::Cancel);
+    }
+    QVERIFY(ReadBytes(path_).contains("font=-15,0,0,0,700,0,0,0,0,0,0,0,49,DejaVu Sans Mono\r\n"));
+    auto w = Open();
+    QVERIFY(w);
+    const QFont shown = Find<QPlainTextEdit>(w.get(), "replace")->font();
+    QCOMPARE(shown.family(), font.family());
+    QCOMPARE(shown.pixelSize(), 15);
+    QCOMPARE(shown.weight(), QFont::Bold);
   }
 
   void reloadIniDiscardsEdits() {
