@@ -68,12 +68,12 @@ const CheckBinding kOptionChecks[] = {
     {&GlobalOptionsView::modFieldName, "&Mod field names", sf::kModFieldName.name},
     {&GlobalOptionsView::sortFields, "&Sort field names", sf::kSortFields.name},
     {&GlobalOptionsView::regex1Extern, "Regex&1 external file", sf::kRegex1Extern.name},
-    {&GlobalOptionsView::matchAllForErrors, "Match-all for &errors", sf::kMatchAllForErrors.name},
+    {&GlobalOptionsView::matchAllForErrors, "Match-all for e&rrors", sf::kMatchAllForErrors.name},
     {&GlobalOptionsView::logErrors, "&Log errors", sf::kLogErrors.name},
     {&GlobalOptionsView::unicodeZerosValid, "UTF-16 &zeros valid", sf::kUnicodeZerosValid.name},
-    {&GlobalOptionsView::normalSearchForFilterFail, "Std. search for filter &fail",
+    {&GlobalOptionsView::normalSearchForFilterFail, "Std. searc&h for filter fail",
      sf::kNormalSearchForFilterFail.name},
-    {&GlobalOptionsView::clearCacheOnReread, "Clear on &refresh", sf::kClearCacheOnReread.name},
+    {&GlobalOptionsView::clearCacheOnReread, "Clear on r&efresh", sf::kClearCacheOnReread.name},
     {&GlobalOptionsView::oitUnknownFormatsAsText, "Fulltext search: unknown formats as &text",
      sf::kOitFulltextTreatUnknownFileFormatAsText.name},
 };
@@ -115,10 +115,13 @@ const char* const kTestButtonNames[] = {"testToggle", "testStart", "testNext", "
 // A caption of the model with a keyboard mnemonic where it has one.
 QString WithMnemonic(const std::u16string& caption) {
   static const std::pair<const char16_t*, const char*> kMnemonics[] = {
-      {u"Start", "&Start"},           {u"Stop", "&Stop"},
-      {u"Next", "Ne&xt"},             {u"Replace String", "&Replace String"},
-      {u"Test String", "&Test String"}, {u"RegEx Help>", "Re&gEx Help >"},
-      {u"RegEx Help<", "Re&gEx Help <"}, {u"Replace Help>", "Re&place Help >"},
+      {u"Start", "&Start"},
+      {u"Stop", "&Stop"},
+      {u"Replace String", "&Replace String"},
+      {u"Test String", "Test St&ring"},
+      {u"RegEx Help>", "Re&gEx Help >"},
+      {u"RegEx Help<", "Re&gEx Help <"},
+      {u"Replace Help>", "Re&place Help >"},
       {u"Replace Help<", "Re&place Help <"}};
   for (const auto& m : kMnemonics) {
     if (caption == m.first) return QString::fromLatin1(m.second);
@@ -254,8 +257,8 @@ void SettingsWindow::Build() {
 
   tabs_ = new QTabWidget(this);
   tabs_->setObjectName(QStringLiteral("tabs"));
-  tabs_->addTab(BuildFieldPage(), QStringLiteral("Fiel&ds"));
-  tabs_->addTab(BuildOptionsPage(), QStringLiteral("&Options"));
+  tabs_->addTab(BuildFieldPage(), QStringLiteral("&Fields"));
+  tabs_->addTab(BuildOptionsPage(), QStringLiteral("Optio&ns"));
 
   auto* about = Button(QStringLiteral("A&bout"), "about", this);
   auto* reloadIni = Button(QStringLiteral("Reload &INI"), "reloadIni", this);
@@ -324,7 +327,7 @@ QWidget* SettingsWindow::BuildFieldPage() {
   fieldCount_->setObjectName(QStringLiteral("fieldCount"));
   fieldCount_->setToolTip(Tip(FieldCountTooltip()));
   for (const auto& item : FieldCountItems()) fieldCount_->addItem(Q(item));
-  auto* countLabel = new QLabel(QStringLiteral("A&ctive fields:"), fieldsGroup);
+  auto* countLabel = new QLabel(QStringLiteral("Acti&ve fields:"), fieldsGroup);
   countLabel->setBuddy(fieldCount_);
   fieldList_ = new QListWidget(fieldsGroup);
   fieldList_->setObjectName(QStringLiteral("fieldList"));
@@ -385,7 +388,7 @@ QWidget* SettingsWindow::BuildFieldPage() {
     types_->addButton(radio, type + 1);  // ids from 0: -1 would ask for an automatic one
     typeGrid->addWidget(radio, i / 3, i % 3);
   }
-  auto* flagGroup = new QGroupBox(QStringLiteral("Field &flags / options"), page);
+  auto* flagGroup = new QGroupBox(QStringLiteral("Fi&eld flags / options"), page);
   auto* flagGrid = new QGridLayout(flagGroup);
   for (int bit = 0; bit < 7; ++bit) {
     auto* box = new QCheckBox(QLatin1String(sf::FieldFlagCaption(1u << bit)), flagGroup);
@@ -426,7 +429,7 @@ QWidget* SettingsWindow::BuildFieldPage() {
   }
   groupPrev_->setText(QStringLiteral("(-)"));
   groupNext_->setText(QStringLiteral("(+)"));
-  fieldDefaults_ = Button(QStringLiteral("Field de&faults"), "fieldDefaults", page);
+  fieldDefaults_ = Button(QStringLiteral("Field &defaults"), "fieldDefaults", page);
   fieldDefaults_->setToolTip(
       QStringLiteral("Expression .*, replace $0\\x20, no name, Boolean, no flags"));
   reloadField_ = Button(QStringLiteral("Reload fie&ld"), "reloadField", page);
@@ -519,23 +522,23 @@ QWidget* SettingsWindow::BuildOptionsPage() {
 
   auto* memory = new QGroupBox(QStringLiteral("Memory"), page);
   auto* memoryForm = new QFormLayout(memory);
-  row(memoryForm, QStringLiteral("Read &memory"), optionCombos_[0], QStringLiteral("MB"));
-  row(memoryForm, QStringLiteral("&Encoding check"), optionLists_[0], QString());
+  row(memoryForm, QStringLiteral("Read memor&y"), optionCombos_[0], QStringLiteral("MB"));
+  row(memoryForm, QStringLiteral("Encoding chec&k"), optionLists_[0], QString());
 
   auto* limits = new QGroupBox(QStringLiteral("File size limits"), page);
   auto* limitsForm = new QFormLayout(limits);
   row(limitsForm, QStringLiteral("On &demand"), optionCombos_[1], QStringLiteral("MB"));
-  row(limitsForm, QStringLiteral("&Global"), optionCombos_[2], QStringLiteral("MB"));
+  row(limitsForm, QStringLiteral("Global"), optionCombos_[2], QStringLiteral("MB"));
 
   auto* cache = new QGroupBox(QStringLiteral("Result cache"), page);
   auto* cacheForm = new QFormLayout(cache);
-  row(cacheForm, QStringLiteral("E&ntries"), optionLists_[1], QString());
+  row(cacheForm, QStringLiteral("Entries"), optionLists_[1], QString());
   cacheForm->addRow(optionChecks_[kClearCacheCheck]);
 
   auto* random = new QGroupBox(QStringLiteral("Random strings"), page);
   auto* randomForm = new QFormLayout(random);
-  row(randomForm, QStringLiteral("Len&gth"), optionCombos_[3], QStringLiteral("characters"));
-  row(randomForm, QStringLiteral("Loo&ps"), optionLists_[2], QString());
+  row(randomForm, QStringLiteral("Length"), optionCombos_[3], QStringLiteral("characters"));
+  row(randomForm, QStringLiteral("Loops"), optionLists_[2], QString());
 
   auto* global = new QGroupBox(QStringLiteral("Global options"), page);
   auto* globalGrid = new QGridLayout(global);
@@ -545,7 +548,7 @@ QWidget* SettingsWindow::BuildOptionsPage() {
   // Outside In paths.
   auto* oit = new QGroupBox(QStringLiteral("Oracle Outside In Content Access filter"), page);
   const char* oitCaptions[] = {"&32-bit library path", "&64-bit library path",
-                               "Fulltext search e&xclude"};
+                               "Fulltext search excl&ude"};
   const char* oitKeys[] = {sf::kOitDllPath32, sf::kOitDllPath64, sf::kOitFulltextExclude};
   auto* oitRadios = new QButtonGroup(this);
   auto* oitGrid = new QGridLayout(oit);
@@ -560,7 +563,7 @@ QWidget* SettingsWindow::BuildOptionsPage() {
   oitPath_ = new QLineEdit(oit);
   oitPath_->setObjectName(QStringLiteral("oitPath"));
   oitPath_->setToolTip(QStringLiteral("The value of the chosen setting"));
-  oitBrowse_ = Button(QStringLiteral("&Browse..."), "oitBrowse", oit);
+  oitBrowse_ = Button(QStringLiteral("Bro&wse..."), "oitBrowse", oit);
   auto* pathRow = new QHBoxLayout;
   pathRow->addWidget(oitPath_, 1);
   pathRow->addWidget(oitBrowse_);
@@ -580,7 +583,7 @@ QWidget* SettingsWindow::BuildOptionsPage() {
   filterExt_->setToolTip(QStringLiteral(
       "An extension without the dot (? stands for any one character): its files are turned "
       "into text before they are searched. Stored in [Quarrymark_filters]."));
-  auto* extLabel = new QLabel(QStringLiteral("E&xtension"), filters);
+  auto* extLabel = new QLabel(QStringLiteral("Filter e&xtension"), filters);
   extLabel->setBuddy(filterExt_);
   filterXdoc_ = new QRadioButton(QStringLiteral("xdoc2txt converter"), filters);
   filterXdoc_->setObjectName(QStringLiteral("filterXdoc"));

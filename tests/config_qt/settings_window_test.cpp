@@ -13,6 +13,7 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -211,6 +212,34 @@ class SettingsWindowTest : public QObject {
     }
     QVERIFY(labelled);
     QVERIFY(prompter_.warnings.isEmpty());
+  }
+
+  // Each page's mnemonics (with the buttons below the pages) are distinct,
+  // so Alt and a letter always reaches one control.
+  void mnemonicsAreDistinctOnEachPage() {
+    auto w = Open();
+    QVERIFY(w);
+    auto* tabs = Find<QTabWidget>(w.get(), "tabs");
+    for (int page = 0; page < tabs->count(); ++page) {
+      tabs->setCurrentIndex(page);
+      QStringList captions;
+      for (int t = 0; t < tabs->count(); ++t) captions << tabs->tabText(t);
+      for (QAbstractButton* b : w->findChildren<QAbstractButton*>()) {
+        if (b->isVisibleTo(w.get())) captions << b->text();
+      }
+      for (QLabel* l : w->findChildren<QLabel*>()) {
+        if (l->isVisibleTo(w.get()) && l->buddy()) captions << l->text();
+      }
+      QMap<QChar, QString> seen;
+      for (const QString& caption : captions) {
+        const int at = caption.indexOf(QRegularExpression(QStringLiteral("&[^&]")));
+        if (at < 0) continue;
+        const QChar key = caption[at + 1].toLower();
+        QVERIFY2(!seen.contains(key), qPrintable(caption + QStringLiteral(" / ") + seen.value(key)));
+        seen.insert(key, caption);
+      }
+      QVERIFY(seen.size() > 10);
+    }
   }
 
   // Rule: Cancel changes nothing on disk, not even the time, when nothing
@@ -498,6 +527,48 @@ class SettingsWindowTest : public QObject {
     QCOMPARE(Find<QPlainTextEdit>(again.get(), "expression")->toPlainText(),
              QStringLiteral("TODO|FIXME"));
     QVERIFY(!Find<QCheckBox>(again.get(), "SortFields")->isChecked());
+  }
+
+  // The options page reaches the file: typed and chosen values, checks, the
+  // Outside In path of each radio.
+  void optionsPageIsSaved() {
+    auto w = Open();
+    QVERIFY(w);
+    Find<QTabWidget>(w.get(), "tabs")->setCurrentIndex(1);
+    Find<QComboBox>(w.get(), "fileMemory")->setEditText(QStringLiteral("25"));
+    Find<QComboBox>(w.get(), "resultCache")->setCurrentIndex(0);
+    Find<QComboBox>(w.get(), "analyzeBuffer")->setCurrentIndex(7);
+    Find<QCheckBox>(w.get(), "LogErrors")->click();
+    Find<QCheckBox>(w.get(), "ClearCacheOnReread")->click();
+    auto* path = Find<QLineEdit>(w.get(), "oitPath");
+    path->setText(QStringLiteral("/opt/oit/32"));
+    Click(w.get(), "OitFulltextExclude");
+    QVERIFY(path->text().isEmpty());
+    QVERIFY(!Find<QPushButton>(w.get(), "oitBrowse")->isEnabled());
+    path->setText(QStringLiteral("1000-1099;2000"));
+    Click(w.get(), "OitDllPath32");
+    QCOMPARE(path->text(), QStringLiteral("/opt/oit/32"));
+    Press(w.get(), QDialogButtonBox::Ok);
+    const QByteArray after = ReadBytes(path_);
+    for (const char* line : {"FileMemory=25\r\n", "ResultCache=0\r\n", "AnalyzeBuffer=8\r\n",
+                             "LogErrors=false\r\n", "ClearCacheOnReread=true\r\n",
+                             "OitDllPath32=/opt/oit/32\r\n", "OitFulltextExclude=1000-1099;2000\r\n"}) {
+      QVERIFY2(after.contains(line), line);
+    }
+  }
+
+  // The quick-insert buttons wrap the selection.
+  void quickInsertWrapsTheSelection() {
+    auto w = Open();
+    QVERIFY(w);
+    auto* expression = Find<QPlainTextEdit>(w.get(), "expression");
+    QTextCursor cursor = expression->textCursor();
+    cursor.setPosition(5);
+    cursor.setPosition(10, QTextCursor::KeepAnchor);  // "FIXME"
+    expression->setTextCursor(cursor);
+    Click(w.get(), "quickQuote");
+    QCOMPARE(expression->toPlainText(), QStringLiteral("TODO|\\QFIXME\\E"));
+    QCOMPARE(Shown(w.get(), "status"), QStringLiteral("OK!"));
   }
 
   void fieldDefaultsAndReloadField() {
