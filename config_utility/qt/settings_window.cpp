@@ -609,6 +609,7 @@ QWidget* SettingsWindow::BuildOptionsPage() {
   filterButtons->addWidget(filterRemove_);
   filterButtons->addStretch(1);
   filterGrid->addLayout(filterButtons, 3, 1, 1, 2);
+  filterGrid->setColumnStretch(1, 1);
   // Options of the converter itself (such as its time limit) belong in this
   // group, below the extension editor.
 
