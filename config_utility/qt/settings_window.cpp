@@ -259,18 +259,18 @@ void SettingsWindow::Build() {
 
   auto* about = Button(QStringLiteral("A&bout"), "about", this);
   auto* reloadIni = Button(QStringLiteral("Reload &INI"), "reloadIni", this);
-  reloadIni->setToolQ(QStringLiteral("Reads the settings file again; edits not saved are lost"));
+  reloadIni->setToolTip(QStringLiteral("Reads the settings file again; edits not saved are lost"));
   regexHelp_ = Button(QString(), "regexHelp", this);
   replaceHelp_ = Button(QString(), "replaceHelp", this);
-  regexHelp_->setToolQ(QStringLiteral("The expression syntax (PCRE 8.39) beside the editor"));
-  replaceHelp_->setToolQ(QStringLiteral("The replace string language beside the editor"));
+  regexHelp_->setToolTip(QStringLiteral("The expression syntax (PCRE 8.39) beside the editor"));
+  replaceHelp_->setToolTip(QStringLiteral("The replace string language beside the editor"));
   buttons_ = new QDialogButtonBox(
       QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, this);
   buttons_->setObjectName(QStringLiteral("buttons"));
-  buttons_->button(QDialogButtonBox::Ok)->setToolQ(
+  buttons_->button(QDialogButtonBox::Ok)->setToolTip(
       QStringLiteral("Writes the settings file and closes"));
-  buttons_->button(QDialogButtonBox::Apply)->setToolQ(QStringLiteral("Writes the settings file"));
-  buttons_->button(QDialogButtonBox::Cancel)->setToolQ(
+  buttons_->button(QDialogButtonBox::Apply)->setToolTip(QStringLiteral("Writes the settings file"));
+  buttons_->button(QDialogButtonBox::Cancel)->setToolTip(
       QStringLiteral("Closes without writing the settings"));
 
   auto* bottom = new QHBoxLayout;
@@ -322,13 +322,13 @@ QWidget* SettingsWindow::BuildFieldPage() {
   auto* fieldsGroup = new QGroupBox(QStringLiteral("Fields"), page);
   fieldCount_ = new QComboBox(fieldsGroup);
   fieldCount_->setObjectName(QStringLiteral("fieldCount"));
-  fieldCount_->setToolQ(Q(FieldCountTooltip()));
+  fieldCount_->setToolTip(Q(FieldCountTooltip()));
   for (const auto& item : FieldCountItems()) fieldCount_->addItem(Q(item));
   auto* countLabel = new QLabel(QStringLiteral("Acti&ve fields:"), fieldsGroup);
   countLabel->setBuddy(fieldCount_);
   fieldList_ = new QListWidget(fieldsGroup);
   fieldList_->setObjectName(QStringLiteral("fieldList"));
-  fieldList_->setToolQ(QStringLiteral("All 999 field slots; --> marks the active ones"));
+  fieldList_->setToolTip(QStringLiteral("All 999 field slots; --> marks the active ones"));
   auto* countRow = new QHBoxLayout;
   countRow->addWidget(countLabel);
   countRow->addWidget(fieldCount_, 1);
@@ -351,23 +351,23 @@ QWidget* SettingsWindow::BuildFieldPage() {
   for (int i = 0; i < 3; ++i) {
     quick_[i] = Button(QString::fromLatin1(quickCaptions[i]).replace(QLatin1Char('&'), QStringLiteral("&&")),
                        quickNames[i], page);
-    quick_[i]->setToolQ(QLatin1String(quickTips[i]));
+    quick_[i]->setToolTip(QLatin1String(quickTips[i]));
     expressionRow->addWidget(quick_[i]);
     connect(quick_[i], &QPushButton::clicked, this, [this, i] { QuickInsert(i); });
   }
   status_ = Button(QString(), "status", page);
-  status_->setToolQ(
+  status_->setToolTip(
       QStringLiteral("How the expression compiles for ANSI, UTF-8 and UTF-16 text. For an "
                      "error, a click selects the character at the error's position."));
 
   // Name, type and flags.
   name_ = TextBox("name", page);
   name_->setLineWrapMode(QPlainTextEdit::NoWrap);
-  name_->setToolQ(QStringLiteral("The column name in the file manager (regexNname)"));
+  name_->setToolTip(QStringLiteral("The column name in the file manager (regexNname)"));
   auto* nameLabel = new QLabel(QStringLiteral("Field na&me"), page);
   nameLabel->setBuddy(name_);
   fontButton_ = Button(QStringLiteral("AaBbYyZz"), "font", page);
-  fontButton_->setToolQ(QStringLiteral("The font of the expression, name, test and help texts"));
+  fontButton_->setToolTip(QStringLiteral("The font of the expression, name, test and help texts"));
   auto* nameRow = new QHBoxLayout;
   nameRow->addWidget(nameLabel);
   nameRow->addStretch(1);
@@ -381,7 +381,7 @@ QWidget* SettingsWindow::BuildFieldPage() {
     auto* radio = new QRadioButton(
         QLatin1String(sf::FieldTypeCaption(static_cast<sf::FieldType>(type))), typeGroup);
     radio->setObjectName(QStringLiteral("type%1").arg(type));
-    radio->setToolQ(Q(FieldTypeTooltip(type)));
+    radio->setToolTip(Q(FieldTypeTooltip(type)));
     types_->addButton(radio, type + 1);  // ids from 0: -1 would ask for an automatic one
     typeGrid->addWidget(radio, i / 3, i % 3);
   }
@@ -390,7 +390,7 @@ QWidget* SettingsWindow::BuildFieldPage() {
   for (int bit = 0; bit < 7; ++bit) {
     auto* box = new QCheckBox(QLatin1String(sf::FieldFlagCaption(1u << bit)), flagGroup);
     box->setObjectName(QStringLiteral("flag%1").arg(1u << bit));
-    box->setToolQ(Q(FieldFlagTooltip(1u << bit)));
+    box->setToolTip(Q(FieldFlagTooltip(1u << bit)));
     flags_.push_back(box);
     flagGrid->addWidget(box, bit % 4, bit / 4);
   }
@@ -406,7 +406,7 @@ QWidget* SettingsWindow::BuildFieldPage() {
   replaceLabel_ = new QLabel(page);
   replaceLabel_->setObjectName(QStringLiteral("replaceLabel"));
   replaceLabel_->setBuddy(replace_);
-  replace_->setToolQ(QStringLiteral(
+  replace_->setToolTip(QStringLiteral(
       "The replace string of string fields (regexNreplace; default $0\\x20), or the text the "
       "expression test runs over"));
 
@@ -420,17 +420,17 @@ QWidget* SettingsWindow::BuildFieldPage() {
       "The next match", "The previous group of the match", "The next group of the match"};
   for (int i = 0; i < 5; ++i) {
     *testButtons[i] = Button(QString(), kTestButtonNames[i], testGroup);
-    (*testButtons[i])->setToolQ(QLatin1String(testTips[i]));
+    (*testButtons[i])->setToolTip(QLatin1String(testTips[i]));
     testRow->addWidget(*testButtons[i]);
     connect(*testButtons[i], &QPushButton::clicked, this, [this, i] { TestCommand(i); });
   }
   groupPrev_->setText(QStringLiteral("(-)"));
   groupNext_->setText(QStringLiteral("(+)"));
   fieldDefaults_ = Button(QStringLiteral("Field &defaults"), "fieldDefaults", page);
-  fieldDefaults_->setToolQ(
+  fieldDefaults_->setToolTip(
       QStringLiteral("Expression .*, replace $0\\x20, no name, Boolean, no flags"));
   reloadField_ = Button(QStringLiteral("Reload fie&ld"), "reloadField", page);
-  reloadField_->setToolQ(QStringLiteral("The field as last read or applied"));
+  reloadField_->setToolTip(QStringLiteral("The field as last read or applied"));
   auto* testLine = new QHBoxLayout;
   testLine->addWidget(testGroup);
   testLine->addStretch(1);
@@ -483,7 +483,7 @@ QWidget* SettingsWindow::BuildOptionsPage() {
   for (const auto& b : kOptionChecks) {
     auto* box = new QCheckBox(QLatin1String(b.caption), page);
     box->setObjectName(QLatin1String(b.key));
-    box->setToolQ(Q(OptionTooltip(b.key)));
+    box->setToolTip(Q(OptionTooltip(b.key)));
     optionChecks_.push_back(box);
   }
   for (const auto& b : kOptionCombos) {
@@ -492,19 +492,19 @@ QWidget* SettingsWindow::BuildOptionsPage() {
     combo->setEditable(true);
     combo->setInsertPolicy(QComboBox::NoInsert);
     combo->setCompleter(nullptr);  // what is typed is what is stored ("6" must not become "60")
-    combo->setToolQ(Q(OptionTooltip(b.key)));
+    combo->setToolTip(Q(OptionTooltip(b.key)));
     optionCombos_.push_back(combo);
   }
   for (const auto& b : kOptionLists) {
     auto* combo = new QComboBox(page);
     combo->setObjectName(QLatin1String(b.name));
     for (const auto& item : *b.items) combo->addItem(Q(item));
-    combo->setToolQ(Q(OptionTooltip(b.key)));
+    combo->setToolTip(Q(OptionTooltip(b.key)));
     optionLists_.push_back(combo);
   }
   caseSensitive_ = new QCheckBox(QStringLiteral("Case sensiti&ve default"), page);
   caseSensitive_->setObjectName(QStringLiteral("caseSensitive"));
-  caseSensitive_->setToolQ(Q(OptionTooltip(sf::kCaseSensitiveDefault.name)));
+  caseSensitive_->setToolTip(Q(OptionTooltip(sf::kCaseSensitiveDefault.name)));
   connect(caseSensitive_, &QCheckBox::clicked, this, [this] { RecheckExpression(); });
 
   auto row = [](QFormLayout* form, const QString& label, QWidget* field, const QString& unit) {
@@ -513,7 +513,7 @@ QWidget* SettingsWindow::BuildOptionsPage() {
     if (!unit.isEmpty()) line->addWidget(new QLabel(unit));
     auto* caption = new QLabel(label);
     caption->setBuddy(field);
-    caption->setToolQ(field->toolQ());
+    caption->setToolTip(field->toolTip());
     form->addRow(caption, line);
   };
 
@@ -552,14 +552,14 @@ QWidget* SettingsWindow::BuildOptionsPage() {
   for (int i = 0; i < 3; ++i) {
     oitRadios_[i] = new QRadioButton(QLatin1String(oitCaptions[i]), oit);
     oitRadios_[i]->setObjectName(QLatin1String(oitKeys[i]));
-    oitRadios_[i]->setToolQ(Q(OptionTooltip(oitKeys[i])));
+    oitRadios_[i]->setToolTip(Q(OptionTooltip(oitKeys[i])));
     oitRadios->addButton(oitRadios_[i], i);
     oitGrid->addWidget(oitRadios_[i], i, 0);
     connect(oitRadios_[i], &QRadioButton::clicked, this, [this, i] { OitRadioClicked(i); });
   }
   oitPath_ = new QLineEdit(oit);
   oitPath_->setObjectName(QStringLiteral("oitPath"));
-  oitPath_->setToolQ(QStringLiteral("The value of the chosen setting"));
+  oitPath_->setToolTip(QStringLiteral("The value of the chosen setting"));
   oitBrowse_ = Button(QStringLiteral("Bro&wse..."), "oitBrowse", oit);
   auto* pathRow = new QHBoxLayout;
   pathRow->addWidget(oitPath_, 1);
@@ -577,24 +577,24 @@ QWidget* SettingsWindow::BuildOptionsPage() {
   filterExt_->setInsertPolicy(QComboBox::NoInsert);
   filterExt_->setCompleter(nullptr);  // the typed text is the extension the buttons act on
   filterExt_->lineEdit()->setMaxLength(kFilterLimit);
-  filterExt_->setToolQ(QStringLiteral(
+  filterExt_->setToolTip(QStringLiteral(
       "An extension without the dot (? stands for any one character): its files are turned "
       "into text before they are searched. Stored in [Quarrymark_filters]."));
   auto* extLabel = new QLabel(QStringLiteral("Filter e&xtension"), filters);
   extLabel->setBuddy(filterExt_);
   filterXdoc_ = new QRadioButton(QStringLiteral("xdoc2txt converter"), filters);
   filterXdoc_->setObjectName(QStringLiteral("filterXdoc"));
-  filterXdoc_->setToolQ(QStringLiteral("The converter program xdoc2txt beside the plugin (stored as xdoc)"));
+  filterXdoc_->setToolTip(QStringLiteral("The converter program xdoc2txt beside the plugin (stored as xdoc)"));
   filterOit_ = new QRadioButton(QStringLiteral("Oracle Outside In Content Access"), filters);
   filterOit_->setObjectName(QStringLiteral("filterOit"));
-  filterOit_->setToolQ(QStringLiteral("The Outside In libraries (stored as oit)"));
+  filterOit_->setToolTip(QStringLiteral("The Outside In libraries (stored as oit)"));
   filterIFilter_ = new QCheckBox(QStringLiteral("iFilter"), filters);
   filterIFilter_->setObjectName(QStringLiteral("filterIFilter"));
-  filterIFilter_->setToolQ(QStringLiteral("The converter's -i option (stored as xdoc|i)"));
+  filterIFilter_->setToolTip(QStringLiteral("The converter's -i option (stored as xdoc|i)"));
   filterAdd_ = Button(QStringLiteral("+"), "filterAdd", filters);
-  filterAdd_->setToolQ(QStringLiteral("Adds the extension"));
+  filterAdd_->setToolTip(QStringLiteral("Adds the extension"));
   filterRemove_ = Button(QStringLiteral("-"), "filterRemove", filters);
-  filterRemove_->setToolQ(QStringLiteral("Removes the extension"));
+  filterRemove_->setToolTip(QStringLiteral("Removes the extension"));
   auto* filterGrid = new QGridLayout(filters);
   filterGrid->addWidget(extLabel, 0, 0);
   filterGrid->addWidget(filterExt_, 0, 1, 1, 2);
