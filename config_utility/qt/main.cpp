@@ -1,5 +1,6 @@
 // quarrymark-config: the settings program's entry point.
 #include <QApplication>
+#include <QIcon>
 
 #include <cstdio>
 
@@ -58,6 +59,7 @@ int main(int argc, char** argv) {
   Application application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("quarrymark-config"));
   QApplication::setDesktopFileName(QStringLiteral("quarrymark-config"));
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quarrymark")));  // the installed icon
   qt::DialogPrompter prompter;
   try {
     return qt::RunProgram(choice.folder, program, &prompter);
