@@ -1060,9 +1060,9 @@ void SettingsWindow::SetEditorFont(const QFont& font) {
 // The program
 // ---------------------------------------------------------------------------
 
-OpenPlan PlanOpening(const QString& folder, const QString& programFolder,
-                     const QString& userFolder, Prompter* prompter) {
-  const SettingsTarget target = ExamineFolder(folder);
+OpenPlan PlanOpening(const QString& folder, const SettingsTarget& target,
+                     const QString& programFolder, const QString& userFolder,
+                     Prompter* prompter) {
   OpenPlan plan;
   if (target.state == SettingsTarget::State::kReady) {
     plan.load = target.file;
@@ -1144,7 +1144,8 @@ int RunProgram(const QString& folder, const QString& programFolder, Prompter* pr
   UtilityRun run;
   int code;
   do {
-    const OpenPlan plan = PlanOpening(folder, programFolder, UserPluginFolder(), prompter);
+    const OpenPlan plan = PlanOpening(folder, ExamineFolder(folder), programFolder,
+                                      UserPluginFolder(), prompter);
     if (plan.quit) return static_cast<int>(DialogEnd::kLoadFailed);
     SettingsWindow window(&run, &tables, prompter);
     const bool opened = plan.saveAs.isEmpty() ? window.Open(plan.load)

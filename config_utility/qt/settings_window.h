@@ -23,6 +23,7 @@
 
 #include "config_utility/model/expression_probe.h"
 #include "config_utility/model/settings_session.h"
+#include "config_utility/qt/settings_location.h"
 
 class QAbstractButton;
 class QButtonGroup;
@@ -188,17 +189,19 @@ class SettingsWindow : public QDialog {
   QFont fixedFont_;  // the system's fixed-width font: the editors' standard font
 };
 
-// What the program opens in a folder: its settings file as it is, or, for
-// a missing or write-protected one and when the user agrees, the sample
-// settings with a new file to save them as (in the folder, or in the
-// per-user folder). quit when the user declined or nothing can be opened.
+// What the program opens in a folder, given what ExamineFolder found there:
+// its settings file as it is, or, for a missing or write-protected one and
+// when the user agrees, the sample settings with a new file to save them as
+// (in the folder, or in the per-user folder), or the user's own settings.
+// quit when the user declined or nothing can be opened.
 struct OpenPlan {
   QString load;
   QString saveAs;  // empty: the loaded file itself
   bool quit = false;
 };
-OpenPlan PlanOpening(const QString& folder, const QString& programFolder,
-                     const QString& userFolder, Prompter* prompter);
+OpenPlan PlanOpening(const QString& folder, const SettingsTarget& target,
+                     const QString& programFolder, const QString& userFolder,
+                     Prompter* prompter);
 
 // The program on a folder chosen by ChooseFolder: offers the sample settings
 // for a missing or unwritable file and runs the window for as long as it

@@ -641,7 +641,7 @@ class SettingsWindowTest : public QObject {
     QDir().mkpath(program);
     QVERIFY(QFile::copy(kExample, program + QStringLiteral("Quarrymark.Sample.ini")));
     prompter_.answer = 0;
-    OpenPlan plan = PlanOpening(empty, program, empty, &prompter_);
+    OpenPlan plan = PlanOpening(empty, ExamineFolder(empty), program, empty, &prompter_);
     QCOMPARE(prompter_.questions.size(), 1);
     QVERIFY(prompter_.questions[0].contains(QStringLiteral("There are no settings in")));
     QVERIFY(prompter_.questions[0].contains(QStringLiteral("Nothing is written until you press OK or Apply")));
@@ -650,18 +650,57 @@ class SettingsWindowTest : public QObject {
     QCOMPARE(plan.load, program + QStringLiteral("Quarrymark.Sample.ini"));
     QCOMPARE(plan.saveAs, empty + QStringLiteral("Quarrymark.ini"));
     prompter_.answer = 1;
-    QVERIFY(PlanOpening(empty, program, empty, &prompter_).quit);
+    QVERIFY(PlanOpening(empty, ExamineFolder(empty), program, empty, &prompter_).quit);
     // Without any sample: the message alone.
     QVERIFY(QFile::remove(program + QStringLiteral("Quarrymark.Sample.ini")));
-    QVERIFY(PlanOpening(empty, program, empty, &prompter_).quit);
+    QVERIFY(PlanOpening(empty, ExamineFolder(empty), program, empty, &prompter_).quit);
     QCOMPARE(prompter_.warnings.size(), 1);
     // A folder with settings opens them without a question.
-    plan = PlanOpening(dir_.path() + QLatin1Char('/'), program, empty, &prompter_);
+    plan = PlanOpening(dir_.path() + QLatin1Char('/'), ExamineFolder(dir_.path() + QLatin1Char('/')), program, empty, &prompter_);
     QCOMPARE(plan.load, path_);
     QVERIFY(plan.saveAs.isEmpty());
     QCOMPARE(prompter_.questions.size(), 2);
     QDir(empty).removeRecursively();
     QDir(program).removeRecursively();
+  }
+
+  // A write-protected file: the message, and the per-user folder offered:
+  // the file as a sample saved there, or the user's own settings there once
+  // they exist; or the file read-only.
+  void writeProtectedSettingsOfferThePerUserFolder() {
+    const QString folder = dir_.path() + QLatin1Char('/');
+    const QString user = dir_.filePath(QStringLiteral("user/"));
+    const SettingsTarget protectedFile{SettingsTarget::State::kUnwritable, path_};
+    prompter_.answer = 0;
+    OpenPlan plan = PlanOpening(folder, protectedFile, QString(), user, &prompter_);
+    QVERIFY(prompter_.questions[0].contains(QStringLiteral("cannot be written")));
+    QCOMPARE(prompter_.offered[0],
+             QStringList({QStringLiteral("Start from the sample"), QStringLiteral("Open read-only"),
+                          QStringLiteral("Quit")}));
+    QCOMPARE(plan.load, path_);
+    QCOMPARE(plan.saveAs, user + QStringLiteral("Quarrymark.ini"));
+
+    QDir().mkpath(user);
+    WriteBytes(user + QStringLiteral("Quarrymark.ini"), "[Quarrymark]\r\n");
+    plan = PlanOpening(folder, protectedFile, QString(), user, &prompter_);
+    QCOMPARE(prompter_.offered[1].front(), QStringLiteral("Edit my settings"));
+    QCOMPARE(plan.load, user + QStringLiteral("Quarrymark.ini"));
+    QVERIFY(plan.saveAs.isEmpty());
+
+    prompter_.answer = 1;
+    plan = PlanOpening(folder, protectedFile, QString(), user, &prompter_);
+    QCOMPARE(plan.load, path_);
+    QVERIFY(plan.saveAs.isEmpty() && !plan.quit);
+    prompter_.answer = -1;  // the box closed
+    QVERIFY(PlanOpening(folder, protectedFile, QString(), user, &prompter_).quit);
+
+    // The per-user folder itself write-protected: nothing else to offer.
+    prompter_.answer = 0;
+    plan = PlanOpening(user, {SettingsTarget::State::kUnwritable, user + QStringLiteral("Quarrymark.ini")},
+                       QString(), user, &prompter_);
+    QCOMPARE(prompter_.offered.back().front(), QStringLiteral("Open read-only"));
+    QVERIFY(!plan.quit && plan.saveAs.isEmpty());
+    QDir(user).removeRecursively();
   }
 
   void theFileChoiceFollowsTheArgumentsAndThePerUserFolder() {
