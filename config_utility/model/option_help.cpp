@@ -51,8 +51,8 @@ const Description kDescriptions[] = {
     {sf::kRandomLength.name, u"Length of the strings made by \"Random string\" fields.",
      Shown::kNumber, sf::kRandomLength.defaultValue, u" characters", nullptr, 0},
     {sf::kRandomLoops.name,
-     u"How many attempts a \"Random string\" field makes to find a string its expression "
-     u"accepts.",
+     u"How many draws a \"Random string\" field makes for each character until one matches "
+     u"its expression (when none does, the answer is empty).",
      Shown::kListItem, sf::kRandomLoops.defaultValue, u" attempts", &kRandomLoopsItems, 1},
     {sf::kModFieldName.name,
      u"Columns are named after the field names given here (otherwise after the expressions).",
@@ -126,7 +126,8 @@ const TypeDescription kTypes[] = {
     {sf::FieldType::FirstMatchStringOutput, u"Text built from the first match by the replace "
                                             u"string."},
     {sf::FieldType::RandomString,
-     u"A random string that the expression accepts (length and attempts: Random strings)."},
+     u"A random string of characters that each match the expression (length and draws: "
+     u"Options, Random strings)."},
     {sf::FieldType::AverageResultLength, u"The average length of the matches."},
     {sf::FieldType::FileCompare,
      u"A compare field for directory synchronisation: two files are equal when their "
