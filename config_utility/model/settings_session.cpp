@@ -42,6 +42,15 @@ bool SettingsSession::Open(const std::u16string& path, const FontFaceCheck& font
   return true;
 }
 
+bool SettingsSession::OpenFromSample(const std::u16string& samplePath,
+                                     const std::u16string& savePath,
+                                     const FontFaceCheck& fontExists) {
+  if (savePath.empty() || !Open(samplePath, fontExists)) return false;
+  settings.path = savePath;
+  fromSample_ = true;
+  return true;
+}
+
 void SettingsSession::SetWindowPosition(std::int32_t x, std::int32_t y) {
   windowPosition_ = std::make_pair(x, y);
 }
@@ -67,7 +76,10 @@ bool SettingsSession::StoreAndWrite() {
 
 bool SettingsSession::Apply() {
   const bool written = StoreAndWrite();
-  if (written) settings.snapshot = settings.current;
+  if (written) {
+    settings.snapshot = settings.current;
+    fromSample_ = false;  // the new file exists now: later Cancels keep their own state
+  }
   editor.CheckExpression();
   return written;
 }
@@ -81,7 +93,7 @@ bool SettingsSession::Ok() {
 DialogEnd SettingsSession::Cancel() {
   editor.LeaveTestMode();
   PutDialogState();
-  SaveSettings(&settings, true);  // the outcome is not reported
+  if (!fromSample_) SaveSettings(&settings, true);  // the outcome is not reported
   Close();
   return DialogEnd::kClosed;
 }

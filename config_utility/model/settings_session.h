@@ -61,6 +61,13 @@ class SettingsSession {
   // when the file cannot be loaded (the dialog shows kLoadFailedMessage and
   // ends with kLoadFailed).
   bool Open(const std::u16string& path, const FontFaceCheck& fontExists = nullptr);
+  // Opens samplePath as Open does, but OK and Apply write to savePath (a
+  // file that does not exist yet, or one that cannot be written). Cancel
+  // then writes nothing at all, so that no file is made without OK or Apply.
+  bool OpenFromSample(const std::u16string& samplePath, const std::u16string& savePath,
+                      const FontFaceCheck& fontExists = nullptr);
+  // Whether OK and Apply write somewhere else than the file that was read.
+  bool StartedFromSample() const { return fromSample_; }
 
   // The window's top-left, saved as CoordX/CoordY and remembered for the
   // next dialog of the run. Without it the loaded position is kept.
@@ -88,6 +95,7 @@ class SettingsSession {
   void Close();
 
   UtilityRun* run_;
+  bool fromSample_ = false;
   std::optional<std::pair<std::int32_t, std::int32_t>> windowPosition_;
 };
 
