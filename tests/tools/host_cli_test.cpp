@@ -328,5 +328,90 @@ TEST_F(HostCli, ValueShowsOnlyWhatThePluginWroteAndCapsMaxlen) {
   EXPECT_NE(huge.err.find("at most 67108864"), std::string::npos) << huge.err;
 }
 
+// value exits 0 with a value, 1 without one (-3), 2 on an error answer;
+// its JSON form is typed.
+TEST_F(HostCli, ValueExitStatusFollowsTheAnswer) {
+  Settings("regexcount=3\r\nregex1=a\r\nregex1type=1\r\nregex2=\\x00\r\nregex2type=1\r\n"
+           "regex3=a\r\nregex3name=Has a\r\nFileMemory=5\r\n");
+  folder_.Write("a.txt", "banana");
+  fs::resize_file(folder_.Write("big.bin", ""), 1ull << 30);
+  const Outcome value = Host("value 0 a.txt");
+  EXPECT_EQ(value.status, 0);
+  EXPECT_EQ(value.out, "1\t3\n");
+  const Outcome missing = Host("value 0 missing.txt");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.out, "-2\t\n");
+  EXPECT_EQ(missing.err, "value: cannot read missing.txt\n");
+  const Outcome noField = Host("value 9 a.txt");
+  EXPECT_EQ(noField.status, 2);
+  EXPECT_EQ(noField.out, "-1\t\n");
+  const Outcome stopped = Host("value --stop-after 100 1 big.bin");
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_EQ(stopped.out, "-3\t\n");
+  EXPECT_EQ(Json(Host("value --format json 0 a.txt").out, "(d['code'], d['kind'], d['value'])"),
+            "(1, 'integer', 3)");
+  EXPECT_EQ(Json(Host("value --format json 'Has a' a.txt").out, "(d['code'], d['kind'], d['value'])"),
+            "(6, 'boolean', True)");
+  EXPECT_EQ(Json(Host("value --format json 0 missing.txt").out, "(d['code'], d['kind'], d['value'])"),
+            "(-2, 'file_error', None)");
+  EXPECT_EQ(Json(Host("value --format json --flags 1 1 big.bin").out, "(d['kind'], d['value'])"),
+            "('on_demand', None)");
+}
+
+// A pair the compare field cannot decide ("not comparable") is compared by
+// its bytes, as a file manager does, and marked so in every format. The
+// exit status then says whether every pair is equal either way.
+TEST_F(HostCli, SyncDecidesNotComparablePairsByTheirBytes) {
+  Settings("regexcount=1\r\nregex1=\\d+\r\nregex1name=Numbers\r\nregex1type=7\r\n");
+  folder_.Write("l/empty", "");
+  folder_.Write("r/empty", "");
+  folder_.Write("l/words", "no digits\n");
+  folder_.Write("r/words", "no digits\n");
+  const Outcome equal = Host("sync --format tsv l r");
+  EXPECT_EQ(equal.status, 0) << equal.err;
+  EXPECT_EQ(equal.out, "=\tempty\tbytes\n=\twords\tbytes\n"
+                       "#\t2 paths: 2 equal (2 by bytes), 0 different, 0 only in l, 0 only in r, "
+                       "0 undecided\n");
+  EXPECT_EQ(Host("sync l r").out, "=    bytes  empty\n=    bytes  words\n"
+                                  "2 paths: 2 equal (2 by bytes), 0 different, 0 only in l, 0 only "
+                                  "in r, 0 undecided\n");
+  // Without the byte comparison such pairs stay undecided, and a preview
+  // with an undecided pair is not "all equal" (exit 1), though none differs.
+  const Outcome undecided = Host("sync --no-bytes --format tsv l r");
+  EXPECT_EQ(undecided.status, 1);
+  EXPECT_EQ(undecided.out, "?-3\tempty\tfield\n?-3\twords\tfield\n"
+                           "#\t2 paths: 0 equal, 0 different, 0 only in l, 0 only in r, 2 undecided\n");
+  folder_.Write("r/words", "no digits!\n");
+  const Outcome different = Host("sync --format json l r");
+  EXPECT_EQ(different.status, 1);
+  EXPECT_EQ(Json(different.out, "([(r['path'], r['status'], r['code'], r['decidedBy']) for r in d['rows']], "
+                                "d['summary'])"),
+            "([('empty', '=', 1, 'bytes'), ('words', '!=', 0, 'bytes')], {'paths': 2, 'equal': 1, "
+            "'equalByBytes': 1, 'different': 1, 'onlyLeft': 0, 'onlyRight': 0, 'undecided': 0})");
+}
+
+// The compare field is named by its index from 10000 (10000 the first) or
+// by its place k from 0.
+TEST_F(HostCli, CompareFieldIndexTenThousandIsTheFirst) {
+  Settings(kCompareFields);  // 10000 "Skip stamps", 10001 "Numbers"
+  folder_.Write("a.txt", "Stamp: 1\nx 1\n");
+  folder_.Write("b.txt", "Stamp: 2\nx 1\n");  // equal without stamps, different by numbers
+  for (const std::string field : {"10000", "0", "'Skip stamps'"}) {
+    EXPECT_EQ(Host("compare --field " + field + " a.txt b.txt").out, "101\tequal\n") << field;
+  }
+  for (const std::string field : {"10001", "1", "Numbers"}) {
+    EXPECT_EQ(Host("compare --field " + field + " a.txt b.txt").out, "0\tdifferent\n") << field;
+  }
+  EXPECT_NE(Host("sync --format json --field 10000 . .").out.find("\"field\": \"Skip stamps\""),
+            std::string::npos);
+}
+
+// "" is a word of its own: an empty file name, not a missing operand.
+TEST_F(HostCli, BatchTakesAnEmptyQuotedWordAsAWord) {
+  Settings(kFourFields);
+  const Outcome run = Host("batch", "value 0 \"\"\nstop \"\"\n\"\"\nvalue \"\" x\nvalue 0 \"a b\"\n");
+  EXPECT_EQ(run.out, "-2\t\nok\nerror\tunknown command: \"\"\nerror\tvalue: no field named \n-2\t\n");
+}
+
 }  // namespace
 }  // namespace qm::test

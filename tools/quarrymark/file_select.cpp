@@ -11,7 +11,6 @@
 #include <cctype>
 #include <filesystem>
 #include <fstream>
-#include <set>
 #include <system_error>
 
 namespace qm::host {
@@ -158,7 +157,7 @@ class Walker {
 
   bool Walk(std::string* error) {
     std::error_code ec;
-    if (selection_.follow) visited_.insert(fs::canonical(root_, ec).string());
+    if (selection_.follow) ancestors_.push_back(fs::canonical(root_, ec).string());
     return Folder(root_, "", error);
   }
 
@@ -241,9 +240,14 @@ class Walker {
       if (fs::is_directory(status)) {
         if (!selection_.recursive || Excluded(relative) || Ignored(relative, true)) continue;
         if (selection_.follow) {
+          // A link back to a folder being walked would never end.
           std::error_code c;
           const std::string canonical = fs::canonical(entry.path(), c).string();
-          if (c || !visited_.insert(canonical).second) continue;
+          if (c || std::find(ancestors_.begin(), ancestors_.end(), canonical) != ancestors_.end()) continue;
+          ancestors_.push_back(canonical);
+          Folder(entry.path(), relative + "/", error);
+          ancestors_.pop_back();
+          continue;
         }
         Folder(entry.path(), relative + "/", error);
       } else if (fs::is_regular_file(status)) {
@@ -260,7 +264,7 @@ class Walker {
   std::vector<std::string>* out_;
   std::vector<std::string> includes_, excludes_;
   std::vector<IgnoreFile> ignores_;
-  std::set<std::string> visited_;
+  std::vector<std::string> ancestors_;  // canonical folders being walked (with follow)
 };
 
 }  // namespace

@@ -25,7 +25,7 @@ struct FileSelection {
   bool recursive = false;
   bool hidden = false;    // also hidden files and folders
   bool noIgnore = false;  // .gitignore and .ignore files are not read
-  bool follow = false;    // symbolic links are followed (loops are walked once)
+  bool follow = false;    // symbolic links are followed (a link to a folder being walked is not)
   // Globs over the path below the folder given (over the name alone when
   // the glob holds no '/'). With any glob a file must match one; "!GLOB"
   // excludes matching files and folders.
