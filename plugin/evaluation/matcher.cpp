@@ -558,7 +558,7 @@ int MatchCursor<Char>::ExecSliced(std::size_t start, int options, long anchor) {
 // the small limit, is searched as the whole text is.
 template <typename Char>
 bool MatchCursor<Char>::IsCut(Char c) const {
-  return (c == Char('\n') && program_.plan.cutAtLf) || (c == Char('\r') && program_.plan.cutAtCr);
+  return c == Char('\n') || c == Char('\r');
 }
 
 template <typename Char>

@@ -136,7 +136,7 @@ TEST_F(HostCli, EveryCommandHasItsHelp) {
   const Outcome global = Shell(Quoted(QM_HOST_PATH) + " --plugin /nonexistent --help");
   EXPECT_EQ(global.status, 0);
   for (const std::string command : {"fields", "value", "columns", "text", "compare", "sync",
-                                    "fulltext", "batch", "settings"}) {
+                                    "fulltext", "batch", "settings", "setup"}) {
     EXPECT_NE(global.out.find("  " + command + " "), std::string::npos) << command;
     const Outcome help = Shell(Quoted(QM_HOST_PATH) + " --plugin /nonexistent " + command + " --help");
     EXPECT_EQ(help.status, 0) << command;

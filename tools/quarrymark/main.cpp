@@ -30,6 +30,8 @@
 #include "tools/quarrymark/fulltext_command.h"
 #include "tools/quarrymark/options.h"
 #include "tools/quarrymark/plugin_host.h"
+#include "tools/quarrymark/plugin_location.h"
+#include "tools/quarrymark/setup_command.h"
 #include "tools/quarrymark/text_command.h"
 #include "tools/quarrymark/text_escape.h"
 #ifdef QM_HAVE_SETTINGS_COMMAND
@@ -394,11 +396,16 @@ int RunBatchCommand(const PluginHost& plugin, const std::vector<std::string>& ar
   return CommandBatch(plugin, std::cin, out);
 }
 
+const std::string kSetupHelpText =
+    std::string("usage: quarrymark setup [--remove] [--detect-string S] [--config-dir DIR]\n") +
+    kSetupUsage;
+const char* const kSetupHelp = kSetupHelpText.c_str();
+
 struct Command {
   const char* name;
   const char* summary;  // its line in the usage
   const char* help;
-  CommandFunction run;  // null: runs without the plugin (settings)
+  CommandFunction run;  // null: runs without the plugin (settings, setup)
 };
 
 const Command kCommands[] = {
@@ -413,6 +420,8 @@ const Command kCommands[] = {
 #ifdef QM_HAVE_SETTINGS_COMMAND
     {"settings", "check, list, test or resave the settings file", kSettingsHelp, nullptr},
 #endif
+    {"setup", "set up the user's plugin folder and register it in Double Commander", kSetupHelp,
+     nullptr},
 };
 
 std::string Usage() {
@@ -448,19 +457,10 @@ bool ParseInterface(const std::string& text, std::uint32_t* hi, std::uint32_t* l
   return true;
 }
 
-std::string FolderOf(const std::string& path) {
-  const std::size_t cut = path.find_last_of("\\/");
-  return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
-}
-
 int Main(const std::vector<std::string>& args, const char* argv0) {
   const std::string folder = ProgramFolder(argv0);
-#ifdef _WIN64
-  std::string pluginPath = folder + "Quarrymark.wdx64";  // the 64-bit plugin's name
-#else
-  std::string pluginPath = folder + "Quarrymark.wdx";
-#endif
-  bool pluginGiven = false;
+  const std::vector<PluginPlace> places = PluginPlaces(folder);
+  std::string pluginPath;  // --plugin, else the first of the places holding one
   std::uint32_t versionHi = 2, versionLow = 11;
   std::size_t i = 0;
   for (; i < args.size(); ++i) {
@@ -479,7 +479,6 @@ int Main(const std::vector<std::string>& args, const char* argv0) {
     std::string value;
     if (valueOf("--plugin", &value)) {
       pluginPath = value;
-      pluginGiven = true;
     } else if (valueOf("--interface", &value)) {
       if (!ParseInterface(value, &versionHi, &versionLow)) {
         std::cerr << "quarrymark: --interface takes HI.LO (for example 2.11), not " << value << '\n';
@@ -501,7 +500,7 @@ int Main(const std::vector<std::string>& args, const char* argv0) {
       std::cout << "quarrymark " << QM_VERSION_STRING << '\n';
       return 0;
     } else if (a == "--help" || a == "-h") {
-      std::cout << Usage();
+      std::cout << Usage() << "The plugin, without --plugin the first of:\n" << DescribePluginPlaces(places);
       return 0;
     } else if (a.size() > 1 && a[0] == '-') {
       std::cerr << "quarrymark: unknown option " << a << "\n(quarrymark --help lists the options)\n";
@@ -528,17 +527,18 @@ int Main(const std::vector<std::string>& args, const char* argv0) {
     std::cout << command->help;
     return 0;
   }
+  if (name == "setup") return RunSetupCommand(rest, folder, std::cout, std::cerr);
+  bool pluginFound = true;
+  if (pluginPath.empty()) pluginPath = LocatePlugin(places, &pluginFound);
 #ifdef QM_HAVE_SETTINGS_COMMAND
-  // The settings beside the plugin that is loaded: the one named, else the
-  // one beside the program.
-  if (command->run == nullptr) return RunSettingsCommand(rest, pluginGiven ? FolderOf(pluginPath) : folder);
-#else
-  (void)pluginGiven;
+  // The settings beside the plugin that would be loaded.
+  if (name == "settings") return RunSettingsCommand(rest, PluginFolder(pluginPath));
 #endif
   PluginHost plugin;
   std::string error;
   if (!plugin.Load(pluginPath, versionHi, versionLow, &error)) {
     std::cerr << "quarrymark: " << error << '\n';
+    if (!pluginFound) std::cerr << "no plugin found; looked at:\n" << DescribePluginPlaces(places);
     return kUsageError;
   }
   return command->run(plugin, rest, std::cout, std::cerr);
