@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <pcre.h>
 
+#include <utf8.h>
+
 #include <string>
 
 namespace qm::plugin {
@@ -67,6 +69,8 @@ TEST(UtfCheck, AgreesWithPcreOnGeneratedText) {
       const bool pcre = PcreAccepts(text);
       EXPECT_EQ(IsWellFormedUtf8(text.data(), text.size()), pcre)
           << "round " << round << (vector ? " vector" : " bytewise");
+      // The encoding decision uses this check where it used utf8cpp's.
+      EXPECT_EQ(utf8::is_valid(text.begin(), text.end()), pcre) << "round " << round;
       accepted += pcre;
     }
     EXPECT_GT(accepted, 4000);
