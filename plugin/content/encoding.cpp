@@ -34,6 +34,7 @@ std::size_t FirstHighByte(const unsigned char* bytes, std::size_t n) {
   return i;
 }
 
+#if defined(__SSE2__)
 // The set bits of a 16-bit mask, without the library call that
 // __builtin_popcount becomes on targets without a popcount instruction.
 unsigned CountBits(unsigned x) {
@@ -42,6 +43,7 @@ unsigned CountBits(unsigned x) {
   x = (x + (x >> 4)) & 0x0F0Fu;
   return (x + (x >> 8)) & 0x1Fu;
 }
+#endif
 
 std::atomic<std::size_t> g_allocationLimit{0};  // 0: no test limit
 
