@@ -62,6 +62,47 @@ __m128i EqualFolded(__m128i block, char c, bool caseless) {
 }
 #endif
 
+#if defined(QM_NIBBLE_SCAN)
+// FindByVector's search 32 bytes' worth of starts at a time: the first
+// block from p on (while p + lanes <= limit) where the literal's two probe
+// units agree at some start, with those starts in mask (one bit per byte);
+// the first p past the blocks when there is none.
+template <typename Char>
+__attribute__((target("avx2"))) std::size_t NextProbeBlock(const Char* text, std::size_t p,
+                                                          std::size_t limit, std::size_t probe1,
+                                                          std::size_t probe2, char first,
+                                                          char second, bool caseless,
+                                                          std::uint32_t& mask) {
+  constexpr std::size_t kLanes = 32 / sizeof(Char);
+  const char otherFirst = caseless && Lower(first) != Upper(first)
+                              ? (first == Lower(first) ? Upper(first) : Lower(first)) : first;
+  const char otherSecond = caseless && Lower(second) != Upper(second)
+                               ? (second == Lower(second) ? Upper(second) : Lower(second)) : second;
+  const bool wide = sizeof(Char) == 2;
+  const __m256i f1 = wide ? _mm256_set1_epi16(first) : _mm256_set1_epi8(first);
+  const __m256i f2 = wide ? _mm256_set1_epi16(otherFirst) : _mm256_set1_epi8(otherFirst);
+  const __m256i s1 = wide ? _mm256_set1_epi16(second) : _mm256_set1_epi8(second);
+  const __m256i s2 = wide ? _mm256_set1_epi16(otherSecond) : _mm256_set1_epi8(otherSecond);
+  for (; p + kLanes <= limit; p += kLanes) {
+    // p + probe + kLanes <= length, as limit + n - 1 <= length.
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + p + probe1));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + p + probe2));
+    __m256i both;
+    if (wide) {
+      both = _mm256_and_si256(_mm256_or_si256(_mm256_cmpeq_epi16(a, f1), _mm256_cmpeq_epi16(a, f2)),
+                              _mm256_or_si256(_mm256_cmpeq_epi16(b, s1), _mm256_cmpeq_epi16(b, s2)));
+    } else {
+      both = _mm256_and_si256(_mm256_or_si256(_mm256_cmpeq_epi8(a, f1), _mm256_cmpeq_epi8(a, f2)),
+                              _mm256_or_si256(_mm256_cmpeq_epi8(b, s1), _mm256_cmpeq_epi8(b, s2)));
+    }
+    mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(both));
+    if (wide) mask &= 0x55555555u;
+    if (mask != 0) return p;
+  }
+  return p;
+}
+#endif
+
 std::atomic<bool> scannerEnabled{true};
 std::atomic<int> levelCap{2};
 
@@ -338,6 +379,23 @@ std::size_t NeedleSearch<Char>::FindByVector(const Char* text, std::size_t from,
   if (length < n) return to;
   const std::size_t limit = std::min(to, length - n + 1);  // starts lie before this
   std::size_t p = from;
+#if defined(QM_NIBBLE_SCAN)
+  if (LiteralScanner::Level() == 2) {
+    constexpr std::size_t kWideLanes = 32 / sizeof(Char);
+    while (p + kWideLanes <= limit) {
+      std::uint32_t mask = 0;
+      p = NextProbeBlock(text, p, limit, probe1_, probe2_, literal.text[probe1_],
+                         literal.text[probe2_], literal.caseless, mask);
+      if (p + kWideLanes > limit) break;
+      while (mask != 0) {
+        const std::size_t at = p + static_cast<std::size_t>(__builtin_ctz(mask)) / sizeof(Char);
+        if (MatchesAt(literal, text + at)) return at;
+        mask &= mask - 1;
+      }
+      p += kWideLanes;
+    }
+  }
+#endif
 #if defined(__SSE2__)
   constexpr std::size_t kLanes = 16 / sizeof(Char);
   const char first = literal.text[probe1_];

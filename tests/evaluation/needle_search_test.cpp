@@ -49,7 +49,7 @@ void CompareWithPlainScan(const std::vector<Needle>& needles) {
                                     u'x', u'd', u'a', u'b', u'\u0165', u'\u00e9'};
   for (int round = 0; round < 300; ++round) {
     std::basic_string<Char> text;
-    const std::uint32_t size = next(200);
+    const std::uint32_t size = next(round % 3 == 0 ? 600 : 200);
     for (std::uint32_t i = 0; i < size; ++i) {
       const char16_t u = kUnits[next(sizeof kUnits / sizeof kUnits[0])];
       text += sizeof(Char) == 1 && u > 0xFF ? Char('?') : static_cast<Char>(u);
@@ -78,11 +78,17 @@ TEST(NeedleSearch, FindsWhatAPlainScanFindsInBothWidths) {
       {{"e", false}, {"xd", false}},
       {{"ab", true}, {"-", false}},
   };
-  for (const auto& needles : sets) {
-    SCOPED_TRACE(needles.front().text + (needles.front().caseless ? " caseless" : ""));
-    CompareWithPlainScan<char>(needles);
-    CompareWithPlainScan<char16_t>(needles);
+  // The 32-byte (AVX2) and 16-byte scans where the processor has them.
+  for (const int level : {2, 1}) {
+    SetLiteralScannerLevelForTesting(level);
+    for (const auto& needles : sets) {
+      SCOPED_TRACE(needles.front().text + (needles.front().caseless ? " caseless" : "") +
+                   " level " + std::to_string(level));
+      CompareWithPlainScan<char>(needles);
+      CompareWithPlainScan<char16_t>(needles);
+    }
   }
+  SetLiteralScannerLevelForTesting(2);
 }
 
 // Sets of two to eight literals, as the nibble-mask scan gets them:
