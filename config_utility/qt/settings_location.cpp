@@ -41,8 +41,8 @@ FolderChoice ChooseFolder(const QStringList& arguments, const QString& programFo
                           const QString& userFolder) {
   FolderChoice choice;
   if (arguments.size() > 1) {
-    choice.error = QStringLiteral("Give one folder or plugin file, not %1 arguments.")
-                       .arg(arguments.size());
+    choice.error =
+        QStringLiteral("Give one folder or plugin file, not %1 arguments.").arg(arguments.size());
     return choice;
   }
   if (arguments.size() == 1) {
