@@ -23,9 +23,10 @@ Library& Library::operator=(Library&& other) noexcept {
 }
 
 ChildProcess::ChildProcess(ChildProcess&& other) noexcept
-    : process_(other.process_), output_(other.output_), exitCode_(other.exitCode_) {
+    : process_(other.process_), output_(other.output_), job_(other.job_), exitCode_(other.exitCode_) {
   other.process_ = kNone;
   other.output_ = kNone;
+  other.job_ = kNone;
 }
 
 ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
@@ -33,9 +34,11 @@ ChildProcess& ChildProcess::operator=(ChildProcess&& other) noexcept {
     Terminate();
     process_ = other.process_;
     output_ = other.output_;
+    job_ = other.job_;
     exitCode_ = other.exitCode_;
     other.process_ = kNone;
     other.output_ = kNone;
+    other.job_ = kNone;
   }
   return *this;
 }

@@ -157,6 +157,8 @@ class File {
 File OpenFile(const FileName& name, OpenMode mode, bool* created = nullptr);
 
 // Replaces target by source (same folder), atomically where the system can.
+// On POSIX source first takes target's permissions and, where the process
+// may give them (as root), its owner and group.
 bool ReplaceFile(const std::u16string& source, const std::u16string& target);
 
 // Where new content for the file name must be written so that the name
@@ -168,6 +170,14 @@ bool ReplaceFile(const std::u16string& source, const std::u16string& target);
 // or more than 40 of them). Windows: the name itself, no hard links.
 bool ResolveWriteTarget(const std::u16string& name, std::u16string* target, bool* hardLinked);
 bool DeleteFile(const std::u16string& name);
+
+// The folder for temporary files, with its trailing separator ($TMPDIR or
+// /tmp; GetTempPathW). Empty when there is none.
+std::u16string TemporaryFolder();
+
+// The system's message (UTF-8) for the error of this thread's last failed
+// file call (errno; GetLastError). Call it before any other system call.
+std::string LastErrorMessage();
 
 // ---------------------------------------------------------------------------
 // Code pages
@@ -350,8 +360,23 @@ class Library {
 std::u16string BuildCommandLine(const std::u16string& program,
                                 const std::vector<std::u16string>& arguments);
 
+// Bounds set on a child process before it runs its program.
+struct ChildLimits {
+  // Address space in bytes (RLIMIT_AS), 0 for none. Linux only: other
+  // systems ignore it. A program built with a sanitizer cannot start under
+  // such a limit (its shadow memory is reserved up front).
+  std::uint64_t addressSpaceBytes = 0;
+};
+
 // A started child process with its standard output on a pipe. Move-only; the
 // destructor terminates a child that still runs and releases every handle.
+//
+// A child never outlives its starter. On Linux it gets SIGKILL when the
+// thread that started it ends (the parent-death signal belongs to that
+// thread, not to the process): an owner must stay on the starting thread
+// until the child is reaped. On Windows it runs in a job object of its own
+// that kills it, and whatever it starts, once the job's handle closes: when
+// the owner reaps it, or when the starting process dies.
 class ChildProcess {
  public:
   ChildProcess() = default;
@@ -364,12 +389,17 @@ class ChildProcess {
   // What the child's standard error is connected to.
   enum class ErrorOutput { kDiscard, kIntoOutput };
 
+  using Limits = ChildLimits;
+
   // Starts program with arguments (no shell; each argument stays one). The
   // child's standard input is empty; its standard error is discarded or
-  // mixed into its output. The child inherits no other handle of ours.
+  // mixed into its output. The child inherits no other handle of ours, and
+  // starts with the default action for every signal the host catches. A
+  // program that cannot be executed gives a child that is not running.
   static ChildProcess Start(const std::u16string& program,
                             const std::vector<std::u16string>& arguments,
-                            ErrorOutput errors = ErrorOutput::kDiscard);
+                            ErrorOutput errors = ErrorOutput::kDiscard,
+                            const Limits& limits = Limits());
   bool IsRunning() const { return process_ != kNone; }
   // Reads up to n bytes of the child's output; 0 at its end, -1 on error.
   // Blocks until some output (or its end) is there.
@@ -393,6 +423,7 @@ class ChildProcess {
   static constexpr std::intptr_t kNone = -1;
   std::intptr_t process_ = kNone;  // pid or process HANDLE
   std::intptr_t output_ = kNone;   // read end of the output pipe
+  std::intptr_t job_ = kNone;      // Windows: the job object holding the child
   int exitCode_ = -1;              // kept by WaitForExit
 };
 

@@ -61,6 +61,10 @@ inline constexpr IntegerKey kRandomLength{"RandomLength", 32, 1, 0x7FFFFFFF};
 inline constexpr IntegerKey kRandomLoops{"RandomLoops", 3, 1, 9};
 // "regexcount" is not range-checked like the others: it is clamped.
 inline constexpr IntegerKey kRegexCount{"regexcount", 4, 1, 999};
+// Seconds a converter run may take before it is ended and counts as a
+// failed filter; 0 for no limit. Not in the original key set: files
+// without it get the default.
+inline constexpr IntegerKey kConverterTimeLimit{"ConverterTimeLimit", 60, 0, 86400};
 
 inline constexpr BoolKey kRegex1Extern{"Regex1Extern", false};
 inline constexpr BoolKey kMatchAllForErrors{"MatchAllForErrors", false};

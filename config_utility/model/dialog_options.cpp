@@ -20,6 +20,7 @@ const std::vector<int> kGlobalFileSizeLimitItems = {5,   10,   40,   70,   100, 
                                                     768, 1024, 1280, 1536, 1792, 2048};
 const std::vector<int> kRandomLengthItems = {1,  2,  3,  4,  5,  6,  7,  8,  16,
                                              24, 32, 48, 64, 80, 96, 112, 128};
+const std::vector<int> kConverterTimeLimitItems = {0, 5, 10, 20, 30, 60, 120, 300, 600};
 const std::vector<std::u16string> kAnalyzeBufferItems = {u"32k",  u"64k", u"128k", u"256k",
                                                          u"512k", u"1M",  u"2M",   u"4M"};
 const std::vector<std::u16string> kResultCacheItems = {
@@ -64,6 +65,7 @@ GlobalOptionsView FilledOptionLists() {
   view.globalFileSizeLimit = ComboOf(kGlobalFileSizeLimitItems, 11);  // "2048"
   view.resultCacheIndex = 2;                                         // "16384"
   view.randomLength = ComboOf(kRandomLengthItems, 10);               // "32"
+  view.converterTimeLimit = ComboOf(kConverterTimeLimitItems, 5);    // "60"
   view.randomLoopsIndex = 2;                                         // "1048576"
   view.fieldCountIndex = -1;
   return view;
@@ -90,6 +92,7 @@ void ShowGlobalOptions(const SettingsBlock& b, GlobalOptionsView* v) {
   ShowValue(b.onDemandLimit, &v->onDemandLimit);
   ShowValue(b.globalFileSizeLimit, &v->globalFileSizeLimit);
   ShowValue(b.randomLength, &v->randomLength);
+  ShowValue(b.converterTimeLimit, &v->converterTimeLimit);
   v->analyzeBufferIndex = b.analyzeBuffer - 1;
   v->resultCacheIndex = b.resultCache;
   v->randomLoopsIndex = b.randomLoops - 1;
@@ -110,6 +113,7 @@ void ReadGlobalOptions(const GlobalOptionsView& v, SettingsBlock* b) {
   b->onDemandLimit = ReadDecimalText(v.onDemandLimit.text);
   b->globalFileSizeLimit = ReadDecimalText(v.globalFileSizeLimit.text);
   b->randomLength = ReadDecimalText(v.randomLength.text);
+  b->converterTimeLimit = ReadDecimalText(v.converterTimeLimit.text);
   b->analyzeBuffer = v.analyzeBufferIndex + 1;
   b->resultCache = v.resultCacheIndex;
   b->randomLoops = v.randomLoopsIndex + 1;

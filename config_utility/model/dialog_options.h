@@ -25,6 +25,7 @@ extern const std::vector<int> kFileMemoryItems;           // 1035
 extern const std::vector<int> kOnDemandLimitItems;        // 1040
 extern const std::vector<int> kGlobalFileSizeLimitItems;  // 1042
 extern const std::vector<int> kRandomLengthItems;         // 1049
+extern const std::vector<int> kConverterTimeLimitItems;   // 1090, seconds (0: no limit)
 extern const std::vector<std::u16string> kAnalyzeBufferItems;  // 1037, value = index + 1
 extern const std::vector<std::u16string> kResultCacheItems;    // 1044, value = index
 extern const std::vector<std::u16string> kRandomLoopsItems;    // 1051, value = index + 1
@@ -57,6 +58,7 @@ struct GlobalOptionsView {
   EditableCombo onDemandLimit;        // 1040
   EditableCombo globalFileSizeLimit;  // 1042
   EditableCombo randomLength;         // 1049
+  EditableCombo converterTimeLimit;   // 1090
   int analyzeBufferIndex = -1;        // 1037
   int resultCacheIndex = -1;          // 1044
   int randomLoopsIndex = -1;          // 1051

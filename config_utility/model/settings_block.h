@@ -70,6 +70,7 @@ struct SettingsBlock {
   std::int32_t resultCache = settings::kResultCache.defaultValue;
   std::int32_t randomLength = settings::kRandomLength.defaultValue;
   std::int32_t randomLoops = settings::kRandomLoops.defaultValue;
+  std::int32_t converterTimeLimit = settings::kConverterTimeLimit.defaultValue;  // seconds, 0 = none
 
   std::int16_t regexCount = settings::kRegexCount.defaultValue;  // active fields, 1..999
 

@@ -1,6 +1,8 @@
 // The dialog's procedures over the model.
 #include "config_utility/model/settings_session.h"
 
+#include "config_utility/model/text.h"
+
 namespace qm::utility {
 
 SettingsSession::SettingsSession(UtilityRun* run, const CodePageTables* tables)
@@ -9,6 +11,12 @@ SettingsSession::SettingsSession(UtilityRun* run, const CodePageTables* tables)
       filters(&settings.current.filters),
       oitPaths(&settings.current),
       run_(run) {}
+
+std::u16string SaveFailedText(const UtilitySettings& settings) {
+  const std::string refusal = SaveRefusal(settings);
+  if (refusal.empty()) return kSaveFailedMessage;
+  return u"Could not save to the INI file!\n" + FromUtf8(refusal);
+}
 
 bool SettingsSession::Open(const std::u16string& path, const FontFaceCheck& fontExists) {
   if (!LoadSettings(path, &settings, fontExists)) return false;

@@ -21,6 +21,10 @@ inline constexpr char16_t kLoadFailedMessage[] =
 inline constexpr char16_t kSaveFailedMessage[] =
     u"Could not save to the INI file!\nCheck write protection and access rights!";
 
+// The message for a failed OK or Apply: kSaveFailedMessage, or, when the
+// loaded file may not be written at all, the reason naming its line.
+std::u16string SaveFailedText(const UtilitySettings& settings);
+
 // What outlives one dialog of a run ("Reload INI" opens a fresh one).
 struct UtilityRun {
   int dialogsOpened = 0;
@@ -71,7 +75,7 @@ class SettingsSession {
 
   // Apply: stores everything and writes the file; on success the snapshot
   // becomes the current block. The status is re-checked either way. False
-  // when writing failed (show kSaveFailedMessage; the dialog stays open).
+  // when writing failed (show SaveFailedText; the dialog stays open).
   bool Apply();
   // OK: as Apply without the snapshot; on success the dialog closes
   // (Close(kClosed) has been done). False when writing failed.

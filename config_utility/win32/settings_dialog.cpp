@@ -157,6 +157,7 @@ constexpr ComboBinding kOptionCombos[] = {
     {QM_ID_ON_DEMAND, &GlobalOptionsView::onDemandLimit},
     {QM_ID_GLOBAL_LIMIT, &GlobalOptionsView::globalFileSizeLimit},
     {QM_ID_RANDOM_LENGTH, &GlobalOptionsView::randomLength},
+    {QM_ID_CONVERTER_TIME, &GlobalOptionsView::converterTimeLimit},
 };
 
 struct ListBinding {
@@ -561,7 +562,7 @@ void SettingsDialog::Save(bool apply) {
     pushing_ = true;
     PushEditor(EditorEffects(), false);
     pushing_ = false;
-    Warn(kSaveFailedMessage);
+    Warn(SaveFailedText(s.settings).c_str());
     return;
   }
   if (!apply) {

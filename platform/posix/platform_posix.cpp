@@ -15,11 +15,12 @@
 #include <poll.h>
 #include <pthread.h>
 #include <signal.h>
-#include <spawn.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/ioctl.h>
 #include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -471,11 +472,21 @@ bool ReplaceFile(const std::u16string& source, const std::u16string& target) {
   const std::string from = PathBytes(source);
   const std::string to = PathBytes(target);
   // The new content reaches the disk before it takes the old file's name,
-  // and it keeps the old file's permissions.
+  // and it keeps the old file's owner, group and permissions. Owner and
+  // group first (a change of owner may clear set-id bits), each as far as
+  // the process may give them: root gives both, others at most a group
+  // they belong to.
   const int fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat old;
-  if (::stat(to.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
+  if (::stat(to.c_str(), &old) == 0) {
+    struct stat now;
+    if (::fstat(fd, &now) == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+        ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+      [[maybe_unused]] const int ignored = ::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    }
+    ::fchmod(fd, old.st_mode & 07777);
+  }
   const bool synced = ::fsync(fd) == 0;
   ::close(fd);
   return synced && ::rename(from.c_str(), to.c_str()) == 0;
@@ -508,6 +519,26 @@ bool ResolveWriteTarget(const std::u16string& name, std::u16string* target, bool
 }
 
 bool DeleteFile(const std::u16string& name) { return ::unlink(PathBytes(name).c_str()) == 0; }
+
+std::u16string TemporaryFolder() {
+  const char* variable = ::getenv("TMPDIR");
+  std::string folder = variable != nullptr && *variable != '\0' ? variable : "/tmp";
+  if (folder.back() != '/') folder += '/';
+  return FileNameBytesToWide(folder);
+}
+
+// strerror_r in its two forms: the XSI one fills the buffer, the GNU one
+// may return a static text instead.
+[[maybe_unused]] static std::string StrerrorText(int, const char* buffer) { return buffer; }
+[[maybe_unused]] static std::string StrerrorText(const char* text, const char*) {
+  return text != nullptr ? text : "";
+}
+
+std::string LastErrorMessage() {
+  const int code = errno;
+  char buffer[256] = {};
+  return StrerrorText(strerror_r(code, buffer, sizeof buffer), buffer);
+}
 
 // ---------------------------------------------------------------------------
 // Code pages
@@ -878,11 +909,71 @@ void Library::Close() {
 // ---------------------------------------------------------------------------
 // Child processes
 // ---------------------------------------------------------------------------
+namespace {
+
+// Runs in the forked child until execve: only async-signal-safe calls, no
+// allocation (the host's other threads may have held locks at the fork).
+// Reports a failure's errno on report and exits with 127.
+[[noreturn]] void ExecChild(const char* path, char* const* argv, int output, int devNull, int report,
+                            bool errorsIntoOutput, pid_t parent, std::uint64_t addressSpace,
+                            const sigset_t& mask) {
+  const auto fail = [report]() {
+    const int e = errno;
+    ssize_t w;
+    do w = ::write(report, &e, sizeof e); while (w < 0 && errno == EINTR);
+    _exit(127);
+  };
+  // Handlers of the host are no use here: a signal arriving before execve
+  // would run host code in this copy. Ignored signals stay ignored.
+  for (int sig = 1; sig < NSIG; ++sig) {
+    struct sigaction current;
+    if (sigaction(sig, nullptr, &current) != 0) continue;
+    if (current.sa_handler == SIG_IGN && (current.sa_flags & SA_SIGINFO) == 0) continue;
+    struct sigaction reset;
+    memset(&reset, 0, sizeof reset);
+    reset.sa_handler = SIG_DFL;
+    sigaction(sig, &reset, nullptr);
+  }
+  // The child dies with the thread that forked it. If that thread (or the
+  // whole host) ended before the request took effect, the parent is
+  // already another process: give up at once.
+  if (prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) fail();
+  if (getppid() != parent) _exit(127);
+  if (addressSpace != 0) {
+    struct rlimit limit;
+    limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(addressSpace);
+    if (setrlimit(RLIMIT_AS, &limit) != 0) fail();
+  }
+  if (dup2(devNull, 0) < 0 || dup2(output, 1) < 0) fail();
+  if (dup2(errorsIntoOutput ? output : devNull, 2) < 0) fail();
+  // Descriptors the host opened without close-on-exec stay out of the
+  // child; the report pipe is close-on-exec and closes with a good execve.
+  if (report > 3) {
+    closefrom(report + 1);
+    for (int fd = 3; fd < report; ++fd) ::close(fd);
+  } else {
+    closefrom(4);
+  }
+  pthread_sigmask(SIG_SETMASK, &mask, nullptr);
+  execve(path, argv, environ);
+  fail();
+  _exit(127);  // not reached: fail exits
+}
+
+int ReadReport(int fd) {
+  int e = 0;
+  ssize_t r;
+  do r = ::read(fd, &e, sizeof e); while (r < 0 && errno == EINTR);
+  return r == static_cast<ssize_t>(sizeof e) ? e : 0;
+}
+
+}  // namespace
+
 ChildProcess ChildProcess::Start(const std::u16string& program,
-                                 const std::vector<std::u16string>& arguments, ErrorOutput errors) {
+                                 const std::vector<std::u16string>& arguments, ErrorOutput errors,
+                                 const Limits& limits) {
   ChildProcess child;
-  int fds[2];
-  if (pipe2(fds, O_CLOEXEC) != 0) return child;
+  // Everything the child needs is made before the fork.
   std::vector<std::string> argStrings;
   argStrings.push_back(PathBytes(program));
   for (const auto& a : arguments) argStrings.push_back(PathBytes(a));
@@ -890,27 +981,45 @@ ChildProcess ChildProcess::Start(const std::u16string& program,
   for (auto& a : argStrings) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  if (errors == ErrorOutput::kIntoOutput) {
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 2);
-  } else {
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  int output[2];
+  if (pipe2(output, O_CLOEXEC) != 0) return child;
+  int report[2];
+  if (pipe2(report, O_CLOEXEC) != 0) {
+    ::close(output[0]);
+    ::close(output[1]);
+    return child;
   }
-  // Descriptors the host opened without close-on-exec stay out of the child.
-  posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+  const int devNull = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+  const pid_t parent = getpid();
   pid_t pid = -1;
-  const int r = posix_spawn(&pid, argStrings[0].c_str(), &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  ::close(fds[1]);
-  if (r != 0) {
-    ::close(fds[0]);
+  if (devNull >= 0) {
+    // No signal may reach the child before its handlers are reset.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    pid = fork();
+    if (pid == 0) {
+      ExecChild(argStrings[0].c_str(), argv.data(), output[1], devNull, report[1],
+                errors == ErrorOutput::kIntoOutput, parent, limits.addressSpaceBytes, previous);
+    }
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ::close(devNull);
+  }
+  ::close(output[1]);
+  ::close(report[1]);
+  // The report pipe ends without a word when execve succeeded.
+  const int failure = pid > 0 ? ReadReport(report[0]) : -1;
+  ::close(report[0]);
+  if (failure != 0) {
+    if (pid > 0) {
+      pid_t r;
+      do r = waitpid(pid, nullptr, 0); while (r < 0 && errno == EINTR);
+    }
+    ::close(output[0]);
     return child;
   }
   child.process_ = pid;
-  child.output_ = fds[0];
+  child.output_ = output[0];
   return child;
 }
 

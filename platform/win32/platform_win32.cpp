@@ -23,6 +23,7 @@
 #include <climits>
 #include <mutex>
 #include <new>
+#include <string>
 
 namespace qm::platform {
 namespace {
@@ -235,6 +236,32 @@ bool ResolveWriteTarget(const std::u16string& name, std::u16string* target, bool
 }
 
 bool DeleteFile(const std::u16string& name) { return DeleteFileW(W(name)) != 0; }
+
+std::u16string TemporaryFolder() {
+  wchar_t buffer[MAX_PATH + 2] = {};
+  const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+  if (n == 0 || n > MAX_PATH + 1) return {};
+  return std::u16string(reinterpret_cast<const char16_t*>(buffer), n);
+}
+
+std::string LastErrorMessage() {
+  const DWORD code = GetLastError();
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message;
+  if (n != 0 && text != nullptr) {
+    AppendNarrow(kCodePageUtf8, reinterpret_cast<const char16_t*>(text), n, &message);
+  }
+  if (text != nullptr) LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  if (message.empty()) message = "system error " + std::to_string(code);
+  return message;
+}
 
 // ---------------------------------------------------------------------------
 // Code pages
@@ -778,8 +805,30 @@ Mutex& StartLock() {
 // the output pipe's write end too.
 // Only these three handles are inheritable, and the child is created
 // suspended and without a window, then resumed.
+namespace {
+
+// A job object that kills its processes once its last handle closes, so
+// that a child cannot outlive the process holding the handle. Null when no
+// such job can be made (the child then runs without one).
+HANDLE KillOnCloseJob() {
+  HANDLE job = CreateJobObjectW(nullptr, nullptr);
+  if (job == nullptr) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
+  ZeroMemory(&limits, sizeof limits);
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    CloseHandle(job);
+    return nullptr;
+  }
+  return job;
+}
+
+}  // namespace
+
+// The address-space limit has no Windows counterpart here and is ignored.
 ChildProcess ChildProcess::Start(const std::u16string& program,
-                                 const std::vector<std::u16string>& arguments, ErrorOutput errors) {
+                                 const std::vector<std::u16string>& arguments, ErrorOutput errors,
+                                 const Limits&) {
   ChildProcess child;
   SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
   Handle outputRead, outputWrite, inputRead, inputWrite, errorNul;
@@ -825,6 +874,11 @@ ChildProcess ChildProcess::Start(const std::u16string& program,
   if (!started) return child;
   Handle thread(info.hThread);
   Handle process(info.hProcess);
+  // Into its job while still suspended, so that nothing it starts escapes.
+  // A host already in a job that forbids nesting (before Windows 8) cannot
+  // do this: the child then runs as before, without the guarantee.
+  Handle job(KillOnCloseJob());
+  if (job.valid() && !AssignProcessToJobObject(job.get(), process.get())) job.Reset();
   if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
     TerminateProcess(process.get(), 1);
     WaitForSingleObject(process.get(), INFINITE);
@@ -837,6 +891,7 @@ ChildProcess ChildProcess::Start(const std::u16string& program,
   errorNul.Reset();
   child.process_ = AsNative(process.Release());
   child.output_ = AsNative(outputRead.Release());
+  if (job.valid()) child.job_ = AsNative(job.Release());
   return child;
 }
 
@@ -868,18 +923,29 @@ bool ChildProcess::WaitForExit(std::uint32_t milliseconds) {
   return true;
 }
 
+// Closing the job ends whatever the child left running.
 int ChildProcess::Wait() {
   if (output_ != kNone) {
     CloseHandle(AsHandle(output_));
     output_ = kNone;
   }
-  if (process_ == kNone) return exitCode_;
+  if (process_ == kNone) {
+    if (job_ != kNone) {
+      CloseHandle(AsHandle(job_));
+      job_ = kNone;
+    }
+    return exitCode_;
+  }
   const HANDLE process = AsHandle(process_);
   process_ = kNone;
   DWORD code = 0;
   const bool ok = WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0 &&
                   GetExitCodeProcess(process, &code) && code != STILL_ACTIVE;
   CloseHandle(process);
+  if (job_ != kNone) {
+    CloseHandle(AsHandle(job_));
+    job_ = kNone;
+  }
   exitCode_ = ok ? static_cast<int>(code) : -1;
   return exitCode_;
 }

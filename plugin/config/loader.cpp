@@ -17,6 +17,7 @@
 #include "plugin/content/encoding.h"
 #include "plugin/content/file_access.h"
 #include "settings_format/ini_document.h"
+#include "settings_format/settings_file.h"
 
 namespace qm::plugin {
 namespace {
@@ -64,19 +65,6 @@ std::u16string Ascii(const char* text) {
   return wide;
 }
 
-// The raw settings text, or empty when the file is missing, too large or
-// unreadable.
-bool ReadSettingsFile(const SiblingFile& file, std::string* text) {
-  const platform::FileName name = file.Name();
-  if (!FileExists(name)) return false;
-  platform::File handle = platform::OpenFile(name, platform::OpenMode::kReadShared);
-  if (!handle.IsOpen()) return false;
-  const std::int64_t size = QueryFileSize(name);
-  if (size < 0 || static_cast<std::uint64_t>(size) > settings::kMaxSettingsFileBytes) return false;
-  text->assign(static_cast<std::size_t>(size), '\0');
-  return size == 0 || handle.ReadExact(text->data(), text->size());
-}
-
 void ReadGlobalOptions(const settings::IniDocument& ini, PluginSettings& s, bool* regex1Extern,
                        bool* logErrors, bool* sortFields, std::string* excludeList,
                        std::string* oitPath, int* fieldCount) {
@@ -98,6 +86,7 @@ void ReadGlobalOptions(const settings::IniDocument& ini, PluginSettings& s, bool
   if (integer(kResultCache, &v)) s.resultCache = ResultCacheEntries(v);
   if (integer(kRandomLength, &v)) s.randomLength = static_cast<std::int32_t>(v);
   if (integer(kRandomLoops, &v)) s.randomLoops = RandomLoopCount(v);
+  if (integer(kConverterTimeLimit, &v)) s.converterTimeLimit = static_cast<std::uint32_t>(v);
   *regex1Extern = ReadBool(get(kRegex1Extern.name), kRegex1Extern);
   s.matchAllForErrors = ReadBool(get(kMatchAllForErrors.name), kMatchAllForErrors);
   s.modFieldName = ReadBool(get(kModFieldName.name), kModFieldName);
@@ -316,11 +305,14 @@ void LoadConfiguration(PluginState& state, std::uint32_t versionHi, std::uint32_
   FieldSource field1;  // kept for the external expression
 
   const bool versionReads = versionHi > 1 || (versionHi == 1 && versionLow >= 4);
-  std::string text;
-  if (versionReads && ReadSettingsFile(settingsFile, &text)) {
+  // Read as the settings utility reads it (NUL bytes left out); a file that
+  // cannot be used leaves the defaults.
+  settings::SettingsText text;
+  if (versionReads) text = settings::ReadSettingsText(settingsFile.Name());
+  if (versionReads && text.Usable()) {
     auto ini = std::make_unique<settings::IniDocument>();
     settings::ConfigureIniDocument(*ini);
-    ini->LoadData(text.data(), text.size());
+    ini->LoadData(text.text.data(), text.text.size());
     int fieldCount = 0;
     ReadGlobalOptions(*ini, s, &regex1Extern, &logErrors, &sortFields, &excludeList, &oitPath,
                       &fieldCount);

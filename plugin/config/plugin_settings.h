@@ -19,6 +19,7 @@ struct PluginSettings {
   std::uint32_t resultCache = 16384;                  // entries; 0 = off
   std::int32_t randomLength = 32;                     // characters
   std::uint32_t randomLoops = 1048576;                // attempts per character
+  std::uint32_t converterTimeLimit = 60;              // seconds per converter run; 0 = none
   bool matchAllForErrors = false;
   bool modFieldName = true;
   bool clearCacheOnReread = false;

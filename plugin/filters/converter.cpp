@@ -16,26 +16,51 @@ constexpr std::size_t kReadPiece = 4096;
 constexpr std::uint32_t kPollMilliseconds = 1;
 constexpr std::uint64_t kFallbackBudget = 5242880;
 
+// Address space the converter may take on Linux. The converter streams its
+// documents in well under 100 MB; a program that needs more than this is
+// being fed something hostile. Sanitizer builds start sanitized converters,
+// which reserve terabytes of shadow memory up front: no limit there.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+constexpr std::uint64_t kConverterAddressSpace = 0;
+#else
+constexpr std::uint64_t kConverterAddressSpace = std::uint64_t{1} << 30;
+#endif
+
+// The run's time limit: Expired once limitMs have passed since the start
+// (never when limitMs is 0). TickCount wraps after 49 days; the difference
+// stays right across the wrap for any limit the settings allow.
+struct Deadline {
+  std::uint32_t start = platform::TickCount();
+  std::uint64_t limitMs = 0;
+  bool Expired() const {
+    return limitMs != 0 && static_cast<std::uint32_t>(platform::TickCount() - start) >= limitMs;
+  }
+};
+
+enum class DrainEnd { kEmpty, kStopped, kTimedOut };
+
 // Takes what the pipe holds now, matching the text first whenever it has
-// outgrown the budget. False when the request was stopped.
-bool Drain(platform::ChildProcess& child, FilterText& text, std::uint64_t budget,
-           EvaluationState& state, const TextConsumer& consumer) {
+// outgrown the budget. A converter that writes faster than the text is
+// matched keeps the pipe full: the deadline is tested on every piece too.
+DrainEnd Drain(platform::ChildProcess& child, FilterText& text, std::uint64_t budget,
+               const Deadline& deadline, EvaluationState& state, const TextConsumer& consumer) {
   char piece[kReadPiece];
   for (;;) {
     if (consumer.StopRequested(state)) {
       state.abortRequested = true;
-      return false;
+      return DrainEnd::kStopped;
     }
+    if (deadline.Expired()) return DrainEnd::kTimedOut;
     const std::int64_t available = child.AvailableOutput();
-    if (available <= 0) return true;
+    if (available <= 0) return DrainEnd::kEmpty;
     const std::size_t want = available < static_cast<std::int64_t>(kReadPiece)
                                  ? static_cast<std::size_t>(available)
                                  : kReadPiece;
     const std::int64_t got = child.ReadOutput(piece, want);
-    if (got <= 0) return true;
+    if (got <= 0) return DrainEnd::kEmpty;
     if (text.bytes.size() > budget) {
       MatchFilterText(text, state, consumer, true);
-      if (state.abortRequested) return false;
+      if (state.abortRequested) return DrainEnd::kStopped;
     }
     text.Append(piece, static_cast<std::size_t>(got));
   }
@@ -85,19 +110,25 @@ bool RunConverter(const std::u16string& program, const std::u16string& option,
     }
   }
 
-  platform::ChildProcess child =
-      platform::ChildProcess::Start(program, arguments, platform::ChildProcess::ErrorOutput::kIntoOutput);
+  platform::ChildProcess::Limits limits;
+  limits.addressSpaceBytes = kConverterAddressSpace;
+  platform::ChildProcess child = platform::ChildProcess::Start(
+      program, arguments, platform::ChildProcess::ErrorOutput::kIntoOutput, limits);
   if (!child.IsRunning()) return false;
 
+  Deadline deadline;
+  deadline.limitMs = std::uint64_t{settings.converterTimeLimit} * 1000;
   text.validateEachPiece = state.utfCheckPending;
   bool exited = false;
+  DrainEnd end = DrainEnd::kEmpty;
   try {
     while (!(exited = child.WaitForExit(kPollMilliseconds))) {
-      if (!Drain(child, text, budget, state, consumer)) break;
+      end = Drain(child, text, budget, deadline, state, consumer);
+      if (end != DrainEnd::kEmpty) break;
     }
-    if (exited && !state.abortRequested && Drain(child, text, budget, state, consumer) &&
-        !text.bytes.empty()) {
-      MatchFilterText(text, state, consumer, false);
+    if (exited && !state.abortRequested) {
+      end = Drain(child, text, budget, deadline, state, consumer);
+      if (end == DrainEnd::kEmpty && !text.bytes.empty()) MatchFilterText(text, state, consumer, false);
     }
   } catch (const std::bad_alloc&) {
     // Out of memory while collecting: the child is ended below and the
@@ -105,8 +136,11 @@ bool RunConverter(const std::u16string& program, const std::u16string& option,
     child.Terminate();
     return false;
   }
-  if (!exited) child.Terminate();  // a stop: end the converter and reap it
+  // A stop or the time limit: end the converter and reap it. A run past
+  // its time is a failed filter, whatever text came before.
+  if (!exited) child.Terminate();
   const int code = child.Wait();
+  if (end == DrainEnd::kTimedOut) return false;
   return state.abortRequested || code == 0;
 }
 

@@ -25,10 +25,13 @@ bool ConverterArguments(const std::u16string& option, const std::u16string& file
 // (standard output and standard error together) through consumer. Reads
 // never block: the pipe is asked for what is there, and the child is polled
 // every millisecond, with a stop test before each read. A stop terminates
-// and reaps the child and sets state.abortRequested. True when the converter
-// exited with 0 or the request was stopped; false when it could not be
-// started or exited otherwise. The child, its pipes and the text are
-// released on every path.
+// and reaps the child and sets state.abortRequested. A run longer than
+// settings.converterTimeLimit seconds (0: no limit) is terminated and
+// counts as failed; on Linux the child also runs under an address-space
+// limit, and it never outlives the calling thread (see ChildProcess). True
+// when the converter exited with 0 or the request was stopped; false when
+// it could not be started, ran out of time or exited otherwise. The child,
+// its pipes and the text are released on every path.
 bool RunConverter(const std::u16string& program, const std::u16string& option,
                   const PluginSettings& settings, EvaluationState& state,
                   const TextConsumer& consumer);

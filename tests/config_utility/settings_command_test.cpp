@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 
@@ -114,6 +115,34 @@ TEST_F(SettingsCommand, UsageAndFileErrors) {
   EXPECT_EQ(missing.err,
             "Could not load the INI file!\n(neither \"Quarrymark.ini\" nor "
             "\"Quarrymark.Sample.ini\")\n");
+}
+
+// An unusable file is named with the reason; a file holding a NUL byte is
+// checked as the plugin reads it and never resaved without the byte.
+TEST_F(SettingsCommand, UnusableFilesAndNulBytesAreReported) {
+  const Result folderCheck = RunCommand({"check", "--ini", folder.path().string()});
+  EXPECT_EQ(folderCheck.status, 2);
+  EXPECT_NE(folderCheck.err.find(": not a regular file"), std::string::npos) << folderCheck.err;
+  const std::string big = (folder / "big.ini").string();
+  std::ofstream(big, std::ios::binary) << std::string(5242881, ';');
+  const Result bigCheck = RunCommand({"resave", "--ini", big});
+  EXPECT_EQ(bigCheck.status, 2);
+  EXPECT_NE(bigCheck.err.find("larger than the limit of 5242880 bytes"), std::string::npos);
+
+  const std::string nul = (folder / "nul.ini").string();
+  std::string text = "[Quarrymark]\r\nregexcount=2\r\nregex1=(a";
+  text += '\0';
+  text += "\r\nregex2=b\r\n";
+  std::ofstream(nul, std::ios::binary) << text;
+  const Result check = RunCommand({"check", "--ini", nul});
+  EXPECT_EQ(check.status, 1);  // "(a" does not compile, as in the plugin
+  EXPECT_EQ(check.out.substr(0, 2), "1\t");
+  EXPECT_NE(check.out.find("\n2\t0\t"), std::string::npos) << check.out;
+  EXPECT_NE(check.err.find("line 3 holds a NUL byte"), std::string::npos) << check.err;
+  const Result resave = RunCommand({"resave", "--ini", nul});
+  EXPECT_EQ(resave.status, 2);
+  EXPECT_NE(resave.err.find("line 3 holds a NUL byte"), std::string::npos) << resave.err;
+  EXPECT_EQ(utility::test::ReadAll(folder / "nul.ini"), text);
 }
 
 }  // namespace

@@ -158,6 +158,37 @@ TEST_F(ChunkedMatching, LineLocalFieldsOfEveryTypeAnswerAsOverAWholeRead) {
   EXPECT_GE(ExpectChunkedAsWhole(cases), 8 * 6 * 9);
 }
 
+// 8-bit content whose pieces end where the content goes on: a line longer
+// than a 1 MiB chunk is cut inside it, and the later cuts fall before line
+// ends. Each piece ends in "x", so $ (multiline or not) would match at a
+// piece's end; over the whole content only the last line's end is one.
+TEST_F(ChunkedMatching, DollarAtACutAnswersAsOverAWholeRead) {
+  constexpr std::size_t kChunk = 1048576;
+  std::string text(kChunk - 1, 'a');
+  text += "xx" + std::string(kChunk / 2, 'b') + "\n";
+  while (text.size() < 5 * kChunk / 2) text += std::string(98, 'y') + "x\n";
+  text += "zzz";
+  const std::string path = Write(text);
+  const struct {
+    const char16_t* pattern;
+    std::uint32_t count;  // over the whole content
+  } cases[] = {{u"x$", 0},
+               {u"(?m)x$", static_cast<std::uint32_t>((text.size() - kChunk * 3 / 2) / 100)},
+               {u"z$", 1},
+               {u"[ab]x", 1}};
+  for (const auto& c : cases) {
+    const std::string where(c.pattern, c.pattern + std::char_traits<char16_t>::length(c.pattern));
+    for (const FieldType type : {FieldType::Count, FieldType::Boolean}) {
+      const FieldDefinition field = Compiled(c.pattern, type, u"");
+      const auto whole = Evaluate(path, text.size(), field, false);
+      const auto chunked = Evaluate(path, text.size(), field, true);
+      EXPECT_TRUE(whole.ok && chunked.ok) << where;
+      EXPECT_EQ(whole.count, type == FieldType::Count ? c.count : c.count != 0) << where;
+      EXPECT_EQ(chunked.count, whole.count) << where;
+    }
+  }
+}
+
 // Patterns whose matches hold a line end written in any form (escapes, a
 // class, quoting, extended layout) and the letter after it, over LF, CRLF
 // and CR line ends: a large file must give them the answer of a whole read

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "filter_fixture.h"
@@ -15,6 +16,7 @@
 #include <errno.h>
 #include <signal.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace qm::test {
@@ -70,6 +72,8 @@ Answer StoppedRequest(LoadedPlugin& plugin, const std::string& file, int delayMs
 
 const std::string kFilters = "doc=xdoc\r\nidoc=xdoc|i\r\n";
 
+std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+
 TEST(Converter, OutputIsMatchedAsUtf16) {
   LoadedPlugin plugin(FilterSettings({{"\\w+", 1}, {"\\w+", 3, 0, "$0@\\xo1,"}, {"\\w+", 3, 16}},
                                      kFilters));
@@ -81,13 +85,13 @@ TEST(Converter, OutputIsMatchedAsUtf16) {
   // "Disable text filter/converter": the file as it is.
   EXPECT_EQ(plugin.ValueW(text, 2).Wide(), u"text alpha beta gamma ");
 
-  // A leading byte-order mark is not matched; offsets count it, exactly as
-  // in a UTF-16 file with its mark.
+  // A leading byte-order mark is not matched, and offsets count from the
+  // unit after it: the same as output without a mark.
   const std::string bom = plugin.folder().Write("b.DOC", "bom\nalpha beta");
-  const std::string utf16 = plugin.folder().Write("b.txt", "\xFF\xFE" + Utf16Le(u"alpha beta"));
+  const std::string plain = plugin.folder().Write("p.doc", "text\nalpha beta");
   EXPECT_EQ(plugin.ValueW(bom, 0).Int(), 2);
-  EXPECT_EQ(plugin.ValueW(bom, 1).Wide(), plugin.ValueW(utf16, 1).Wide());
-  EXPECT_EQ(plugin.ValueW(bom, 1).Wide(), u"alpha@02,beta@14,");
+  EXPECT_EQ(plugin.ValueW(bom, 1).Wide(), u"alpha@00,beta@12,");
+  EXPECT_EQ(plugin.ValueW(bom, 1).Wide(), plugin.ValueW(plain, 1).Wide());
 
   // Standard error is part of the text.
   const std::string err = plugin.folder().Write("c.doc", "stderr\none two");
@@ -210,6 +214,152 @@ TEST(Converter, NothingOutlivesFilteredRequests) {
   EXPECT_EQ(OpenHandleCount(), before);
   EXPECT_TRUE(NoChildProcesses());
 }
+
+
+// ---------------------------------------------------------------------------
+// Limits of a converter run
+// ---------------------------------------------------------------------------
+long long MillisecondsOf(LoadedPlugin& plugin, const std::string& file, Answer* answer) {
+  const auto start = std::chrono::steady_clock::now();
+  *answer = plugin.ValueW(file, 0);
+  return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start)
+      .count();
+}
+
+TEST(ConverterLimits, TimeLimitEndsConvertersThatSleepFloodOrIgnoreSignals) {
+  // The flood is matched in pieces before the limit ends it: the repeat
+  // over the file itself must start from a clean state.
+  for (const bool fallBack : {true, false}) {
+    LoadedPlugin plugin(FilterSettings({{"\\w+", 1}}, kFilters,
+                                       std::string("ConverterTimeLimit=1\r\nFileMemory=5\r\n") +
+                                           (fallBack ? "" : "NormalSearchForFilterFail=0\r\n")));
+    InstallConverter(plugin);
+    for (const char* kind : {"hang", "flood", "stubborn"}) {
+      const std::string file = plugin.folder().Write(std::string(kind) + ".doc", std::string(kind) + "\nx y\n");
+      Answer answer;
+      const long long ms = MillisecondsOf(plugin, file, &answer);
+      if (fallBack) {
+        EXPECT_EQ(answer.Int(), 3) << kind;  // the words of the file itself
+      } else {
+        EXPECT_EQ(answer.code, ft_fileerror) << kind;
+      }
+      EXPECT_GE(ms, 1000) << kind;
+      EXPECT_LT(ms, 30000) << kind;  // one second and the time to end it, even on a loaded machine
+      EXPECT_TRUE(NoChildProcesses()) << kind;
+    }
+  }
+}
+
+TEST(ConverterLimits, AConverterWithinItsTimeIsNotCut) {
+  LoadedPlugin plugin(FilterSettings({{"line", 1}}, kFilters, "ConverterTimeLimit=1\r\n"));
+  InstallConverter(plugin);
+  EXPECT_EQ(plugin.ValueW(plugin.folder().Write("l.doc", "lines 1000\n"), 0).Int(), 1000);
+  // Out of range (negative, or past a day): the default of 60 seconds.
+  LoadedPlugin wrong(FilterSettings({{"line", 1}}, kFilters, "ConverterTimeLimit=-1\r\n"));
+  InstallConverter(wrong);
+  EXPECT_EQ(wrong.ValueW(wrong.folder().Write("l.doc", "lines 10\n"), 0).Int(), 10);
+}
+
+#if !defined(_WIN32) && !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+TEST(ConverterLimits, AddressSpaceOfTheConverterIsBounded) {
+  LoadedPlugin plugin(FilterSettings({{"got", 1}}, kFilters, "NormalSearchForFilterFail=0\r\n"));
+  InstallConverter(plugin);
+  EXPECT_EQ(plugin.ValueW(plugin.folder().Write("small.doc", "hog 64\n"), 0).Int(), 1);
+  EXPECT_EQ(plugin.ValueW(plugin.folder().Write("large.doc", "hog 4096\n"), 0).code, ft_fileerror);
+}
+#endif
+
+TEST(ConverterLimits, RequestsOnThreadsThatEndKeepTheirConverters) {
+  LoadedPlugin plugin(FilterSettings({{"\\w+", 1}}, kFilters, "ResultCache=0\r\n"));
+  InstallConverter(plugin);
+  const std::string text = plugin.folder().Write("t.doc", "text\none two three");
+  // Each request runs on a thread of its own that ends after it; several
+  // overlap, so threads end while other converters still run.
+  for (int round = 0; round < 5; ++round) {
+    std::vector<std::thread> threads;
+    std::atomic<int> right{0};
+    for (int i = 0; i < 4; ++i) {
+      threads.emplace_back([&] {
+        if (plugin.ValueW(text, 0).Int() == 3) ++right;
+      });
+    }
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(right, 4);
+  }
+  EXPECT_TRUE(NoChildProcesses());
+}
+
+#ifndef _WIN32
+// The parent-death signal is the starting thread's: a child handed to
+// another thread is killed when the thread that started it ends.
+TEST(ConverterLimits, ChildDiesWithTheThreadThatStartedIt) {
+  TempFolder folder;
+  const std::string file = folder.Write("h.doc", "hang\n");
+  platform::ChildProcess child;
+  std::thread starter([&] { child = platform::ChildProcess::Start(U16(QM_FAKE_CONVERTER), {U16(file)}); });
+  starter.join();
+  ASSERT_TRUE(child.IsRunning());
+  bool ended = false;
+  for (int i = 0; i < 500 && !ended; ++i) ended = child.WaitForExit(10);
+  EXPECT_TRUE(ended);
+  if (!ended) child.Terminate();
+  EXPECT_EQ(child.Wait(), -1);  // by a signal
+}
+
+// State of a process from /proc: 0 when it is gone (or a zombie, which
+// runs no more and holds no memory).
+char ProcessState(long pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+  std::string line;
+  if (!std::getline(in, line)) return 0;
+  const std::size_t paren = line.rfind(')');
+  if (paren == std::string::npos || paren + 2 >= line.size()) return 0;
+  const char state = line[paren + 2];
+  return state == 'Z' || state == 'X' ? 0 : state;
+}
+
+#ifdef QM_HOST_PROGRAM
+// A host killed with SIGKILL while its converter runs: the converter goes
+// with it.
+TEST(ConverterLimits, ConverterEndsWithAKilledHost) {
+  TempFolder pids;
+  const std::string pidFile = pids.PathOf("pids");
+  setenv("QM_FAKE_CONVERTER_PIDS", pidFile.c_str(), 1);
+  LoadedPlugin plugin(FilterSettings({{"tick", 1}}, kFilters, "ConverterTimeLimit=0\r\n"));
+  InstallConverter(plugin);
+  std::string pluginPath;
+  for (const auto& entry : std::filesystem::directory_iterator(plugin.folder().path())) {
+    if (entry.path().extension() == ".wdx") pluginPath = entry.path().u8string();
+  }
+  for (const char* kind : {"stubborn", "flood"}) {
+    std::remove(pidFile.c_str());
+    const std::string doc = plugin.folder().Write(std::string(kind) + ".doc", std::string(kind) + "\n");
+    platform::ChildProcess host = platform::ChildProcess::Start(
+        U16(QM_HOST_PROGRAM), {U16("--plugin"), U16(pluginPath), U16("value"), U16("0"), U16(doc)});
+    ASSERT_TRUE(host.IsRunning());
+    long converter = 0;
+    for (int i = 0; i < 1000 && converter == 0; ++i) {
+      std::ifstream in(pidFile);
+      if (!(in >> converter) || ProcessState(converter) == 0) {
+        converter = 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      }
+    }
+    ASSERT_NE(converter, 0) << kind;
+    host.Terminate();  // SIGKILL
+    const auto killed = std::chrono::steady_clock::now();
+    while (ProcessState(converter) != 0 && std::chrono::steady_clock::now() - killed < std::chrono::seconds(5)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - killed).count();
+    EXPECT_EQ(ProcessState(converter), 0) << kind;
+    std::printf("[          ] %s converter gone %lld ms after the host's SIGKILL\n", kind, static_cast<long long>(ms));
+    if (ProcessState(converter) != 0) kill(static_cast<pid_t>(converter), SIGKILL);
+  }
+  unsetenv("QM_FAKE_CONVERTER_PIDS");
+}
+#endif
+#endif
 
 }  // namespace
 }  // namespace qm::test

@@ -9,6 +9,11 @@
 //   big M      M MiB of 128-byte lines, then "needle", exit 0
 //   slow       "tick" and CR LF every 20 ms, never ends
 //   hang       nothing, never ends
+//   flood      "flood" and CR LF as fast as it can, never ends
+//   stubborn   nothing, never ends, and ignores the signals that ask a
+//              program to end (POSIX)
+//   hog M      asks for M MiB of address space (touching only its ends),
+//              prints "got", exit 0; prints "refused", exit 1, when refused
 // When QM_FAKE_CONVERTER_PIDS names a file, the process id is appended to it.
 #include <cstdio>
 #include <cstdlib>
@@ -23,8 +28,10 @@
 #include <process.h>
 #include <windows.h>
 #else
+#include <signal.h>
 #include <unistd.h>
 #endif
+#include <new>
 
 namespace {
 
@@ -111,6 +118,26 @@ int main(int argc, char** argv) {
     }
   } else if (verb == "hang") {
     for (;;) SleepMs(1000);
+  } else if (verb == "flood") {
+    const std::string line = Widen("flood\r\n");
+    std::string block;
+    for (int k = 0; k < 512; ++k) block += line;
+    for (;;) std::fwrite(block.data(), 1, block.size(), stdout);
+  } else if (verb == "stubborn") {
+#ifndef _WIN32
+    for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE}) signal(sig, SIG_IGN);
+#endif
+    for (;;) SleepMs(1000);
+  } else if (verb == "hog") {
+    const std::size_t bytes = static_cast<std::size_t>(number) << 20;
+    char* memory = new (std::nothrow) char[bytes];
+    if (memory == nullptr) {
+      Put(stdout, "refused");
+      return 1;
+    }
+    memory[0] = memory[bytes - 1] = 1;
+    Put(stdout, memory[0] == memory[bytes - 1] ? "got" : "lost");
+    delete[] memory;
   } else {
     return 4;
   }

@@ -1,9 +1,13 @@
 // The converter's readers over documents of each format, a damaged one of
-// each, and the program's output form and exit codes.
+// each, hostile documents made here (zip bombs, deep nesting, heavy PDF
+// pages, names leaving an EPUB), and the program's output forms and exit
+// codes.
 #include <gtest/gtest.h>
 
 #include <zip.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <utility>
 #include <vector>
@@ -38,9 +42,20 @@ std::u16string U16(const std::string& s) {
   return w;
 }
 
-std::u16string Text(bool (*reader)(const std::string&, std::u16string*), const std::string& bytes) {
+// The outcome of reading bytes stored under name, and the text written.
+xdoc::Outcome Extract(const std::string& name, const std::string& bytes, std::u16string* text,
+                      const xdoc::Limits& limits = xdoc::Limits()) {
+  TempFolder folder;
+  xdoc::StringSink sink;
+  const xdoc::Outcome outcome = xdoc::ExtractText(folder.Write(name, bytes), sink, limits);
+  sink.Finish();
+  *text = sink.text;
+  return outcome;
+}
+
+std::u16string Text(const std::string& name, const std::string& bytes) {
   std::u16string text;
-  EXPECT_TRUE(reader(bytes, &text));
+  EXPECT_EQ(Extract(name, bytes, &text), xdoc::Outcome::kText) << name;
   return text;
 }
 
@@ -50,9 +65,10 @@ const std::string kReport =
 
 TEST(Xdoc2txtFormats, ExampleReportInEachFormat) {
   for (const char* name : {"report.pdf", "report.docx", "report.odt"}) {
-    std::u16string text;
-    ASSERT_TRUE(xdoc::ExtractText(std::string(QM_EXAMPLE_FILES) + "/" + name, &text)) << name;
-    EXPECT_EQ(text, U16(kReport)) << name;
+    xdoc::StringSink sink;
+    ASSERT_EQ(xdoc::ExtractText(std::string(QM_EXAMPLE_FILES) + "/" + name, sink), xdoc::Outcome::kText) << name;
+    sink.Finish();
+    EXPECT_EQ(sink.text, U16(kReport)) << name;
   }
 }
 
@@ -66,7 +82,7 @@ TEST(Xdoc2txtFormats, SpreadsheetsAndPresentations) {
        "<worksheet xmlns='s'><sheetData><row><c t='s'><v>0</v></c><c t='s'><v>1</v></c></row>"
        "<row><c t='inlineStr'><is><t>x &amp; y</t></is></c><c><v>42.5</v></c></row></sheetData></worksheet>"},
   });
-  EXPECT_EQ(Text(xdoc::ZipDocumentText, xlsx), u"name\ttotal\r\nx & y\t42.5\r\n");
+  EXPECT_EQ(Text("a.xlsx", xlsx), u"name\ttotal\r\nx & y\t42.5\r\n");
 
   const std::string slide = "<p:sld xmlns:p='p' xmlns:a='a'><a:p><a:r><a:t>%</a:t></a:r></a:p></p:sld>";
   const auto slideWith = [&](const std::string& t) {
@@ -78,7 +94,7 @@ TEST(Xdoc2txtFormats, SpreadsheetsAndPresentations) {
       {"ppt/slides/slide10.xml", slideWith("ten")},
       {"ppt/slides/slide2.xml", slideWith("two")},
   });
-  EXPECT_EQ(Text(xdoc::ZipDocumentText, pptx), u"two\r\nten\r\n");  // slide number order
+  EXPECT_EQ(Text("a.pptx", pptx), u"two\r\nten\r\n");  // slide number order
 }
 
 TEST(Xdoc2txtFormats, OpenDocumentSpacesTabsAndTables) {
@@ -92,7 +108,7 @@ TEST(Xdoc2txtFormats, OpenDocumentSpacesTabsAndTables) {
        "<table:table-cell><text:p>2</text:p></table:table-cell></table:table-row></table:table>"
        "</office:body></office:document-content>"},
   });
-  EXPECT_EQ(Text(xdoc::ZipDocumentText, ods), u"Head\r\na   b\tc\r\nd\r\n1\t2\r\n");
+  EXPECT_EQ(Text("a.ods", ods), u"Head\r\na   b\tc\r\nd\r\n1\t2\r\n");
 }
 
 TEST(Xdoc2txtFormats, EpubChaptersInSpineOrder) {
@@ -107,21 +123,21 @@ TEST(Xdoc2txtFormats, EpubChaptersInSpineOrder) {
       {"OEBPS/text/one a.xhtml", "<html><body><h1>One</h1><p>first <b>page</b></p></body></html>"},
       {"OEBPS/text/two.xhtml", "<html><head><style>p{}</style></head><body><p>second</p></body></html>"},
   });
-  EXPECT_EQ(Text(xdoc::ZipDocumentText, epub), u"One\r\nfirst page\r\nsecond\r\n");
+  EXPECT_EQ(Text("a.epub", epub), u"One\r\nfirst page\r\nsecond\r\n");
 }
 
 TEST(Xdoc2txtFormats, RtfControlWordsAndDestinations) {
   const std::string rtf =
       "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}{\\*\\generator Writer;}\\f0 Caf\\'e9 \\u8364?5\\par\n"
       "a\\tab b\\line c \\{x\\}{\\b bold}\\uc0\\u8212 end}";
-  EXPECT_EQ(Text(xdoc::RtfText, rtf), u"Caf\u00e9 \u20ac5\r\na\tb\r\nc {x}bold\u2014end");
+  EXPECT_EQ(Text("a.rtf", rtf), u"Caf\u00e9 \u20ac5\r\na\tb\r\nc {x}bold\u2014end");
 }
 
 TEST(Xdoc2txtFormats, HtmlBlocksScriptsAndEntities) {
   const std::string html =
       "<html><head><title>T</title><script>var x = 1;</script></head><body><p>one   two</p>"
       "<div>caf&eacute; &amp;<br>next</div><pre>a  b</pre></body></html>";
-  EXPECT_EQ(Text(xdoc::HtmlText, html), u"T\r\none two\r\ncaf\u00e9 &\r\nnext\r\na  b\r\n");
+  EXPECT_EQ(Text("a.html", html), u"T\r\none two\r\ncaf\u00e9 &\r\nnext\r\na  b\r\n");
 }
 
 TEST(Xdoc2txtFormats, DamagedDocumentsAreRefused) {
@@ -131,6 +147,7 @@ TEST(Xdoc2txtFormats, DamagedDocumentsAreRefused) {
   const std::string odt = ReadFileBytes(std::string(QM_EXAMPLE_FILES) + "/report.odt");
   const std::pair<const char*, std::string> damaged[] = {
       {"pdf cut short", pdf.substr(0, 60)},
+      {"pdf without its end", pdf.substr(0, pdf.size() / 3)},
       {"pdf without pages", "%PDF-1.4\n1 0 obj << /Type /Catalog >> endobj\ntrailer << /Root 1 0 R >>\n%%EOF\n"},
       {"docx cut short", docx.substr(0, docx.size() / 2)},
       {"odt cut short", odt.substr(0, odt.size() - 30)},
@@ -143,13 +160,173 @@ TEST(Xdoc2txtFormats, DamagedDocumentsAreRefused) {
       {"rtf bad hex", "{\\rtf1 \\'zz}"},
   };
   for (const auto& [what, bytes] : damaged) {
-    const std::string path = folder.Write("damaged.bin", bytes);
     std::u16string text;
-    EXPECT_FALSE(xdoc::ExtractText(path, &text)) << what;
+    EXPECT_EQ(Extract("damaged.bin", bytes, &text), xdoc::Outcome::kUnreadable) << what;
   }
   std::u16string text;
-  EXPECT_FALSE(xdoc::ExtractText(folder.Write("plain.txt", "just text"), &text));
-  EXPECT_FALSE(xdoc::ExtractText(folder.PathOf("missing.pdf"), &text));
+  EXPECT_EQ(Extract("plain.txt", "just text", &text), xdoc::Outcome::kUnreadable);
+  xdoc::StringSink sink;
+  EXPECT_EQ(xdoc::ExtractText(folder.PathOf("missing.pdf"), sink), xdoc::Outcome::kUnreadable);
+}
+
+// ---------------------------------------------------------------------------
+// Hostile documents
+// ---------------------------------------------------------------------------
+std::string Repeat(const std::string& s, std::size_t n) {
+  std::string out;
+  out.reserve(s.size() * n);
+  for (std::size_t i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+std::string Docx(const TempFolder& folder, const std::string& body) {
+  return ZipBytes(folder, {{"word/document.xml", "<w:document xmlns:w='w'><w:body>" + body + "</w:body></w:document>"}});
+}
+
+std::string Paragraph(const std::string& text) { return "<w:p><w:r><w:t>" + text + "</w:t></w:r></w:p>"; }
+
+// The archive with the sizes an entry declares set to declared: an entry
+// that inflates to more than it says.
+std::string LyingSizes(std::string zip, std::uint32_t declared) {
+  const auto put32 = [&](std::size_t at) {
+    for (int i = 0; i < 4; ++i) zip[at + i] = static_cast<char>((declared >> (8 * i)) & 0xFF);
+  };
+  for (std::size_t at = zip.find("PK\x03\x04"); at != std::string::npos; at = zip.find("PK\x03\x04", at + 4)) put32(at + 22);
+  for (std::size_t at = zip.find("PK\x01\x02"); at != std::string::npos; at = zip.find("PK\x01\x02", at + 4)) put32(at + 24);
+  return zip;
+}
+
+TEST(Xdoc2txtHostile, ZipBombsAreRefusedBeforeTheyInflate) {
+  TempFolder folder;
+  xdoc::Limits limits;
+  limits.ratioGraceBytes = 1 << 20;
+  limits.maxEntryBytes = 3 << 20;
+  std::u16string text;
+  // 2.5 MiB of one repeated run: about a thousand times its deflated size.
+  const std::string bomb = Docx(folder, Paragraph("start") + Repeat("<w:r><w:t>aaaa</w:t></w:r>", 100000));
+  EXPECT_EQ(Extract("bomb.docx", bomb, &text, limits), xdoc::Outcome::kPastLimits);
+  EXPECT_EQ(text, u"");  // refused on its declared size, before any text
+  // Text that does not compress well, but more of it than an entry may hold.
+  std::string noise;
+  std::uint32_t x = 1;
+  for (int i = 0; i < 500000; ++i) {
+    x = x * 1103515245u + 12345u;
+    noise += Paragraph(std::to_string(x));
+  }
+  EXPECT_EQ(Extract("large.docx", Docx(folder, noise), &text, limits), xdoc::Outcome::kPastLimits);
+  // Under the limits the same kinds of entry are read.
+  EXPECT_EQ(Extract("small.docx", Docx(folder, Repeat(Paragraph("a"), 1000)), &text, limits), xdoc::Outcome::kText);
+  EXPECT_EQ(text.size(), 3000u);
+  // An entry that inflates past the size it declares is cut there.
+  const std::string liar = LyingSizes(Docx(folder, Repeat(Paragraph("lie"), 20000)), 4096);
+  EXPECT_EQ(Extract("liar.docx", liar, &text), xdoc::Outcome::kPastLimits);
+  EXPECT_LE(text.size(), 4096u);
+}
+
+TEST(Xdoc2txtHostile, DeepNestingCostsNoStackAndKeepsItsText) {
+  TempFolder folder;
+  const std::size_t depth = 100000;
+  const std::string nested = Repeat("<w:sdt>", depth) + Paragraph("deep") + Repeat("</w:sdt>", depth);
+  std::u16string text;
+  EXPECT_EQ(Extract("deep.docx", Docx(folder, Paragraph("before") + nested), &text), xdoc::Outcome::kText);
+  EXPECT_EQ(text, u"before\r\ndeep\r\n");
+  // Past the depth limit the document stops, with the text before it.
+  xdoc::Limits shallow;
+  shallow.maxDepth = 1000;
+  EXPECT_EQ(Extract("deep.docx", Docx(folder, Paragraph("before") + nested), &text, shallow),
+            xdoc::Outcome::kPastLimits);
+  EXPECT_EQ(text, u"before\r\n");
+  // RTF groups past the limit are counted, not kept: their text comes out.
+  const std::string rtf = "{\\rtf1 a" + Repeat("{", depth) + "deep" + Repeat("}", depth) + " end}";
+  EXPECT_EQ(Extract("deep.rtf", rtf, &text, shallow), xdoc::Outcome::kText);
+  EXPECT_EQ(text, u"adeep end");
+  EXPECT_EQ(Extract("deep.html", "<html><body>" + Repeat("<div>", depth) + "deep" + Repeat("</div>", depth), &text),
+            xdoc::Outcome::kText);
+  EXPECT_NE(text.find(u"deep"), std::u16string::npos);
+}
+
+// A one-page PDF whose page draws content (Helvetica as F1).
+std::string Pdf(const std::string& content) {
+  const std::vector<std::string> objects = {
+      "<< /Type /Catalog /Pages 2 0 R >>",
+      "<< /Type /Pages /Kids [3 0 R] /Count 1 >>",
+      "<< /Type /Page /Parent 2 0 R /MediaBox [0 0 612 792] /Resources << /Font << /F1 5 0 R >> >> "
+      "/Contents 4 0 R >>",
+      "<< /Length " + std::to_string(content.size()) + " >>\nstream\n" + content + "\nendstream",
+      "<< /Type /Font /Subtype /Type1 /BaseFont /Helvetica >>"};
+  std::string pdf = "%PDF-1.4\n";
+  std::vector<std::size_t> offsets;
+  for (std::size_t i = 0; i < objects.size(); ++i) {
+    offsets.push_back(pdf.size());
+    pdf += std::to_string(i + 1) + " 0 obj\n" + objects[i] + "\nendobj\n";
+  }
+  const std::size_t xref = pdf.size();
+  pdf += "xref\n0 " + std::to_string(objects.size() + 1) + "\n0000000000 65535 f \n";
+  for (const std::size_t o : offsets) {
+    char line[32];
+    std::snprintf(line, sizeof line, "%010zu 00000 n \n", o);
+    pdf += line;
+  }
+  return pdf + "trailer\n<< /Size " + std::to_string(objects.size() + 1) + " /Root 1 0 R >>\nstartxref\n" +
+         std::to_string(xref) + "\n%%EOF\n";
+}
+
+TEST(Xdoc2txtHostile, AHeavyPdfPageStopsAtItsLimits) {
+  std::u16string text;
+  EXPECT_EQ(Extract("a.pdf", Pdf("BT /F1 12 Tf 72 700 Td (Hello PDF) Tj ET"), &text), xdoc::Outcome::kText);
+  EXPECT_EQ(text, u"Hello PDF\r\n");
+  // 200,000 characters on one page, and 200,000 operators that draw none.
+  const std::string heavy = Pdf("BT /F1 1 Tf " + Repeat("(xxxxxxxxxx) Tj ", 20000) + "ET");
+  const std::string busy = Pdf(Repeat("1 0 0 1 0 0 cm ", 200000));
+  xdoc::Limits limits;
+  limits.maxPageCharacters = 50000;
+  limits.maxPageChecks = 5000;
+  EXPECT_EQ(Extract("heavy.pdf", heavy, &text, limits), xdoc::Outcome::kPastLimits);
+  EXPECT_EQ(Extract("busy.pdf", busy, &text, limits), xdoc::Outcome::kPastLimits);
+  EXPECT_EQ(Extract("heavy.pdf", heavy, &text), xdoc::Outcome::kText);  // under the default limits
+  EXPECT_EQ(text.substr(0, 4), u"xxxx");
+}
+
+TEST(Xdoc2txtHostile, EpubNamesNeverLeaveTheArchive) {
+  TempFolder folder;
+  const std::string secret = folder.Write("secret.xhtml", "<html><body><p>SECRET</p></body></html>");
+  std::string climb;
+  for (std::size_t slashes = std::count(secret.begin(), secret.end(), '/'); slashes > 0; --slashes) climb += "../";
+  const std::string epub = ZipBytes(folder, {
+      {"mimetype", "application/epub+zip"},
+      {"META-INF/container.xml", "<container><rootfiles><rootfile full-path='OEBPS/book.opf'/></rootfiles></container>"},
+      {"OEBPS/book.opf",
+       "<package><manifest><item id='a' href='one.xhtml'/><item id='b' href='../../inside.xhtml'/>"
+       "<item id='c' href='" + climb + secret.substr(1) + "'/><item id='d' href='" + secret + "'/>"
+       "<item id='e' href='file://" + secret + "'/><item id='f' href='..%2F..%2Finside.xhtml'/></manifest>"
+       "<spine><itemref idref='a'/><itemref idref='b'/><itemref idref='c'/><itemref idref='d'/>"
+       "<itemref idref='e'/><itemref idref='f'/></spine></package>"},
+      {"OEBPS/one.xhtml", "<html><body><p>one</p></body></html>"},
+      // What "../../inside.xhtml" would name if a climb above the root were
+      // clamped to it.
+      {"inside.xhtml", "<html><body><p>CLAMPED</p></body></html>"},
+  });
+  std::u16string text;
+  EXPECT_EQ(Extract("a.epub", epub, &text), xdoc::Outcome::kText);
+  EXPECT_EQ(text, u"one\r\n");
+}
+
+TEST(Xdoc2txtHostile, EntitiesNeitherReadFilesNorExplode) {
+  TempFolder folder;
+  const std::string secret = folder.Write("secret.txt", "SECRET");
+  const std::string external = ZipBytes(folder, {{"word/document.xml",
+      "<!DOCTYPE w:document [<!ENTITY e SYSTEM 'file://" + secret + "'>]>"
+      "<w:document xmlns:w='w'><w:body>" + Paragraph("a&e;b") + "</w:body></w:document>"}});
+  std::u16string text;
+  Extract("external.docx", external, &text);
+  EXPECT_EQ(text.find(u"SECRET"), std::u16string::npos);
+  std::string laughs = "<!DOCTYPE w:document [<!ENTITY l0 'lol'>";
+  for (int i = 1; i < 10; ++i) {
+    laughs += "<!ENTITY l" + std::to_string(i) + " '" + Repeat("&l" + std::to_string(i - 1) + ";", 10) + "'>";
+  }
+  laughs += "]><w:document xmlns:w='w'><w:body>" + Paragraph("&l9;") + "</w:body></w:document>";
+  Extract("laughs.docx", ZipBytes(folder, {{"word/document.xml", laughs}}), &text);
+  EXPECT_LT(text.size(), 1000000u);  // never the 3,000,000,000 characters
 }
 
 // Runs the converter program; gives its exit code and output.
@@ -172,6 +349,31 @@ TEST(Xdoc2txtProgram, OutputFormAndExitCodes) {
   EXPECT_EQ(RunConverter({u"-u", u"-o=0", U16(folder.Write("bad.pdf", "%PDF-1.4 nothing"))}, &out), 1);
   EXPECT_EQ(out, "");  // nothing on standard error either: it would be read as text
   EXPECT_EQ(RunConverter({}, &out), 2);
+  out.clear();
+  EXPECT_EQ(RunConverter({u"--bogus", u"x.pdf"}, &out), 2);
+  out.clear();
+  EXPECT_EQ(RunConverter({u"--help"}, &out), 0);
+  EXPECT_NE(out.find("--utf8"), std::string::npos);
+  EXPECT_NE(out.find("3  stopped at a limit"), std::string::npos);
+  out.clear();
+  ASSERT_EQ(RunConverter({u"--utf8", U16(std::string(QM_EXAMPLE_FILES) + "/report.odt")}, &out), 0);
+  std::string unix = kReport;
+  for (std::size_t at; (at = unix.find("\r\n")) != std::string::npos;) unix.erase(at, 1);
+  EXPECT_EQ(out, unix);
+}
+
+TEST(Xdoc2txtProgram, HostileDocumentsEndWithTheirStatus) {
+  TempFolder folder;
+  // 32 MiB of blanks in 32 KiB: refused on its declared size and ratio.
+  const std::string bomb = ZipBytes(folder, {{"word/document.xml",
+      "<w:document xmlns:w='w'><w:body>" + std::string(32u << 20, ' ') + "</w:body></w:document>"}});
+  std::string out;
+  EXPECT_EQ(RunConverter({U16(folder.Write("bomb.docx", bomb))}, &out), 3);
+  // The nesting that overflowed the stack of a recursive reader.
+  const std::string deep = Docx(folder, Repeat("<w:sdt>", 100000) + Paragraph("deep") + Repeat("</w:sdt>", 100000));
+  out.clear();
+  EXPECT_EQ(RunConverter({U16(folder.Write("deep.docx", deep))}, &out), 0);
+  EXPECT_EQ(out, "\xFF\xFE" + Utf16Le(u"deep\r\n"));
 }
 
 TEST(Xdoc2txtProgram, ThePluginSearchesTheReportsThroughIt) {

@@ -34,6 +34,8 @@
 #include "tools/quarrymark/compare_command.h"
 #include "tools/quarrymark/fulltext_command.h"
 #include "tools/quarrymark/plugin_host.h"
+#include "tools/quarrymark/plugin_location.h"
+#include "tools/quarrymark/setup_command.h"
 #include "tools/quarrymark/text_escape.h"
 #ifdef QM_HAVE_SETTINGS_COMMAND
 #include "tools/quarrymark/settings_command.h"
@@ -317,11 +319,9 @@ int main(int argc, char** argv) {
   try {
     std::vector<std::string> args(argv + 1, argv + argc);
     const std::string folder = ProgramFolder(argc > 0 ? argv[0] : nullptr);
-#ifdef _WIN64
-    std::string pluginPath = folder + "Quarrymark.wdx64";  // the 64-bit plugin's name
-#else
-    std::string pluginPath = folder + "Quarrymark.wdx";
-#endif
+    const std::vector<PluginPlace> places = PluginPlaces(folder);
+    bool pluginFound = true;
+    std::string pluginPath;
     std::uint32_t versionHi = 2, versionLow = 11;
     std::size_t i = 0;
     for (; i < args.size(); ++i) {
@@ -336,7 +336,8 @@ int main(int argc, char** argv) {
         versionHi = hi;
         versionLow = lo;
       } else if (args[i] == "--help" || args[i] == "-h") {
-        std::cout << kUsage;
+        std::cout << kUsage << kSetupUsage << "plugin, without --plugin the first of:\n"
+                  << DescribePluginPlaces(places);
         return 0;
       } else {
         break;
@@ -347,10 +348,12 @@ int main(int argc, char** argv) {
       return kUsageError;
     }
     const std::string command = args[i];
+    if (pluginPath.empty()) pluginPath = LocatePlugin(places, &pluginFound);
     const std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
 #ifdef QM_HAVE_SETTINGS_COMMAND
-    if (command == "settings") return RunSettingsCommand(rest, folder);
+    if (command == "settings") return RunSettingsCommand(rest, PluginFolder(pluginPath));
 #endif
+    if (command == "setup") return RunSetupCommand(rest, folder, std::cout, std::cerr);
     if (command != "fields" && command != "value" && command != "columns" && command != "batch" &&
         command != "compare" && command != "sync" && command != "fulltext") {
       std::cerr << "quarrymark: unknown command " << command << "\n" << kUsage;
@@ -360,6 +363,7 @@ int main(int argc, char** argv) {
     std::string error;
     if (!plugin.Load(pluginPath, versionHi, versionLow, &error)) {
       std::cerr << "quarrymark: " << error << '\n';
+      if (!pluginFound) std::cerr << "no plugin found; looked at:\n" << DescribePluginPlaces(places);
       return kUsageError;
     }
     if (command == "fields") return CommandFields(plugin, std::cout);

@@ -77,9 +77,16 @@ std::u16string SettingsPath(const Invocation& inv, const std::string& programDir
 
 bool Load(const Invocation& inv, const std::string& programDir, UtilitySettings* settings) {
   const std::u16string path = SettingsPath(inv, programDir);
-  if (LoadSettings(path, settings)) return true;
-  if (inv.ini) {
-    std::cerr << "quarrymark settings: cannot load " << *inv.ini << '\n';
+  if (LoadSettings(path, settings)) {
+    if (settings->nulLine != 0) {
+      std::cerr << "quarrymark settings: line " << settings->nulLine
+                << " holds a NUL byte, left out as the plugin leaves it out\n";
+    }
+    return true;
+  }
+  if (inv.ini || !path.empty()) {
+    std::cerr << "quarrymark settings: cannot load " << (inv.ini ? *inv.ini : Utf8(path)) << ": "
+              << settings->loadProblem << '\n';
   } else {
     std::cerr << Utf8(kLoadFailedMessage) << '\n';
   }
@@ -197,15 +204,16 @@ int Resave(const Invocation& inv, const std::string& programDir) {
   UtilityRun run;
   SettingsSession session(&run, &tables);
   if (!session.Open(path)) {
-    if (inv.ini) {
-      std::cerr << "quarrymark settings: cannot load " << *inv.ini << '\n';
+    if (inv.ini || !path.empty()) {
+      std::cerr << "quarrymark settings: cannot load " << (inv.ini ? *inv.ini : Utf8(path))
+                << ": " << session.settings.loadProblem << '\n';
     } else {
       std::cerr << Utf8(kLoadFailedMessage) << '\n';
     }
     return kUsageError;
   }
   if (!session.Apply()) {
-    std::cerr << Utf8(kSaveFailedMessage) << '\n';
+    std::cerr << Utf8(SaveFailedText(session.settings)) << '\n';
     return kUsageError;
   }
   std::cout << "saved " << Utf8(session.settings.path) << '\n';

@@ -1,64 +1,101 @@
 // The document readers of xdoc2txt.
 //
-// Divisions: text helpers; PDF (poppler); zip documents (libzip + pugixml):
-// Office Open XML, OpenDocument, EPUB; RTF (our own reader); HTML (libxml2's
-// HTML parser); the format decision.
+// Divisions: outcomes and small helpers; zip entries (libzip) with the
+// zip-bomb limits; the SAX driver over zip entries (libxml2's push parser);
+// Office Open XML; OpenDocument; HTML (libxml2's HTML push parser) and EPUB;
+// RTF (our own reader, over a buffered file); PDF (poppler's core, with an
+// abort check per page); the format decision.
+//
+// Reading stops by exception in our own frames only: SAX and poppler
+// callbacks never throw, they record what happened and stop the parser.
 #include "readers.h"
 
 #include <libxml/HTMLparser.h>
-#include <libxml/tree.h>
-#include <poppler-document.h>
-#include <poppler-global.h>
-#include <poppler-page.h>
-#include <utf8.h>
+#include <libxml/parser.h>
+#include <libxml/parserInternals.h>
 #include <zip.h>
+
+#include <Error.h>
+#include <GlobalParams.h>
+#include <PDFDoc.h>
+#include <Page.h>
+#include <TextOutputDev.h>
+#include <goo/GooString.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstring>
-#include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
-#include <pugixml.hpp>
-#include <sstream>
+#include <string_view>
 #include <vector>
 
 namespace qm::xdoc {
 namespace {
 
 // ---------------------------------------------------------------------------
-// Text helpers
+// Outcomes and helpers
 // ---------------------------------------------------------------------------
-// Appends UTF-8 text; invalid sequences become U+FFFD.
-void AppendUtf8(std::u16string* out, const std::string& utf8) {
-  std::string valid;
-  utf8::replace_invalid(utf8.begin(), utf8.end(), std::back_inserter(valid));
-  utf8::utf8to16(valid.begin(), valid.end(), std::back_inserter(*out));
+struct Unreadable {};  // thrown: the document cannot be read
+struct PastLimits {};  // thrown: a limit stopped the reading
+
+bool StartsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
+bool EndsWith(std::string_view s, std::string_view suffix) {
+  return s.size() >= suffix.size() && s.substr(s.size() - suffix.size()) == suffix;
 }
-
-void EndLine(std::u16string* out) { *out += u"\r\n"; }
-
-bool StartsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
 std::string Lower(std::string s) {
   for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   return s;
 }
 
+std::string_view View(const xmlChar* s) {
+  return s != nullptr ? std::string_view(reinterpret_cast<const char*>(s)) : std::string_view();
+}
+
+// Reads a file in pieces.
+class FileReader {
+ public:
+  explicit FileReader(const std::string& path) : file_(std::fopen(path.c_str(), "rb")) {}
+  ~FileReader() {
+    if (file_ != nullptr) std::fclose(file_);
+  }
+  FileReader(const FileReader&) = delete;
+  FileReader& operator=(const FileReader&) = delete;
+  bool Ok() const { return file_ != nullptr; }
+  // Up to n bytes; 0 at the end. A read error makes the file unreadable.
+  std::size_t Read(char* buffer, std::size_t n) {
+    const std::size_t got = std::fread(buffer, 1, n, file_);
+    if (got == 0 && std::ferror(file_)) throw Unreadable();
+    return got;
+  }
+  // Byte by byte, for the RTF reader: -1 at the end.
+  int Get() {
+    const int c = std::getc(file_);
+    if (c == EOF && std::ferror(file_)) throw Unreadable();
+    return c;
+  }
+  int Peek() {
+    const int c = Get();
+    if (c != EOF) std::ungetc(c, file_);
+    return c;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+constexpr std::size_t kPiece = 65536;
+
 // ---------------------------------------------------------------------------
-// Zip archives
+// Zip entries
 // ---------------------------------------------------------------------------
 class Zip {
  public:
-  explicit Zip(const std::string& bytes) {
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
-    if (source != nullptr) {
-      archive_ = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
-      if (archive_ == nullptr) zip_source_free(source);
-    }
-    zip_error_fini(&error);
+  Zip(const std::string& path, const Limits& limits) : limits_(limits) {
+    int error = 0;
+    archive_ = zip_open(path.c_str(), ZIP_RDONLY | ZIP_CHECKCONS, &error);
   }
   ~Zip() {
     if (archive_ != nullptr) zip_discard(archive_);
@@ -67,56 +104,73 @@ class Zip {
   Zip& operator=(const Zip&) = delete;
 
   bool Ok() const { return archive_ != nullptr; }
-  bool Has(const std::string& name) const {
-    return archive_ != nullptr && zip_name_locate(archive_, name.c_str(), 0) >= 0;
-  }
-  // The entry's bytes; false when it is missing or damaged.
-  bool Read(const std::string& name, std::string* out) const {
-    if (archive_ == nullptr) return false;
-    zip_stat_t st;
-    if (zip_stat(archive_, name.c_str(), 0, &st) != 0 || (st.valid & ZIP_STAT_SIZE) == 0) return false;
-    if (st.size > (std::uint64_t{1} << 31)) return false;
-    zip_file_t* f = zip_fopen(archive_, name.c_str(), 0);
-    if (f == nullptr) return false;
-    out->assign(static_cast<std::size_t>(st.size), '\0');
-    const zip_int64_t n = out->empty() ? 0 : zip_fread(f, out->data(), out->size());
-    zip_fclose(f);
-    return n == static_cast<zip_int64_t>(out->size());
-  }
+  bool Has(const std::string& name) const { return zip_name_locate(archive_, name.c_str(), 0) >= 0; }
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
-    const zip_int64_t n = archive_ != nullptr ? zip_get_num_entries(archive_, 0) : 0;
+    const zip_int64_t n = zip_get_num_entries(archive_, 0);
     for (zip_int64_t i = 0; i < n; ++i) {
       if (const char* name = zip_get_name(archive_, static_cast<zip_uint64_t>(i), 0)) names.push_back(name);
     }
     return names;
   }
 
+  // Hands the entry's inflated bytes to piece, in order. False when there
+  // is no such entry. An entry that declares, or turns out to have, more
+  // bytes than the limits allow throws PastLimits before those bytes are
+  // handed on; a damaged one throws Unreadable.
+  bool Stream(const std::string& name, const std::function<void(const char*, std::size_t)>& piece) {
+    zip_stat_t st;
+    if (zip_stat(archive_, name.c_str(), 0, &st) != 0) return false;
+    if ((st.valid & ZIP_STAT_SIZE) == 0 || (st.valid & ZIP_STAT_COMP_SIZE) == 0) throw Unreadable();
+    // The declared size is checked first, so that a bomb is refused
+    // without inflating it; the count below holds a lying one to it.
+    const std::uint64_t allowed = std::min(limits_.maxEntryBytes, limits_.maxArchiveBytes - std::min(limits_.maxArchiveBytes, inflated_));
+    if (st.size > allowed) throw PastLimits();
+    if (st.size > limits_.ratioGraceBytes && st.size / limits_.maxRatio > st.comp_size) throw PastLimits();
+    zip_file_t* f = zip_fopen(archive_, name.c_str(), 0);
+    if (f == nullptr) throw Unreadable();
+    std::unique_ptr<zip_file_t, int (*)(zip_file_t*)> owner(f, zip_fclose);
+    std::vector<char> buffer(kPiece);
+    std::uint64_t total = 0;
+    for (;;) {
+      const zip_int64_t got = zip_fread(f, buffer.data(), buffer.size());
+      if (got < 0) throw Unreadable();
+      if (got == 0) break;
+      total += static_cast<std::uint64_t>(got);
+      inflated_ += static_cast<std::uint64_t>(got);
+      if (total > st.size) throw PastLimits();
+      piece(buffer.data(), static_cast<std::size_t>(got));
+    }
+    if (total != st.size) throw Unreadable();
+    return true;
+  }
+
+  // A small entry whole (at most max bytes); false when missing or larger.
+  bool ReadSmall(const std::string& name, std::size_t max, std::string* out) {
+    zip_stat_t st;
+    if (zip_stat(archive_, name.c_str(), 0, &st) != 0 || (st.valid & ZIP_STAT_SIZE) == 0 || st.size > max) {
+      return false;
+    }
+    out->clear();
+    return Stream(name, [&](const char* p, std::size_t n) { out->append(p, n); });
+  }
+
  private:
   zip_t* archive_ = nullptr;
+  const Limits& limits_;
+  std::uint64_t inflated_ = 0;  // over all entries read
 };
-
-bool ParseXml(const std::string& bytes, pugi::xml_document* doc) {
-  return doc->load_buffer(bytes.data(), bytes.size(), pugi::parse_default | pugi::parse_ws_pcdata_single);
-}
-
-// The local part of an element name ("w:t" gives "t").
-const char* Local(const pugi::xml_node& node) {
-  const char* name = node.name();
-  const char* colon = std::strrchr(name, ':');
-  return colon != nullptr ? colon + 1 : name;
-}
 
 // Entries named prefix + number + suffix, in number order.
 std::vector<std::string> NumberedEntries(const Zip& zip, const std::string& prefix, const std::string& suffix) {
   std::vector<std::pair<long, std::string>> found;
   for (const std::string& name : zip.Names()) {
-    if (name.size() <= prefix.size() + suffix.size() || !StartsWith(name, prefix.c_str()) ||
-        name.compare(name.size() - suffix.size(), suffix.size(), suffix) != 0) {
+    if (name.size() <= prefix.size() + suffix.size() || !StartsWith(name, prefix) || !EndsWith(name, suffix)) continue;
+    const std::string number = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
+    if (number.size() > 9 ||
+        !std::all_of(number.begin(), number.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) {
       continue;
     }
-    const std::string number = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
-    if (number.empty() || !std::all_of(number.begin(), number.end(), [](char c) { return std::isdigit(static_cast<unsigned char>(c)); })) continue;
     found.emplace_back(std::strtol(number.c_str(), nullptr, 10), name);
   }
   std::sort(found.begin(), found.end());
@@ -125,196 +179,642 @@ std::vector<std::string> NumberedEntries(const Zip& zip, const std::string& pref
   return names;
 }
 
-// --- Office Open XML -------------------------------------------------------
+// ---------------------------------------------------------------------------
+// SAX over zip entries
+// ---------------------------------------------------------------------------
+// An element as the SAX parser reports it.
+struct Element {
+  std::string_view local;
+  std::string_view prefix;
+  int attributeCount = 0;
+  const xmlChar** attributes = nullptr;  // (local, prefix, URI, value, end) per attribute
+
+  // The value of the attribute with this local name (and prefix, when
+  // given); empty when absent.
+  std::string Attribute(std::string_view name, std::string_view withPrefix = {}) const {
+    for (int i = 0; i < attributeCount; ++i) {
+      const xmlChar** a = attributes + 5 * i;
+      if (View(a[0]) == name && (withPrefix.empty() || View(a[1]) == withPrefix)) {
+        return std::string(reinterpret_cast<const char*>(a[3]), static_cast<std::size_t>(a[4] - a[3]));
+      }
+    }
+    return std::string();
+  }
+  bool Is(std::string_view p, std::string_view l) const { return prefix == p && local == l; }
+};
+
+// What a format does with the events of one XML part. Depth is the
+// element's nesting level (the root is 1). Handlers never throw: one that
+// must stop sets stop.
+class XmlHandler {
+ public:
+  virtual ~XmlHandler() = default;
+  virtual void Start(const Element&, int) {}
+  virtual void End(const Element&, int) {}
+  virtual void Text(std::string_view) {}
+  Outcome stop = Outcome::kText;
+};
+
+class XmlDriver {
+ public:
+  XmlDriver(XmlHandler& handler, const Limits& limits) : handler_(handler), limits_(limits) {}
+
+  // Parses the entry; false when it is missing. Throws Unreadable for XML
+  // that is not well formed and PastLimits past the depth limit or a
+  // handler's limit.
+  bool Parse(Zip& zip, const std::string& name) {
+    xmlSAXHandler sax;
+    std::memset(&sax, 0, sizeof sax);
+    xmlSAXVersion(&sax, 2);
+    // No tree: our own element and text events, and nothing kept of
+    // comments or processing instructions. The defaults that stay keep
+    // the internal subset (declared entities) in a document freed below.
+    sax.startElementNs = OnStart;
+    sax.endElementNs = OnEnd;
+    sax.characters = OnText;
+    sax.cdataBlock = OnText;
+    sax.ignorableWhitespace = OnText;
+    sax.comment = nullptr;
+    sax.processingInstruction = nullptr;
+    sax.startElement = nullptr;
+    sax.endElement = nullptr;
+    sax.warning = nullptr;
+    sax.error = nullptr;
+    sax.fatalError = nullptr;
+    sax.serror = nullptr;
+    // The default handlers that stay take the parser context as their
+    // user data: this driver is found through its _private field.
+    ctxt_ = xmlCreatePushParserCtxt(&sax, nullptr, nullptr, 0, name.c_str());
+    if (ctxt_ == nullptr) throw std::bad_alloc();
+    ctxt_->_private = this;
+    std::unique_ptr<xmlParserCtxt, void (*)(xmlParserCtxtPtr)> owner(ctxt_, FreeContext);
+    // No network, no DTD loading, no entity substitution (so no external
+    // entity is ever read), and no messages: standard error is text to
+    // the plugin.
+    xmlCtxtUseOptions(ctxt_, XML_PARSE_NONET | XML_PARSE_NOERROR | XML_PARSE_NOWARNING);
+    bool stopped = false;
+    const bool found = zip.Stream(name, [&](const char* p, std::size_t n) {
+      if (stopped) return;
+      xmlParseChunk(ctxt_, p, static_cast<int>(n), 0);
+      stopped = Halted();
+    });
+    if (!found) return false;
+    if (!stopped) xmlParseChunk(ctxt_, nullptr, 0, 1);
+    if (handler_.stop == Outcome::kPastLimits || pastDepth_) throw PastLimits();
+    if (handler_.stop == Outcome::kUnreadable || !ctxt_->wellFormed) throw Unreadable();
+    return true;
+  }
+
+ private:
+  static void FreeContext(xmlParserCtxtPtr ctxt) {
+    if (ctxt->myDoc != nullptr) {
+      xmlFreeDoc(ctxt->myDoc);
+      ctxt->myDoc = nullptr;
+    }
+    xmlFreeParserCtxt(ctxt);
+  }
+  bool Halted() const { return ctxt_->instate == XML_PARSER_EOF || ctxt_->disableSAX != 0 || !ctxt_->wellFormed; }
+  void Stop() { xmlStopParser(ctxt_); }
+
+  static void OnStart(void* user, const xmlChar* local, const xmlChar* prefix, const xmlChar*, int, const xmlChar**,
+                      int attributeCount, int, const xmlChar** attributes) {
+    auto* d = static_cast<XmlDriver*>(static_cast<xmlParserCtxtPtr>(user)->_private);
+    if (d->handler_.stop != Outcome::kText) return;
+    if (++d->depth_ > static_cast<int>(d->limits_.maxDepth)) {
+      d->pastDepth_ = true;
+      d->Stop();
+      return;
+    }
+    Element e{View(local), View(prefix), attributeCount, attributes};
+    d->handler_.Start(e, d->depth_);
+    if (d->handler_.stop != Outcome::kText) d->Stop();
+  }
+  static void OnEnd(void* user, const xmlChar* local, const xmlChar* prefix, const xmlChar*) {
+    auto* d = static_cast<XmlDriver*>(static_cast<xmlParserCtxtPtr>(user)->_private);
+    if (d->handler_.stop != Outcome::kText) return;
+    Element e{View(local), View(prefix)};
+    d->handler_.End(e, d->depth_--);
+    if (d->handler_.stop != Outcome::kText) d->Stop();
+  }
+  static void OnText(void* user, const xmlChar* text, int n) {
+    auto* d = static_cast<XmlDriver*>(static_cast<xmlParserCtxtPtr>(user)->_private);
+    if (d->handler_.stop != Outcome::kText || n <= 0) return;
+    d->handler_.Text(std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(n)));
+    if (d->handler_.stop != Outcome::kText) d->Stop();
+  }
+
+  XmlHandler& handler_;
+  const Limits& limits_;
+  xmlParserCtxtPtr ctxt_ = nullptr;
+  int depth_ = 0;
+  bool pastDepth_ = false;
+};
+
+bool ParseEntry(Zip& zip, const std::string& name, XmlHandler& handler, const Limits& limits) {
+  XmlDriver driver(handler, limits);
+  return driver.Parse(zip, name);
+}
+
+// Tracks one kind of element whose content is skipped or collected: Inside
+// while the current element is one, at any depth below it.
+class Region {
+ public:
+  void Enter(int depth) {
+    if (depth_ == 0) depth_ = depth;
+  }
+  void Leave(int depth) {
+    if (depth_ == depth) depth_ = 0;
+  }
+  bool Inside() const { return depth_ != 0; }
+
+ private:
+  int depth_ = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Office Open XML
+// ---------------------------------------------------------------------------
 // Word and presentation text: runs of text ("t"), tabs and breaks, and a
-// line end after each paragraph ("p").
-void WordprocessingText(const pugi::xml_node& node, std::u16string* out) {
-  for (const pugi::xml_node& child : node.children()) {
-    if (child.type() != pugi::node_element) continue;
-    const std::string local = Local(child);
-    if (local == "t") {
-      AppendUtf8(out, child.text().get());
-    } else if (local == "tab") {
-      *out += u'\t';
-    } else if (local == "br" || local == "cr") {
-      EndLine(out);
-    } else if (local == "instrText" || local == "delText") {
-      // field instructions and deleted text are not document text
-    } else {
-      WordprocessingText(child, out);
-      if (local == "p") EndLine(out);
+// line end after each paragraph ("p"). Field instructions and deleted text
+// are not document text.
+class WordprocessingHandler : public XmlHandler {
+ public:
+  explicit WordprocessingHandler(TextSink& sink) : sink_(sink) {}
+  void Start(const Element& e, int depth) override {
+    if (skip_.Inside() || text_.Inside()) return;
+    if (e.local == "instrText" || e.local == "delText") {
+      skip_.Enter(depth);
+    } else if (e.local == "t") {
+      text_.Enter(depth);
+    } else if (e.local == "tab") {
+      sink_.Unit(u'\t');
+    } else if (e.local == "br" || e.local == "cr") {
+      sink_.EndLine();
     }
   }
+  void End(const Element& e, int depth) override {
+    const bool wasSkipped = skip_.Inside() || text_.Inside();
+    skip_.Leave(depth);
+    text_.Leave(depth);
+    if (!wasSkipped && e.local == "p") sink_.EndLine();
+  }
+  void Text(std::string_view text) override {
+    // Only the text directly in a run, as a run holds nothing else.
+    if (text_.Inside() && !skip_.Inside()) sink_.Utf8(text);
+  }
+
+ private:
+  TextSink& sink_;
+  Region skip_, text_;
+};
+
+bool DocxText(Zip& zip, TextSink& sink, const Limits& limits) {
+  WordprocessingHandler handler(sink);
+  return ParseEntry(zip, "word/document.xml", handler, limits);
 }
 
-bool DocxText(const Zip& zip, std::u16string* out) {
-  std::string xml;
-  pugi::xml_document doc;
-  if (!zip.Read("word/document.xml", &xml) || !ParseXml(xml, &doc)) return false;
-  WordprocessingText(doc, out);
-  return true;
-}
-
-bool PptxText(const Zip& zip, std::u16string* out) {
+bool PptxText(Zip& zip, TextSink& sink, const Limits& limits) {
   const std::vector<std::string> slides = NumberedEntries(zip, "ppt/slides/slide", ".xml");
   if (slides.empty()) return false;
   for (const std::string& name : slides) {
-    std::string xml;
-    pugi::xml_document doc;
-    if (!zip.Read(name, &xml) || !ParseXml(xml, &doc)) return false;
-    WordprocessingText(doc, out);
+    WordprocessingHandler handler(sink);
+    if (!ParseEntry(zip, name, handler, limits)) return false;
   }
   return true;
 }
 
-// All text of an element ("t" runs of rich text included).
-std::string ConcatText(const pugi::xml_node& node) {
-  std::string text;
-  for (const pugi::xpath_node& n : node.select_nodes(".//*[local-name()='t']")) text += n.node().text().get();
-  return text;
-}
-
-bool XlsxText(const Zip& zip, std::u16string* out) {
-  std::vector<std::string> shared;
-  std::string xml;
-  if (zip.Read("xl/sharedStrings.xml", &xml)) {
-    pugi::xml_document doc;
-    if (!ParseXml(xml, &doc)) return false;
-    for (const pugi::xml_node& si : doc.document_element().children()) {
-      if (std::strcmp(Local(si), "si") == 0) shared.push_back(ConcatText(si));
+// The shared strings of a workbook: all "t" text of each "si".
+class SharedStringsHandler : public XmlHandler {
+ public:
+  SharedStringsHandler(std::vector<std::string>& strings, std::uint64_t maxBytes)
+      : strings_(strings), maxBytes_(maxBytes) {}
+  void Start(const Element& e, int depth) override {
+    if (depth == 2 && e.local == "si") {
+      strings_.emplace_back();
+      inItem_ = true;
+    } else if (inItem_ && e.local == "t") {
+      text_.Enter(depth);
     }
   }
+  void End(const Element& e, int depth) override {
+    text_.Leave(depth);
+    if (depth == 2 && e.local == "si") inItem_ = false;
+  }
+  void Text(std::string_view text) override {
+    if (!inItem_ || !text_.Inside()) return;
+    bytes_ += text.size();
+    if (bytes_ > maxBytes_) {
+      stop = Outcome::kPastLimits;
+      return;
+    }
+    strings_.back().append(text);
+  }
+
+ private:
+  std::vector<std::string>& strings_;
+  std::uint64_t maxBytes_;
+  std::uint64_t bytes_ = 0;
+  bool inItem_ = false;
+  Region text_;
+};
+
+// Worksheet rows: cells separated by tabs, a line end after each row. A
+// cell shows its shared string ("s"), its inline string's text
+// ("inlineStr") or its value.
+class SheetHandler : public XmlHandler {
+ public:
+  SheetHandler(TextSink& sink, const std::vector<std::string>& shared) : sink_(sink), shared_(shared) {}
+  void Start(const Element& e, int depth) override {
+    if (e.local == "row") {
+      firstCell_ = true;
+      rowDepth_ = depth;
+    } else if (e.local == "c" && rowDepth_ != 0 && depth == rowDepth_ + 1) {
+      if (!firstCell_) sink_.Unit(u'\t');
+      firstCell_ = false;
+      const std::string type = e.Attribute("t");
+      kind_ = type == "s" ? Kind::kShared : type == "inlineStr" ? Kind::kInline : Kind::kValue;
+      cellDepth_ = depth;
+      valueSeen_ = false;
+    } else if (cellDepth_ != 0) {
+      if (kind_ == Kind::kInline && e.local == "t") {
+        text_.Enter(depth);
+      } else if (kind_ != Kind::kInline && e.local == "v" && depth == cellDepth_ + 1 && !valueSeen_) {
+        text_.Enter(depth);
+        index_.clear();
+      }
+    }
+  }
+  void End(const Element& e, int depth) override {
+    if (text_.Inside() && e.local == "v" && kind_ != Kind::kInline) {
+      valueSeen_ = true;
+      if (kind_ == Kind::kShared) {
+        const unsigned long i = std::strtoul(index_.c_str(), nullptr, 10);
+        if (i < shared_.size()) sink_.Utf8(shared_[i]);
+      }
+    }
+    text_.Leave(depth);
+    if (depth == cellDepth_) cellDepth_ = 0;
+    if (depth == rowDepth_ && e.local == "row") {
+      sink_.EndLine();
+      rowDepth_ = 0;
+    }
+  }
+  void Text(std::string_view text) override {
+    if (!text_.Inside()) return;
+    if (kind_ == Kind::kShared) {
+      if (index_.size() < 32) index_.append(text.substr(0, 32));
+    } else {
+      sink_.Utf8(text);
+    }
+  }
+
+ private:
+  enum class Kind { kShared, kInline, kValue };
+  TextSink& sink_;
+  const std::vector<std::string>& shared_;
+  int rowDepth_ = 0, cellDepth_ = 0;
+  bool firstCell_ = true, valueSeen_ = false;
+  Kind kind_ = Kind::kValue;
+  std::string index_;
+  Region text_;
+};
+
+bool XlsxText(Zip& zip, TextSink& sink, const Limits& limits) {
+  std::vector<std::string> shared;
+  SharedStringsHandler strings(shared, limits.maxSharedStringBytes);
+  ParseEntry(zip, "xl/sharedStrings.xml", strings, limits);
   const std::vector<std::string> sheets = NumberedEntries(zip, "xl/worksheets/sheet", ".xml");
   if (sheets.empty()) return false;
   for (const std::string& name : sheets) {
-    pugi::xml_document doc;
-    if (!zip.Read(name, &xml) || !ParseXml(xml, &doc)) return false;
-    for (const pugi::xpath_node& row : doc.select_nodes("//*[local-name()='row']")) {
-      bool first = true;
-      for (const pugi::xml_node& cell : row.node().children()) {
-        if (std::strcmp(Local(cell), "c") != 0) continue;
-        if (!first) *out += u'\t';
-        first = false;
-        const std::string type = cell.attribute("t").value();
-        const pugi::xml_node value = cell.select_node("*[local-name()='v']").node();
-        if (type == "s") {
-          const unsigned long index = std::strtoul(value.text().get(), nullptr, 10);
-          if (index < shared.size()) AppendUtf8(out, shared[index]);
-        } else if (type == "inlineStr") {
-          AppendUtf8(out, ConcatText(cell));
-        } else {
-          AppendUtf8(out, value.text().get());
+    SheetHandler handler(sink, shared);
+    if (!ParseEntry(zip, name, handler, limits)) return false;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------------------
+// OpenDocument
+// ---------------------------------------------------------------------------
+// The body's text: paragraphs and headings end lines; spaces, tabs and line
+// breaks are their elements; table cells are separated by tabs (the line
+// ends of a cell's last paragraphs become that tab), rows end lines.
+// Annotations and note marks are not document text.
+class OdfHandler : public XmlHandler {
+ public:
+  explicit OdfHandler(TextSink& sink) : sink_(sink) {}
+  void Start(const Element& e, int depth) override {
+    if (!body_.Inside()) {
+      if (depth == 2 && e.Is("office", "body")) {
+        body_.Enter(depth);
+        sawBody = true;
+      }
+      return;
+    }
+    if (skip_.Inside()) return;
+    if (e.Is("text", "s")) {
+      const std::string c = e.Attribute("c", "text");
+      long count = c.empty() ? 1 : std::strtol(c.c_str(), nullptr, 10);
+      count = std::clamp(count, 1L, 1000L);
+      sink_.Units(std::u16string(static_cast<std::size_t>(count), u' '));
+    } else if (e.Is("text", "tab")) {
+      sink_.Unit(u'\t');
+    } else if (e.Is("text", "line-break")) {
+      sink_.EndLine();
+    } else if (e.Is("office", "annotation") || e.Is("text", "note-citation")) {
+      skip_.Enter(depth);
+    }
+  }
+  void End(const Element& e, int depth) override {
+    if (!body_.Inside()) return;
+    if (skip_.Inside()) {
+      skip_.Leave(depth);
+      return;
+    }
+    body_.Leave(depth);
+    if (e.Is("table", "table-cell") || e.Is("table", "covered-table-cell")) {
+      sink_.DropTrailingLineEnds();
+      sink_.Unit(u'\t');
+    } else if (e.Is("text", "p") || e.Is("text", "h")) {
+      sink_.EndLine();
+    } else if (e.Is("table", "table-row")) {
+      sink_.DropTrailingTab();
+      sink_.EndLine();
+    }
+  }
+  void Text(std::string_view text) override {
+    if (body_.Inside() && !skip_.Inside()) sink_.Utf8(text);
+  }
+  bool sawBody = false;
+
+ private:
+  TextSink& sink_;
+  Region body_, skip_;
+};
+
+bool OdfDocumentText(Zip& zip, TextSink& sink, const Limits& limits) {
+  OdfHandler handler(sink);
+  return ParseEntry(zip, "content.xml", handler, limits) && handler.sawBody;
+}
+
+// ---------------------------------------------------------------------------
+// HTML and EPUB
+// ---------------------------------------------------------------------------
+bool BlockElement(std::string_view name) {
+  static const char* const kBlocks[] = {"p",  "div", "br", "li", "tr", "h1", "h2",     "h3",
+                                        "h4", "h5",  "h6", "dt", "dd", "pre", "table", "blockquote",
+                                        "section", "article", "header", "footer", "title"};
+  for (const char* b : kBlocks) {
+    if (name == b) return true;
+  }
+  return false;
+}
+
+// HTML text from the SAX events of libxml2's HTML parser: runs of blanks
+// and line ends read as one blank, except in "pre"; block elements start
+// and end lines; lines carry no blanks at their ends; table cells end in a
+// tab; script and style are not text.
+class HtmlText {
+ public:
+  explicit HtmlText(TextSink& sink) : sink_(sink) {}
+
+  // Parses a document fed in pieces through Feed; Finish ends it.
+  void Begin() {
+    htmlSAXHandler sax;
+    std::memset(&sax, 0, sizeof sax);
+    xmlSAX2InitHtmlDefaultSAXHandler(&sax);
+    sax.startElement = OnStart;
+    sax.endElement = OnEnd;
+    sax.characters = OnText;
+    sax.cdataBlock = OnText;
+    sax.ignorableWhitespace = OnText;
+    sax.comment = nullptr;
+    sax.processingInstruction = nullptr;
+    sax.warning = nullptr;
+    sax.error = nullptr;
+    sax.fatalError = nullptr;
+    sax.serror = nullptr;
+    ctxt_ = htmlCreatePushParserCtxt(&sax, nullptr, nullptr, 0, nullptr, XML_CHAR_ENCODING_NONE);
+    if (ctxt_ == nullptr) throw std::bad_alloc();
+    ctxt_->_private = this;  // as for XML parts
+    htmlCtxtUseOptions(ctxt_, HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET | HTML_PARSE_RECOVER);
+  }
+  void Feed(const char* p, std::size_t n) { htmlParseChunk(ctxt_, p, static_cast<int>(n), 0); }
+  void Finish() {
+    htmlParseChunk(ctxt_, nullptr, 0, 1);
+    EndLineIfOpen();
+  }
+  ~HtmlText() {
+    if (ctxt_ != nullptr) {
+      if (ctxt_->myDoc != nullptr) xmlFreeDoc(ctxt_->myDoc);
+      ctxt_->myDoc = nullptr;
+      htmlFreeParserCtxt(ctxt_);
+    }
+  }
+  HtmlText(const HtmlText&) = delete;
+  HtmlText& operator=(const HtmlText&) = delete;
+
+ private:
+  void EndLineIfOpen() {
+    pendingBlanks_ = 0;
+    if (!atLineStart_) {
+      sink_.EndLine();
+      atLineStart_ = true;
+    }
+  }
+  void Put(char16_t u) {
+    if (pendingBlanks_ > 0) sink_.Units(std::u16string(pendingBlanks_, u' '));
+    pendingBlanks_ = 0;
+    sink_.Unit(u);
+    atLineStart_ = false;
+  }
+  void PutText(std::string_view text) {
+    std::string run;
+    const auto flush = [&]() {
+      if (run.empty()) return;
+      if (pendingBlanks_ > 0) sink_.Units(std::u16string(pendingBlanks_, u' '));
+      pendingBlanks_ = 0;
+      sink_.Utf8(run);
+      atLineStart_ = false;
+      run.clear();
+    };
+    for (const char c : text) {
+      const bool blank = c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\f';
+      if (pre_ > 0) {
+        if (c == '\n') {
+          flush();
+          pendingBlanks_ = 0;
+          sink_.EndLine();
+          atLineStart_ = true;
+        } else if (c == ' ' && (atLineStart_ && run.empty())) {
+          // blanks after a line end are dropped, as elsewhere
+        } else if (c == ' ') {
+          flush();
+          ++pendingBlanks_;
+        } else if (c != '\r') {
+          run.push_back(c);
         }
+        continue;
       }
-      EndLine(out);
+      if (!blank) {
+        run.push_back(c);
+      } else {
+        flush();
+        if (!atLineStart_) pendingBlanks_ = 1;
+      }
     }
+    flush();
   }
+
+  static void OnStart(void* user, const xmlChar* name, const xmlChar**) {
+    auto* h = static_cast<HtmlText*>(static_cast<htmlParserCtxtPtr>(user)->_private);
+    const std::string_view n = View(name);
+    if (n == "script" || n == "style") ++h->hidden_;
+    if (h->hidden_ > 0) return;
+    if (n == "pre") ++h->pre_;
+    if (BlockElement(n)) h->EndLineIfOpen();
+  }
+  static void OnEnd(void* user, const xmlChar* name) {
+    auto* h = static_cast<HtmlText*>(static_cast<htmlParserCtxtPtr>(user)->_private);
+    const std::string_view n = View(name);
+    if (n == "script" || n == "style") {
+      if (h->hidden_ > 0) --h->hidden_;
+      return;
+    }
+    if (h->hidden_ > 0) return;
+    if (n == "pre" && h->pre_ > 0) --h->pre_;
+    if (BlockElement(n)) h->EndLineIfOpen();
+    if (n == "td" || n == "th") h->Put(u'\t');
+  }
+  static void OnText(void* user, const xmlChar* text, int n) {
+    auto* h = static_cast<HtmlText*>(static_cast<htmlParserCtxtPtr>(user)->_private);
+    if (h->hidden_ > 0 || n <= 0) return;
+    h->PutText(std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(n)));
+  }
+
+  TextSink& sink_;
+  htmlParserCtxtPtr ctxt_ = nullptr;
+  int hidden_ = 0;  // open script and style elements
+  int pre_ = 0;     // open pre elements
+  std::size_t pendingBlanks_ = 0;
+  bool atLineStart_ = true;
+};
+
+bool HtmlFileText(const std::string& path, TextSink& sink) {
+  FileReader in(path);
+  if (!in.Ok()) return false;
+  HtmlText html(sink);
+  html.Begin();
+  std::vector<char> buffer(kPiece);
+  while (const std::size_t n = in.Read(buffer.data(), buffer.size())) html.Feed(buffer.data(), n);
+  html.Finish();
   return true;
 }
 
-// --- OpenDocument ----------------------------------------------------------
-// Paragraphs and headings end lines; spaces, tabs and line breaks are their
-// elements; table cells are separated by tabs, rows end lines.
-void OdfText(const pugi::xml_node& node, std::u16string* out) {
-  for (const pugi::xml_node& child : node.children()) {
-    if (child.type() == pugi::node_pcdata || child.type() == pugi::node_cdata) {
-      AppendUtf8(out, child.value());
-      continue;
-    }
-    if (child.type() != pugi::node_element) continue;
-    const std::string name = child.name();
-    if (name == "text:s") {
-      const int count = std::max(1, child.attribute("text:c").as_int(1));
-      out->append(static_cast<std::size_t>(std::min(count, 1000)), u' ');
-    } else if (name == "text:tab") {
-      *out += u'\t';
-    } else if (name == "text:line-break") {
-      EndLine(out);
-    } else if (name == "office:annotation" || name == "text:note-citation") {
-      // comments and note marks are not document text
-    } else if (name == "table:table-cell" || name == "table:covered-table-cell") {
-      OdfText(child, out);
-      // Trailing line ends of the cell's paragraphs become one tab.
-      while (out->size() >= 2 && out->compare(out->size() - 2, 2, u"\r\n") == 0) out->resize(out->size() - 2);
-      *out += u'\t';
-    } else {
-      OdfText(child, out);
-      if (name == "text:p" || name == "text:h") EndLine(out);
-      if (name == "table:table-row") {
-        if (!out->empty() && out->back() == u'\t') out->pop_back();
-        EndLine(out);
-      }
-    }
-  }
-}
-
-bool OdfDocumentText(const Zip& zip, std::u16string* out) {
-  std::string xml;
-  pugi::xml_document doc;
-  if (!zip.Read("content.xml", &xml) || !ParseXml(xml, &doc)) return false;
-  const pugi::xml_node body = doc.document_element().child("office:body");
-  if (!body) return false;
-  OdfText(body, out);
-  return true;
-}
-
-// --- EPUB ------------------------------------------------------------------
 // The folder part of an entry name, with its slash.
 std::string FolderOf(const std::string& name) {
   const std::size_t cut = name.rfind('/');
   return cut == std::string::npos ? std::string() : name.substr(0, cut + 1);
 }
 
-// "a/b/../c" to "a/c"; percent escapes of hrefs are decoded.
-std::string NormalizeEntry(const std::string& path) {
+// The entry an href names from base (the folder of the file holding it):
+// percent escapes decoded, "." and ".." resolved. Empty when the href leaves
+// the archive: a ".." above its root, an absolute path, a scheme
+// ("file:", "http:") or a NUL.
+std::string ResolveEntry(const std::string& base, const std::string& href) {
+  if (href.empty() || href[0] == '/' || href[0] == '\\') return std::string();
+  const std::size_t colon = href.find(':');
+  if (colon != std::string::npos && href.find('/') > colon) return std::string();
   std::string decoded;
-  for (std::size_t i = 0; i < path.size(); ++i) {
-    if (path[i] == '%' && i + 2 < path.size() && std::isxdigit(static_cast<unsigned char>(path[i + 1])) &&
-        std::isxdigit(static_cast<unsigned char>(path[i + 2]))) {
-      decoded.push_back(static_cast<char>(std::stoi(path.substr(i + 1, 2), nullptr, 16)));
+  for (std::size_t i = 0; i < href.size(); ++i) {
+    if (href[i] == '%' && i + 2 < href.size() && std::isxdigit(static_cast<unsigned char>(href[i + 1])) && std::isxdigit(static_cast<unsigned char>(href[i + 2]))) {
+      decoded.push_back(static_cast<char>(std::stoi(href.substr(i + 1, 2), nullptr, 16)));
       i += 2;
+    } else if (href[i] == '#') {
+      break;  // a fragment names a place in the entry
     } else {
-      decoded.push_back(path[i]);
+      decoded.push_back(href[i]);
     }
   }
+  if (decoded.find('\0') != std::string::npos || decoded.find('\\') != std::string::npos) return std::string();
   std::vector<std::string> parts;
-  std::stringstream in(decoded);
-  std::string part;
-  while (std::getline(in, part, '/')) {
-    if (part.empty() || part == ".") continue;
+  const std::string path = base + decoded;
+  std::size_t start = 0;
+  while (start <= path.size()) {
+    std::size_t end = path.find('/', start);
+    if (end == std::string::npos) end = path.size();
+    const std::string part = path.substr(start, end - start);
     if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-    } else {
+      if (parts.empty()) return std::string();
+      parts.pop_back();
+    } else if (!part.empty() && part != ".") {
       parts.push_back(part);
     }
+    start = end + 1;
   }
   std::string out;
   for (const auto& p : parts) out += (out.empty() ? "" : "/") + p;
   return out;
 }
 
-bool EpubText(const Zip& zip, std::u16string* out) {
-  std::string xml;
-  pugi::xml_document container;
-  if (!zip.Read("META-INF/container.xml", &xml) || !ParseXml(xml, &container)) return false;
-  const std::string opfName =
-      container.select_node("//*[local-name()='rootfile']").node().attribute("full-path").value();
-  pugi::xml_document opf;
-  if (opfName.empty() || !zip.Read(opfName, &xml) || !ParseXml(xml, &opf)) return false;
-  std::map<std::string, std::string> manifest;
-  for (const pugi::xpath_node& item : opf.select_nodes("//*[local-name()='manifest']/*[local-name()='item']")) {
-    manifest[item.node().attribute("id").value()] = item.node().attribute("href").value();
+// container.xml: the first rootfile's full-path.
+class ContainerHandler : public XmlHandler {
+ public:
+  void Start(const Element& e, int) override {
+    if (e.local == "rootfile" && package.empty()) package = e.Attribute("full-path");
   }
-  const pugi::xpath_node_set spine = opf.select_nodes("//*[local-name()='spine']/*[local-name()='itemref']");
-  if (spine.empty()) return false;
-  const std::string base = FolderOf(opfName);
-  for (const pugi::xpath_node& ref : spine) {
-    const auto it = manifest.find(ref.node().attribute("idref").value());
-    if (it == manifest.end()) return false;
-    std::string page;
-    if (!zip.Read(NormalizeEntry(base + it->second), &page) || !HtmlText(page, out)) return false;
+  std::string package;
+};
+
+// The package document: the manifest's items and the spine's order.
+class PackageHandler : public XmlHandler {
+ public:
+  void Start(const Element& e, int) override {
+    if (e.local == "item") {
+      items[e.Attribute("id")] = e.Attribute("href");
+    } else if (e.local == "itemref") {
+      spine.push_back(e.Attribute("idref"));
+    }
+  }
+  std::map<std::string, std::string> items;
+  std::vector<std::string> spine;
+};
+
+// The chapters in spine order. A chapter whose name leaves the archive is
+// never looked for, inside the archive or out: it is left out.
+bool EpubText(Zip& zip, TextSink& sink, const Limits& limits) {
+  ContainerHandler container;
+  if (!ParseEntry(zip, "META-INF/container.xml", container, limits) || container.package.empty()) return false;
+  const std::string packageName = ResolveEntry("", container.package);
+  PackageHandler package;
+  if (packageName.empty() || !ParseEntry(zip, packageName, package, limits) || package.spine.empty()) return false;
+  const std::string base = FolderOf(packageName);
+  for (const std::string& id : package.spine) {
+    const auto it = package.items.find(id);
+    if (it == package.items.end()) return false;
+    const std::string entry = ResolveEntry(base, it->second);
+    if (entry.empty()) continue;
+    HtmlText html(sink);
+    html.Begin();
+    if (!zip.Stream(entry, [&](const char* p, std::size_t n) { html.Feed(p, n); })) return false;
+    html.Finish();
   }
   return true;
+}
+
+bool ZipDocumentText(const std::string& path, TextSink& sink, const Limits& limits) {
+  Zip zip(path, limits);
+  if (!zip.Ok()) return false;
+  std::string mimetype;
+  if (zip.ReadSmall("mimetype", 256, &mimetype)) {
+    while (!mimetype.empty() && std::isspace(static_cast<unsigned char>(mimetype.back()))) mimetype.pop_back();
+    if (mimetype == "application/epub+zip") return EpubText(zip, sink, limits);
+    if (StartsWith(mimetype, "application/vnd.oasis.opendocument.")) return OdfDocumentText(zip, sink, limits);
+  }
+  if (zip.Has("word/document.xml")) return DocxText(zip, sink, limits);
+  if (zip.Has("xl/workbook.xml")) return XlsxText(zip, sink, limits);
+  if (zip.Has("ppt/presentation.xml")) return PptxText(zip, sink, limits);
+  if (zip.Has("content.xml")) return OdfDocumentText(zip, sink, limits);
+  return false;
 }
 
 // ---------------------------------------------------------------------------
@@ -352,62 +852,67 @@ struct RtfGroup {
   int unicodeSkip = 1;  // \ucN: fallback characters after \uN
 };
 
-}  // namespace
+int HexValue(int c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 
-bool RtfText(const std::string& bytes, std::u16string* out) {
-  if (!StartsWith(bytes, "{\\rtf")) return false;
+// The group stack is kept to maxDepth entries: deeper groups share the
+// state of the deepest kept one (counted, so that their ends match), so
+// any nesting is read in bounded memory and its text still comes out.
+bool RtfText(FileReader& in, TextSink& sink, const Limits& limits) {
   std::vector<RtfGroup> groups;
-  int pendingSkip = 0;  // fallback characters still to drop after \uN
+  std::uint64_t unkept = 0;  // open groups past the kept ones
+  int pendingSkip = 0;       // fallback characters still to drop after \uN
   bool groupStart = false;
-  std::size_t i = 0;
-  const std::size_t n = bytes.size();
   const auto emit = [&](char16_t c) {
     if (pendingSkip > 0) {
       --pendingSkip;
       return;
     }
-    if (!groups.empty() && !groups.back().skip) *out += c;
+    if (!groups.empty() && !groups.back().skip) sink.Unit(c);
   };
-  while (i < n) {
-    const char c = bytes[i];
+  for (int c = in.Get(); c != EOF; c = in.Get()) {
     if (c == '{') {
-      groups.push_back(groups.empty() ? RtfGroup() : groups.back());
+      if (groups.size() < limits.maxDepth) {
+        groups.push_back(groups.empty() ? RtfGroup() : groups.back());
+      } else {
+        ++unkept;
+      }
       groupStart = true;
       pendingSkip = 0;
-      ++i;
       continue;
     }
     if (c == '}') {
       if (groups.empty()) return false;
-      groups.pop_back();
+      if (unkept > 0) {
+        --unkept;
+      } else {
+        groups.pop_back();
+      }
       pendingSkip = 0;
-      ++i;
-      if (groups.empty()) break;  // the end of the document
+      if (groups.empty()) return true;  // the end of the document
       continue;
     }
     if (groups.empty()) return false;
     const bool atGroupStart = groupStart;
     groupStart = false;
-    if (c == '\r' || c == '\n') {
-      ++i;
-      continue;
-    }
+    if (c == '\r' || c == '\n') continue;
     if (c != '\\') {
       emit(static_cast<unsigned char>(c));
-      ++i;
       continue;
     }
     // A control symbol or word.
-    if (++i >= n) return false;
-    const char s = bytes[i];
-    if (!std::isalpha(static_cast<unsigned char>(s))) {
-      ++i;
+    const int s = in.Get();
+    if (s == EOF) return false;
+    if (!std::isalpha(s)) {
       if (s == '\'') {
-        if (i + 2 > n) return false;
-        const std::string hex = bytes.substr(i, 2);
-        if (!std::isxdigit(static_cast<unsigned char>(hex[0])) || !std::isxdigit(static_cast<unsigned char>(hex[1]))) return false;
-        emit(Cp1252(static_cast<unsigned char>(std::stoi(hex, nullptr, 16))));
-        i += 2;
+        const int h = HexValue(in.Get());
+        const int l = HexValue(in.Get());
+        if (h < 0 || l < 0) return false;
+        emit(Cp1252(static_cast<unsigned char>(h * 16 + l)));
       } else if (s == '*') {
         if (atGroupStart || !groups.empty()) groups.back().skip = true;
       } else if (s == '~') {
@@ -422,22 +927,23 @@ bool RtfText(const std::string& bytes, std::u16string* out) {
       }
       continue;
     }
-    std::string word;
-    while (i < n && std::isalpha(static_cast<unsigned char>(bytes[i]))) word += bytes[i++];
+    std::string word(1, static_cast<char>(s));
+    while (std::isalpha(in.Peek()) && word.size() < 64) word.push_back(static_cast<char>(in.Get()));
+    while (std::isalpha(in.Peek())) in.Get();  // an absurdly long word is cut
     bool hasParam = false;
     long param = 0;
     bool negative = false;
-    if (i < n && bytes[i] == '-') {
+    if (in.Peek() == '-') {
       negative = true;
-      ++i;
+      in.Get();
     }
     std::string digits;
-    while (i < n && std::isdigit(static_cast<unsigned char>(bytes[i])) && digits.size() < 10) digits += bytes[i++];
+    while (std::isdigit(in.Peek()) && digits.size() < 10) digits.push_back(static_cast<char>(in.Get()));
     if (!digits.empty()) {
       hasParam = true;
       param = std::strtol(digits.c_str(), nullptr, 10) * (negative ? -1 : 1);
     }
-    if (i < n && bytes[i] == ' ') ++i;  // the delimiting blank belongs to the word
+    if (in.Peek() == ' ') in.Get();  // the delimiting blank belongs to the word
 
     if (SkippedDestination(word)) {
       groups.back().skip = true;
@@ -469,148 +975,151 @@ bool RtfText(const std::string& bytes, std::u16string* out) {
     }
   }
   // Groups still open: the document was cut short.
-  return groups.empty();
-}
-
-// ---------------------------------------------------------------------------
-// HTML
-// ---------------------------------------------------------------------------
-namespace {
-
-bool BlockElement(const char* name) {
-  static const char* const kBlocks[] = {"p",  "div", "br", "li", "tr", "h1", "h2",     "h3",
-                                        "h4", "h5",  "h6", "dt", "dd", "pre", "table", "blockquote",
-                                        "section", "article", "header", "footer", "title"};
-  for (const char* b : kBlocks) {
-    if (std::strcmp(name, b) == 0) return true;
-  }
   return false;
-}
-
-void HtmlNodeText(xmlNode* node, std::string* out, bool pre) {
-  for (xmlNode* n = node; n != nullptr; n = n->next) {
-    if (n->type == XML_TEXT_NODE || n->type == XML_CDATA_SECTION_NODE) {
-      const char* text = reinterpret_cast<const char*>(n->content);
-      if (text == nullptr) continue;
-      if (pre) {
-        *out += text;
-        continue;
-      }
-      // Runs of blanks and line ends read as one blank.
-      for (const char* p = text; *p != 0; ++p) {
-        const bool space = *p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\f';
-        if (!space) {
-          *out += *p;
-        } else if (!out->empty() && out->back() != ' ' && out->back() != '\n') {
-          *out += ' ';
-        }
-      }
-    } else if (n->type == XML_ELEMENT_NODE) {
-      const char* name = reinterpret_cast<const char*>(n->name);
-      if (std::strcmp(name, "script") == 0 || std::strcmp(name, "style") == 0) continue;
-      const bool block = BlockElement(name);
-      if (block && !out->empty() && out->back() != '\n') *out += '\n';
-      HtmlNodeText(n->children, out, pre || std::strcmp(name, "pre") == 0);
-      if (block && !out->empty() && out->back() != '\n') *out += '\n';
-      if (std::strcmp(name, "td") == 0 || std::strcmp(name, "th") == 0) *out += '\t';
-    }
-  }
-}
-
-}  // namespace
-
-bool HtmlText(const std::string& bytes, std::u16string* out) {
-  if (bytes.size() > static_cast<std::size_t>(INT32_MAX)) return false;
-  htmlDocPtr doc = htmlReadMemory(bytes.data(), static_cast<int>(bytes.size()), nullptr, nullptr,
-                                  HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET |
-                                      HTML_PARSE_RECOVER);
-  if (doc == nullptr) return false;
-  std::string text;
-  HtmlNodeText(xmlDocGetRootElement(doc), &text, false);
-  xmlFreeDoc(doc);
-  // Lines end in CR LF, without the blanks around them.
-  std::string lines;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (text[i] == '\n') {
-      while (!lines.empty() && lines.back() == ' ') lines.pop_back();
-      lines += "\r\n";
-      while (i + 1 < text.size() && text[i + 1] == ' ') ++i;
-    } else {
-      lines += text[i];
-    }
-  }
-  AppendUtf8(out, lines);
-  return true;
 }
 
 // ---------------------------------------------------------------------------
 // PDF
 // ---------------------------------------------------------------------------
-namespace {
-void Quiet(const std::string&, void*) {}
-void QuietXml(void*, const char*, ...) {}
-}  // namespace
+void QuietPoppler(ErrorCategory, Goffset, const char*) {}
 
-bool PdfText(const std::string& bytes, std::u16string* out) {
-  poppler::set_debug_error_function(Quiet, nullptr);
-  std::vector<char> data(bytes.begin(), bytes.end());
-  std::unique_ptr<poppler::document> doc(poppler::document::load_from_data(&data));
-  if (!doc || doc->is_locked()) return false;
-  const int pages = doc->pages();
+// Text output that counts the characters drawn, for the page limit.
+class CountingTextOutput : public TextOutputDev {
+ public:
+  CountingTextOutput() : TextOutputDev(nullptr, true, 0, false, false) {}
+  void drawChar(GfxState* state, double x, double y, double dx, double dy, double originX, double originY,
+                CharCode c, int nBytes, const Unicode* u, int uLen) override {
+    ++characters;
+    TextOutputDev::drawChar(state, x, y, dx, dy, originX, originY, c, nBytes, u, uLen);
+  }
+  std::uint64_t characters = 0;
+};
+
+struct PageBudget {
+  const CountingTextOutput* output;
+  const Limits* limits;
+  std::uint64_t checks = 0;
+  bool exceeded = false;
+};
+
+// Poppler asks this while it runs a page's content: true ends the page.
+bool PageAbortCheck(void* data) {
+  auto* b = static_cast<PageBudget*>(data);
+  if (++b->checks > b->limits->maxPageChecks || b->output->characters > b->limits->maxPageCharacters) {
+    b->exceeded = true;
+  }
+  return b->exceeded;
+}
+
+// Pages in order, each page's text in its physical layout, pages ending in
+// line ends instead of form feeds. The document is read from its file as
+// poppler needs it; a page that draws more characters, or runs longer,
+// than the limits stops the document.
+bool PdfText(const std::string& path, TextSink& sink, const Limits& limits) {
+  if (!globalParams) {
+    globalParams = std::make_unique<GlobalParams>();
+    globalParams->setErrQuiet(true);
+    globalParams->setTextEncoding("UTF-8");
+    setErrorCallback(QuietPoppler);
+  }
+  PDFDoc doc(std::make_unique<GooString>(path));
+  if (!doc.isOk()) return false;
+  const int pages = doc.getNumPages();
   if (pages <= 0) return false;
-  for (int p = 0; p < pages; ++p) {
-    std::unique_ptr<poppler::page> page(doc->create_page(p));
-    if (!page) return false;
-    const poppler::ustring text = page->text();
-    for (const auto unit : text) {
-      const auto u = static_cast<char16_t>(unit);
-      if (u == u'\f') continue;  // pages end in line ends instead
-      if (u == u'\n') {
-        if (out->empty() || out->back() != u'\r') *out += u'\r';
+  for (int p = 1; p <= pages; ++p) {
+    Page* page = doc.getPage(p);
+    if (page == nullptr) return false;
+    CountingTextOutput output;
+    if (!output.isOk()) return false;
+    PageBudget budget{&output, &limits};
+    doc.displayPage(&output, p, 72, 72, 0, false, true, false, PageAbortCheck, &budget);
+    if (budget.exceeded) throw PastLimits();
+    const PDFRectangle* box = page->getCropBox();
+    const int rotate = page->getRotate();
+    std::unique_ptr<GooString> text(rotate == 90 || rotate == 270 ? output.getText(box->y1, box->x1, box->y2, box->x2)
+                                                                   : output.getText(box->x1, box->y1, box->x2, box->y2));
+    if (!text) return false;
+    std::string run;
+    const auto flush = [&]() {
+      sink.Utf8(run);
+      run.clear();
+    };
+    const char* bytes = text->c_str();
+    for (int i = 0; i < text->getLength(); ++i) {
+      const char c = bytes[i];
+      if (c == '\f') continue;  // pages end in line ends instead
+      if (c == '\n') {
+        flush();
+        if (sink.Last() != u'\r') sink.Unit(u'\r');
+        sink.Unit(u'\n');
+        continue;
       }
-      *out += u;
+      if (c == '\r') {
+        flush();
+        sink.Unit(u'\r');
+        continue;
+      }
+      run.push_back(c);
     }
-    if (!out->empty() && out->back() != u'\n') EndLine(out);
+    flush();
+    if (!sink.Empty() && sink.Last() != u'\n') sink.EndLine();
   }
   return true;
 }
 
 // ---------------------------------------------------------------------------
-// Zip documents and the format decision
+// The format decision
 // ---------------------------------------------------------------------------
-bool ZipDocumentText(const std::string& bytes, std::u16string* out) {
-  const Zip zip(bytes);
-  if (!zip.Ok()) return false;
-  std::string mimetype;
-  if (zip.Read("mimetype", &mimetype)) {
-    while (!mimetype.empty() && std::isspace(static_cast<unsigned char>(mimetype.back()))) mimetype.pop_back();
-    if (mimetype == "application/epub+zip") return EpubText(zip, out);
-    if (StartsWith(mimetype, "application/vnd.oasis.opendocument.")) return OdfDocumentText(zip, out);
+void QuietXml(void*, const char*, ...) {}
+void QuietStructured(void*, xmlErrorPtr) {}
+
+// No XML part may name a file or address that is then read.
+xmlParserInputPtr NoExternalEntities(const char*, const char*, xmlParserCtxtPtr) { return nullptr; }
+
+void SetUpXml(const Limits& limits) {
+  xmlSetGenericErrorFunc(nullptr, QuietXml);
+  xmlSetStructuredErrorFunc(nullptr, QuietStructured);
+  xmlSetExternalEntityLoader(NoExternalEntities);
+  // Our own depth limit stops the parse first; libxml2's would stop
+  // without telling why.
+  xmlParserMaxDepth = limits.maxDepth + 16;
+}
+
+bool Dispatch(const std::string& path, TextSink& sink, const Limits& limits) {
+  std::string head;
+  {
+    FileReader in(path);
+    if (!in.Ok()) return false;
+    head.resize(512);
+    head.resize(in.Read(head.data(), head.size()));
   }
-  if (zip.Has("word/document.xml")) return DocxText(zip, out);
-  if (zip.Has("xl/workbook.xml")) return XlsxText(zip, out);
-  if (zip.Has("ppt/presentation.xml")) return PptxText(zip, out);
-  if (zip.Has("content.xml")) return OdfDocumentText(zip, out);
+  if (StartsWith(head, "%PDF-")) return PdfText(path, sink, limits);
+  if (StartsWith(head, "PK\x03\x04")) return ZipDocumentText(path, sink, limits);
+  if (StartsWith(head, "{\\rtf")) {
+    FileReader in(path);
+    return in.Ok() && RtfText(in, sink, limits);
+  }
+  const std::size_t dot = path.find_last_of("./");
+  const std::string extension = dot != std::string::npos && path[dot] == '.' ? Lower(path.substr(dot)) : "";
+  const std::string start = Lower(head);
+  if (extension == ".htm" || extension == ".html" || extension == ".xhtml" ||
+      start.find("<html") != std::string::npos || start.find("<!doctype html") != std::string::npos) {
+    return HtmlFileText(path, sink);
+  }
   return false;
 }
 
-bool ExtractText(const std::string& path, std::u16string* text) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return false;
-  std::stringstream content;
-  content << in.rdbuf();
-  const std::string bytes = content.str();
-  xmlSetGenericErrorFunc(nullptr, QuietXml);
-  if (StartsWith(bytes, "%PDF-")) return PdfText(bytes, text);
-  if (StartsWith(bytes, "PK\x03\x04")) return ZipDocumentText(bytes, text);
-  if (StartsWith(bytes, "{\\rtf")) return RtfText(bytes, text);
-  const std::string extension = Lower(path.substr(path.find_last_of('.') == std::string::npos ? path.size() : path.find_last_of('.')));
-  if (extension == ".htm" || extension == ".html" || extension == ".xhtml") return HtmlText(bytes, text);
-  std::string head = Lower(bytes.substr(0, 512));
-  if (head.find("<html") != std::string::npos || head.find("<!doctype html") != std::string::npos) {
-    return HtmlText(bytes, text);
+}  // namespace
+
+Outcome ExtractText(const std::string& path, TextSink& sink, const Limits& limits) {
+  SetUpXml(limits);
+  try {
+    return Dispatch(path, sink, limits) ? Outcome::kText : Outcome::kUnreadable;
+  } catch (const Unreadable&) {
+    return Outcome::kUnreadable;
+  } catch (const PastLimits&) {
+    return Outcome::kPastLimits;
   }
-  return false;
 }
 
 }  // namespace qm::xdoc
