@@ -82,6 +82,10 @@ const Description kDescriptions[] = {
     {sf::kOitFulltextTreatUnknownFileFormatAsText.name,
      u"The Outside In full-text field reads files of unknown format as plain text.",
      Shown::kBoolean, sf::kOitFulltextTreatUnknownFileFormatAsText.defaultValue, u"", nullptr, 0},
+    {sf::kConverterTimeLimit.name,
+     u"How long the converter (xdoc2txt) may take for one document; a run that takes longer "
+     u"is ended and counts as a failed filter. 0: no limit.",
+     Shown::kNumber, sf::kConverterTimeLimit.defaultValue, u" seconds (0 to 86400)", nullptr, 0},
     {sf::kOitDllPath32, u"Folder of the Oracle Outside In libraries the plugin loads.",
      Shown::kText, 0, u"empty (Outside In is not used)", nullptr, 0},
     {sf::kOitDllPath64,

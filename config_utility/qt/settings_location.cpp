@@ -74,10 +74,11 @@ SettingsTarget ExamineFolder(const QString& folder) {
     return target;
   }
   target.file = ToQString(found);
-  // A link is saved through to the file it names, in that file's folder.
+  // A link is saved through to the file it names. A writable file can be
+  // saved even in a write-protected folder (it is then rewritten in place).
   const QFileInfo file(QFileInfo(target.file).canonicalFilePath());
-  const bool writable = file.isWritable() && QFileInfo(file.absolutePath()).isWritable();
-  target.state = writable ? SettingsTarget::State::kReady : SettingsTarget::State::kUnwritable;
+  target.state =
+      file.isWritable() ? SettingsTarget::State::kReady : SettingsTarget::State::kUnwritable;
   return target;
 }
 

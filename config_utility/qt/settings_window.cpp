@@ -87,8 +87,7 @@ const ComboBinding kOptionCombos[] = {
     {&GlobalOptionsView::onDemandLimit, "onDemandLimit", sf::kOnDemandLimit.name},
     {&GlobalOptionsView::globalFileSizeLimit, "globalFileSizeLimit", sf::kGlobalFileSizeLimit.name},
     {&GlobalOptionsView::randomLength, "randomLength", sf::kRandomLength.name},
-    // Further editable options of GlobalOptionsView are added here (member,
-    // object name, settings key); the options page places each index below.
+    {&GlobalOptionsView::converterTimeLimit, "converterTimeLimit", sf::kConverterTimeLimit.name},
 };
 
 struct ListBinding {
@@ -612,8 +611,15 @@ QWidget* SettingsWindow::BuildOptionsPage() {
   filterButtons->addStretch(1);
   filterGrid->addLayout(filterButtons, 3, 1, 1, 2);
   filterGrid->setColumnStretch(1, 1);
-  // Options of the converter itself (such as its time limit) belong in this
-  // group, below the extension editor.
+  // The converter's own option.
+  auto* timeLabel = new QLabel(QStringLiteral("Converter time limit"), filters);
+  timeLabel->setBuddy(optionCombos_[4]);
+  timeLabel->setToolTip(optionCombos_[4]->toolTip());
+  auto* timeRow = new QHBoxLayout;
+  timeRow->addWidget(optionCombos_[4], 1);
+  timeRow->addWidget(new QLabel(QStringLiteral("seconds (0: none)"), filters));
+  filterGrid->addWidget(timeLabel, 4, 0);
+  filterGrid->addLayout(timeRow, 4, 1, 1, 2);
 
   connect(filterExt_->lineEdit(), &QLineEdit::textEdited, this,
           [this](const QString& text) { FilterTyped(text); });
@@ -644,7 +650,7 @@ bool SettingsWindow::Open(const QString& path) {
   session_ = std::make_unique<SettingsSession>(run_, tables_);
   const auto fontExists = [](const FontSpec& f) { return QFontDatabase::hasFamily(Q(f.faceName)); };
   if (!session_->Open(FromQString(path), fontExists)) {
-    prompter_->Warn(this, Q(kLoadFailedMessage));
+    WarnLoadFailed(path);
     session_.reset();
     End(static_cast<int>(DialogEnd::kLoadFailed));
     return false;
@@ -656,12 +662,21 @@ bool SettingsWindow::OpenFromSample(const QString& samplePath, const QString& sa
   session_ = std::make_unique<SettingsSession>(run_, tables_);
   const auto fontExists = [](const FontSpec& f) { return QFontDatabase::hasFamily(Q(f.faceName)); };
   if (!session_->OpenFromSample(FromQString(samplePath), FromQString(savePath), fontExists)) {
-    prompter_->Warn(this, Q(kLoadFailedMessage));
+    WarnLoadFailed(samplePath);
     session_.reset();
     End(static_cast<int>(DialogEnd::kLoadFailed));
     return false;
   }
   return FillAfterOpen();
+}
+
+// The load message, with the file and why it could not be read.
+void SettingsWindow::WarnLoadFailed(const QString& path) {
+  QString text = Q(kLoadFailedMessage);
+  const std::string& problem = session_->settings.loadProblem;
+  text += QStringLiteral("\n\n") + QDir::toNativeSeparators(path);
+  if (!problem.empty()) text += QStringLiteral(": ") + QString::fromStdString(problem);
+  prompter_->Warn(this, text);
 }
 
 bool SettingsWindow::FillAfterOpen() {
@@ -859,7 +874,7 @@ void SettingsWindow::Save(bool apply) {
     pushing_ = true;
     PushEditor(EditorEffects(), false);
     pushing_ = false;
-    prompter_->Warn(this, Q(kSaveFailedMessage));
+    prompter_->Warn(this, Q(SaveFailedText(s.settings)));
     return;
   }
   if (!apply) {
@@ -1113,8 +1128,8 @@ OpenPlan PlanOpening(const QString& folder, const SettingsTarget& target,
       QFileInfo(userFolder).canonicalFilePath() != QFileInfo(folder).canonicalFilePath() ||
       QFileInfo(userFolder).canonicalFilePath().isEmpty();
   QString text = QStringLiteral(
-                     "The settings file %1 cannot be written: the file or its "
-                     "folder is write-protected, so OK and Apply would fail. "
+                     "The settings file %1 is write-protected, so OK and Apply "
+                     "would fail. "
                      "Your own settings belong in your plugin folder (made by "
                      "\"quarrymark setup\").")
                      .arg(QDir::toNativeSeparators(target.file));

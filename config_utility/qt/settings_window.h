@@ -99,6 +99,7 @@ class SettingsWindow : public QDialog {
   QWidget* BuildFieldPage();
   QWidget* BuildOptionsPage();
   bool FillAfterOpen();
+  void WarnLoadFailed(const QString& path);
   void End(int code);
 
   // Handlers.

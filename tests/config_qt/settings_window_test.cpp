@@ -549,6 +549,7 @@ class SettingsWindowTest : public QObject {
     Find<QComboBox>(w.get(), "analyzeBuffer")->setCurrentIndex(7);
     Find<QCheckBox>(w.get(), "LogErrors")->click();
     Find<QCheckBox>(w.get(), "ClearCacheOnReread")->click();
+    Find<QComboBox>(w.get(), "converterTimeLimit")->setEditText(QStringLiteral("0"));
     auto* path = Find<QLineEdit>(w.get(), "oitPath");
     path->setText(QStringLiteral("/opt/oit/32"));
     Click(w.get(), "OitFulltextExclude");
@@ -561,7 +562,7 @@ class SettingsWindowTest : public QObject {
     const QByteArray after = ReadBytes(path_);
     for (const char* line :
          {"FileMemory=25\r\n", "ResultCache=0\r\n", "AnalyzeBuffer=8\r\n", "LogErrors=false\r\n",
-          "ClearCacheOnReread=true\r\n", "OitDllPath32=/opt/oit/32\r\n",
+          "ClearCacheOnReread=true\r\n", "ConverterTimeLimit=0\r\n", "OitDllPath32=/opt/oit/32\r\n",
           "OitFulltextExclude=1000-1099;2000\r\n"}) {
       QVERIFY2(after.contains(line), line);
     }
@@ -686,7 +687,7 @@ class SettingsWindowTest : public QObject {
     const SettingsTarget protectedFile{SettingsTarget::State::kUnwritable, path_};
     prompter_.answer = 0;
     OpenPlan plan = PlanOpening(folder, protectedFile, QString(), user, &prompter_);
-    QVERIFY(prompter_.questions[0].contains(QStringLiteral("cannot be written")));
+    QVERIFY(prompter_.questions[0].contains(QStringLiteral("is write-protected")));
     QCOMPARE(prompter_.offered[0],
              QStringList({QStringLiteral("Start from the sample"), QStringLiteral("Open read-only"),
                           QStringLiteral("Quit")}));

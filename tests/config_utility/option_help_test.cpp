@@ -54,6 +54,7 @@ TEST(OptionHelp, DefaultsAreShownWithTheirUnitsAndListItems) {
       Contains(OptionTooltip(sf::kResultCache.name), u"Default: 16384 entries (stored as 2)"));
   EXPECT_TRUE(
       Contains(OptionTooltip(sf::kRandomLoops.name), u"Default: 1048576 attempts (stored as 3)"));
+  EXPECT_TRUE(Contains(OptionTooltip(sf::kConverterTimeLimit.name), u"Default: 60 seconds"));
   EXPECT_TRUE(Contains(OptionTooltip(sf::kLogErrors.name), u"Default: on"));
   EXPECT_TRUE(Contains(OptionTooltip(sf::kSortFields.name), u"Default: off"));
   EXPECT_TRUE(Contains(FieldCountTooltip(), u"Default: 4 (1 to 999)"));
