@@ -983,7 +983,9 @@ bool RtfText(FileReader& in, TextSink& sink, const Limits& limits) {
 // ---------------------------------------------------------------------------
 void QuietPoppler(ErrorCategory, Goffset, const char*) {}
 
-// Text output that counts the characters drawn, for the page limit.
+// Text output that counts the characters drawn, for the page limit. A page
+// stopped at its limit is not laid out: the layout of the characters
+// collected is the costly part (it grows faster than their number).
 class CountingTextOutput : public TextOutputDev {
  public:
   CountingTextOutput() : TextOutputDev(nullptr, true, 0, false, false) {}
@@ -992,11 +994,15 @@ class CountingTextOutput : public TextOutputDev {
     ++characters;
     TextOutputDev::drawChar(state, x, y, dx, dy, originX, originY, c, nBytes, u, uLen);
   }
+  void endPage() override {
+    if (!stopped) TextOutputDev::endPage();
+  }
   std::uint64_t characters = 0;
+  bool stopped = false;
 };
 
 struct PageBudget {
-  const CountingTextOutput* output;
+  CountingTextOutput* output;
   const Limits* limits;
   std::uint64_t checks = 0;
   bool exceeded = false;
@@ -1007,6 +1013,7 @@ bool PageAbortCheck(void* data) {
   auto* b = static_cast<PageBudget*>(data);
   if (++b->checks > b->limits->maxPageChecks || b->output->characters > b->limits->maxPageCharacters) {
     b->exceeded = true;
+    b->output->stopped = true;
   }
   return b->exceeded;
 }
