@@ -1,9 +1,16 @@
 // The line analysis against PCRE. The first byte picks the compile options,
 // the bytes up to the next NUL are the pattern (one unit per byte, as for the
 // ANSI form), the rest is the text. For every pattern PCRE compiles it checks
-// what the plan promises: no match holds a cut unit; each attempt starting at
-// or before a cut unit answers the same on the text truncated after it; every
-// match holds a needle. A broken promise aborts.
+// what the plan promises, over the text as given and with its LF line ends
+// rewritten as CRLF and as CR: a windowed plan's matches hold no CR or LF;
+// each attempt starting at or before any CR or LF answers the same on the
+// text truncated after it; every match holds a needle. A broken promise
+// aborts.
+//
+// The check is the one the readers rely on: chunks and windows end after
+// whichever line-end unit comes, so a plan that allowed cuts at one unit
+// only while its matches consumed the other (a line feed written as an
+// escape) was wrong for them although it kept a promise about one unit.
 #include <pcre.h>
 
 #include <algorithm>
@@ -78,12 +85,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   limits.flags = PCRE_EXTRA_MATCH_LIMIT | PCRE_EXTRA_MATCH_LIMIT_RECURSION;
   limits.match_limit = 20000;
   limits.match_limit_recursion = 200;
-  const auto exec = [&](int length, int start, int execOptions, int* vector) {
-    return pcre_exec(code, &limits, text.data(), length, start, execOptions, vector, 60);
-  };
   // PCRE's UTF-8 mode wants valid text; let it say so.
   int vector[60];
-  if (utf8 && exec(static_cast<int>(text.size()), 0, 0, vector) == PCRE_ERROR_BADUTF8) {
+  if (utf8 && pcre_exec(code, &limits, text.data(), static_cast<int>(text.size()), 0, 0, vector,
+                        60) == PCRE_ERROR_BADUTF8) {
     pcre_free(code);
     return 0;
   }
@@ -102,32 +107,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
     }
   }
-  if (plan.windowed != (plan.cutAtLf || plan.cutAtCr)) Broken("cut flags", pattern, options);
-
-  const int length = static_cast<int>(text.size());
-  for (int start = 0; start <= length;) {
-    const int rc = exec(length, start, 0, vector);
-    if (rc < 0) break;
-    const char* begin = text.data() + vector[0];
-    const char* end = text.data() + vector[1];
-    if ((plan.cutAtLf && std::find(begin, end, '\n') != end) ||
-        (plan.cutAtCr && std::find(begin, end, '\r') != end)) {
-      Broken("match holds a cut unit", pattern, options);
-    }
-    if (!plan.needles.empty() && !HoldsNeedle(begin, end, plan)) {
-      Broken("match without needle", pattern, options);
-    }
-    int next = vector[1] > vector[0] ? vector[1] : vector[1] + 1;
-    while (!IsCharStart(text, static_cast<std::size_t>(next), utf8)) ++next;
-    start = next;
+  // The text as given, then with its LF line ends as CRLF and as CR.
+  std::string variants[3] = {text, {}, {}};
+  for (const char c : text) {
+    variants[1] += c == '\n' ? std::string("\r\n") : std::string(1, c);
+    variants[2] += c == '\n' ? '\r' : c;
   }
-
-  if (plan.windowed) {
+  const auto isLineEnd = [](char c) { return c == '\n' || c == '\r'; };
+  for (const std::string& subject : variants) {
+    const int length = static_cast<int>(subject.size());
+    const auto exec = [&](int end, int start, int execOptions, int* out) {
+      return pcre_exec(code, &limits, subject.data(), end, start, execOptions, out, 60);
+    };
+    for (int start = 0; start <= length;) {
+      const int rc = exec(length, start, 0, vector);
+      if (rc < 0) break;
+      const char* begin = subject.data() + vector[0];
+      const char* end = subject.data() + vector[1];
+      if (plan.windowed && std::find_if(begin, end, isLineEnd) != end) {
+        Broken("match holds a line end", pattern, options);
+      }
+      if (!plan.needles.empty() && !HoldsNeedle(begin, end, plan)) {
+        Broken("match without needle", pattern, options);
+      }
+      int next = vector[1] > vector[0] ? vector[1] : vector[1] + 1;
+      while (!IsCharStart(subject, static_cast<std::size_t>(next), utf8)) ++next;
+      start = next;
+    }
+    if (!plan.windowed) continue;
     int truncated[60];
     for (int cut = 0; cut < length; ++cut) {
-      if (!((text[cut] == '\n' && plan.cutAtLf) || (text[cut] == '\r' && plan.cutAtCr))) continue;
+      if (!isLineEnd(subject[cut])) continue;
       for (int start = 0; start <= cut; ++start) {
-        if (!IsCharStart(text, static_cast<std::size_t>(start), utf8)) continue;
+        if (!IsCharStart(subject, static_cast<std::size_t>(start), utf8)) continue;
         const int full = exec(length, start, PCRE_ANCHORED, vector);
         const int part = exec(cut + 1, start, PCRE_ANCHORED, truncated);
         const auto failed = [](int rc) { return rc < 0 && rc != PCRE_ERROR_NOMATCH; };

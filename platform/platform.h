@@ -157,6 +157,8 @@ class File {
 File OpenFile(const FileName& name, OpenMode mode, bool* created = nullptr);
 
 // Replaces target by source (same folder), atomically where the system can.
+// On POSIX source first takes target's permissions and, where the process
+// may give them (as root), its owner and group.
 bool ReplaceFile(const std::u16string& source, const std::u16string& target);
 
 // Where new content for the file name must be written so that the name
@@ -168,6 +170,14 @@ bool ReplaceFile(const std::u16string& source, const std::u16string& target);
 // or more than 40 of them). Windows: the name itself, no hard links.
 bool ResolveWriteTarget(const std::u16string& name, std::u16string* target, bool* hardLinked);
 bool DeleteFile(const std::u16string& name);
+
+// The folder for temporary files, with its trailing separator ($TMPDIR or
+// /tmp; GetTempPathW). Empty when there is none.
+std::u16string TemporaryFolder();
+
+// The system's message (UTF-8) for the error of this thread's last failed
+// file call (errno; GetLastError). Call it before any other system call.
+std::string LastErrorMessage();
 
 // ---------------------------------------------------------------------------
 // Code pages

@@ -1,6 +1,8 @@
 // The dialog's procedures over the model.
 #include "config_utility/model/settings_session.h"
 
+#include "config_utility/model/text.h"
+
 namespace qm::utility {
 
 SettingsSession::SettingsSession(UtilityRun* run, const CodePageTables* tables)
@@ -9,6 +11,12 @@ SettingsSession::SettingsSession(UtilityRun* run, const CodePageTables* tables)
       filters(&settings.current.filters),
       oitPaths(&settings.current),
       run_(run) {}
+
+std::u16string SaveFailedText(const UtilitySettings& settings) {
+  const std::string refusal = SaveRefusal(settings);
+  if (refusal.empty()) return kSaveFailedMessage;
+  return u"Could not save to the INI file!\n" + FromUtf8(refusal);
+}
 
 bool SettingsSession::Open(const std::u16string& path, const FontFaceCheck& fontExists) {
   if (!LoadSettings(path, &settings, fontExists)) return false;
@@ -31,6 +39,15 @@ bool SettingsSession::Open(const std::u16string& path, const FontFaceCheck& font
 
   editor.CheckExpression();
   ++run_->dialogsOpened;
+  return true;
+}
+
+bool SettingsSession::OpenFromSample(const std::u16string& samplePath,
+                                     const std::u16string& savePath,
+                                     const FontFaceCheck& fontExists) {
+  if (savePath.empty() || !Open(samplePath, fontExists)) return false;
+  settings.path = savePath;
+  fromSample_ = true;
   return true;
 }
 
@@ -59,7 +76,10 @@ bool SettingsSession::StoreAndWrite() {
 
 bool SettingsSession::Apply() {
   const bool written = StoreAndWrite();
-  if (written) settings.snapshot = settings.current;
+  if (written) {
+    settings.snapshot = settings.current;
+    fromSample_ = false;  // the new file exists now: later Cancels keep their own state
+  }
   editor.CheckExpression();
   return written;
 }
@@ -73,7 +93,7 @@ bool SettingsSession::Ok() {
 DialogEnd SettingsSession::Cancel() {
   editor.LeaveTestMode();
   PutDialogState();
-  SaveSettings(&settings, true);  // the outcome is not reported
+  if (!fromSample_) SaveSettings(&settings, true);  // the outcome is not reported
   Close();
   return DialogEnd::kClosed;
 }

@@ -21,6 +21,10 @@ inline constexpr char16_t kLoadFailedMessage[] =
 inline constexpr char16_t kSaveFailedMessage[] =
     u"Could not save to the INI file!\nCheck write protection and access rights!";
 
+// The message for a failed OK or Apply: kSaveFailedMessage, or, when the
+// loaded file may not be written at all, the reason naming its line.
+std::u16string SaveFailedText(const UtilitySettings& settings);
+
 // What outlives one dialog of a run ("Reload INI" opens a fresh one).
 struct UtilityRun {
   int dialogsOpened = 0;
@@ -57,6 +61,13 @@ class SettingsSession {
   // when the file cannot be loaded (the dialog shows kLoadFailedMessage and
   // ends with kLoadFailed).
   bool Open(const std::u16string& path, const FontFaceCheck& fontExists = nullptr);
+  // Opens samplePath as Open does, but OK and Apply write to savePath (a
+  // file that does not exist yet, or one that cannot be written). Cancel
+  // then writes nothing at all, so that no file is made without OK or Apply.
+  bool OpenFromSample(const std::u16string& samplePath, const std::u16string& savePath,
+                      const FontFaceCheck& fontExists = nullptr);
+  // Whether OK and Apply write somewhere else than the file that was read.
+  bool StartedFromSample() const { return fromSample_; }
 
   // The window's top-left, saved as CoordX/CoordY and remembered for the
   // next dialog of the run. Without it the loaded position is kept.
@@ -64,7 +75,7 @@ class SettingsSession {
 
   // Apply: stores everything and writes the file; on success the snapshot
   // becomes the current block. The status is re-checked either way. False
-  // when writing failed (show kSaveFailedMessage; the dialog stays open).
+  // when writing failed (show SaveFailedText; the dialog stays open).
   bool Apply();
   // OK: as Apply without the snapshot; on success the dialog closes
   // (Close(kClosed) has been done). False when writing failed.
@@ -84,6 +95,7 @@ class SettingsSession {
   void Close();
 
   UtilityRun* run_;
+  bool fromSample_ = false;
   std::optional<std::pair<std::int32_t, std::int32_t>> windowPosition_;
 };
 

@@ -12,6 +12,7 @@
 #include "config_utility/model/filter_values.h"
 #include "config_utility/model/sample_text.h"
 #include "config_utility/model/text.h"
+#include "settings_format/settings_file.h"
 
 namespace qm::utility {
 namespace {
@@ -330,22 +331,23 @@ UtilitySettings::UtilitySettings() : testString(kSampleTestText) {}
 // ---------------------------------------------------------------------------
 bool LoadSettings(const std::u16string& path, UtilitySettings* u,
                   const FontFaceCheck& fontExists) {
-  if (path.empty()) return false;
-  platform::FileInfo info;
-  if (!platform::QueryFileInfo(Wide(path), &info) || !info.IsRegularFile() ||
-      info.size > sf::kMaxSettingsFileBytes) {
+  u->loadProblem.clear();
+  if (path.empty()) {
+    u->loadProblem = "no settings file";
     return false;
   }
-  std::string buffer;
-  {
-    platform::File file = platform::OpenFile(Wide(path), platform::OpenMode::kReadShared);
-    if (!file.IsOpen()) return false;
-    buffer.resize(static_cast<std::size_t>(info.size));
-    if (!buffer.empty() && !file.ReadExact(buffer.data(), buffer.size())) return false;
+  const sf::SettingsText text = sf::ReadSettingsText(Wide(path));
+  if (!text.Usable()) {
+    u->loadProblem = sf::DescribeProblem(text);
+    return false;
   }
   auto document = std::make_unique<sf::IniDocument>();
   sf::ConfigureIniDocument(*document);
-  if (document->LoadData(buffer.data(), buffer.size()) < 0) return false;
+  if (document->LoadData(text.text.data(), text.text.size()) < 0) {
+    u->loadProblem = "the text cannot be parsed";
+    return false;
+  }
+  u->nulLine = text.nulLine;
 
   u->current = SettingsBlock();
   ReadGlobals(*document, &u->current);
@@ -389,16 +391,40 @@ platform::File CreateTemporaryBeside(const std::u16string& target, std::u16strin
   return temporary;
 }
 
+// True when every name CreateTemporaryBeside tries exists already.
+bool TemporaryNamesTaken(const std::u16string& target) {
+  for (int attempt = 0; attempt < kTemporaryNameAttempts; ++attempt) {
+    std::u16string name = target + u".tmp";
+    if (attempt > 0) name += DecimalText(attempt);
+    platform::FileInfo info;
+    if (!platform::QueryFileInfo(Wide(name), &info)) return false;
+  }
+  return true;
+}
+
+// A new file for the durable copy of target's old content: beside target,
+// or, when its folder allows no new file, in the temporary folder.
+platform::File CreateCopyFile(const std::u16string& target, std::u16string* name) {
+  platform::File copy = CreateTemporaryBeside(target, name);
+  if (copy.IsOpen()) return copy;
+  const std::u16string folder = platform::TemporaryFolder();
+  if (folder.empty()) return copy;
+  const std::size_t cut = target.find_last_of(platform::kPathSeparator);
+  const std::u16string base = cut == std::u16string::npos ? target : target.substr(cut + 1);
+  return CreateTemporaryBeside(folder + base, name);
+}
+
 bool WriteAndSync(platform::File& file, std::string_view bytes, const FileWriter& writeForTesting) {
   const bool written = writeForTesting ? writeForTesting(file, bytes)
                                        : file.WriteAll(bytes.data(), bytes.size());
   return written && file.TruncateHere() && file.Sync();
 }
 
-// Rewrites a file that has other hard links in place, so that every name
-// keeps seeing the new content. A copy of the old content is made durable
-// first; when the write fails the old content is written back from it, so
-// the file is never left cut short.
+// Rewrites a file in place: one that has other hard links, so that every
+// name keeps seeing the new content, or one in a folder where no new file
+// can be made. A copy of the old content is made durable first; when the
+// write fails the old content is written back from it, so the file is never
+// left cut short.
 bool RewriteInPlace(const std::u16string& target, std::string_view bytes,
                     const FileWriter& writeForTesting) {
   std::string old;
@@ -413,7 +439,7 @@ bool RewriteInPlace(const std::u16string& target, std::string_view bytes,
     if (!old.empty() && !file.ReadExact(old.data(), old.size())) return false;
   }
   std::u16string copyName;
-  platform::File copy = CreateTemporaryBeside(target, &copyName);
+  platform::File copy = CreateCopyFile(target, &copyName);
   if (!copy.IsOpen()) return false;
   const bool copied = WriteAndSync(copy, old, nullptr);
   copy.Close();
@@ -458,6 +484,12 @@ bool ReplaceFileContents(const std::u16string& name, std::string_view bytes,
 
   std::u16string temporaryName;
   platform::File temporary = CreateTemporaryBeside(target, &temporaryName);
+  // A folder that takes no new file (read-only, while the file itself is
+  // writable) cannot have the file replaced: it is rewritten in place. When
+  // the temporary names are only all taken, the save fails as before.
+  if (!temporary.IsOpen() && !created && !TemporaryNamesTaken(target)) {
+    return RewriteInPlace(target, bytes, writeForTesting);
+  }
   bool replaced = false;
   if (temporary.IsOpen()) {
     const bool written = writeForTesting ? writeForTesting(temporary, bytes)
@@ -470,8 +502,14 @@ bool ReplaceFileContents(const std::u16string& name, std::string_view bytes,
   return replaced;
 }
 
+std::string SaveRefusal(const UtilitySettings& u) {
+  if (u.nulLine == 0) return {};
+  return "line " + std::to_string(u.nulLine) +
+         " holds a NUL byte, which the settings cannot keep; remove it by hand first";
+}
+
 bool SaveSettings(UtilitySettings* u, bool ownSectionOnly) {
-  if (!u->document || u->path.empty()) return false;
+  if (!u->document || u->path.empty() || u->nulLine != 0) return false;
   sf::IniDocument& doc = *u->document;
   const bool changed = PutOwnSection(*u, doc);
   if (ownSectionOnly && !changed) return true;

@@ -61,6 +61,13 @@ struct UtilitySettings {
   // The loaded document and the path it came from (saves go there).
   std::unique_ptr<settings::IniDocument> document;
   std::u16string path;
+
+  // Why the last LoadSettings failed, in words (empty after a success).
+  std::string loadProblem;
+  // The first line (from 1) of the loaded file that held a NUL byte, 0 for
+  // none. Such bytes cannot be kept in the document, so saving is refused
+  // rather than writing the file without them.
+  std::size_t nulLine = 0;
 };
 
 // Tells whether a font of the given face (and character set) exists on the
@@ -68,10 +75,11 @@ struct UtilitySettings {
 using FontFaceCheck = std::function<bool(const FontSpec&)>;
 
 // Loads the file at path into a fresh document and fills the current block,
-// the snapshot and the [QuarrymarkConfig] state. False when the path is
-// empty, the file cannot be opened or read, is larger than 5 MiB, or the text
-// cannot be parsed; the record is then left with its defaults and an empty
-// document.
+// the snapshot and the [QuarrymarkConfig] state. The file is read as the
+// plugin reads it (NUL bytes left out, see settings_file.h). False when the
+// path is empty, the file is not a regular file, cannot be opened or read,
+// is larger than 5 MiB, or the text cannot be parsed; the record is then
+// left with its defaults and an empty document, and loadProblem says why.
 bool LoadSettings(const std::u16string& path, UtilitySettings* settings,
                   const FontFaceCheck& fontExists = nullptr);
 
@@ -81,7 +89,12 @@ bool LoadSettings(const std::u16string& path, UtilitySettings* settings,
 // options, all 999 field slots and the filter list are put into the document
 // first. True on success. On failure the file is left as it was; the
 // document keeps the new values, so a later successful save writes them.
+// A file that held a NUL byte is never written (SaveRefusal says why).
 bool SaveSettings(UtilitySettings* settings, bool ownSectionOnly);
+
+// Why SaveSettings will not write the loaded file, in words naming the line
+// ("line N holds a NUL byte ..."); empty when it may.
+std::string SaveRefusal(const UtilitySettings& settings);
 
 // The document's text as a save writes it: UTF-8 with the byte order mark,
 // key=value without blanks, lines ending in CR LF. Empty on failure.
@@ -94,9 +107,12 @@ std::string SerializeDocument(settings::IniDocument* document);
 // Gives the file the bytes as its new content, never leaving it cut short.
 // A symbolic link (relative, absolute or dangling) stays a link: the file it
 // names gets the content. That file is replaced by a new file written in its
-// own folder once every byte is written; a file with other hard links is
-// instead rewritten in place after a durable copy of its old content is
-// made, and the old content is written back when the write fails. Fails
+// own folder once every byte is written, with the old file's owner, group
+// and permissions where the system allows; a file with other hard links, or
+// one whose folder allows no new file (a writable file in a read-only
+// folder), is instead rewritten in place after a durable copy of its old
+// content is made (beside it, or else in the temporary folder), and the old
+// content is written back when the write fails. Fails
 // without changing the content when the file cannot be opened for writing
 // (write protection, access rights), no temporary file can be created, a
 // write fails or the replacement fails; temporary files are removed on every

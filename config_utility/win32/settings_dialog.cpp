@@ -562,7 +562,7 @@ void SettingsDialog::Save(bool apply) {
     pushing_ = true;
     PushEditor(EditorEffects(), false);
     pushing_ = false;
-    Warn(kSaveFailedMessage);
+    Warn(SaveFailedText(s.settings).c_str());
     return;
   }
   if (!apply) {

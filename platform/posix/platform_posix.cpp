@@ -472,11 +472,21 @@ bool ReplaceFile(const std::u16string& source, const std::u16string& target) {
   const std::string from = PathBytes(source);
   const std::string to = PathBytes(target);
   // The new content reaches the disk before it takes the old file's name,
-  // and it keeps the old file's permissions.
+  // and it keeps the old file's owner, group and permissions. Owner and
+  // group first (a change of owner may clear set-id bits), each as far as
+  // the process may give them: root gives both, others at most a group
+  // they belong to.
   const int fd = ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat old;
-  if (::stat(to.c_str(), &old) == 0) ::fchmod(fd, old.st_mode & 07777);
+  if (::stat(to.c_str(), &old) == 0) {
+    struct stat now;
+    if (::fstat(fd, &now) == 0 && (now.st_uid != old.st_uid || now.st_gid != old.st_gid) &&
+        ::fchown(fd, old.st_uid, old.st_gid) != 0) {
+      [[maybe_unused]] const int ignored = ::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+    }
+    ::fchmod(fd, old.st_mode & 07777);
+  }
   const bool synced = ::fsync(fd) == 0;
   ::close(fd);
   return synced && ::rename(from.c_str(), to.c_str()) == 0;
@@ -509,6 +519,26 @@ bool ResolveWriteTarget(const std::u16string& name, std::u16string* target, bool
 }
 
 bool DeleteFile(const std::u16string& name) { return ::unlink(PathBytes(name).c_str()) == 0; }
+
+std::u16string TemporaryFolder() {
+  const char* variable = ::getenv("TMPDIR");
+  std::string folder = variable != nullptr && *variable != '\0' ? variable : "/tmp";
+  if (folder.back() != '/') folder += '/';
+  return FileNameBytesToWide(folder);
+}
+
+// strerror_r in its two forms: the XSI one fills the buffer, the GNU one
+// may return a static text instead.
+[[maybe_unused]] static std::string StrerrorText(int, const char* buffer) { return buffer; }
+[[maybe_unused]] static std::string StrerrorText(const char* text, const char*) {
+  return text != nullptr ? text : "";
+}
+
+std::string LastErrorMessage() {
+  const int code = errno;
+  char buffer[256] = {};
+  return StrerrorText(strerror_r(code, buffer, sizeof buffer), buffer);
+}
 
 // ---------------------------------------------------------------------------
 // Code pages

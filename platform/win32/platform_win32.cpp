@@ -23,6 +23,7 @@
 #include <climits>
 #include <mutex>
 #include <new>
+#include <string>
 
 namespace qm::platform {
 namespace {
@@ -235,6 +236,32 @@ bool ResolveWriteTarget(const std::u16string& name, std::u16string* target, bool
 }
 
 bool DeleteFile(const std::u16string& name) { return DeleteFileW(W(name)) != 0; }
+
+std::u16string TemporaryFolder() {
+  wchar_t buffer[MAX_PATH + 2] = {};
+  const DWORD n = GetTempPathW(MAX_PATH + 1, buffer);
+  if (n == 0 || n > MAX_PATH + 1) return {};
+  return std::u16string(reinterpret_cast<const char16_t*>(buffer), n);
+}
+
+std::string LastErrorMessage() {
+  const DWORD code = GetLastError();
+  wchar_t* text = nullptr;
+  const DWORD n = FormatMessageW(
+      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+      nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  std::string message;
+  if (n != 0 && text != nullptr) {
+    AppendNarrow(kCodePageUtf8, reinterpret_cast<const char16_t*>(text), n, &message);
+  }
+  if (text != nullptr) LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' ||
+                              message.back() == ' ' || message.back() == '.')) {
+    message.pop_back();
+  }
+  if (message.empty()) message = "system error " + std::to_string(code);
+  return message;
+}
 
 // ---------------------------------------------------------------------------
 // Code pages

@@ -25,6 +25,7 @@
 #include "plugin/content/file_access.h"
 #include "plugin/content/reader.h"
 #include "plugin/evaluation/matcher.h"
+#include "plugin/evaluation/utf_check.h"
 #include "plugin/filters/filter_text.h"
 #include "plugin/filters/outside_in.h"
 
@@ -200,6 +201,9 @@ struct Side {
   std::uint64_t readPosition = 0;  // bytes of the file consumed by blocks so far
   EvaluationState state;
   std::uint32_t bomUnits = 0;      // units of the byte-order mark, skipped in the first block
+  bool validateBlocks = false;     // UTF text that only the sample vouched for
+  bool notUtf = false;             // a block of it was not valid UTF: read it as ANSI/Binary
+  bool sampleSwapped = false;      // the sample (the whole file) is in machine order already
 
   char* half = nullptr;            // this side's half of the block buffer
   const char* block = nullptr;     // the current block (the half, or the sample)
@@ -262,13 +266,25 @@ struct Comparison {
 // Starts the search through the side's block, which begins skip units (the
 // byte-order mark) into what was read: the text handed to the matcher starts
 // after the mark, as in a value request, so that anchors see the same text
-// in a file with a mark and in one without. The first execution in every
-// block validates UTF text that only the sample vouched for, so that no
-// execution skips the check over unchecked text.
-void StartSearch(const Comparison& c, Side& side, std::size_t skip) {
+// in a file with a mark and in one without. UTF text that only the sample
+// vouched for is validated here, block by block, before any execution
+// skips the check: false (with side.notUtf set) when it is not valid.
+// Outside In text (state.utfCheckPending) is validated by the first
+// execution in every block.
+bool StartSearch(const Comparison& c, Side& side, std::size_t skip) {
   skip = std::min(skip, side.blockUnits);
   side.block += skip * side.UnitBytes();
   side.blockUnits -= skip;
+  if (side.validateBlocks) {
+    const bool valid =
+        side.state.isUtf16
+            ? IsWellFormedUtf16(reinterpret_cast<const char16_t*>(side.block), side.blockUnits)
+            : IsWellFormedUtf8(side.block, side.blockUnits);
+    if (!valid) {
+      side.notUtf = true;
+      return false;
+    }
+  }
   const FieldDefinition& field = c.field;
   if (side.state.isUtf16) {
     MatchRules rules = RulesFor16(field);
@@ -282,6 +298,7 @@ void StartSearch(const Comparison& c, Side& side, std::size_t skip) {
     side.bytes.emplace(utf8 ? *field.utf8Program : *field.ansiProgram, rules, side.block,
                        side.blockUnits, side.state.matchVector);
   }
+  return true;
 }
 
 // Reads the side's next block into its half of the buffer, cut after its
@@ -300,14 +317,16 @@ bool ReadCompareBlock(Comparison& c, Side& side, int index) {
     static char empty[2] = {0, 0};
     char* bytes = side.sample.bytes ? side.sample.bytes.get() : empty;
     const std::size_t n = static_cast<std::size_t>(total);
-    if (utf16 && ContentNeedsSwap(side.state)) SwapUnitsInPlace(bytes, n / 2);
+    if (utf16 && ContentNeedsSwap(side.state) && !side.sampleSwapped) {
+      SwapUnitsInPlace(bytes, n / 2);
+      side.sampleSwapped = true;
+    }
     side.block = bytes;
     side.blockUnits = n / unitBytes;
     side.readPosition = total;
     side.sampleUsed = true;
     if (counted) c.progressBytes += static_cast<std::int64_t>(total);
-    StartSearch(c, side, start);
-    return true;
+    return StartSearch(c, side, start);
   }
 
   const std::uint64_t left = total - side.readPosition;
@@ -347,8 +366,7 @@ bool ReadCompareBlock(Comparison& c, Side& side, int index) {
     processed -= static_cast<std::int64_t>(reread);
   }
   if (counted) c.progressBytes += processed;
-  StartSearch(c, side, start);
-  return true;
+  return StartSearch(c, side, start);
 }
 
 // The side's next match in its block: 1 found, 0 none left in the block,
@@ -399,8 +417,7 @@ bool ReadCompareTextBlock(Comparison& c, Side& side) {
   side.half[units * 2 + 1] = 0;
   side.block = side.half;
   side.blockUnits = units;
-  StartSearch(c, side, 0);
-  return true;
+  return StartSearch(c, side, 0);
 }
 
 // The side's next block, from the file or from its Outside In text.
@@ -438,6 +455,103 @@ bool OpenSide(Side& side) {
   access.wide = side.name.c_str();
   side.file = platform::OpenFile(access, platform::OpenMode::kReadShared);
   return side.file.IsOpen();
+}
+
+// A side whose text turned out not to be valid UTF is read as the encoding
+// decision would have read it had its sample held the fault: ANSI/Binary
+// bytes from the first byte of the file, a byte order mark included.
+void TreatSideAsAnsi(Side& side) {
+  side.state.isUtf8 = false;
+  side.state.isUtf16 = false;
+  side.state.bigEndian = false;
+  side.state.validUtf8Length = 0;
+  side.bomUnits = 0;
+  side.validateBlocks = false;
+  side.notUtf = false;
+}
+
+// Puts a file side back before its first block, so that a comparison can
+// start over. The file is where its last block ended (its read position);
+// the sample, already consumed, is read again from the file. A side whose
+// only block is its sample keeps it. False when the seek fails.
+bool RewindSide(Side& side) {
+  side.bytes.reset();
+  side.units.reset();
+  side.firstBlock = true;
+  if (static_cast<std::uint64_t>(side.size) <= side.sample.length) return true;
+  const std::uint64_t position = side.sampleUsed ? side.readPosition : side.sample.length;
+  if (position != 0 && !side.file.SeekRelative(-static_cast<std::int64_t>(position))) return false;
+  side.sample.bytes.reset();
+  side.sample.length = 0;
+  side.sampleUsed = true;
+  side.readPosition = 0;
+  return true;
+}
+
+// Result of one pass over both files; kStartOver: a side was found not to
+// be UTF text and must be read as ANSI/Binary from the start.
+constexpr int kStartOver = INT_MIN;
+
+// Compares the two sides block by block from their first blocks.
+int ComparePass(const PluginSettings& settings, Comparison& c, Side* sides, bool outsideIn) {
+  const FieldDefinition& field = c.field;
+  for (int i = 0; i < 2; ++i) {
+    if (!ReadNextBlock(c, sides[i], i)) return sides[i].notUtf ? kStartOver : kCompareNotComparable;
+    // Extracting a document can take long: the host may stop between the two.
+    if (outsideIn && i == 0 && c.Report() != 0) return kCompareStopped;
+  }
+
+  bool equal = true, error = false, stopped = false;
+  std::uint64_t equalPairs = 0;
+  std::uint32_t lastReport = 0;
+  bool firstPass = true;
+  for (;;) {
+    if (firstPass || platform::TickCount() - lastReport > kProgressIntervalMs) {
+      firstPass = false;
+      lastReport = platform::TickCount();
+      if (c.Report() != 0) {
+        stopped = true;
+        break;
+      }
+    }
+    const int r0 = NextMatch(sides[0]);
+    const int r1 = NextMatch(sides[1]);
+    if (r0 < 0 || r1 < 0) {
+      error = true;
+      break;
+    }
+    if (r0 == 1 && r1 == 1) {
+      if (!MatchesEqual(settings, field, sides[0].Match(), sides[1].Match())) {
+        equal = false;
+        break;
+      }
+      ++equalPairs;
+      continue;
+    }
+    if (r0 == 0 && r1 == 0) {
+      // Neither block holds another match: go on with what remains.
+      if (!sides[0].Remains() && !sides[1].Remains()) break;
+      for (int i = 0; i < 2 && !error; ++i) {
+        if (sides[i].Remains() && !ReadNextBlock(c, sides[i], i)) error = true;
+      }
+      if (error) break;
+      continue;
+    }
+    // One side ran out of its block while the other found a match: the
+    // exhausted side reads on, and the other finds its match again.
+    const int out = r0 == 0 ? 0 : 1;
+    Side& found = sides[1 - out];
+    if (!sides[out].Remains() || !ReadNextBlock(c, sides[out], out)) {
+      error = true;  // unequal numbers of matches, or a failed read
+      break;
+    }
+    SearchAgain(found);
+  }
+  if (sides[0].notUtf || sides[1].notUtf) return kStartOver;
+  if (stopped) return kCompareStopped;
+  if (error) return kCompareNotComparable;
+  if (!equal) return kCompareDifferent;
+  return equalPairs != 0 ? kCompareEqual : kCompareNotComparable;
 }
 
 // ---------------------------------------------------------------------------
@@ -489,10 +603,8 @@ int CompareContents(const PluginState& st, const FieldDefinition& field, Compare
       break;
     }
     side.bomUnits = side.state.isUtf16 && bomLength == 2 ? 1 : bomLength;
-    if ((side.state.isUtf8 || side.state.isUtf16) &&
-        static_cast<std::uint64_t>(side.size) > settings.analyzeBuffer) {
-      side.state.utfCheckPending = true;
-    }
+    side.validateBlocks = (side.state.isUtf8 || side.state.isUtf16) &&
+                          static_cast<std::uint64_t>(side.size) > settings.analyzeBuffer;
   }
   if (!sampled) {
     const EvaluationState& a = sides[0].state;
@@ -521,64 +633,21 @@ int CompareContents(const PluginState& st, const FieldDefinition& field, Compare
   sides[0].half = blocks.get();
   sides[1].half = blocks.get() + c.halfBytes + 2;
 
-  for (int i = 0; i < 2; ++i) {
-    if (!ReadNextBlock(c, sides[i], i)) return kCompareNotComparable;
-    // Extracting a document can take long: the host may stop between the two.
-    if (outsideIn && i == 0 && c.Report() != 0) return kCompareStopped;
-  }
-
-  bool equal = true, error = false, stopped = false;
-  std::uint64_t equalPairs = 0;
-  std::uint32_t lastReport = 0;
-  bool firstPass = true;
+  // A side found not to be UTF after all starts both sides over, once for
+  // each side at most (an ANSI side is never validated again). Both files
+  // and any Outside In handles close, and the buffers are freed, as the
+  // sides go.
   for (;;) {
-    if (firstPass || platform::TickCount() - lastReport > kProgressIntervalMs) {
-      firstPass = false;
-      lastReport = platform::TickCount();
-      if (c.Report() != 0) {
-        stopped = true;
-        break;
-      }
+    const int result = ComparePass(settings, c, sides, outsideIn);
+    if (result != kStartOver) return result;
+    for (Side& side : sides) {
+      if (side.notUtf) TreatSideAsAnsi(side);
+      if (!RewindSide(side)) return kCompareNotComparable;
     }
-    const int r0 = NextMatch(sides[0]);
-    const int r1 = NextMatch(sides[1]);
-    if (r0 < 0 || r1 < 0) {
-      error = true;
-      break;
+    if (!HasProgram(field, sides[0].state) || !HasProgram(field, sides[1].state)) {
+      return kCompareNotComparable;
     }
-    if (r0 == 1 && r1 == 1) {
-      if (!MatchesEqual(settings, field, sides[0].Match(), sides[1].Match())) {
-        equal = false;
-        break;
-      }
-      ++equalPairs;
-      continue;
-    }
-    if (r0 == 0 && r1 == 0) {
-      // Neither block holds another match: go on with what remains.
-      if (!sides[0].Remains() && !sides[1].Remains()) break;
-      for (int i = 0; i < 2 && !error; ++i) {
-        if (sides[i].Remains() && !ReadNextBlock(c, sides[i], i)) error = true;
-      }
-      if (error) break;
-      continue;
-    }
-    // One side ran out of its block while the other found a match: the
-    // exhausted side reads on, and the other finds its match again.
-    const int out = r0 == 0 ? 0 : 1;
-    Side& found = sides[1 - out];
-    if (!sides[out].Remains() || !ReadNextBlock(c, sides[out], out)) {
-      error = true;  // unequal numbers of matches, or a failed read
-      break;
-    }
-    SearchAgain(found);
   }
-  // Both files and any Outside In handles close, and the buffers are freed,
-  // as the sides go.
-  if (stopped) return kCompareStopped;
-  if (error) return kCompareNotComparable;
-  if (!equal) return kCompareDifferent;
-  return equalPairs != 0 ? kCompareEqual : kCompareNotComparable;
 }
 
 // ---------------------------------------------------------------------------

@@ -17,6 +17,7 @@
 #include "plugin/content/encoding.h"
 #include "plugin/content/file_access.h"
 #include "settings_format/ini_document.h"
+#include "settings_format/settings_file.h"
 
 namespace qm::plugin {
 namespace {
@@ -62,19 +63,6 @@ std::u16string Ascii(const char* text) {
   std::u16string wide;
   for (const char* p = text; *p != 0; ++p) wide += static_cast<char16_t>(*p);
   return wide;
-}
-
-// The raw settings text, or empty when the file is missing, too large or
-// unreadable.
-bool ReadSettingsFile(const SiblingFile& file, std::string* text) {
-  const platform::FileName name = file.Name();
-  if (!FileExists(name)) return false;
-  platform::File handle = platform::OpenFile(name, platform::OpenMode::kReadShared);
-  if (!handle.IsOpen()) return false;
-  const std::int64_t size = QueryFileSize(name);
-  if (size < 0 || static_cast<std::uint64_t>(size) > settings::kMaxSettingsFileBytes) return false;
-  text->assign(static_cast<std::size_t>(size), '\0');
-  return size == 0 || handle.ReadExact(text->data(), text->size());
 }
 
 void ReadGlobalOptions(const settings::IniDocument& ini, PluginSettings& s, bool* regex1Extern,
@@ -317,11 +305,14 @@ void LoadConfiguration(PluginState& state, std::uint32_t versionHi, std::uint32_
   FieldSource field1;  // kept for the external expression
 
   const bool versionReads = versionHi > 1 || (versionHi == 1 && versionLow >= 4);
-  std::string text;
-  if (versionReads && ReadSettingsFile(settingsFile, &text)) {
+  // Read as the settings utility reads it (NUL bytes left out); a file that
+  // cannot be used leaves the defaults.
+  settings::SettingsText text;
+  if (versionReads) text = settings::ReadSettingsText(settingsFile.Name());
+  if (versionReads && text.Usable()) {
     auto ini = std::make_unique<settings::IniDocument>();
     settings::ConfigureIniDocument(*ini);
-    ini->LoadData(text.data(), text.size());
+    ini->LoadData(text.text.data(), text.text.size());
     int fieldCount = 0;
     ReadGlobalOptions(*ini, s, &regex1Extern, &logErrors, &sortFields, &excludeList, &oitPath,
                       &fieldCount);

@@ -11,9 +11,11 @@
 #include "plugin/content/reader.h"
 
 #include "plugin/content/read_buffer.h"
+#include "plugin/evaluation/utf_check.h"
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 namespace qm::plugin {
 namespace {
@@ -75,6 +77,63 @@ void Deliver(const char* buffer, std::size_t from, std::size_t to, bool utf16,
     consumer.Bytes(buffer + from, to - from, state);
   }
 }
+
+// True when units [from, to) of a buffer are well-formed UTF-16 (machine
+// order) or UTF-8.
+bool WellFormed(const char* buffer, std::size_t from, std::size_t to, bool utf16) {
+  if (from >= to) return true;
+  if (utf16) return IsWellFormedUtf16(reinterpret_cast<const char16_t*>(buffer) + from, to - from);
+  return IsWellFormedUtf8(buffer + from, to - from);
+}
+
+// Content the sample took for UTF text that turns out not to be valid is
+// read as the decision would have read it had the sample held the fault:
+// as ANSI/Binary bytes, a byte order mark included.
+void TreatAsAnsi(EvaluationState& state) {
+  state.isUtf8 = false;
+  state.isUtf16 = false;
+  state.bigEndian = false;
+  state.validUtf8Length = 0;
+  state.utfCheckPending = false;
+}
+
+// What a request has accumulated when its content reading begins, so that
+// a reading that must start over (content found not to be UTF after all)
+// answers as if it had read the content that way from the start.
+class Accumulated {
+ public:
+  explicit Accumulated(const EvaluationState& state)
+      : outputText_(state.outputText),
+        hadDistinct_(state.distinctMatches != nullptr),
+        countLines_(state.countLines),
+        matchCount_(state.matchCount),
+        lineBase_(state.lineBase),
+        previousMatchStart_(state.previousMatchStart),
+        sum_(state.sum) {}
+
+  // The readers run once per request, so the distinct set is empty here.
+  void Restore(EvaluationState& state) const {
+    state.outputText = outputText_;
+    if (hadDistinct_) state.distinctMatches = std::make_unique<DistinctSet>();
+    state.lineEnds.reset();
+    state.countLines = countLines_;
+    state.matchCount = matchCount_;
+    state.lineBase = lineBase_;
+    state.previousMatchStart = previousMatchStart_;
+    state.sum = sum_;
+    state.contextUnits = 0;
+    state.textContinues = false;
+  }
+
+ private:
+  std::u16string outputText_;
+  bool hadDistinct_;
+  bool countLines_;
+  std::uint32_t matchCount_;
+  std::uint32_t lineBase_;
+  std::int64_t previousMatchStart_;
+  std::uint64_t sum_;
+};
 
 }  // namespace
 
@@ -207,8 +266,21 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
   file.Close();
   if (!read) return false;
   Terminate(buffer, length, utf16);
+  const bool swapped = ContentNeedsSwap(state);
+  if (swapped) SwapUnitsInPlace(buffer, length / 2);
+  if (state.utfCheckPending) {
+    // Only the sample was validated: the rest is checked here, once.
+    if (!WellFormed(buffer, startUnits, utf16 ? length / 2 : length, utf16)) {
+      if (swapped) SwapUnitsInPlace(buffer, length / 2);  // back to the file's bytes
+      TreatAsAnsi(state);
+      buffer[length] = 0;
+      state.startOffset = 0;
+      Deliver(buffer, 0, length, false, state, consumer);
+      return true;
+    }
+    state.utfCheckPending = false;
+  }
   state.startOffset = startUnits;
-  if (ContentNeedsSwap(state)) SwapUnitsInPlace(buffer, length / 2);
   Deliver(buffer, startUnits, utf16 ? length / 2 : length, utf16, state, consumer);
   return true;
 }
@@ -216,23 +288,25 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
 // ---------------------------------------------------------------------------
 // Chunks
 // ---------------------------------------------------------------------------
-bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample& sample,
-                  std::uint32_t startUnits, std::uint32_t chunkMegabytes,
-                  EvaluationState& state, const FieldDefinition& field,
-                  const TextConsumer& consumer) {
-  if (size < 0 || sample.length > static_cast<std::uint64_t>(size)) {
-    file.Close();
-    return false;
-  }
-  file.AdviseSequential();
+namespace {
+
+enum class PassEnd { kDone, kFailed, kNotUtf };
+
+// One pass of ReadInChunks over the file, which is positioned just after
+// the sample. *position follows the file's read position. kNotUtf: a piece
+// of text the sample took for UTF is not valid UTF; nothing of that piece
+// was handed on.
+PassEnd ReadChunkPass(platform::File& file, std::uint64_t total, const EncodingSample& sample,
+                      std::uint32_t startUnits, std::uint32_t chunkMegabytes,
+                      EvaluationState& state, const FieldDefinition& field,
+                      const TextConsumer& consumer, std::uint64_t* position) {
   const bool utf16 = state.isUtf16;
   const bool utf8 = state.isUtf8 && !utf16;
   const std::uint64_t unitBytes = utf16 ? 2 : 1;
   const bool swap = ContentNeedsSwap(state);
-  // Only the sample was validated: every chunk is new text that the matcher
-  // must validate before it may skip the check.
-  const bool validateEachChunk = state.utfCheckPending;
-  const auto total = static_cast<std::uint64_t>(size);
+  // Only the sample was validated: every piece is new text, checked here
+  // before the matcher sees it.
+  const bool validate = state.utfCheckPending;
 
   std::uint64_t chunkBytes = std::uint64_t{chunkMegabytes == 0 ? 1 : chunkMegabytes} * kMegabyte;
   // Each piece after the first is read together with up to kContextUnits
@@ -243,11 +317,17 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
   std::size_t carry = 0;                 // units of context at the chunk's start
   bool sampleUsed = false;
   bool first = true;
-  bool ok = true;
+  // Once the answer is known, text still to be validated is only read and
+  // checked: should it fail, the answer would have to come from the ANSI form.
+  bool settled = false;
   ReadBuffer lease;  // one buffer for every chunk
 
   while (pieceStart * unitBytes < total) {
-    if (state.abortRequested || AnswerKnown(state, field)) break;
+    if (state.abortRequested) break;
+    if (!settled && AnswerKnown(state, field)) {
+      if (!validate) break;
+      settled = true;
+    }
     if (consumer.StopRequested(state)) {
       state.abortRequested = true;
       break;
@@ -261,8 +341,7 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
         chunkBytes = kAlwaysWholeBytes;
         continue;
       }
-      ok = false;
-      break;
+      return PassEnd::kFailed;
     }
     const auto chunkLength = static_cast<std::size_t>(length);
 
@@ -276,17 +355,15 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
         if (sample.length != 0) std::memcpy(chunk, sample.bytes.get(), sample.length);
         filled = sample.length;
       } else if (!file.SeekRelative(-static_cast<std::int64_t>(sample.length))) {
-        ok = false;
-        break;
+        return PassEnd::kFailed;
+      } else {
+        *position = 0;
       }
     }
-    if (!file.ReadExact(chunk + filled, chunkLength - filled)) {
-      ok = false;
-      break;
-    }
+    if (!file.ReadExact(chunk + filled, chunkLength - filled)) return PassEnd::kFailed;
+    *position = chunkStart + length;
     Terminate(chunk, chunkLength, utf16);
     if (swap) SwapUnitsInPlace(chunk, chunkLength / 2);
-    if (validateEachChunk) state.utfCheckPending = true;
 
     const std::size_t units = chunkLength / unitBytes;
     const std::size_t from = first ? startUnits : carry;
@@ -299,12 +376,18 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
     // Without a cut the piece is the whole chunk: the end of the content,
     // or a full chunk without a line end that the next piece continues.
     const std::size_t end = cut.end != 0 ? cut.end : units;
-    state.startOffset = pieceStart;
-    state.contextUnits = static_cast<std::uint32_t>(first ? 0 : carry);
-    state.textContinues = !lastChunk;
-    Deliver(chunk, from, end, utf16, state, consumer);
-    state.contextUnits = 0;
-    state.textContinues = false;
+    if (validate) {
+      if (!WellFormed(chunk, from, end, utf16)) return PassEnd::kNotUtf;
+      state.utfCheckPending = false;
+    }
+    if (!settled) {
+      state.startOffset = pieceStart;
+      state.contextUnits = static_cast<std::uint32_t>(first ? 0 : carry);
+      state.textContinues = !lastChunk;
+      Deliver(chunk, from, end, utf16, state, consumer);
+      state.contextUnits = 0;
+      state.textContinues = false;
+    }
     if (lastChunk) break;
 
     const std::uint64_t nextPiece = chunkStart / unitBytes + end;
@@ -321,15 +404,46 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
     }
     const std::uint64_t reread = (units - end + nextCarry) * unitBytes;
     if (reread != 0 && !file.SeekRelative(-static_cast<std::int64_t>(reread))) {
-      ok = false;
-      break;
+      return PassEnd::kFailed;
     }
+    *position -= reread;
     pieceStart = nextPiece;
     carry = nextCarry;
     first = false;
   }
+  return PassEnd::kDone;
+}
+
+}  // namespace
+
+bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample& sample,
+                  std::uint32_t startUnits, std::uint32_t chunkMegabytes,
+                  EvaluationState& state, const FieldDefinition& field,
+                  const TextConsumer& consumer) {
+  if (size < 0 || sample.length > static_cast<std::uint64_t>(size)) {
+    file.Close();
+    return false;
+  }
+  file.AdviseSequential();
+  const auto total = static_cast<std::uint64_t>(size);
+  const Accumulated before(state);
+  std::uint64_t position = sample.length;
+  PassEnd end = ReadChunkPass(file, total, sample, startUnits, chunkMegabytes, state, field,
+                              consumer, &position);
+  if (end == PassEnd::kNotUtf) {
+    // The text read so far was matched as UTF: it is all matched again, as
+    // ANSI/Binary bytes from the file's first byte. The file goes back to
+    // where a pass expects it, just after the sample.
+    before.Restore(state);
+    TreatAsAnsi(state);
+    const auto back = static_cast<std::int64_t>(position) - static_cast<std::int64_t>(sample.length);
+    end = back == 0 || file.SeekRelative(-back)
+              ? ReadChunkPass(file, total, sample, 0, chunkMegabytes, state, field, consumer,
+                              &position)
+              : PassEnd::kFailed;
+  }
   file.Close();
-  return ok;
+  return end == PassEnd::kDone;
 }
 
 }  // namespace qm::plugin

@@ -54,6 +54,13 @@ void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
 // evaluates it once. Falls back to 5 MiB chunks when a buffer above 5 MiB
 // cannot be allocated. Closes the file. False on a failed or short read or a
 // failed allocation.
+//
+// With state.utfCheckPending (only the sample was validated) the readers
+// validate the rest of the text themselves and hand it on with the flag
+// cleared. Text that turns out not to be valid UTF-8 or UTF-16 is matched
+// as the encoding decision would have matched it had the sample held the
+// fault: as ANSI/Binary bytes from the file's first byte (a byte order mark
+// is then content), with the state's encoding flags cleared.
 bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample& sample,
                    std::uint32_t startUnits, EvaluationState& state,
                    const FieldDefinition& field, const TextConsumer& consumer);
@@ -66,10 +73,12 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
 // (state.contextUnits, state.textContinues), so that patterns whose matches
 // do not span a line end answer as over a whole read. A chunk without any
 // line end is handed on whole, except that UTF text is cut after its last
-// whole character. When state.utfCheckPending is
-// set on entry it is set again before every chunk, so the matcher validates
-// each chunk's text. A chunk above 5 MiB that cannot be allocated is retried
-// at 5 MiB. Closes the file. False on a failed read or seek or a final
+// whole character. With state.utfCheckPending each piece is validated
+// before it is handed on (and, once the answer is known, the rest of the
+// file is still read and validated); at the first invalid piece everything
+// accumulated so far is dropped and the file is read again from its start
+// as ANSI/Binary. A chunk above 5 MiB that cannot be allocated is retried at
+// 5 MiB. Closes the file. False on a failed read or seek or a final
 // allocation failure; an early stop or a stop request is a success.
 bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample& sample,
                   std::uint32_t startUnits, std::uint32_t chunkMegabytes,

@@ -291,11 +291,9 @@ class Analyzer {
       consumesCr_ |= lookaroundCr_;
       consumesLf_ |= lookaroundLf_;
     }
-    const bool cutCr = !consumesCr_ && !dollarNeedsCr_;
-    const bool cutLf = !consumesLf_;
-    plan.windowed = !notWindowable_ && (cutCr || cutLf);
-    plan.cutAtCr = plan.windowed && cutCr;
-    plan.cutAtLf = plan.windowed && cutLf;
+    // Whatever may consume either line-end unit rules windows out: a
+    // chunk or window may end after an LF or after a CR.
+    plan.windowed = !notWindowable_ && !consumesCr_ && !consumesLf_ && !dollarNeedsCr_;
     return plan;
   }
 

@@ -27,15 +27,14 @@ inline bool operator==(const Needle& a, const Needle& b) {
 
 // What the engine may do with a program whose matches stay inside one line.
 struct LinePlan {
-  // True only when it is proven that every match lies inside one line (no
-  // match consumes a cut unit) and that evaluating the pattern on the subject
-  // truncated just after a cut unit gives, for every match attempt starting
-  // at or before that unit, exactly the result it gives on the full subject.
+  // True only when it is proven that no match consumes a CR (U+000D) or an
+  // LF (U+000A), and that evaluating the pattern on the subject truncated
+  // just after any CR or LF gives, for every match attempt starting at or
+  // before that unit, exactly the result it gives on the full subject.
+  // Windows and chunks may then end after any line-end unit: callers cut at
+  // LF, at CR, or at either, so a pattern that may consume one of the two is
+  // never windowed.
   bool windowed = false;
-  // LF (U+000A) can never be consumed by a match: windows may end after it.
-  // Set only when windowed; at least one of the two is set then.
-  bool cutAtLf = false;
-  bool cutAtCr = false;  // the same for CR (U+000D)
   // Every match contains at least one of these (empty: no such set is
   // known). At most kMaxNeedles entries, no two equal. Valid also when not
   // windowed.

@@ -67,12 +67,13 @@ void MatchFilterText(FilterText& text, EvaluationState& state, const TextConsume
   if (!text.started && units > 0) {
     text.started = true;
     if (UnitAt(text.bytes, 0) == kByteOrderMark) skip = 1;
+    text.markUnits = skip;
   }
   const std::size_t end = partial ? PieceUnits(text.bytes, units) : units;
   const std::size_t handed = end > skip ? end - skip : 0;
   if (handed > 0) {
     if (text.validateEachPiece) state.utfCheckPending = true;
-    state.startOffset = text.consumed + skip;
+    state.startOffset = text.consumed + skip - text.markUnits;
     consumer.Units(reinterpret_cast<const char16_t*>(text.bytes.data()) + skip, handed, state);
   }
   const std::size_t removed = skip + handed;

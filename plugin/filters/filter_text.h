@@ -32,12 +32,14 @@ struct FilterText {
   std::uint64_t consumed = 0;   // units removed from the front (byte-order mark included)
   bool validateEachPiece = false;  // the request's utfCheckPending, kept for every piece
   bool started = false;         // the first unit (a possible byte-order mark) was looked at
+  std::uint64_t markUnits = 0;  // 1 when the output began with a skipped byte-order mark
 
   void Append(const void* data, std::size_t n) { bytes.append(static_cast<const char*>(data), n); }
 };
 
 // Hands filter text to the consumer. A leading U+FEFF of the whole output is
-// skipped (and counted in the offsets). Partial: the units before the last
+// skipped: match positions count from the unit after it, while the content
+// size still counts it. Partial: the units before the last
 // line end go on and are removed, the line end staying in front of what
 // follows (a carriage return that is the last unit does not count, its line
 // feed may follow); without a usable line end the whole text goes, less a

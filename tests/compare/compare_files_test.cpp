@@ -358,19 +358,28 @@ TEST_F(CompareBlocks, MixedEncodingsAcrossBlocks) {
   EXPECT_EQ(Files(utf16, left), 101);
 }
 
-TEST_F(CompareBlocks, InvalidUtf8BeyondTheSampleHasADefinedAnswer) {
-  // The sample says UTF-8; the text goes bad in the first and in a later
-  // block. The comparison must not search unchecked text.
+TEST_F(CompareBlocks, InvalidUtf8BeyondTheSampleIsComparedAsTheAnsiForm) {
+  // The sample says UTF-8; the text goes bad in the first or in a later
+  // block. Such a file compares as the same text whose sample holds a fault
+  // (in a skipped line, so that the matches are the same): as ANSI/Binary
+  // bytes, whichever side it is on and whether or not the other side starts
+  // over with it.
   Load({{kSkipStamps, 7}}, "FileMemory=5\r\nAnalyzeBuffer=1\r\n");
   const std::string text = "\xC3\xA4\n" + Right(180000);
-  const std::string good = Write("good.txt", text);
+  ASSERT_EQ(text.compare(3, 10, "Updated: \n"), 0);
   std::string early = text, late = text;
   early[100000] = '\xFF';
   late[text.size() - 1000] = '\xC3';
-  for (const std::string& bad : {Write("early.txt", early), Write("late.txt", late)}) {
-    EXPECT_EQ(Files(good, bad), -3) << bad;
-    EXPECT_EQ(Files(bad, good), -3) << bad;
+  for (const std::string& bad : {early, late}) {
+    std::string decided = bad;
+    decided.insert(12, "\xFF");  // "Updated: \xFF": ANSI by its sample
+    const std::string a = Write("bad.txt", bad);
+    const std::string b = Write("decided.txt", decided);
+    EXPECT_EQ(Files(a, b), 101);
+    EXPECT_EQ(Files(b, a), 101);
+    EXPECT_EQ(Files(a, a), 101);
   }
+  const std::string good = Write("good.txt", text);
   EXPECT_EQ(Files(good, good), 101);
 }
 

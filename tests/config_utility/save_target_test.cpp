@@ -4,10 +4,12 @@
 
 #include <sys/mount.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 #include "config_utility/model/utility_settings.h"
 #include "utility_test_files.h"
@@ -92,6 +94,67 @@ TEST(SaveTarget, LinkInAReadOnlyFolderSavesIntoTheTargetsFolder) {
   fs::permissions(links.path(), fs::perms::owner_all);
   EXPECT_TRUE(IsLink(links / "Quarrymark.ini"));
   EXPECT_EQ(ReadAll(targets / "Quarrymark.ini"), "saved");
+}
+
+constexpr uid_t kNobody = 65534;
+
+// Runs body as an ordinary user: in this process, or, when it is root (whom
+// permissions do not stop), in a child process that becomes "nobody".
+bool AsUnprivileged(const std::function<bool()>& body) {
+  if (::geteuid() != 0) return body();
+  const pid_t child = ::fork();
+  if (child == 0) {
+    const bool ok = ::setgid(kNobody) == 0 && ::setuid(kNobody) == 0 && body();
+    ::_exit(ok ? 0 : 1);
+  }
+  int status = 0;
+  return child > 0 && ::waitpid(child, &status, 0) == child && WIFEXITED(status) &&
+         WEXITSTATUS(status) == 0;
+}
+
+// A writable file in a folder that takes no new file: no file can replace
+// it, so it is rewritten in place after a durable copy made elsewhere, and
+// a write failing part-way still leaves its old content.
+TEST(SaveTarget, WritableFileInAReadOnlyFolderIsRewrittenInPlace) {
+  Folder folder;
+  const fs::path file = folder / "Quarrymark.ini";
+  folder.Write("Quarrymark.ini", kOld);
+  if (::geteuid() == 0) {
+    ASSERT_EQ(::chown(file.c_str(), kNobody, kNobody), 0);
+  }
+  fs::permissions(folder.path(), fs::perms::owner_read | fs::perms::owner_exec |
+                                     fs::perms::group_read | fs::perms::group_exec |
+                                     fs::perms::others_read | fs::perms::others_exec);
+  const bool saved = AsUnprivileged([&] { return ReplaceFileContents(file.u16string(), "saved"); });
+  const bool failed = !AsUnprivileged([&] {
+    return ReplaceFileContents(file.u16string(), "a much longer new content",
+                               [](platform::File& f, std::string_view bytes) {
+                                 f.WriteAll(bytes.data(), 5);
+                                 return false;
+                               });
+  });
+  fs::permissions(folder.path(), fs::perms::owner_all);
+  EXPECT_TRUE(saved);
+  EXPECT_TRUE(failed);
+  EXPECT_EQ(ReadAll(file), "saved");
+  EXPECT_EQ(folder.EntryCount(), 1u);
+}
+
+// A file saved by root stays its owner's, with its group and permissions.
+TEST(SaveTarget, ReplacedFileKeepsItsOwnerGroupAndPermissions) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can save another user's file";
+  Folder folder;
+  const fs::path file = folder / "Quarrymark.ini";
+  folder.Write("Quarrymark.ini", kOld);
+  ASSERT_EQ(::chown(file.c_str(), kNobody, kNobody), 0);
+  ASSERT_EQ(::chmod(file.c_str(), 0640), 0);
+  ASSERT_TRUE(ReplaceFileContents(file.u16string(), "saved"));
+  struct stat st {};
+  ASSERT_EQ(::stat(file.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, kNobody);
+  EXPECT_EQ(st.st_gid, kNobody);
+  EXPECT_EQ(st.st_mode & 07777, 0640u);
+  EXPECT_EQ(ReadAll(file), "saved");
 }
 
 TEST(SaveTarget, FullDiskLeavesEveryFileWhole) {

@@ -4,6 +4,10 @@
 
 #include <filesystem>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "config_utility/model/field_editor.h"
 #include "config_utility/model/filter_values.h"
 #include "config_utility/model/sample_text.h"
@@ -283,6 +287,57 @@ TEST(SettingsPersistence, LoadFailsForMissingAndOversizedFiles) {
   EXPECT_FALSE(SaveSettings(&settings, false));  // nothing loaded, nothing to save
   const std::u16string limit = folder.Write("limit.ini", std::string(5242880, ';'));
   EXPECT_TRUE(LoadSettings(limit, &settings));
+}
+
+// A file that cannot be used says why, in the words the command line shows.
+TEST(SettingsPersistence, UnusableFilesSayWhy) {
+  Folder folder;
+  UtilitySettings settings;
+  EXPECT_FALSE(LoadSettings(folder.Wide(), &settings));
+  EXPECT_EQ(settings.loadProblem, "not a regular file");
+#ifndef _WIN32
+  const std::filesystem::path fifo = folder / "fifo.ini";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_FALSE(LoadSettings(fifo.u16string(), &settings));  // and it does not wait for a writer
+  EXPECT_EQ(settings.loadProblem, "not a regular file");
+#endif
+  const std::u16string big = folder.Write("big.ini", std::string(5242881, ';'));
+  EXPECT_FALSE(LoadSettings(big, &settings));
+  EXPECT_EQ(settings.loadProblem, "larger than the limit of 5242880 bytes (5242881 bytes)");
+  EXPECT_FALSE(LoadSettings(folder.Wide() + u"absent.ini", &settings));
+  EXPECT_EQ(settings.loadProblem, "no such file");
+  const std::u16string fine = folder.Write("fine.ini", IniText({"[Quarrymark]"}));
+  EXPECT_TRUE(LoadSettings(fine, &settings));
+  EXPECT_EQ(settings.loadProblem, "");
+}
+
+// A NUL byte is left out as the plugin leaves it out, so both read the same
+// fields; the file is never written without it.
+TEST(SettingsPersistence, NulByteIsReadLikeThePluginAndTheFileIsNotSaved) {
+  Folder folder;
+  const std::string text = IniText({"[Quarrymark]", "regexcount=2", "regex1=a\x01" "b",
+                                    "regex1name=First", "regex1type=1", "regex2=c",
+                                    "regex2name=Second"});
+  std::string withNul = text;
+  withNul[withNul.find('\x01')] = '\0';
+  const std::u16string path = folder.Write("Quarrymark.ini", withNul);
+  UtilitySettings settings;
+  ASSERT_TRUE(LoadSettings(path, &settings));
+  EXPECT_EQ(settings.current.fields[0].expression, u"ab");
+  EXPECT_EQ(settings.current.fields[0].name, u"First");
+  EXPECT_EQ(settings.current.fields[0].type, 1);
+  EXPECT_EQ(settings.current.fields[1].name, u"Second");
+  EXPECT_EQ(settings.nulLine, 3u);
+  EXPECT_NE(SaveRefusal(settings).find("line 3 "), std::string::npos);
+  EXPECT_FALSE(SaveSettings(&settings, false));
+  EXPECT_FALSE(SaveSettings(&settings, true));
+  EXPECT_EQ(ReadAll(path), withNul);
+  // Without the byte the same file saves.
+  const std::u16string clean = folder.Write("clean.ini", text);
+  ASSERT_TRUE(LoadSettings(clean, &settings));
+  EXPECT_EQ(settings.nulLine, 0u);
+  EXPECT_EQ(SaveRefusal(settings), "");
+  EXPECT_TRUE(SaveSettings(&settings, false));
 }
 
 // ---------------------------------------------------------------------------

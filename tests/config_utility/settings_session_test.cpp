@@ -142,5 +142,33 @@ TEST_F(Session, ReloadWritesNothingAndTheNextDialogOpensTheReplaceHelp) {
   EXPECT_EQ(next.help.state, HelpPaneState::kReplace);
 }
 
+// Starting from the sample: the sample is read and never written; only OK or
+// Apply makes the new file, and a Cancel before that makes nothing.
+TEST_F(Session, StartingFromTheSampleWritesOnlyTheNewFileAndOnlyOnApply) {
+  const std::u16string sample =
+      folder.Write("Quarrymark.Sample.ini", test::IniText({"[Quarrymark]", "regex1=sample"}));
+  const std::string sampleBytes = test::ReadAll(sample);
+  const std::u16string target = folder.Wide() + u"Quarrymark.ini";
+  {
+    SettingsSession s(&run, &tables);
+    ASSERT_TRUE(s.OpenFromSample(sample, target));
+    EXPECT_TRUE(s.StartedFromSample());
+    EXPECT_EQ(s.editor.controls.expression, u"sample");
+    s.editor.SwitchField(3);
+    s.SetWindowPosition(5, 6);  // own state changed: Cancel would write it to a loaded file
+    s.Cancel();
+  }
+  EXPECT_FALSE(std::filesystem::exists(folder / "Quarrymark.ini"));
+  EXPECT_EQ(test::ReadAll(sample), sampleBytes);
+
+  SettingsSession s(&run, &tables);
+  ASSERT_TRUE(s.OpenFromSample(sample, target));
+  s.editor.controls.expression = u"mine";
+  ASSERT_TRUE(s.Apply());
+  EXPECT_FALSE(s.StartedFromSample());
+  EXPECT_TRUE(Contains(test::ReadAll(target), "regex1=mine\r\n"));
+  EXPECT_EQ(test::ReadAll(sample), sampleBytes);
+}
+
 }  // namespace
 }  // namespace qm::utility

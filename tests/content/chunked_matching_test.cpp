@@ -46,8 +46,10 @@ class ChunkedMatching : public ContentTest {
     EXPECT_TRUE(CompileField(state_, expression, 1, "", log, type, 0, tmpl)) << log;
     return state_.fields.empty() ? FieldDefinition() : std::move(state_.fields.back());
   }
+  // chunked: read in 1 MB chunks; asRequest: in chunks only when the field's
+  // matches stay inside lines, as a request over a large file decides.
   Answer Evaluate(const std::string& path, std::size_t size, const FieldDefinition& field,
-                  bool chunked) {
+                  bool chunked, bool asRequest = false) {
     Answer answer;
     platform::File file = Open(path);
     EncodingSample sample;
@@ -67,6 +69,7 @@ class ChunkedMatching : public ContentTest {
     const std::uint32_t start = state.isUtf16 ? bom / 2 : bom;
     const EvaluationContext context{state_.settings, lineBreak_, state_.abortSet};
     const FieldEvaluator evaluator(field, context);
+    if (asRequest) chunked = MatchesStayInLines(field, state);
     answer.ok = chunked ? ReadInChunks(file, static_cast<std::int64_t>(size), sample, start, 1,
                                        state, field, evaluator)
                         : ReadWholeFile(file, static_cast<std::int64_t>(size), sample, start,
@@ -153,6 +156,70 @@ TEST_F(ChunkedMatching, LineLocalFieldsOfEveryTypeAnswerAsOverAWholeRead) {
   }
   // Most of these expressions are searched in line windows.
   EXPECT_GE(ExpectChunkedAsWhole(cases), 8 * 6 * 9);
+}
+
+// 8-bit content whose pieces end where the content goes on: a line longer
+// than a 1 MiB chunk is cut inside it, and the later cuts fall before line
+// ends. Each piece ends in "x", so $ (multiline or not) would match at a
+// piece's end; over the whole content only the last line's end is one.
+TEST_F(ChunkedMatching, DollarAtACutAnswersAsOverAWholeRead) {
+  constexpr std::size_t kChunk = 1048576;
+  std::string text(kChunk - 1, 'a');
+  text += "xx" + std::string(kChunk / 2, 'b') + "\n";
+  while (text.size() < 5 * kChunk / 2) text += std::string(98, 'y') + "x\n";
+  text += "zzz";
+  const std::string path = Write(text);
+  const struct {
+    const char16_t* pattern;
+    std::uint32_t count;  // over the whole content
+  } cases[] = {{u"x$", 0},
+               {u"(?m)x$", static_cast<std::uint32_t>((text.size() - kChunk * 3 / 2) / 100)},
+               {u"z$", 1},
+               {u"[ab]x", 1}};
+  for (const auto& c : cases) {
+    const std::string where(c.pattern, c.pattern + std::char_traits<char16_t>::length(c.pattern));
+    for (const FieldType type : {FieldType::Count, FieldType::Boolean}) {
+      const FieldDefinition field = Compiled(c.pattern, type, u"");
+      const auto whole = Evaluate(path, text.size(), field, false);
+      const auto chunked = Evaluate(path, text.size(), field, true);
+      EXPECT_TRUE(whole.ok && chunked.ok) << where;
+      EXPECT_EQ(whole.count, type == FieldType::Count ? c.count : c.count != 0) << where;
+      EXPECT_EQ(chunked.count, whole.count) << where;
+    }
+  }
+}
+
+// Patterns whose matches hold a line end written in any form (escapes, a
+// class, quoting, extended layout) and the letter after it, over LF, CRLF
+// and CR line ends: a large file must give them the answer of a whole read
+// (the pattern consumes only the unit a chunk is cut after).
+TEST_F(ChunkedMatching, LineEndsWrittenAsEscapesAreNeverCutApart) {
+  const std::u16string lfForms[] = {u"\\n", u"\\x0a", u"\\x{0a}", u"\\x{A}", u"\\012",
+                                    u"\\o{12}", u"\\cJ", u"\\cj", u"[\\n]",
+                                    u"[\\x00-\\x0a]", u"\\Q\n\\E", u"\n", u"[^\\x0b-\\x7f]"};
+  const std::u16string crForms[] = {u"\\r", u"\\x0d", u"\\x{d}", u"\\015", u"\\o{15}",
+                                    u"\\cM", u"[\\r]", u"[\\x0b-\\x0d]", u"\\Q\r\\E",
+                                    u"\r", u"[^\\x00-\\x0c\\x0e-\\x7f]", u"\\x{000D}", u"[\\cm]"};
+  for (const char* eol : {"\n", "\r\n", "\r"}) {
+    const std::string ascii = Content(eol, false);
+    const std::string path = Write(ascii);
+    const bool cr = std::string(eol) == "\r";
+    for (const std::u16string& form : cr ? crForms : lfForms) {
+      // Extended layout too, except for a raw line end (white space there).
+      std::vector<std::u16string> patterns = {form + u"[a-z]"};
+      if (form.size() > 1) patterns.push_back(u"(?x) " + form + u" [a-z]");
+      for (const std::u16string& pattern : patterns) {
+        const FieldDefinition field = Compiled(pattern, FieldType::Count, u"");
+        const std::string where = std::string("eol ") + std::to_string(eol[0]) + " pattern " +
+                                  std::string(pattern.begin(), pattern.end());
+        const auto whole = Evaluate(path, ascii.size(), field, false);
+        const auto request = Evaluate(path, ascii.size(), field, false, true);
+        EXPECT_TRUE(whole.ok && request.ok) << where;
+        EXPECT_GT(whole.count, 40000u) << where;  // most line ends
+        EXPECT_EQ(request.count, whole.count) << where;
+      }
+    }
+  }
 }
 
 int ChunkedMatching::ExpectChunkedAsWhole(const std::vector<Case>& cases) {

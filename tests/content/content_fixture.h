@@ -23,6 +23,7 @@ struct Piece {
   bool wide = false;
   std::uint64_t startOffset = 0;
   bool utfCheckPending = false;
+  bool utf8 = false;  // the state's isUtf8 when handed on
 };
 
 // Records each call. onText runs after recording and plays the matcher (sets
@@ -39,12 +40,13 @@ class RecordingConsumer final : public TextConsumer {
     EXPECT_NE(text, nullptr);
     const auto* bytes = reinterpret_cast<const unsigned char*>(text);
     Record(Piece{std::u16string(bytes, bytes + length), false, state.startOffset,
-                 state.utfCheckPending},
+                 state.utfCheckPending, state.isUtf8},
            state);
   }
   void Units(const char16_t* text, std::size_t length, EvaluationState& state) const override {
     EXPECT_NE(text, nullptr);
-    Record(Piece{std::u16string(text, length), true, state.startOffset, state.utfCheckPending},
+    Record(Piece{std::u16string(text, length), true, state.startOffset, state.utfCheckPending,
+                 state.isUtf8},
            state);
   }
   bool StopRequested(const EvaluationState&) const override {

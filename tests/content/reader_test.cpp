@@ -150,6 +150,12 @@ TEST_F(ReaderTest, ChunkCuts) {
        {{0, kChunk}}},
       {"UTF-8 character at the cut", "\xC3\xA9" + std::string(kChunk - 3, 'a') + "\xC3\xA9" + b,
        {{0, kChunk - 1}, {kChunk - 1, 102}}},
+      // A pair is never split by a cut: without a line end the chunk is cut
+      // before a lead surrogate that is its last unit.
+      {"UTF-16 pair at the cut",
+       kLe + Utf16(std::string(kChunk / 2 - 2, 'a'), false) + std::string("\x3D\xD8\x00\xDE", 4) +
+           Utf16(b, false),
+       {{1, kChunk / 2 - 2}, {kChunk / 2 - 1, 102}}},
       {"UTF-16 mark, CR LF", kLe + Utf16(std::string(kChunk / 2 - 10, 'a') + "\r\n", false) +
                                  Utf16(b, false),
        {{1, kChunk / 2 - 8}, {kChunk / 2 - 7, 100}}},
@@ -217,18 +223,74 @@ TEST_F(ReaderTest, StopRequestsBetweenChunks) {
   EXPECT_EQ(matcher.pieces.size(), 1u);
 }
 
-TEST_F(ReaderTest, EveryChunkIsValidatedWhenOnlyTheSampleWas) {
-  const std::string bytes = "\xEF\xBB\xBF" + Lines(2 * kChunk, "\n", "\xC3\xA9");
-  RecordingConsumer consumer;
-  platform::File file = Open(Write(bytes));
-  EvaluationState state;
-  EncodingSample sample;
-  std::uint32_t bom = 0;
-  ASSERT_TRUE(ReadEncodingSample(std::int64_t(bytes.size()), &bom, file, state, &sample, settings));
-  state.utfCheckPending = true;
-  ASSERT_TRUE(ReadInChunks(file, std::int64_t(bytes.size()), sample, bom, 1, state, {}, consumer));
-  ASSERT_GE(consumer.pieces.size(), 2u);
-  for (const Piece& p : consumer.pieces) EXPECT_TRUE(p.utfCheckPending);
+// Text that only the sample vouched for is validated by the reader, which
+// hands it on checked (utfCheckPending clear). Text found invalid is read
+// again from the file's first byte as ANSI/Binary bytes, the mark included,
+// with what the matcher accumulated from the earlier pieces dropped.
+TEST_F(ReaderTest, TextFoundNotUtfIsReadAgainAsBytes) {
+  std::string good = "\xEF\xBB\xBF" + Lines(3 * kChunk, "\n", "\xC3\xA9");
+  if (good.back() == '\xC3') good.back() = '\n';  // no sequence cut by the end
+  std::string bad = good;
+  bad[bad.size() - kChunk / 2] = '\xFF';  // in the last chunk
+  const std::string utf16Good = kLe + Utf16(Lines(3 * kChunk, "\n"), false);
+  std::string utf16Bad = utf16Good;
+  utf16Bad[utf16Bad.size() - kChunk / 2] = '\x00';
+  utf16Bad[utf16Bad.size() - kChunk / 2 + 1] = '\xDC';  // a lone trail surrogate
+  struct Case {
+    const char* label;
+    const std::string* bytes;
+    Path path;
+    bool valid;
+  };
+  const Case cases[] = {
+      {"UTF-8 chunks", &good, Path::kChunks, true},   {"UTF-8 whole", &good, Path::kWhole, true},
+      {"bad UTF-8 chunks", &bad, Path::kChunks, false}, {"bad UTF-8 whole", &bad, Path::kWhole, false},
+      {"UTF-16 chunks", &utf16Good, Path::kChunks, true},
+      {"bad UTF-16 chunks", &utf16Bad, Path::kChunks, false},
+      {"bad UTF-16 whole", &utf16Bad, Path::kWhole, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    RecordingConsumer consumer;
+    consumer.onText = [](const Piece&, EvaluationState& state) {
+      ++state.matchCount;
+      state.sum += 7;
+    };
+    platform::File file = Open(Write(*c.bytes));
+    EvaluationState state;
+    EncodingSample sample;
+    std::uint32_t bom = 0;
+    const auto size = std::int64_t(c.bytes->size());
+    ASSERT_TRUE(ReadEncodingSample(size, &bom, file, state, &sample, settings));
+    ASSERT_TRUE(state.isUtf8 || state.isUtf16);
+    const bool utf16 = state.isUtf16;
+    const std::uint32_t start = utf16 ? bom / 2 : bom;
+    state.utfCheckPending = true;
+    FieldDefinition count;  // reads to the end
+    count.type = FieldType::Count;
+    const bool ok = c.path == Path::kChunks
+                        ? ReadInChunks(file, size, sample, start, 1, state, count, consumer)
+                        : ReadWholeFile(file, size, sample, start, state, count, consumer);
+    ASSERT_TRUE(ok);
+    EXPECT_FALSE(file.IsOpen());
+    ASSERT_FALSE(consumer.pieces.empty());
+    for (const Piece& p : consumer.pieces) EXPECT_FALSE(p.utfCheckPending);
+    EXPECT_EQ(state.isUtf8 || state.isUtf16, c.valid);
+    // The pieces of the last pass cover the content; the accumulation
+    // counts only them.
+    std::size_t pass = 0;
+    for (std::size_t k = 1; k < consumer.pieces.size(); ++k) {
+      if (consumer.pieces[k].startOffset < consumer.pieces[k - 1].startOffset) pass = k;
+    }
+    const std::vector<Piece> last(consumer.pieces.begin() + pass, consumer.pieces.end());
+    EXPECT_EQ(state.matchCount, last.size());
+    EXPECT_EQ(state.sum, 7 * last.size());
+    for (const Piece& p : last) EXPECT_EQ(p.wide, c.valid && utf16);
+    EXPECT_TRUE(Covers(Units(*c.bytes, state), c.valid ? start : 0, last));
+    if (!c.valid && c.path == Path::kChunks) {
+      EXPECT_GT(pass, 0u);  // the fault came late
+    }
+  }
 }
 
 TEST_F(ReaderTest, SmallBufferFallbacks) {

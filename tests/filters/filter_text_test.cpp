@@ -54,6 +54,7 @@ class Recorder final : public TextConsumer {
 
 void Add(FilterText& text, const std::u16string& units) { text.Append(units.data(), units.size() * 2); }
 
+// Positions count from the unit after the mark; the content size counts it.
 TEST(FilterTextPieces, ByteOrderMarkIsSkippedButCountedOnce) {
   FilterText text;
   EvaluationState state;
@@ -64,10 +65,10 @@ TEST(FilterTextPieces, ByteOrderMarkIsSkippedButCountedOnce) {
   MatchFilterText(text, state, r, false);
   ASSERT_EQ(r.pieces.size(), 2u);
   EXPECT_EQ(r.pieces[0].text, u"ab");
-  EXPECT_EQ(r.pieces[0].offset, 1u);
+  EXPECT_EQ(r.pieces[0].offset, 0u);
   // A U+FEFF later in the output is text; the line end went with this piece.
   EXPECT_EQ(r.pieces[1].text, u"\r\n\uFEFFcd");
-  EXPECT_EQ(r.pieces[1].offset, 3u);
+  EXPECT_EQ(r.pieces[1].offset, 2u);
   EXPECT_EQ(state.contentSize, 2u * 8);
 }
 

@@ -105,6 +105,19 @@ TEST(RequestTypes, EmptyMatchesFollowTheirFlag) {
   EXPECT_EQ(plugin.ValueW(empty, 3).Int(), 1);
 }
 
+TEST(RequestTypes, EmptyMatchesNeverStopInsideASurrogatePair) {
+  // Empty matches at 0, 1, after the pair and at the end: the same four in
+  // UTF-16 and in UTF-8.
+  LoadedPlugin plugin(Settings({{"x*", 1, 4}}, "ResultCache=0\r\n"));
+  const std::u16string text = u"a\U0001F600b";
+  const std::string le = plugin.folder().Write("le.txt", "\xFF\xFE" + Utf16Le(text));
+  const std::string bare = plugin.folder().Write("bare.txt", Utf16Le(text));
+  const std::string utf8 = plugin.folder().Write("u8.txt", "a\xF0\x9F\x98\x80" "b");
+  EXPECT_EQ(plugin.ValueW(le, 0).Int(), 4);
+  EXPECT_EQ(plugin.ValueW(bare, 0).Int(), 4);
+  EXPECT_EQ(plugin.ValueW(utf8, 0).Int(), 4);
+}
+
 TEST(RequestTypes, EmptyMatchBeforeCrLfAdvancesPastBoth) {
   // With a CR LF newline convention an empty match may not stop between CR and LF.
   LoadedPlugin plugin(Settings({{"(?m)$", 1, 4}, {"(*LF)(?m)$", 1, 4}}));
@@ -133,6 +146,22 @@ TEST(RequestTypes, FloatingAnswersCarryTheirText) {
   const Answer none = plugin.ValueW(file, 2);
   EXPECT_EQ(none.Double(), 0.0);
   EXPECT_EQ(none.Wide(8), u"0.000");
+
+  // A first match at offset 0 is a match like any other: 0, 10 and 30 of
+  // 100 bytes give (30 / 2) / (100 / 2).
+  std::string atStart(100, '.');
+  atStart[0] = atStart[10] = atStart[30] = 'x';
+  EXPECT_NEAR(plugin.ValueW(plugin.folder().Write("start.txt", atStart), 1).Double(), 0.3, 1e-12);
+
+  // UTF-16 lengths and gaps are in bytes: "ab" and "abcd" average 6 bytes;
+  // matches at units 10, 20 and 40 of 100 (after the mark) give the same
+  // spread as the bytes above.
+  const std::string wide = plugin.folder().Write("w.txt", "\xFF\xFE" + Utf16Le(u"ab abcd"));
+  EXPECT_DOUBLE_EQ(plugin.ValueW(wide, 0).Double(), 6.0);
+  std::u16string units(99, u'.');
+  units[9] = units[19] = units[39] = u'x';
+  const std::string spread16 = plugin.folder().Write("s16.txt", "\xFF\xFE" + Utf16Le(units));
+  EXPECT_NEAR(plugin.ValueW(spread16, 1).Double(), 0.3, 1e-12);
 }
 
 TEST(RequestTypes, StringAnswersInBothForms) {
@@ -216,6 +245,11 @@ TEST(RequestForeground, SlowFieldsWaitOrWaitForDemand) {
   // Booleans up to 5 MiB are computed at once below the on-demand limit.
   EXPECT_EQ(normal.ValueW(four, 1, CONTENT_DELAYIFSLOW).code, ft_boolean);
   EXPECT_EQ(low.ValueW(four, 1, CONTENT_DELAYIFSLOW).code, ft_ondemand);
+  // Up to exactly 1 MiB a positive type is answered at once.
+  const std::string mebibyte = SizedFile(normal.folder(), "mebibyte", 1048576);
+  const std::string above = SizedFile(normal.folder(), "above", 1048577);
+  EXPECT_EQ(normal.ValueW(mebibyte, 0, CONTENT_DELAYIFSLOW).code, ft_numeric_32);
+  EXPECT_EQ(normal.ValueW(above, 0, CONTENT_DELAYIFSLOW).code, ft_delayed);
   // Sample-only fields never wait; without the flag everything is computed.
   EXPECT_EQ(low.ValueW(three, 2, CONTENT_DELAYIFSLOW).code, ft_numeric_32);
   EXPECT_EQ(low.ValueW(three, 0, 0).code, ft_numeric_32);

@@ -97,6 +97,17 @@ TEST_F(ConfigTest, SettingsFileOfMoreThanFiveMebibytesIsNotRead) {
   EXPECT_EQ(Names().front(), "(!)PCRE-RegEx1");
 }
 
+// A NUL byte inside a value ends nothing: the byte is left out and every
+// line after it is read, as the settings utility reads the file.
+TEST_F(ConfigTest, NulByteIsLeftOutAndTheLinesAfterItAreRead) {
+  Load(Ini({"regexcount=2", std::string("regex1=a\0b", 10), "regex1name=First", "regex1type=1",
+            "regex2=c", "regex2name=Second"}));
+  EXPECT_EQ(Names(), (Strings{"First", "Second"}));
+  EXPECT_EQ(Field(0).type, FieldType::Count);
+  EXPECT_TRUE(Finds(Field(0).utf8Program, "ab"));
+  EXPECT_FALSE(Finds(Field(0).utf8Program, "a"));
+}
+
 TEST_F(ConfigTest, SampleSettingsAreUsedWhenTheMainFileIsMissingOrAFolder) {
   folder_.Write("Quarrymark.Sample.ini", Ini({"FileMemory=7"}));
   EXPECT_EQ(LoadFolder().settings.fileMemory, 7);

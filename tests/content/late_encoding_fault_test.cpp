@@ -1,0 +1,148 @@
+// Content that the encoding sample takes for UTF-8 or UTF-16 but that holds
+// an invalid sequence after the sample: every field type answers as when the
+// sample itself holds the fault (the content read as ANSI/Binary bytes),
+// through the whole-file read, the chunked read and the comparison.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "support/plugin_loader.h"
+
+namespace qm::test {
+namespace {
+
+struct FieldSpec {
+  std::string expression;
+  int type;
+  std::string replace;
+};
+
+// The sample is 32 KiB; FileMemory 5 reads files above 5 MiB in chunks of
+// at most 5 MiB.
+std::string Settings(const std::vector<FieldSpec>& fields) {
+  std::string ini = "[Quarrymark]\r\nLogErrors=false\r\nAnalyzeBuffer=1\r\nFileMemory=5\r\n";
+  ini += "ResultCache=0\r\nregexcount=" + std::to_string(fields.size()) + "\r\n";
+  for (std::size_t i = 0; i < fields.size(); ++i) {
+    const std::string n = std::to_string(i + 1);
+    ini += "regex" + n + "=" + fields[i].expression + "\r\n";
+    ini += "regex" + n + "type=" + std::to_string(fields[i].type) + "\r\n";
+    if (!fields[i].replace.empty()) ini += "regex" + n + "replace=" + fields[i].replace + "\r\n";
+  }
+  return ini;
+}
+
+// Lines of `line`, with `fault` in place of line number faultLine, until
+// the text holds at least `bytes` bytes.
+std::string Lines(const std::string& head, const std::string& line, const std::string& fault,
+                  std::size_t faultLine, std::size_t bytes) {
+  std::string out = head;
+  for (std::size_t n = 0; out.size() < bytes; ++n) out += n == faultLine ? fault : line;
+  return out;
+}
+
+// Every answer of the fields as text, for comparing two files.
+std::vector<std::string> Answers(LoadedPlugin& plugin, const std::string& path, int fields) {
+  std::vector<std::string> answers;
+  for (int field = 0; field < fields; ++field) {
+    const Answer a = plugin.ValueW(path, field);
+    std::string text = std::to_string(a.code) + ":";
+    switch (a.code) {
+      case ft_numeric_floating:
+        text += std::to_string(a.Double());
+        break;
+      case ft_stringw: {
+        const std::u16string wide = a.Wide();
+        text += std::string(wide.begin(), wide.end());
+        break;
+      }
+      case ft_multiplechoice:
+        text += a.Narrow();
+        break;
+      default:
+        text += std::to_string(a.Int());
+    }
+    answers.push_back(text);
+  }
+  return answers;
+}
+
+// The fields probe what only the ANSI form sees: "\xC3" is a byte there (the
+// lead byte of "é"), a character no UTF-8 or UTF-16 text here holds; "." is
+// one byte there.
+const std::vector<FieldSpec> kUtf8Fields = {
+    {"x", 1, ""},        {"\\xC3", 1, ""},       {"\\xC3", 0, ""},     {"\\xC3.", 2, ""},
+    {"\\xC3", 4, "\\xo1"}, {"x.", 3, "$0"},     {"x.", 6, ""},       {"\\xC3", 8, ""},
+    {"x", -1, ""}};
+
+TEST(LateEncodingFault, Utf8ContentAnswersAsTheAnsiFormWholeAndChunked) {
+  LoadedPlugin plugin(Settings(kUtf8Fields));
+  const int fields = static_cast<int>(kUtf8Fields.size());
+  struct Case {
+    const char* label;
+    std::string head;
+    std::size_t bytes;
+    std::size_t faultLine;  // far beyond the 32 KiB sample
+  };
+  const Case cases[] = {
+      {"whole read", "", 3u << 20, 700000},
+      {"whole read, byte order mark", "\xEF\xBB\xBF", 3u << 20, 700000},
+      {"chunked, fault in a later chunk", "", 12u << 20, 2900000},
+      {"chunked, fault in the first chunk", "", 12u << 20, 100000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    const std::string line = "x\xC3\xA9\n", fault = "x\xFF\xA9\n";  // same length
+    // The reference holds its fault in line 1, inside the sample, which so
+    // decides on ANSI/Binary.
+    const std::string late =
+        plugin.folder().Write("late.txt", Lines(c.head, line, fault, c.faultLine, c.bytes));
+    const std::string early =
+        plugin.folder().Write("early.txt", Lines(c.head, line, fault, 1, c.bytes));
+    const std::vector<std::string> expected = Answers(plugin, early, fields);
+    std::vector<std::string> got = Answers(plugin, late, fields);
+    // The encoding check answers from the sample alone.
+    EXPECT_EQ(expected.back(), std::to_string(ft_multiplechoice) + ":ANSI/Binary");
+    EXPECT_EQ(got.back(), std::to_string(ft_multiplechoice) + ":UTF-8");
+    got.back() = expected.back();
+    EXPECT_EQ(got, expected);
+    // The ANSI form was matched: every line's "\xC3" counts.
+    EXPECT_EQ(plugin.ValueW(late, 1).Int(), plugin.ValueW(late, 0).Int() - 1);
+  }
+}
+
+std::string Utf16Le(const std::u16string& text) {
+  std::string out;
+  for (char16_t u : text) {
+    out.push_back(static_cast<char>(u & 0xFF));
+    out.push_back(static_cast<char>(u >> 8));
+  }
+  return out;
+}
+
+TEST(LateEncodingFault, Utf16ContentAnswersAsTheAnsiFormWholeAndChunked) {
+  // "\x00" only matches in the ANSI form (a NUL byte of each unit); there the
+  // two marker bytes count as content.
+  const std::vector<FieldSpec> specs = {
+      {"x", 1, ""}, {"\\x00", 1, ""}, {"\\xFF\\xFE", 0, ""}, {"\\x00", 4, "\\xo1"},
+      {"x.", 6, ""}, {"x", 8, ""},   {"x", -1, ""}};
+  LoadedPlugin plugin(Settings(specs));
+  const int fields = static_cast<int>(specs.size());
+  const std::string line = Utf16Le(u"x\u00E9\n"), fault = Utf16Le(u"x\xD800\n");
+  for (const std::size_t bytes : {std::size_t{3} << 20, std::size_t{12} << 20}) {
+    SCOPED_TRACE(bytes);
+    const std::string late = plugin.folder().Write(
+        "late16.txt", Lines("\xFF\xFE", line, fault, bytes / 6 - 100, bytes));
+    const std::string early =
+        plugin.folder().Write("early16.txt", Lines("\xFF\xFE", line, fault, 1, bytes));
+    const std::vector<std::string> expected = Answers(plugin, early, fields);
+    std::vector<std::string> got = Answers(plugin, late, fields);
+    EXPECT_EQ(got.back(), std::to_string(ft_multiplechoice) + ":UTF-16");
+    got.back() = expected.back();
+    EXPECT_EQ(got, expected);
+    EXPECT_EQ(plugin.ValueW(late, 2).Int(), 1);  // the marker is content
+  }
+}
+
+}  // namespace
+}  // namespace qm::test
