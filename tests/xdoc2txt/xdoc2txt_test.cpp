@@ -245,6 +245,18 @@ TEST(Xdoc2txtHostile, DeepNestingCostsNoStackAndKeepsItsText) {
   EXPECT_NE(text.find(u"deep"), std::u16string::npos);
 }
 
+// Text runs of megabytes without a tag are cut for the HTML parser without
+// a trace in the text, and without splitting a UTF-8 sequence.
+TEST(Xdoc2txtHostile, LongHtmlTextRunsKeepEveryCharacter) {
+  const std::string run = Repeat("w\xC3\xA9rd ", 500000);  // 3.5 MB, no '<' or '&'
+  std::u16string text;
+  ASSERT_EQ(Extract("long.html", "<html><head><meta charset=\"utf-8\"></head><body><p>" + run + "</p></body></html>", &text),
+            xdoc::Outcome::kText);
+  std::u16string expected;
+  for (int i = 0; i < 500000; ++i) expected += i == 0 ? u"w\u00e9rd" : u" w\u00e9rd";
+  EXPECT_TRUE(text == expected + u"\r\n") << text.size() << " units";
+}
+
 // A one-page PDF whose page draws content (Helvetica as F1).
 std::string Pdf(const std::string& content) {
   const std::vector<std::string> objects = {
