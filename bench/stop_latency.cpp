@@ -64,6 +64,13 @@ int Main() {
          for (int i = 0; i < 100; ++i) lines += std::string(1500, 'x') + " y\n";
          return lines;
        }()},
+      // Long lines with many matches: a search in long-line windows.
+      {u"b", "b, 32 MB line of b", std::string(32000000, 'b')},
+      {u"\\w+", "\\w+, 32 MB line of short words", [] {
+         std::string line;
+         while (line.size() < 32000000) line += "ab(c);d=e.f+1;";
+         return line;
+       }()},
   };
   std::printf("%-36s %-6s %-12s %10s %10s\n", "case", "form", "engine", "median ms", "max ms");
   for (const Case& c : cases) {

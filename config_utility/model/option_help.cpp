@@ -18,10 +18,10 @@ struct Description {
   const char* key;
   const char16_t* meaning;
   Shown shown;
-  long defaultValue;                              // kNumber, kBoolean, kListItem
-  const char16_t* unit;                           // after a number; may be empty
-  const std::vector<std::u16string>* items;       // kListItem: the list
-  int itemOffset;                                 // kListItem: item = value - offset
+  long defaultValue;                         // kNumber, kBoolean, kListItem
+  const char16_t* unit;                      // after a number; may be empty
+  const std::vector<std::u16string>* items;  // kListItem: the list
+  int itemOffset;                            // kListItem: item = value - offset
 };
 
 const Description kDescriptions[] = {
@@ -46,8 +46,8 @@ const Description kDescriptions[] = {
      u"two values marked * act as 262144).",
      Shown::kListItem, sf::kResultCache.defaultValue, u" entries", &kResultCacheItems, 0},
     {sf::kClearCacheOnReread.name,
-     u"The result cache is emptied when the file manager's view is refreshed.",
-     Shown::kBoolean, sf::kClearCacheOnReread.defaultValue, u"", nullptr, 0},
+     u"The result cache is emptied when the file manager's view is refreshed.", Shown::kBoolean,
+     sf::kClearCacheOnReread.defaultValue, u"", nullptr, 0},
     {sf::kRandomLength.name, u"Length of the strings made by \"Random string\" fields.",
      Shown::kNumber, sf::kRandomLength.defaultValue, u" characters", nullptr, 0},
     {sf::kRandomLoops.name,
@@ -60,8 +60,8 @@ const Description kDescriptions[] = {
     {sf::kSortFields.name, u"Fields are offered to the file manager sorted by name.",
      Shown::kBoolean, sf::kSortFields.defaultValue, u"", nullptr, 0},
     {sf::kRegex1Extern.name,
-     u"Field 1 takes its expression from the file regex1.txt beside the plugin.",
-     Shown::kBoolean, sf::kRegex1Extern.defaultValue, u"", nullptr, 0},
+     u"Field 1 takes its expression from the file regex1.txt beside the plugin.", Shown::kBoolean,
+     sf::kRegex1Extern.defaultValue, u"", nullptr, 0},
     {sf::kMatchAllForErrors.name,
      u"A field whose expression is empty or does not compile matches everything instead of "
      u"being marked \"(!)\".",
@@ -81,8 +81,11 @@ const Description kDescriptions[] = {
      Shown::kBoolean, sf::kCaseSensitiveDefault.defaultValue, u"", nullptr, 0},
     {sf::kOitFulltextTreatUnknownFileFormatAsText.name,
      u"The Outside In full-text field reads files of unknown format as plain text.",
-     Shown::kBoolean, sf::kOitFulltextTreatUnknownFileFormatAsText.defaultValue, u"", nullptr,
-     0},
+     Shown::kBoolean, sf::kOitFulltextTreatUnknownFileFormatAsText.defaultValue, u"", nullptr, 0},
+    {sf::kConverterTimeLimit.name,
+     u"How long the converter (xdoc2txt) may take for one document; a run that takes longer "
+     u"is ended and counts as a failed filter. 0: no limit.",
+     Shown::kNumber, sf::kConverterTimeLimit.defaultValue, u" seconds (0 to 86400)", nullptr, 0},
     {sf::kOitDllPath32, u"Folder of the Oracle Outside In libraries the plugin loads.",
      Shown::kText, 0, u"empty (Outside In is not used)", nullptr, 0},
     {sf::kOitDllPath64,
@@ -96,9 +99,12 @@ const Description kDescriptions[] = {
 
 std::u16string DefaultText(const Description& d) {
   switch (d.shown) {
-    case Shown::kNumber: return DecimalText(d.defaultValue) + d.unit;
-    case Shown::kBoolean: return d.defaultValue ? u"on" : u"off";
-    case Shown::kText: return d.unit;
+    case Shown::kNumber:
+      return DecimalText(d.defaultValue) + d.unit;
+    case Shown::kBoolean:
+      return d.defaultValue ? u"on" : u"off";
+    case Shown::kText:
+      return d.unit;
     case Shown::kListItem: {
       const long index = d.defaultValue - d.itemOffset;
       std::u16string text = index >= 0 && index < static_cast<long>(d.items->size())
@@ -123,8 +129,9 @@ const TypeDescription kTypes[] = {
     {sf::FieldType::CountIndividual, u"The number of different matching texts."},
     {sf::FieldType::StringOutput,
      u"Text built from every match by the replace string, one after the other."},
-    {sf::FieldType::FirstMatchStringOutput, u"Text built from the first match by the replace "
-                                            u"string."},
+    {sf::FieldType::FirstMatchStringOutput,
+     u"Text built from the first match by the replace "
+     u"string."},
     {sf::FieldType::RandomString,
      u"A random string of characters that each match the expression (length and draws: "
      u"Options, Random strings)."},
@@ -139,8 +146,9 @@ struct FlagDescription {
   const char16_t* meaning;
 };
 const FlagDescription kFlags[] = {
-    {sf::flags::OemCodePage, u"8-bit text is read in the DOS code page (437) instead of the "
-                             u"system's encoding."},
+    {sf::flags::OemCodePage,
+     u"8-bit text is read in the DOS code page (437) instead of the "
+     u"system's encoding."},
     {sf::flags::DisableUnicodeProperties,
      u"\\d, \\w, \\s and [[:classes:]] match ASCII only (faster); off, they know all of "
      u"Unicode."},
@@ -150,8 +158,9 @@ const FlagDescription kFlags[] = {
     {sf::flags::DisableTextFilter,
      u"The file is searched as it is, even when a filter extension would convert it."},
     {sf::flags::CompareCaseInsensitive, u"A compare field ignores case when comparing matches."},
-    {sf::flags::FilenameOnly, u"The expression is matched against the file name, not the "
-                              u"content."},
+    {sf::flags::FilenameOnly,
+     u"The expression is matched against the file name, not the "
+     u"content."},
 };
 
 }  // namespace
@@ -159,8 +168,7 @@ const FlagDescription kFlags[] = {
 std::u16string OptionTooltip(std::string_view key) {
   for (const Description& d : kDescriptions) {
     if (key != d.key) continue;
-    return std::u16string(d.meaning) + u"\nDefault: " + DefaultText(d) + u"\nKey: " +
-           Widen(d.key);
+    return std::u16string(d.meaning) + u"\nDefault: " + DefaultText(d) + u"\nKey: " + Widen(d.key);
   }
   return std::u16string();
 }

@@ -59,7 +59,8 @@ int main(int argc, char** argv) {
   Application application(argc, argv);
   QApplication::setApplicationName(QStringLiteral("quarrymark-config"));
   QApplication::setDesktopFileName(QStringLiteral("quarrymark-config"));
-  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quarrymark")));  // the installed icon
+  // The icon the package installs into the theme.
+  QApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("quarrymark")));
   qt::DialogPrompter prompter;
   try {
     return qt::RunProgram(choice.folder, program, &prompter);

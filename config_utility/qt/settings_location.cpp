@@ -41,8 +41,8 @@ FolderChoice ChooseFolder(const QStringList& arguments, const QString& programFo
                           const QString& userFolder) {
   FolderChoice choice;
   if (arguments.size() > 1) {
-    choice.error = QStringLiteral("Give one folder or plugin file, not %1 arguments.")
-                       .arg(arguments.size());
+    choice.error =
+        QStringLiteral("Give one folder or plugin file, not %1 arguments.").arg(arguments.size());
     return choice;
   }
   if (arguments.size() == 1) {
@@ -74,10 +74,11 @@ SettingsTarget ExamineFolder(const QString& folder) {
     return target;
   }
   target.file = ToQString(found);
-  // A link is saved through to the file it names, in that file's folder.
+  // A link is saved through to the file it names. A writable file can be
+  // saved even in a write-protected folder (it is then rewritten in place).
   const QFileInfo file(QFileInfo(target.file).canonicalFilePath());
-  const bool writable = file.isWritable() && QFileInfo(file.absolutePath()).isWritable();
-  target.state = writable ? SettingsTarget::State::kReady : SettingsTarget::State::kUnwritable;
+  target.state =
+      file.isWritable() ? SettingsTarget::State::kReady : SettingsTarget::State::kUnwritable;
   return target;
 }
 

@@ -37,15 +37,14 @@ struct SettingsTarget {
   enum class State {
     kReady,       // file exists and can be written
     kMissing,     // neither file exists: file is where a new one would go
-    kUnwritable,  // file exists but cannot be replaced (file or folder write-protected)
+    kUnwritable,  // file exists but is write-protected
   };
   State state = State::kMissing;
   QString file;
 };
 
-// The settings file of a folder (ending in '/') and whether it can be saved.
-// Saving writes a new file beside the old one, so the folder must be
-// writable too.
+// The settings file of a folder (ending in '/') and whether it can be saved
+// (through a link: whether the file it names can).
 SettingsTarget ExamineFolder(const QString& folder);
 
 // The sample settings to start from: "Quarrymark.Sample.ini" in the folder

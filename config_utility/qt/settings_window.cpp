@@ -23,12 +23,11 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScreen>
 #include <QScrollBar>
 #include <QSplitter>
 #include <QTabWidget>
 #include <QVBoxLayout>
-
-#include <QScreen>
 
 #include <algorithm>
 #include <cstdio>
@@ -88,8 +87,7 @@ const ComboBinding kOptionCombos[] = {
     {&GlobalOptionsView::onDemandLimit, "onDemandLimit", sf::kOnDemandLimit.name},
     {&GlobalOptionsView::globalFileSizeLimit, "globalFileSizeLimit", sf::kGlobalFileSizeLimit.name},
     {&GlobalOptionsView::randomLength, "randomLength", sf::kRandomLength.name},
-    // Further editable options of GlobalOptionsView are added here (member,
-    // object name, settings key); the options page places each index below.
+    {&GlobalOptionsView::converterTimeLimit, "converterTimeLimit", sf::kConverterTimeLimit.name},
 };
 
 struct ListBinding {
@@ -101,8 +99,10 @@ struct ListBinding {
 const ListBinding kOptionLists[] = {
     {&GlobalOptionsView::analyzeBufferIndex, &kAnalyzeBufferItems, "analyzeBuffer",
      sf::kAnalyzeBuffer.name},
-    {&GlobalOptionsView::resultCacheIndex, &kResultCacheItems, "resultCache", sf::kResultCache.name},
-    {&GlobalOptionsView::randomLoopsIndex, &kRandomLoopsItems, "randomLoops", sf::kRandomLoops.name},
+    {&GlobalOptionsView::resultCacheIndex, &kResultCacheItems, "resultCache",
+     sf::kResultCache.name},
+    {&GlobalOptionsView::randomLoopsIndex, &kRandomLoopsItems, "randomLoops",
+     sf::kRandomLoops.name},
 };
 
 // Type buttons in the Windows dialog's order, row by row.
@@ -184,9 +184,9 @@ int DialogPrompter::Ask(QWidget* parent, const QString& text, const QStringList&
   QMessageBox box(QMessageBox::Warning, Q(kMessageTitle), text, QMessageBox::NoButton, parent);
   std::vector<QAbstractButton*> added;
   for (int i = 0; i < buttons.size(); ++i) {
-    const auto role = i == 0 ? QMessageBox::AcceptRole
-                     : i + 1 == buttons.size() ? QMessageBox::RejectRole
-                                               : QMessageBox::ActionRole;
+    const auto role = i == 0                    ? QMessageBox::AcceptRole
+                      : i + 1 == buttons.size() ? QMessageBox::RejectRole
+                                                : QMessageBox::ActionRole;
     added.push_back(box.addButton(buttons[i], role));
   }
   box.exec();
@@ -212,7 +212,8 @@ QFont FontOfSpec(const FontSpec& spec, const QFont& fallback) {
   if (!spec.HasFace()) return fallback;
   QFont font(Q(spec.faceName));
   if (spec.height != 0) font.setPixelSize(std::abs(spec.height));
-  if (spec.weight > 0) font.setWeight(static_cast<QFont::Weight>(std::clamp(spec.weight, 100, 900)));
+  if (spec.weight > 0)
+    font.setWeight(static_cast<QFont::Weight>(std::clamp(spec.weight, 100, 900)));
   font.setItalic(spec.italic != 0);
   font.setUnderline(spec.underline != 0);
   font.setStrikeOut(spec.strikeOut != 0);
@@ -267,11 +268,11 @@ void SettingsWindow::Build() {
   buttons_ = new QDialogButtonBox(
       QDialogButtonBox::Ok | QDialogButtonBox::Cancel | QDialogButtonBox::Apply, this);
   buttons_->setObjectName(QStringLiteral("buttons"));
-  buttons_->button(QDialogButtonBox::Ok)->setToolTip(
-      QStringLiteral("Writes the settings file and closes"));
+  buttons_->button(QDialogButtonBox::Ok)
+      ->setToolTip(QStringLiteral("Writes the settings file and closes"));
   buttons_->button(QDialogButtonBox::Apply)->setToolTip(QStringLiteral("Writes the settings file"));
-  buttons_->button(QDialogButtonBox::Cancel)->setToolTip(
-      QStringLiteral("Closes without writing the settings"));
+  buttons_->button(QDialogButtonBox::Cancel)
+      ->setToolTip(QStringLiteral("Closes without writing the settings"));
 
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(about);
@@ -349,8 +350,9 @@ QWidget* SettingsWindow::BuildFieldPage() {
   expressionRow->addWidget(expressionLabel);
   expressionRow->addStretch(1);
   for (int i = 0; i < 3; ++i) {
-    quick_[i] = Button(QString::fromLatin1(quickCaptions[i]).replace(QLatin1Char('&'), QStringLiteral("&&")),
-                       quickNames[i], page);
+    quick_[i] = Button(
+        QString::fromLatin1(quickCaptions[i]).replace(QLatin1Char('&'), QStringLiteral("&&")),
+        quickNames[i], page);
     quick_[i]->setToolTip(QLatin1String(quickTips[i]));
     expressionRow->addWidget(quick_[i]);
     connect(quick_[i], &QPushButton::clicked, this, [this, i] { QuickInsert(i); });
@@ -416,8 +418,8 @@ QWidget* SettingsWindow::BuildFieldPage() {
   const char* testTips[] = {
       "Enters the test (the box below then holds the test text) and leaves it; during a run: "
       "the previous match",
-      "Runs the expression over the test text, or stops the run",
-      "The next match", "The previous group of the match", "The next group of the match"};
+      "Runs the expression over the test text, or stops the run", "The next match",
+      "The previous group of the match", "The next group of the match"};
   for (int i = 0; i < 5; ++i) {
     *testButtons[i] = Button(QString(), kTestButtonNames[i], testGroup);
     (*testButtons[i])->setToolTip(QLatin1String(testTips[i]));
@@ -454,17 +456,18 @@ QWidget* SettingsWindow::BuildFieldPage() {
   layout->addLayout(editor, 3);
 
   // A name box of about two lines.
-  name_->setFixedHeight(name_->fontMetrics().lineSpacing() * 2 +
-                        2 * (name_->frameWidth() + static_cast<int>(name_->document()->documentMargin())) + 4);
+  name_->setFixedHeight(
+      name_->fontMetrics().lineSpacing() * 2 +
+      2 * (name_->frameWidth() + static_cast<int>(name_->document()->documentMargin())) + 4);
   expression_->setMinimumHeight(expression_->fontMetrics().lineSpacing() * 3);
 
   // Tab follows the page from top left to bottom right.
-  std::vector<QWidget*> order = {fieldCount_, fieldList_, quick_[0], quick_[1], quick_[2],
-                                 expression_, status_, fontButton_, name_};
+  std::vector<QWidget*> order = {fieldCount_, fieldList_, quick_[0],   quick_[1], quick_[2],
+                                 expression_, status_,    fontButton_, name_};
   for (QAbstractButton* type : types_->buttons()) order.push_back(type);
   for (QCheckBox* box : flags_) order.push_back(box);
-  order.insert(order.end(), {replace_, testToggle_, testStart_, testNext_, groupPrev_,
-                             groupNext_, fieldDefaults_, reloadField_});
+  order.insert(order.end(), {replace_, testToggle_, testStart_, testNext_, groupPrev_, groupNext_,
+                             fieldDefaults_, reloadField_});
   for (std::size_t i = 1; i < order.size(); ++i) QWidget::setTabOrder(order[i - 1], order[i]);
 
   connect(fieldCount_, qOverload<int>(&QComboBox::activated), this,
@@ -584,7 +587,8 @@ QWidget* SettingsWindow::BuildOptionsPage() {
   extLabel->setBuddy(filterExt_);
   filterXdoc_ = new QRadioButton(QStringLiteral("xdoc2txt converter"), filters);
   filterXdoc_->setObjectName(QStringLiteral("filterXdoc"));
-  filterXdoc_->setToolTip(QStringLiteral("The converter program xdoc2txt beside the plugin (stored as xdoc)"));
+  filterXdoc_->setToolTip(
+      QStringLiteral("The converter program xdoc2txt beside the plugin (stored as xdoc)"));
   filterOit_ = new QRadioButton(QStringLiteral("Oracle Outside In Content Access"), filters);
   filterOit_->setObjectName(QStringLiteral("filterOit"));
   filterOit_->setToolTip(QStringLiteral("The Outside In libraries (stored as oit)"));
@@ -607,8 +611,15 @@ QWidget* SettingsWindow::BuildOptionsPage() {
   filterButtons->addStretch(1);
   filterGrid->addLayout(filterButtons, 3, 1, 1, 2);
   filterGrid->setColumnStretch(1, 1);
-  // Options of the converter itself (such as its time limit) belong in this
-  // group, below the extension editor.
+  // The converter's own option.
+  auto* timeLabel = new QLabel(QStringLiteral("Converter time limit"), filters);
+  timeLabel->setBuddy(optionCombos_[4]);
+  timeLabel->setToolTip(optionCombos_[4]->toolTip());
+  auto* timeRow = new QHBoxLayout;
+  timeRow->addWidget(optionCombos_[4], 1);
+  timeRow->addWidget(new QLabel(QStringLiteral("seconds (0: none)"), filters));
+  filterGrid->addWidget(timeLabel, 4, 0);
+  filterGrid->addLayout(timeRow, 4, 1, 1, 2);
 
   connect(filterExt_->lineEdit(), &QLineEdit::textEdited, this,
           [this](const QString& text) { FilterTyped(text); });
@@ -637,11 +648,9 @@ QWidget* SettingsWindow::BuildOptionsPage() {
 // ---------------------------------------------------------------------------
 bool SettingsWindow::Open(const QString& path) {
   session_ = std::make_unique<SettingsSession>(run_, tables_);
-  const auto fontExists = [](const FontSpec& f) {
-    return QFontDatabase::hasFamily(Q(f.faceName));
-  };
+  const auto fontExists = [](const FontSpec& f) { return QFontDatabase::hasFamily(Q(f.faceName)); };
   if (!session_->Open(FromQString(path), fontExists)) {
-    prompter_->Warn(this, Q(kLoadFailedMessage));
+    WarnLoadFailed(path);
     session_.reset();
     End(static_cast<int>(DialogEnd::kLoadFailed));
     return false;
@@ -651,16 +660,23 @@ bool SettingsWindow::Open(const QString& path) {
 
 bool SettingsWindow::OpenFromSample(const QString& samplePath, const QString& savePath) {
   session_ = std::make_unique<SettingsSession>(run_, tables_);
-  const auto fontExists = [](const FontSpec& f) {
-    return QFontDatabase::hasFamily(Q(f.faceName));
-  };
+  const auto fontExists = [](const FontSpec& f) { return QFontDatabase::hasFamily(Q(f.faceName)); };
   if (!session_->OpenFromSample(FromQString(samplePath), FromQString(savePath), fontExists)) {
-    prompter_->Warn(this, Q(kLoadFailedMessage));
+    WarnLoadFailed(samplePath);
     session_.reset();
     End(static_cast<int>(DialogEnd::kLoadFailed));
     return false;
   }
   return FillAfterOpen();
+}
+
+// The load message, with the file and why it could not be read.
+void SettingsWindow::WarnLoadFailed(const QString& path) {
+  QString text = Q(kLoadFailedMessage);
+  const std::string& problem = session_->settings.loadProblem;
+  text += QStringLiteral("\n\n") + QDir::toNativeSeparators(path);
+  if (!problem.empty()) text += QStringLiteral(": ") + QString::fromStdString(problem);
+  prompter_->Warn(this, text);
 }
 
 bool SettingsWindow::FillAfterOpen() {
@@ -741,11 +757,21 @@ void SettingsWindow::TestCommand(int which) {
   FieldEditor& editor = session_->editor;
   EditorEffects effects;
   switch (which) {
-    case 0: effects = editor.TestButton(); break;
-    case 1: effects = editor.StartButton(); break;
-    case 2: effects = editor.NextButton(); break;
-    case 3: effects = editor.PrevGroup(); break;
-    default: effects = editor.NextGroup(); break;
+    case 0:
+      effects = editor.TestButton();
+      break;
+    case 1:
+      effects = editor.StartButton();
+      break;
+    case 2:
+      effects = editor.NextButton();
+      break;
+    case 3:
+      effects = editor.PrevGroup();
+      break;
+    default:
+      effects = editor.NextGroup();
+      break;
   }
   PushEditor(effects, true);
   if (effects.notice != Notice::kNone) {
@@ -805,8 +831,8 @@ void SettingsWindow::OitRadioClicked(int radio) {
 }
 
 void SettingsWindow::BrowseFolder() {
-  const QString folder = prompter_->ChooseFolder(
-      this, Q(session_->oitPaths.BrowseTitle()), oitPath_->text());
+  const QString folder =
+      prompter_->ChooseFolder(this, Q(session_->oitPaths.BrowseTitle()), oitPath_->text());
   if (!folder.isEmpty()) oitPath_->setText(QDir::toNativeSeparators(folder));
 }
 
@@ -848,7 +874,7 @@ void SettingsWindow::Save(bool apply) {
     pushing_ = true;
     PushEditor(EditorEffects(), false);
     pushing_ = false;
-    prompter_->Warn(this, Q(kSaveFailedMessage));
+    prompter_->Warn(this, Q(SaveFailedText(s.settings)));
     return;
   }
   if (!apply) {
@@ -939,8 +965,9 @@ void SettingsWindow::PushStatus() {
   status_->setText(text);
   const StatusColour colour = ColourOfStatus(c.status);
   QPalette palette = status_->palette();
-  const QColor shown = colour.systemText ? QApplication::palette(status_).color(QPalette::ButtonText)
-                                         : QColor(colour.red, colour.green, colour.blue);
+  const QColor shown = colour.systemText
+                           ? QApplication::palette(status_).color(QPalette::ButtonText)
+                           : QColor(colour.red, colour.green, colour.blue);
   palette.setColor(QPalette::ButtonText, shown);
   palette.setColor(QPalette::WindowText, shown);
   status_->setPalette(palette);
@@ -953,7 +980,8 @@ void SettingsWindow::RefillFieldList() {
   const std::vector<std::u16string> labels = FieldListLabels(session_->settings.current);
   QStringList shown;
   shown.reserve(static_cast<qsizetype>(labels.size()));
-  for (const auto& label : labels) shown << ToDisplay(label).replace(QLatin1Char('\n'), QLatin1Char(' '));
+  for (const auto& label : labels)
+    shown << ToDisplay(label).replace(QLatin1Char('\n'), QLatin1Char(' '));
   fieldList_->clear();
   fieldList_->addItems(shown);
   fieldList_->setCurrentRow(selected);
@@ -1028,8 +1056,8 @@ void SettingsWindow::ApplyHelpChange(const HelpPaneChange& change) {
   if (change.resize == PaneResize::kWiden && helpPane_->isHidden()) {
     const QFontMetrics metrics(helpPane_->font());
     paneWidth_ = metrics.horizontalAdvance(QString(kHelpPaneColumns, QLatin1Char('M'))) +
-                 helpPane_->verticalScrollBar()->sizeHint().width() +
-                 2 * helpPane_->frameWidth() + splitter_->handleWidth();
+                 helpPane_->verticalScrollBar()->sizeHint().width() + 2 * helpPane_->frameWidth() +
+                 splitter_->handleWidth();
     helpPane_->show();
     const int mainWidth = splitter_->widget(0)->width();
     resize(width() + paneWidth_, height());
@@ -1061,8 +1089,7 @@ void SettingsWindow::SetEditorFont(const QFont& font) {
 // ---------------------------------------------------------------------------
 
 OpenPlan PlanOpening(const QString& folder, const SettingsTarget& target,
-                     const QString& programFolder, const QString& userFolder,
-                     Prompter* prompter) {
+                     const QString& programFolder, const QString& userFolder, Prompter* prompter) {
   OpenPlan plan;
   if (target.state == SettingsTarget::State::kReady) {
     plan.load = target.file;
@@ -1097,13 +1124,14 @@ OpenPlan PlanOpening(const QString& folder, const SettingsTarget& target,
   }
   // The file exists but cannot be written: offer the per-user folder.
   const QString userFile = userFolder + QLatin1String(sf::kSettingsFileName);
-  const bool elsewhere = QFileInfo(userFolder).canonicalFilePath() !=
-                             QFileInfo(folder).canonicalFilePath() ||
-                         QFileInfo(userFolder).canonicalFilePath().isEmpty();
-  QString text = QStringLiteral("The settings file %1 cannot be written: the file or its "
-                                "folder is write-protected, so OK and Apply would fail. "
-                                "Your own settings belong in your plugin folder (made by "
-                                "\"quarrymark setup\").")
+  const bool elsewhere =
+      QFileInfo(userFolder).canonicalFilePath() != QFileInfo(folder).canonicalFilePath() ||
+      QFileInfo(userFolder).canonicalFilePath().isEmpty();
+  QString text = QStringLiteral(
+                     "The settings file %1 is write-protected, so OK and Apply "
+                     "would fail. "
+                     "Your own settings belong in your plugin folder (made by "
+                     "\"quarrymark setup\").")
                      .arg(QDir::toNativeSeparators(target.file));
   enum class Action { kUserFile, kReadOnly, kQuit };
   QStringList buttons;
@@ -1144,8 +1172,8 @@ int RunProgram(const QString& folder, const QString& programFolder, Prompter* pr
   UtilityRun run;
   int code;
   do {
-    const OpenPlan plan = PlanOpening(folder, ExamineFolder(folder), programFolder,
-                                      UserPluginFolder(), prompter);
+    const OpenPlan plan =
+        PlanOpening(folder, ExamineFolder(folder), programFolder, UserPluginFolder(), prompter);
     if (plan.quit) return static_cast<int>(DialogEnd::kLoadFailed);
     SettingsWindow window(&run, &tables, prompter);
     const bool opened = plan.saveAs.isEmpty() ? window.Open(plan.load)

@@ -99,6 +99,7 @@ class SettingsWindow : public QDialog {
   QWidget* BuildFieldPage();
   QWidget* BuildOptionsPage();
   bool FillAfterOpen();
+  void WarnLoadFailed(const QString& path);
   void End(int code);
 
   // Handlers.
@@ -166,9 +167,9 @@ class SettingsWindow : public QDialog {
   QPushButton* fieldDefaults_ = nullptr;
   QPushButton* reloadField_ = nullptr;
 
-  std::vector<QCheckBox*> optionChecks_;     // in the order of kOptionChecks
-  std::vector<QComboBox*> optionCombos_;     // editable boxes, order of kOptionCombos
-  std::vector<QComboBox*> optionLists_;      // plain lists, order of kOptionLists
+  std::vector<QCheckBox*> optionChecks_;  // in the order of kOptionChecks
+  std::vector<QComboBox*> optionCombos_;  // editable boxes, order of kOptionCombos
+  std::vector<QComboBox*> optionLists_;   // plain lists, order of kOptionLists
   QCheckBox* caseSensitive_ = nullptr;
   QRadioButton* oitRadios_[3] = {};
   QLineEdit* oitPath_ = nullptr;
@@ -186,7 +187,7 @@ class SettingsWindow : public QDialog {
   QDialogButtonBox* buttons_ = nullptr;
 
   int paneWidth_ = 0;  // what the open help pane added to the window's width
-  QFont fixedFont_;  // the system's fixed-width font: the editors' standard font
+  QFont fixedFont_;    // the system's fixed-width font: the editors' standard font
 };
 
 // What the program opens in a folder, given what ExamineFolder found there:
@@ -200,8 +201,7 @@ struct OpenPlan {
   bool quit = false;
 };
 OpenPlan PlanOpening(const QString& folder, const SettingsTarget& target,
-                     const QString& programFolder, const QString& userFolder,
-                     Prompter* prompter);
+                     const QString& programFolder, const QString& userFolder, Prompter* prompter);
 
 // The program on a folder chosen by ChooseFolder: offers the sample settings
 // for a missing or unwritable file and runs the window for as long as it

@@ -553,12 +553,25 @@ int MatchCursor<Char>::ExecSliced(std::size_t start, int options, long anchor) {
 // end is looked for again in the next window. The windows are short and
 // the match limit small, so the form without the stop callout runs and
 // the cursor polls between windows. When the program has literals every
-// match holds, only lines holding one are searched. A window that cannot
-// be bounded (a very long line), or a start position that needs more than
-// the small limit, is searched as the whole text is.
+// match holds, only lines holding one are searched. A line too long for a
+// window is found to its end once and then searched as one window from
+// each position the search reaches, so that its cost per match does not
+// grow with its length; a start position that needs more than the small
+// limit is searched as the whole text is.
 template <typename Char>
-bool MatchCursor<Char>::IsCut(Char c) const {
+bool IsCut(Char c) {
   return c == Char('\n') || c == Char('\r');
+}
+
+// Records the line holding p (not a line end) as the last long line: its
+// start and end are found once.
+template <typename Char>
+void MatchCursor<Char>::NoteLongLine(std::size_t p) {
+  std::size_t begin = p;
+  while (begin > 0 && !IsCut(text_[begin - 1])) --begin;
+  const std::size_t cut = FindLineEnd(text_, p, length_);
+  longStart_ = begin;
+  longEnd_ = cut < length_ ? cut + 1 : length_;
 }
 
 template <typename Char>
@@ -572,6 +585,7 @@ int MatchCursor<Char>::ExecWindows(std::size_t start, int options) {
     options |= kNoUtfCheck;
   }
   const bool literals = !program_.needles.Empty();
+  const auto inLongLine = [this](std::size_t p) { return p >= longStart_ && p < longEnd_; };
   std::size_t from = start;   // where the next window or literal scan begins
   std::size_t floor = start;  // no match begins between start and here
   for (;;) {
@@ -593,13 +607,13 @@ int MatchCursor<Char>::ExecWindows(std::size_t start, int options) {
       from = floor = end;
       continue;
     }
-    // A stop is looked for before each new window or literal scan (one
-    // window's executions are bounded, see the sizes above).
+    // A stop is looked for before each new window, literal scan or search
+    // in a long line (one window's executions are bounded, see the sizes
+    // above).
     if (--countdown_ == 0 && PollStop()) return kMatchStopped;
-    const std::size_t windowUnits = windowSizes.units.load(std::memory_order_relaxed);
     const std::size_t maxWindowUnits = windowSizes.maxUnits.load(std::memory_order_relaxed);
     std::size_t begin = from;
-    std::size_t scanFrom = from + windowUnits;
+    std::size_t scanFrom = from + windowSizes.units.load(std::memory_order_relaxed);
     if (literals) {
       const std::size_t literalScanUnits =
           windowSizes.literalScanUnits.load(std::memory_order_relaxed);
@@ -612,23 +626,37 @@ int MatchCursor<Char>::ExecWindows(std::size_t start, int options) {
       }
       // Back to the start of the hit's line (a match holding the literal
       // cannot begin before it), but not before the floor.
-      begin = hit;
-      while (begin > floor && !IsCut(text_[begin - 1])) {
-        if (hit - begin >= maxWindowUnits) return ExecSliced(floor, options, -1);
-        --begin;
+      if (!inLongLine(hit)) {
+        begin = hit;
+        while (begin > floor && !IsCut(text_[begin - 1]) && hit - begin < maxWindowUnits) --begin;
+        if (begin > floor && !IsCut(text_[begin - 1])) NoteLongLine(hit);
       }
+      if (inLongLine(hit)) begin = std::max(floor, longStart_);
       scanFrom = hit;
     }
+    // The window ends after the first line end from scanFrom on; in a long
+    // line, after that line's end.
     std::size_t end = length_;
+    bool longWindow = false;
     if (scanFrom < length_) {
-      const std::size_t scanTo = std::min(length_, scanFrom + maxWindowUnits);
-      std::size_t q = scanFrom;
-      while (q < scanTo && !IsCut(text_[q])) ++q;
-      if (q == scanTo && scanTo < length_) return ExecSliced(begin, options, -1);
-      end = q < length_ ? q + 1 : length_;
+      if (!inLongLine(scanFrom)) {
+        const std::size_t scanTo = std::min(length_, scanFrom + maxWindowUnits);
+        const std::size_t q = FindLineEnd(text_, scanFrom, scanTo);
+        if (q < scanTo || scanTo == length_) {
+          end = q < length_ ? q + 1 : length_;
+        } else {
+          NoteLongLine(q - 1);
+        }
+      }
+      if (inLongLine(scanFrom)) {
+        end = longEnd_;
+        longWindow = true;
+      }
     }
-    windowStart_ = begin;
-    windowEnd_ = end;
+    if (!longWindow) {
+      windowStart_ = begin;
+      windowEnd_ = end;
+    }
     const int rc = ExecWindow(begin, end, options, jit);
     if (rc != PCRE_ERROR_NOMATCH) return rc;
     from = floor = end;

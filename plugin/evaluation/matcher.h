@@ -142,7 +142,7 @@ class MatchCursor {
   int ExecSliced(std::size_t start, int options, long anchor);
   int ExecWindows(std::size_t start, int options);
   int ExecWindow(std::size_t begin, std::size_t end, int options, bool jit);
-  bool IsCut(Char c) const;
+  void NoteLongLine(std::size_t p);
   std::size_t StepPastEmpty(std::size_t p) const;
   std::size_t StepOne(std::size_t p) const;
   std::size_t NextLineStart(std::size_t p) const;
@@ -161,6 +161,10 @@ class MatchCursor {
   JitStackLease jitStacks_;
   std::size_t windowStart_ = 0;  // the last window of whole lines (see ExecWindows)
   std::size_t windowEnd_ = 0;
+  // The last line found too long for a window: [longStart_, longEnd_) from
+  // its first unit to past its line end (or the end of the text).
+  std::size_t longStart_ = 0;
+  std::size_t longEnd_ = 0;
   // Set by the stop callout of an instrumented program (see matcher.cpp).
   long anchor_ = -1;          // only attempts here may go on (-1: any)
   long lastStart_ = -1;       // start position of the latest attempt

@@ -241,7 +241,29 @@ std::size_t NeedleSearch<Char>::FindByUnits(const Char* text, std::size_t from, 
   return to;
 }
 
+template <typename Char>
+std::size_t FindLineEnd(const Char* text, std::size_t from, std::size_t to) {
+  std::size_t p = from;
+#if defined(__SSE2__)
+  constexpr std::size_t kLanes = 16 / sizeof(Char);
+  while (p + kLanes <= to) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + p));
+    const __m128i ends =
+        _mm_or_si128(Equal<Char>(block, Char('\n')), Equal<Char>(block, Char('\r')));
+    const auto mask = static_cast<std::uint32_t>(_mm_movemask_epi8(ends));
+    if (mask != 0) return p + static_cast<std::size_t>(__builtin_ctz(mask)) / sizeof(Char);
+    p += kLanes;
+  }
+#endif
+  for (; p < to; ++p) {
+    if (text[p] == Char('\n') || text[p] == Char('\r')) return p;
+  }
+  return to;
+}
+
 template class NeedleSearch<char>;
 template class NeedleSearch<char16_t>;
+template std::size_t FindLineEnd(const char*, std::size_t, std::size_t);
+template std::size_t FindLineEnd(const char16_t*, std::size_t, std::size_t);
 
 }  // namespace qm::plugin

@@ -59,6 +59,12 @@ class NeedleSearch {
   std::size_t probe2_ = 0;
 };
 
+// The first CR or LF in [from, to) of text, or `to` when there is none.
+// Vectorised where the target has SSE2; the search for a line's end must
+// not cost more per byte than the matching it bounds.
+template <typename Char>
+std::size_t FindLineEnd(const Char* text, std::size_t from, std::size_t to);
+
 extern template class NeedleSearch<char>;
 extern template class NeedleSearch<char16_t>;
 

@@ -105,6 +105,24 @@ QM_API int QM_CALL ContentCompareFilesW(ProgressCallbackProc progresscallback, i
                                         QmWideChar* filename1, QmWideChar* filename2,
                                         FileDetailsStruct* filedetails);
 
+/* Not part of the content plugin interface: what the quarrymark host's
+ * `text` command shows. Hands the text that value field FieldIndex searches
+ * in FileName to sink, piece by piece, as UTF-16 (ANSI, OEM and UTF-8 text
+ * converted; a converter's or Outside In's text as extracted), exactly as
+ * the field's request would read it; the sink's non-zero answer stops.
+ * Returns how the text was obtained: its encoding (0 ANSI/Binary, 1 UTF-8,
+ * 2 UTF-16, 3 UTF-16 BE) plus the QM_TEXT_* bits; or ft_nosuchfield,
+ * ft_fileerror, ft_fieldempty (stopped), or QM_TEXT_NOT_READ (larger than
+ * GlobalFileSizeLimit: the field searches nothing). */
+#define QM_TEXT_CONVERTER 0x10   /* the converter program's text */
+#define QM_TEXT_OUTSIDE_IN 0x20  /* the Outside In libraries' text */
+#define QM_TEXT_NAME 0x40        /* the name part (filename-only field) */
+#define QM_TEXT_SAMPLE 0x80      /* only the encoding sample (EncodingCheckBufferOnly) */
+#define QM_TEXT_NOT_READ (-5)
+typedef int(QM_CALL* QuarrymarkTextSink)(const QmWideChar* text, int length, void* context);
+QM_API int QM_CALL QuarrymarkGetFieldText(QmWideChar* FileName, int FieldIndex,
+                                          QuarrymarkTextSink sink, void* context);
+
 #ifdef __cplusplus
 }
 #endif

@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "plugin/compare/compare.h"
 #include "plugin/config/loader.h"
+#include "plugin/host_interface/field_text.h"
 #include "plugin/host_interface/request.h"
 
 #ifdef _WIN32
@@ -202,6 +203,19 @@ QM_API int QM_CALL ContentCompareFilesW(ProgressCallbackProc progresscallback, i
                                     reinterpret_cast<const char16_t*>(filename2));
   } catch (...) {
     return contentcompare_unsupported;
+  }
+}
+
+QM_API int QM_CALL QuarrymarkGetFieldText(QmWideChar* FileName, int FieldIndex,
+                                          QuarrymarkTextSink sink, void* context) {
+  try {
+    if (g_state == nullptr || !g_state->loaded || FileName == nullptr || sink == nullptr) {
+      return ft_nosuchfield;
+    }
+    return qm::plugin::GetFieldText(*g_state, reinterpret_cast<const char16_t*>(FileName),
+                                    FieldIndex, sink, context);
+  } catch (...) {
+    return ft_fileerror;
   }
 }
 

@@ -2,6 +2,11 @@
 // settings, the persistence rules of OK, Apply and Cancel, the live verdict,
 // the expression test, the filter editor, the help panes, "Reload INI", and
 // which file the program edits.
+#include "config_utility/qt/settings_window.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -13,20 +18,16 @@
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QPushButton>
-#include <QRegularExpression>
 #include <QRadioButton>
+#include <QRegularExpression>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <memory>
 
 #include "config_utility/qt/editor_text.h"
 #include "config_utility/qt/settings_location.h"
-#include "config_utility/qt/settings_window.h"
 
 namespace qm::utility::qt {
 namespace {
@@ -74,7 +75,7 @@ struct Stamp {
   }
 };
 Stamp StampOf(const QString& path) {
-  struct stat st{};
+  struct stat st {};
   Stamp s;
   if (stat(QFile::encodeName(path).constData(), &st) == 0) {
     s.inode = st.st_ino;
@@ -146,9 +147,11 @@ class SettingsWindowTest : public QObject {
   static QString Shown(SettingsWindow* w, const char* name) {
     return Find<QAbstractButton>(w, name)->text().remove(QLatin1Char('&'));
   }
-  void UseExample() { QVERIFY(QFile::remove(path_) || !QFile::exists(path_));
-                      QVERIFY(QFile::copy(kExample, path_));
-                      QFile(path_).setPermissions(QFile::ReadOwner | QFile::WriteOwner); }
+  void UseExample() {
+    QVERIFY(QFile::remove(path_) || !QFile::exists(path_));
+    QVERIFY(QFile::copy(kExample, path_));
+    QFile(path_).setPermissions(QFile::ReadOwner | QFile::WriteOwner);
+  }
 
  private slots:
   void init() {
@@ -174,7 +177,8 @@ class SettingsWindowTest : public QObject {
     QCOMPARE(list->item(10)->text(), QStringLiteral("-->Content without time stamps"));
     QCOMPARE(list->item(11)->text(), QStringLiteral("PCRE-RegEx12"));
     QCOMPARE(Find<QComboBox>(w.get(), "fieldCount")->currentText(), QStringLiteral("11"));
-    QCOMPARE(Find<QPlainTextEdit>(w.get(), "expression")->toPlainText(), QStringLiteral("TODO|FIXME"));
+    QCOMPARE(Find<QPlainTextEdit>(w.get(), "expression")->toPlainText(),
+             QStringLiteral("TODO|FIXME"));
     QCOMPARE(Find<QPlainTextEdit>(w.get(), "name")->toPlainText(), QStringLiteral("Has TODO"));
     QVERIFY(Find<QRadioButton>(w.get(), "type0")->isChecked());
     QCOMPARE(Shown(w.get(), "status"), QStringLiteral("OK!"));
@@ -192,9 +196,12 @@ class SettingsWindowTest : public QObject {
     list->setCurrentRow(5);
     QVERIFY(Find<QRadioButton>(w.get(), "type-1")->isChecked());
     // Tooltips tell the stored numbers.
-    QVERIFY(Find<QRadioButton>(w.get(), "type2")->toolTip().contains(QStringLiteral("regexNtype=2")));
+    QVERIFY(
+        Find<QRadioButton>(w.get(), "type2")->toolTip().contains(QStringLiteral("regexNtype=2")));
     QVERIFY(Find<QCheckBox>(w.get(), "flag16")->toolTip().contains(QStringLiteral("Adds 16")));
-    QVERIFY(Find<QComboBox>(w.get(), "fileMemory")->toolTip().contains(QStringLiteral("Default: 10 MB")));
+    QVERIFY(Find<QComboBox>(w.get(), "fileMemory")
+                ->toolTip()
+                .contains(QStringLiteral("Default: 10 MB")));
     // The keyboard: Tab from the expression to its verdict, then the font
     // and the name; Alt+X reaches the expression through its label.
     auto* expression = Find<QPlainTextEdit>(w.get(), "expression");
@@ -208,7 +215,8 @@ class SettingsWindowTest : public QObject {
     QCOMPARE(QApplication::focusWidget(), Find<QPlainTextEdit>(w.get(), "name"));
     bool labelled = false;
     for (QLabel* label : w->findChildren<QLabel*>()) {
-      labelled = labelled || (label->buddy() == expression && label->text().contains(QStringLiteral("&x")));
+      labelled = labelled ||
+                 (label->buddy() == expression && label->text().contains(QStringLiteral("&x")));
     }
     QVERIFY(labelled);
     QVERIFY(prompter_.warnings.isEmpty());
@@ -235,7 +243,8 @@ class SettingsWindowTest : public QObject {
         const int at = caption.indexOf(QRegularExpression(QStringLiteral("&[^&]")));
         if (at < 0) continue;
         const QChar key = caption[at + 1].toLower();
-        QVERIFY2(!seen.contains(key), qPrintable(caption + QStringLiteral(" / ") + seen.value(key)));
+        QVERIFY2(!seen.contains(key),
+                 qPrintable(caption + QStringLiteral(" / ") + seen.value(key)));
         seen.insert(key, caption);
       }
       QVERIFY(seen.size() > 10);
@@ -540,6 +549,7 @@ class SettingsWindowTest : public QObject {
     Find<QComboBox>(w.get(), "analyzeBuffer")->setCurrentIndex(7);
     Find<QCheckBox>(w.get(), "LogErrors")->click();
     Find<QCheckBox>(w.get(), "ClearCacheOnReread")->click();
+    Find<QComboBox>(w.get(), "converterTimeLimit")->setEditText(QStringLiteral("0"));
     auto* path = Find<QLineEdit>(w.get(), "oitPath");
     path->setText(QStringLiteral("/opt/oit/32"));
     Click(w.get(), "OitFulltextExclude");
@@ -550,9 +560,10 @@ class SettingsWindowTest : public QObject {
     QCOMPARE(path->text(), QStringLiteral("/opt/oit/32"));
     Press(w.get(), QDialogButtonBox::Ok);
     const QByteArray after = ReadBytes(path_);
-    for (const char* line : {"FileMemory=25\r\n", "ResultCache=0\r\n", "AnalyzeBuffer=8\r\n",
-                             "LogErrors=false\r\n", "ClearCacheOnReread=true\r\n",
-                             "OitDllPath32=/opt/oit/32\r\n", "OitFulltextExclude=1000-1099;2000\r\n"}) {
+    for (const char* line :
+         {"FileMemory=25\r\n", "ResultCache=0\r\n", "AnalyzeBuffer=8\r\n", "LogErrors=false\r\n",
+          "ClearCacheOnReread=true\r\n", "ConverterTimeLimit=0\r\n", "OitDllPath32=/opt/oit/32\r\n",
+          "OitFulltextExclude=1000-1099;2000\r\n"}) {
       QVERIFY2(after.contains(line), line);
     }
   }
@@ -579,7 +590,8 @@ class SettingsWindowTest : public QObject {
     QCOMPARE(Find<QPlainTextEdit>(w.get(), "expression")->toPlainText(), QStringLiteral(".*"));
     QVERIFY(Find<QRadioButton>(w.get(), "type0")->isChecked());
     Click(w.get(), "reloadField");
-    QCOMPARE(Find<QPlainTextEdit>(w.get(), "name")->toPlainText(), QStringLiteral("Mail addresses"));
+    QCOMPARE(Find<QPlainTextEdit>(w.get(), "name")->toPlainText(),
+             QStringLiteral("Mail addresses"));
     QVERIFY(Find<QRadioButton>(w.get(), "type3")->isChecked());
   }
 
@@ -644,7 +656,8 @@ class SettingsWindowTest : public QObject {
     OpenPlan plan = PlanOpening(empty, ExamineFolder(empty), program, empty, &prompter_);
     QCOMPARE(prompter_.questions.size(), 1);
     QVERIFY(prompter_.questions[0].contains(QStringLiteral("There are no settings in")));
-    QVERIFY(prompter_.questions[0].contains(QStringLiteral("Nothing is written until you press OK or Apply")));
+    QVERIFY(prompter_.questions[0].contains(
+        QStringLiteral("Nothing is written until you press OK or Apply")));
     QCOMPARE(prompter_.offered[0].front(), QStringLiteral("Start from the sample"));
     QVERIFY(!plan.quit);
     QCOMPARE(plan.load, program + QStringLiteral("Quarrymark.Sample.ini"));
@@ -656,7 +669,8 @@ class SettingsWindowTest : public QObject {
     QVERIFY(PlanOpening(empty, ExamineFolder(empty), program, empty, &prompter_).quit);
     QCOMPARE(prompter_.warnings.size(), 1);
     // A folder with settings opens them without a question.
-    plan = PlanOpening(dir_.path() + QLatin1Char('/'), ExamineFolder(dir_.path() + QLatin1Char('/')), program, empty, &prompter_);
+    plan = PlanOpening(dir_.path() + QLatin1Char('/'),
+                       ExamineFolder(dir_.path() + QLatin1Char('/')), program, empty, &prompter_);
     QCOMPARE(plan.load, path_);
     QVERIFY(plan.saveAs.isEmpty());
     QCOMPARE(prompter_.questions.size(), 2);
@@ -673,7 +687,7 @@ class SettingsWindowTest : public QObject {
     const SettingsTarget protectedFile{SettingsTarget::State::kUnwritable, path_};
     prompter_.answer = 0;
     OpenPlan plan = PlanOpening(folder, protectedFile, QString(), user, &prompter_);
-    QVERIFY(prompter_.questions[0].contains(QStringLiteral("cannot be written")));
+    QVERIFY(prompter_.questions[0].contains(QStringLiteral("is write-protected")));
     QCOMPARE(prompter_.offered[0],
              QStringList({QStringLiteral("Start from the sample"), QStringLiteral("Open read-only"),
                           QStringLiteral("Quit")}));
@@ -696,8 +710,9 @@ class SettingsWindowTest : public QObject {
 
     // The per-user folder itself write-protected: nothing else to offer.
     prompter_.answer = 0;
-    plan = PlanOpening(user, {SettingsTarget::State::kUnwritable, user + QStringLiteral("Quarrymark.ini")},
-                       QString(), user, &prompter_);
+    plan = PlanOpening(
+        user, {SettingsTarget::State::kUnwritable, user + QStringLiteral("Quarrymark.ini")},
+        QString(), user, &prompter_);
     QCOMPARE(prompter_.offered.back().front(), QStringLiteral("Open read-only"));
     QVERIFY(!plan.quit && plan.saveAs.isEmpty());
     QDir(user).removeRecursively();
@@ -721,7 +736,8 @@ class SettingsWindowTest : public QObject {
     QCOMPARE(ChooseFolder({program}, program, user).folder, program);
     QCOMPARE(ChooseFolder({program + QStringLiteral("Quarrymark.wdx")}, program, user).folder,
              program);
-    QVERIFY(!ChooseFolder({dir_.filePath(QStringLiteral("missing"))}, program, user).error.isEmpty());
+    QVERIFY(
+        !ChooseFolder({dir_.filePath(QStringLiteral("missing"))}, program, user).error.isEmpty());
     QVERIFY(!ChooseFolder({program, user}, program, user).error.isEmpty());
 
     qputenv("XDG_DATA_HOME", dir_.filePath(QStringLiteral("data")).toLocal8Bit());

@@ -299,6 +299,72 @@ TEST_F(MatcherTest, LineWindowsAndLiteralSkipsGiveTheSameAnswers) {
   EXPECT_GT(windowedForms, 60);
 }
 
+// Texts whose lines are often longer than a window: one-line texts, runs
+// of one letter, long lines first, last and between short ones, with every
+// kind of line end.
+std::u16string LongLineText(std::uint32_t seed) {
+  static const char16_t* const kTokens[] = {
+      u"function", u"b", u"bb", u"(", u")", u";", u"x=1", u"2024-01-31", u"e", u"error", u"ab",
+      u" ", u"é", u"-", u"return", u"\"s\"", u"1999-12-0", u"FUNCTION", u"fun"};
+  static const char16_t* const kEnds[] = {u"\n", u"\r\n", u"\r"};
+  auto next = [&seed](std::uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  std::u16string text;
+  const std::uint32_t lines = 1 + next(6);
+  for (std::uint32_t line = 0; line < lines; ++line) {
+    const std::uint32_t kind = next(4);
+    const std::uint32_t length = kind == 0 ? next(6) : kind == 1 ? 20 + next(60) : 300 + next(3000);
+    if (next(5) == 0) {
+      text.append(length, u'b');  // a run of one letter
+    } else {
+      const std::size_t lineStart = text.size();
+      while (text.size() - lineStart < length) {
+        text += kTokens[next(sizeof kTokens / sizeof kTokens[0])];
+      }
+    }
+    if (line + 1 < lines || next(2) == 0) text += kEnds[next(3)];
+  }
+  return text;
+}
+
+TEST_F(MatcherTest, LongLinesGiveTheSameAnswersAsTheWholeText) {
+  const std::u16string patterns[] = {
+      u"b", u"\\w+", u"function", u"(?i)function", u"\\d{4}-\\d{2}-\\d{2}", u"e",
+      u"error|return|fun", u"(?m)^.*$", u"(?m)^\\w+$", u"\\bb+\\b", u"(?<=\\()\\w+", u"\\S+",
+      u"[^\\r\\n]{100,}", u"b*", u"x=1|é", u"(?i)é\\w*", u"\"[^\"]*\"", u".{7}"};
+  struct Sizes {
+    std::size_t units, maxUnits, literalScan;
+  };
+  const Sizes sizes[] = {{16, 64, 50}, {8, 200, 1000}, {1, 24, 3}};
+  int compared = 0;
+  int windowed = 0;
+  for (const std::u16string& pattern : patterns) {
+    auto field = Field(pattern, FieldType::MatchDistanceRatio);
+    ASSERT_NE(field, nullptr) << Utf8(pattern);
+    windowed += field->utf16Program->plan.windowed;
+    for (std::uint32_t seed = 1; seed <= 40; ++seed) {
+      const Text text = MakeText(LongLineText(seed));
+      for (const Form form : {Form::kAnsi, Form::kUtf8, Form::kUtf16}) {
+        SetLineWindowsEnabled(false);
+        const Outcome whole = Run(*field, text, form);
+        SetLineWindowsEnabled(true);
+        for (const Sizes& size : sizes) {
+          SetWindowSizesForTesting(size.units, size.maxUnits, size.literalScan);
+          EXPECT_EQ(Run(*field, text, form), whole)
+              << "pattern " << Utf8(pattern) << " seed " << seed << " form "
+              << static_cast<int>(form) << " window " << size.units << "/" << size.maxUnits;
+          ++compared;
+        }
+        SetWindowSizesForTesting(0, 0, 0);
+      }
+    }
+  }
+  EXPECT_EQ(compared, 18 * 40 * 3 * 3);
+  EXPECT_GE(windowed, 16);
+}
+
 // Counts of `pattern` in the text; maxLength: the longest text the case is
 // run at (the interpreter, a fallback, only at the shortest).
 struct LongCase {

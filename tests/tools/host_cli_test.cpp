@@ -1,56 +1,11 @@
 // The quarrymark host as a user runs it: its output formats, its exit
 // status and its messages for libraries it cannot use.
-#include <gtest/gtest.h>
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <string>
-
-#include "support/test_files.h"
+#include "host_cli_fixture.h"
 
 namespace qm::test {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Outcome {
-  int status = -1;
-  std::string out, err;
-};
-
-std::string Quoted(const std::string& text) { return "'" + text + "'"; }
-
-class HostCli : public ::testing::Test {
- protected:
-  // Runs a shell command line in the folder, with the host's stdin from
-  // input; captures both outputs and the exit status.
-  Outcome Shell(const std::string& commandLine, const std::string& input = "") {
-    const std::string in = folder_.Write("stdin.txt", input);
-    const std::string line = "cd " + Quoted(folder_.path().string()) + " && " + commandLine + " <" +
-                             Quoted(in) + " >" + Quoted(folder_.PathOf("stdout.txt")) + " 2>" +
-                             Quoted(folder_.PathOf("stderr.txt"));
-    const int raw = std::system(line.c_str());
-    Outcome run;
-    run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-    run.out = ReadFileBytes(folder_.PathOf("stdout.txt"));
-    run.err = ReadFileBytes(folder_.PathOf("stderr.txt"));
-    return run;
-  }
-  // The host with the plugin copied beside a settings file.
-  Outcome Host(const std::string& arguments, const std::string& input = "") {
-    return Shell(Quoted(QM_HOST_PATH) + " --plugin " + Quoted(PluginCopy()) + " " + arguments, input);
-  }
-  std::string PluginCopy() {
-    const fs::path copy = folder_.path() / "Quarrymark.wdx";
-    if (!fs::exists(copy)) fs::copy_file(QM_TOOLS_PLUGIN_PATH, copy);
-    return copy.string();
-  }
-  void Settings(const std::string& body) { folder_.Write("Quarrymark.ini", "[Quarrymark]\r\n" + body); }
-
-  TempFolder folder_;
-};
 
 const char kFourFields[] =
     "regexcount=4\r\n"
@@ -59,29 +14,50 @@ const char kFourFields[] =
     "regex3=a\r\nregex3name=Encoding\r\nregex3type=-1\r\n"
     "regex4=a\r\nregex4name=v1.2\r\nregex4type=1\r\n";
 
+const char kFieldLines[] =
+    "INDEX\tNAME\tTYPE\tUNITS\n"
+    "0\tHas a\tboolean\t\n"
+    "1\tEncoding\tchoice\tANSI/Binary|UTF-8|UTF-16|UTF-16 BE\n"
+    "2\tv1_2\tinteger\t\n"
+    "10000\tCompare\tcompare\t\n";
+
 TEST_F(HostCli, FieldsPrintsIndexNameTypeAndUnitsThenCompareFields) {
   Settings(kFourFields);
   const Outcome run = Host("fields");
   EXPECT_EQ(run.status, 0) << run.err;
-  EXPECT_EQ(run.out,
-            "0\tHas a\t6\t\n"
-            "1\tEncoding\t7\tANSI/Binary|UTF-8|UTF-16|UTF-16 BE\n"
-            "2\tv1_2\t1\t\n"
-            "10000\tCompare\t100\t\n");
+  EXPECT_EQ(run.out, kFieldLines);
   EXPECT_EQ(run.err, "");
+  const Outcome json = Host("fields --format json");
+  EXPECT_EQ(json.status, 0) << json.err;
+  EXPECT_EQ(Json(json.out, "[(f['index'], f['name'], f['type'], f['typeCode'], f['units']) for f in d]"),
+            "[(0, 'Has a', 'boolean', 6, []), "
+            "(1, 'Encoding', 'choice', 7, ['ANSI/Binary', 'UTF-8', 'UTF-16', 'UTF-16 BE']), "
+            "(2, 'v1_2', 'integer', 1, []), (10000, 'Compare', 'compare', 100, [])]");
 }
 
-TEST_F(HostCli, VersionOptionIsAnnouncedToThePlugin) {
+// --version is the program's; --interface (and the older "--version HI.LO",
+// which no command name can be confused with) the plugin interface's.
+TEST_F(HostCli, VersionAndInterfaceOptions) {
   Settings(kFourFields);
-  const Outcome old = Host("--version 1.3 fields");
-  EXPECT_EQ(old.status, 0);
-  EXPECT_EQ(old.out,
-            "0\t(!)PCRE-RegEx1\t6\t\n1\t(!)PCRE-RegEx2\t6\t\n2\t(!)PCRE-RegEx3\t6\t\n"
-            "3\t(!)PCRE-RegEx4\t6\t\n");
-  const Outcome bad = Host("--version two fields");
-  EXPECT_EQ(bad.status, 2);
-  EXPECT_NE(bad.err.find("--version"), std::string::npos) << bad.err;
-  EXPECT_EQ(bad.out, "");
+  const std::string oldFields =
+      "INDEX\tNAME\tTYPE\tUNITS\n0\t(!)PCRE-RegEx1\tboolean\t\n1\t(!)PCRE-RegEx2\tboolean\t\n"
+      "2\t(!)PCRE-RegEx3\tboolean\t\n3\t(!)PCRE-RegEx4\tboolean\t\n";
+  for (const std::string option : {"--interface 1.3", "--interface=1.3", "--version 1.3"}) {
+    const Outcome old = Host(option + " fields");
+    EXPECT_EQ(old.status, 0) << option;
+    EXPECT_EQ(old.out, oldFields) << option;
+  }
+  const Outcome version = Shell(Quoted(QM_HOST_PATH) + " --version");
+  EXPECT_EQ(version.status, 0);
+  EXPECT_EQ(version.out, "quarrymark " QM_VERSION_STRING "\n");
+  for (const std::string bad : {"--version two fields", "--interface two fields", "--interface",
+                                "--colour fields"}) {
+    const Outcome run = Host(bad);
+    EXPECT_EQ(run.status, 2) << bad;
+    EXPECT_EQ(run.out, "") << bad;
+  }
+  EXPECT_NE(Host("--interface two fields").err.find("--interface takes HI.LO"), std::string::npos);
+  EXPECT_NE(Host("--colour fields").err.find("unknown option --colour"), std::string::npos);
 }
 
 TEST_F(HostCli, DefaultPluginIsTheOneBesideTheProgram) {
@@ -90,7 +66,7 @@ TEST_F(HostCli, DefaultPluginIsTheOneBesideTheProgram) {
   fs::copy_file(QM_HOST_PATH, folder_.path() / "bin" / "quarrymark");
   fs::copy_file(QM_TOOLS_PLUGIN_PATH, folder_.path() / "bin" / "Quarrymark.wdx");
   folder_.Write("bin/Quarrymark.ini", "[Quarrymark]\r\nregexcount=1\r\nregex1=a\r\nregex1name=Beside\r\n");
-  const std::string expected = "0\tBeside\t6\t\n";
+  const std::string expected = "INDEX\tNAME\tTYPE\tUNITS\n0\tBeside\tboolean\t\n";
   const Outcome byPath = Shell(Quoted(folder_.PathOf("bin/quarrymark")) + " fields");
   EXPECT_EQ(byPath.status, 0) << byPath.err;
   EXPECT_EQ(byPath.out, expected);
@@ -117,15 +93,56 @@ TEST_F(HostCli, LibraryWithoutTheExportsIsRefused) {
   EXPECT_NE(run.err.find("has no export ContentGetSupportedField"), std::string::npos) << run.err;
 }
 
-TEST_F(HostCli, UsageErrorsExitWithTwo) {
-  for (const std::string args : {"", "frobnicate", "value 0", "value nosuchfield x",
-                                 "columns --format xml ."}) {
-    Settings(kFourFields);
+// Each usage error names the word at fault and exits with 2; nothing is
+// taken for a path.
+TEST_F(HostCli, UsageErrorsNameTheWordAndExitWithTwo) {
+  Settings(kFourFields);
+  const std::pair<std::string, std::string> cases[] = {
+      {"", "usage: quarrymark"},
+      {"frobnicate", "unknown command frobnicate"},
+      {"value 0", "usage: quarrymark value"},
+      {"value nosuchfield x", "no field named nosuchfield"},
+      {"value --colour 0 x", "value: unknown option --colour"},
+      {"columns --format xml .", "columns: unknown format xml"},
+      {"columns . --colour", "columns: --colour needs a value"},
+      {"columns --colour=red .", "columns: --color takes auto, always or never, not red"},
+      {"columns --frob .", "columns: unknown option --frob"},
+      {"columns -j 0 .", "columns: -j takes a number from 1 to 256, not 0"},
+      {"columns", "columns: no PATH given"},
+      {"sync --format xml a b", "sync: unknown format xml"},
+      {"sync -x a b", "sync: unknown option -x"},
+      {"compare --frob a b", "compare: unknown option --frob"},
+      {"text", "usage: quarrymark text"},
+      {"fields extra", "fields: takes no operands"},
+      {"batch --x", "batch: unknown option --x"},
+      {"settings check --frob", "quarrymark settings: unknown option --frob"},
+  };
+  for (const auto& [args, message] : cases) {
     const Outcome run = Host(args);
     EXPECT_EQ(run.status, 2) << args;
-    EXPECT_FALSE(run.err.empty()) << args;
+    EXPECT_NE(run.err.find(message), std::string::npos) << args << ": " << run.err;
+    EXPECT_EQ(run.out, "") << args;
   }
-  EXPECT_EQ(Host("--help").status, 0);
+  // A word after "--" is an operand even when it starts with a dash.
+  folder_.Write("-odd.txt", "a");
+  const Outcome dashed = Host("columns --format tsv --fields 0 -- -odd.txt");
+  EXPECT_EQ(dashed.status, 0) << dashed.err;
+  EXPECT_EQ(dashed.out, "File\tHas a\n-odd.txt\t1\n");
+}
+
+// Every command answers --help with its own text and exit 0, without
+// loading the plugin.
+TEST_F(HostCli, EveryCommandHasItsHelp) {
+  const Outcome global = Shell(Quoted(QM_HOST_PATH) + " --plugin /nonexistent --help");
+  EXPECT_EQ(global.status, 0);
+  for (const std::string command : {"fields", "value", "columns", "text", "compare", "sync",
+                                    "fulltext", "batch", "settings", "setup"}) {
+    EXPECT_NE(global.out.find("  " + command + " "), std::string::npos) << command;
+    const Outcome help = Shell(Quoted(QM_HOST_PATH) + " --plugin /nonexistent " + command + " --help");
+    EXPECT_EQ(help.status, 0) << command;
+    EXPECT_EQ(help.out.rfind("usage: quarrymark ", 0), 0u) << command << ": " << help.out;
+    EXPECT_NE(help.out.find(command), std::string::npos) << command;
+  }
 }
 
 TEST_F(HostCli, ValueBatchAndColumnsAnswerThroughTheExports) {
@@ -140,9 +157,7 @@ TEST_F(HostCli, ValueBatchAndColumnsAnswerThroughTheExports) {
 
   const Outcome batch = Host("batch", "fields\n# comment\nvalue 2 \"" + file + "\"\nbogus\n");
   EXPECT_EQ(batch.status, 1);
-  EXPECT_EQ(batch.out,
-            "0\tHas a\t6\t\n1\tEncoding\t7\tANSI/Binary|UTF-8|UTF-16|UTF-16 BE\n2\tv1_2\t1\t\n"
-            "10000\tCompare\t100\t\n\n1\t3\nerror\tunknown command: bogus\n");
+  EXPECT_EQ(batch.out, std::string(kFieldLines) + "\n1\t3\nerror\tunknown command: bogus\n");
 
   const Outcome tsv = Host("columns --format tsv --fields 'Has a,2' " + Quoted(file));
   EXPECT_EQ(tsv.status, 0) << tsv.err;
@@ -177,12 +192,13 @@ TEST_F(HostCli, CompareAnswersCodeAndMeaning) {
 TEST_F(HostCli, SyncPreviewOfTwoFoldersOfAThousandFiles) {
   Settings(kCompareFields);
   // Left f0000..f0999, right f0100..f1099. Of the 900 shared names, those
-  // ending in 1 differ, in 2 have no match on either side, in 3 differ only
-  // in their stamp lines; the rest are identical.
+  // ending in 1 differ, in 2 have no match on either side (so they are
+  // compared by their bytes, which are the same), in 3 differ only in their
+  // stamp lines; the rest are identical.
   fs::create_directories(folder_.path() / "left");
   fs::create_directories(folder_.path() / "right");
   std::string expected;
-  std::size_t equal = 0, different = 0, other = 0;
+  std::size_t equal = 0, different = 0, byBytes = 0;
   for (int i = 0; i < 1100; ++i) {
     char name[16];
     std::snprintf(name, sizeof name, "f%04d", i);
@@ -200,26 +216,26 @@ TEST_F(HostCli, SyncPreviewOfTwoFoldersOfAThousandFiles) {
       if (kind == 3) text = "Stamp: " + std::string(static_cast<std::size_t>(i % 40), '9') + "\n" + body;
       folder_.Write(std::string("right/") + name, text);
     }
-    std::string status;
+    std::string status = "=\t" + std::string(name) + "\tfield";
     if (!inRight) {
-      status = "<";
+      status = "<\t" + std::string(name) + "\t";
     } else if (!inLeft) {
-      status = ">";
+      status = ">\t" + std::string(name) + "\t";
     } else if (kind == 1) {
-      status = "!=";
+      status = "!=\t" + std::string(name) + "\tfield";
       ++different;
     } else if (kind == 2) {
-      status = "?-3";
-      ++other;
+      status = "=\t" + std::string(name) + "\tbytes";
+      ++equal;
+      ++byBytes;
     } else {
-      status = "=";
       ++equal;
     }
-    expected += status + "\t" + name + "\n";
+    expected += status + "\n";
   }
-  expected += "#\t1100 paths: " + std::to_string(equal) + " equal, " + std::to_string(different) +
-              " different, 100 only in DIR1, 100 only in DIR2, " + std::to_string(other) +
-              " not comparable\n";
+  expected += "#\t1100 paths: " + std::to_string(equal) + " equal (" + std::to_string(byBytes) +
+              " by bytes), " + std::to_string(different) +
+              " different, 100 only in left, 100 only in right, 0 undecided\n";
   const Outcome run = Host("sync --format tsv left right");
   EXPECT_EQ(run.status, 1) << run.err;
   EXPECT_EQ(run.out, expected);
@@ -236,23 +252,27 @@ TEST_F(HostCli, SyncFormatsSubfoldersAndExitStatus) {
   folder_.Write("r/sub/b\tc.txt", "x\n");
   const Outcome flat = Host("sync l r");
   EXPECT_EQ(flat.status, 0) << flat.err;
-  EXPECT_EQ(flat.out, "=    a.txt\n1 paths: 1 equal, 0 different, 0 only in DIR1, 0 only in DIR2, "
-                      "0 not comparable\n");
+  EXPECT_EQ(flat.out, "=    field  a.txt\n1 paths: 1 equal, 0 different, 0 only in l, 0 only in r, "
+                      "0 undecided\n");
   const Outcome deep = Host("sync --recursive --format tsv l r");
   EXPECT_EQ(deep.status, 0) << deep.err;
-  EXPECT_EQ(deep.out, "=\ta.txt\n=\tsub/b\\tc.txt\n#\t2 paths: 2 equal, 0 different, "
-                      "0 only in DIR1, 0 only in DIR2, 0 not comparable\n");
+  EXPECT_EQ(deep.out, "=\ta.txt\tfield\n=\tsub/b\\tc.txt\tfield\n#\t2 paths: 2 equal, 0 different, "
+                      "0 only in l, 0 only in r, 0 undecided\n");
   folder_.Write("r/sub/b\tc.txt", "y\n");
   folder_.Write("r/new.txt", "z\n");
   const Outcome json = Host("sync --recursive --format json --field Numbers l r");
   EXPECT_EQ(json.status, 1) << json.err;
   EXPECT_EQ(json.out,
-            "{\"left\": \"l\", \"right\": \"r\", \"field\": 10001,\n \"rows\": [\n"
-            "  {\"status\": \"!=\", \"path\": \"a.txt\", \"code\": 0},\n"
+            "{\"left\": \"l\", \"right\": \"r\", \"field\": \"Numbers\", \"fieldIndex\": 10001,\n"
+            " \"rows\": [\n"
+            "  {\"status\": \"!=\", \"path\": \"a.txt\", \"code\": 0, \"decidedBy\": \"field\"},\n"
             "  {\"status\": \">\", \"path\": \"new.txt\"},\n"
-            "  {\"status\": \"?\", \"path\": \"sub/b\\u0009c.txt\", \"code\": -3}\n ],\n"
-            " \"summary\": {\"paths\": 3, \"equal\": 0, \"different\": 1, \"onlyLeft\": 0, "
-            "\"onlyRight\": 1, \"notComparable\": 1}}\n");
+            "  {\"status\": \"!=\", \"path\": \"sub/b\\u0009c.txt\", \"code\": 0, \"decidedBy\": \"bytes\"}\n"
+            " ],\n"
+            " \"summary\": {\"paths\": 3, \"equal\": 0, \"equalByBytes\": 0, \"different\": 2, "
+            "\"onlyLeft\": 0, \"onlyRight\": 1, \"undecided\": 0}}\n");
+  EXPECT_EQ(Json(json.out, "[(r['status'], r.get('decidedBy')) for r in d['rows']]"),
+            "[('!=', 'field'), ('>', None), ('!=', 'bytes')]");
   EXPECT_EQ(Host("sync l").status, 2);
   EXPECT_EQ(Host("sync l missing").status, 2);
   EXPECT_EQ(Host("sync --format xml l r").status, 2);
@@ -283,7 +303,7 @@ TEST_F(HostCli, OutputsKeepTheirShapeWhateverTheNames) {
   Settings("regexcount=2\r\nregex1=a\r\nregex1type=1\r\nregex1name=tab\there\r\n"
            "regex2=(.+)\r\nregex2type=4\r\nregex2replace=$1\r\nregex2name=x\\y\r\n");
   const Outcome fields = Host("fields");
-  EXPECT_EQ(fields.out, "0\ttab\\there\t1\t\n1\tx\\\\y\t8\t\n");
+  EXPECT_EQ(fields.out, "INDEX\tNAME\tTYPE\tUNITS\n0\ttab\\there\tinteger\t\n1\tx\\\\y\tstring\t\n");
   // TSV: a name with a line end, a tab and a backslash stays one cell.
   const std::string odd = folder_.Write("a\tb\nc\\d.txt", "a\tz");
   const Outcome tsv = Host("columns --format tsv " + Quoted(odd));
@@ -293,7 +313,8 @@ TEST_F(HostCli, OutputsKeepTheirShapeWhateverTheNames) {
   std::filesystem::remove(odd);
   const std::string bad = folder_.Write("n\xFF\\\".txt", "q");
   const Outcome json = Host("columns --format json --fields 0 " + Quoted(bad));
-  EXPECT_NE(json.out.find("n\\udcff\\\\\\\".txt\", \"fields\": {\"tab\\u0009here\": {\"code\": 1, \"value\": \"0\"}}"),
+  EXPECT_NE(json.out.find("n\\udcff\\\\\\\".txt\", \"fields\": {\"tab\\u0009here\": {\"code\": 1, "
+                          "\"kind\": \"integer\", \"value\": 0}}"),
             std::string::npos) << json.out;
 }
 
@@ -305,6 +326,91 @@ TEST_F(HostCli, ValueShowsOnlyWhatThePluginWroteAndCapsMaxlen) {
   const Outcome huge = Host("value --maxlen 2000000000 0 " + Quoted(file));
   EXPECT_EQ(huge.status, 2);
   EXPECT_NE(huge.err.find("at most 67108864"), std::string::npos) << huge.err;
+}
+
+// value exits 0 with a value, 1 without one (-3), 2 on an error answer;
+// its JSON form is typed.
+TEST_F(HostCli, ValueExitStatusFollowsTheAnswer) {
+  Settings("regexcount=3\r\nregex1=a\r\nregex1type=1\r\nregex2=\\x00\r\nregex2type=1\r\n"
+           "regex3=a\r\nregex3name=Has a\r\nFileMemory=5\r\n");
+  folder_.Write("a.txt", "banana");
+  fs::resize_file(folder_.Write("big.bin", ""), 1ull << 30);
+  const Outcome value = Host("value 0 a.txt");
+  EXPECT_EQ(value.status, 0);
+  EXPECT_EQ(value.out, "1\t3\n");
+  const Outcome missing = Host("value 0 missing.txt");
+  EXPECT_EQ(missing.status, 2);
+  EXPECT_EQ(missing.out, "-2\t\n");
+  EXPECT_EQ(missing.err, "value: cannot read missing.txt\n");
+  const Outcome noField = Host("value 9 a.txt");
+  EXPECT_EQ(noField.status, 2);
+  EXPECT_EQ(noField.out, "-1\t\n");
+  const Outcome stopped = Host("value --stop-after 100 1 big.bin");
+  EXPECT_EQ(stopped.status, 1);
+  EXPECT_EQ(stopped.out, "-3\t\n");
+  EXPECT_EQ(Json(Host("value --format json 0 a.txt").out, "(d['code'], d['kind'], d['value'])"),
+            "(1, 'integer', 3)");
+  EXPECT_EQ(Json(Host("value --format json 'Has a' a.txt").out, "(d['code'], d['kind'], d['value'])"),
+            "(6, 'boolean', True)");
+  EXPECT_EQ(Json(Host("value --format json 0 missing.txt").out, "(d['code'], d['kind'], d['value'])"),
+            "(-2, 'file_error', None)");
+  EXPECT_EQ(Json(Host("value --format json --flags 1 1 big.bin").out, "(d['kind'], d['value'])"),
+            "('on_demand', None)");
+}
+
+// A pair the compare field cannot decide ("not comparable") is compared by
+// its bytes, as a file manager does, and marked so in every format. The
+// exit status then says whether every pair is equal either way.
+TEST_F(HostCli, SyncDecidesNotComparablePairsByTheirBytes) {
+  Settings("regexcount=1\r\nregex1=\\d+\r\nregex1name=Numbers\r\nregex1type=7\r\n");
+  folder_.Write("l/empty", "");
+  folder_.Write("r/empty", "");
+  folder_.Write("l/words", "no digits\n");
+  folder_.Write("r/words", "no digits\n");
+  const Outcome equal = Host("sync --format tsv l r");
+  EXPECT_EQ(equal.status, 0) << equal.err;
+  EXPECT_EQ(equal.out, "=\tempty\tbytes\n=\twords\tbytes\n"
+                       "#\t2 paths: 2 equal (2 by bytes), 0 different, 0 only in l, 0 only in r, "
+                       "0 undecided\n");
+  EXPECT_EQ(Host("sync l r").out, "=    bytes  empty\n=    bytes  words\n"
+                                  "2 paths: 2 equal (2 by bytes), 0 different, 0 only in l, 0 only "
+                                  "in r, 0 undecided\n");
+  // Without the byte comparison such pairs stay undecided, and a preview
+  // with an undecided pair is not "all equal" (exit 1), though none differs.
+  const Outcome undecided = Host("sync --no-bytes --format tsv l r");
+  EXPECT_EQ(undecided.status, 1);
+  EXPECT_EQ(undecided.out, "?-3\tempty\tfield\n?-3\twords\tfield\n"
+                           "#\t2 paths: 0 equal, 0 different, 0 only in l, 0 only in r, 2 undecided\n");
+  folder_.Write("r/words", "no digits!\n");
+  const Outcome different = Host("sync --format json l r");
+  EXPECT_EQ(different.status, 1);
+  EXPECT_EQ(Json(different.out, "([(r['path'], r['status'], r['code'], r['decidedBy']) for r in d['rows']], "
+                                "d['summary'])"),
+            "([('empty', '=', 1, 'bytes'), ('words', '!=', 0, 'bytes')], {'paths': 2, 'equal': 1, "
+            "'equalByBytes': 1, 'different': 1, 'onlyLeft': 0, 'onlyRight': 0, 'undecided': 0})");
+}
+
+// The compare field is named by its index from 10000 (10000 the first) or
+// by its place k from 0.
+TEST_F(HostCli, CompareFieldIndexTenThousandIsTheFirst) {
+  Settings(kCompareFields);  // 10000 "Skip stamps", 10001 "Numbers"
+  folder_.Write("a.txt", "Stamp: 1\nx 1\n");
+  folder_.Write("b.txt", "Stamp: 2\nx 1\n");  // equal without stamps, different by numbers
+  for (const std::string field : {"10000", "0", "'Skip stamps'"}) {
+    EXPECT_EQ(Host("compare --field " + field + " a.txt b.txt").out, "101\tequal\n") << field;
+  }
+  for (const std::string field : {"10001", "1", "Numbers"}) {
+    EXPECT_EQ(Host("compare --field " + field + " a.txt b.txt").out, "0\tdifferent\n") << field;
+  }
+  EXPECT_NE(Host("sync --format json --field 10000 . .").out.find("\"field\": \"Skip stamps\""),
+            std::string::npos);
+}
+
+// "" is a word of its own: an empty file name, not a missing operand.
+TEST_F(HostCli, BatchTakesAnEmptyQuotedWordAsAWord) {
+  Settings(kFourFields);
+  const Outcome run = Host("batch", "value 0 \"\"\nstop \"\"\n\"\"\nvalue \"\" x\nvalue 0 \"a b\"\n");
+  EXPECT_EQ(run.out, "-2\t\nok\nerror\tunknown command: \"\"\nerror\tvalue: no field named \n-2\t\n");
 }
 
 }  // namespace

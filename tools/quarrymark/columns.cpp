@@ -1,43 +1,62 @@
 // `quarrymark columns`.
+//
+// Workers take the files in order, one row at a time (the foreground request
+// of every field, then the put-off ones); this thread writes each row as
+// soon as it and every row before it are complete, so the output streams in
+// a stable order. Ctrl-C stops the running requests (ContentStopGetValueW),
+// writes the rows finished before the first unfinished one and closes the
+// output's structure.
 #include "tools/quarrymark/columns.h"
 
 #include <algorithm>
-#include <atomic>
-#include <functional>
-#include <cstdio>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
-#include <iostream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <system_error>
 #include <thread>
 
+#include "tools/quarrymark/answer_format.h"
+#include "tools/quarrymark/file_select.h"
+#include "tools/quarrymark/options.h"
+#include "tools/quarrymark/terminal.h"
 #include "tools/quarrymark/text_escape.h"
 
 namespace qm::host {
+
+const char kColumnsHelp[] =
+    "usage: quarrymark columns [OPTIONS] PATH...\n"
+    "The fields of each file as a file manager's columns show them; folders give their files.\n"
+    "  --fields LIST        the fields to show, by name or index (comma-separated; default all)\n"
+    "  --format F           table (default), tsv, csv, json (one array) or jsonl (one object\n"
+    "                       per line). json values are typed: numbers, true/false, strings,\n"
+    "                       null without a value, with the answer code and its kind\n"
+    "  -j, --jobs N         worker threads (default: the number of processors); rows keep the\n"
+    "                       order of the files\n"
+    "  --on-demand          also compute the fields the plugin answers only on demand (<___>)\n"
+    "  -r, --recursive      walk into subfolders\n"
+    "  -g, --glob GLOB      only files matching GLOB (over the path below the folder, or the\n"
+    "                       name when GLOB has no '/'); !GLOB excludes files and folders\n"
+    "  -e, --ext EXT        only files with this extension (repeatable, or a comma list)\n"
+    "      --hidden         also hidden files and folders (names starting with a dot)\n"
+    "      --no-ignore      do not read .gitignore and .ignore files\n"
+    "  -L, --follow         follow symbolic links\n"
+    "      --color WHEN     auto (default: on a terminal, unless NO_COLOR is set), always, never\n"
+    "A table cut cells longer than its columns with an ellipsis on a terminal only. tsv\n"
+    "escapes backslash, TAB, LF and CR as \\\\ \\t \\n \\r; csv quotes cells holding a comma,\n"
+    "a quote, CR or LF. Missing paths are reported on stderr and the run goes on (exit 2).\n"
+    "Ctrl-C writes the rows finished so far and exits with 130.\n";
+
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Cell {
-  Value value;
-  bool pending = false;  // to be computed in the background pass
-};
-
-std::string CellText(const Value& v) {
-  switch (v.code) {
-    case -1: return "(no such field)";
-    case -2: return "(file error)";
-    case -3: return "";
-    default: return v.text;
-  }
-}
-
-std::size_t DisplayWidth(const std::string& utf8) {
-  std::size_t n = 0;
-  for (const char c : utf8) n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
-  return n;
-}
+constexpr int kMaxlen = 2048;
+constexpr std::size_t kWidthSampleRows = 50;  // rows that decide a table's column widths
+constexpr std::size_t kTerminalCellWidth = 40;
+constexpr std::size_t kTerminalFileWidth = 60;
 
 std::string Csv(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
@@ -46,198 +65,336 @@ std::string Csv(const std::string& s) {
   return q + "\"";
 }
 
-bool CollectFiles(const std::string& path, bool recursive, std::vector<std::string>* files,
-                  std::ostream& err) {
-  std::error_code ec;
-  const fs::path p = fs::u8path(path);
-  if (fs::is_directory(p, ec)) {
-    std::vector<std::string> found;
-    const auto add = [&](const fs::directory_entry& entry) {
-      std::error_code e;
-      if (entry.is_regular_file(e)) found.push_back(entry.path().u8string());
-    };
-    if (recursive) {
-      for (auto it = fs::recursive_directory_iterator(p, fs::directory_options::skip_permission_denied, ec);
-           !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-        add(*it);
-      }
-    } else {
-      for (auto it = fs::directory_iterator(p, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-        add(*it);
-      }
+Colour CellColour(const Value& v) {
+  switch (v.code) {
+    case ft_nosuchfield:
+    case ft_fileerror:
+    case -100: return Colour::kRed;
+    case ft_delayed:
+    case ft_ondemand: return Colour::kYellow;
+    case ft_boolean: return v.number != 0 ? Colour::kGreen : Colour::kNone;
+    default: return Colour::kNone;
+  }
+}
+
+// Writes the header, the rows and the end of one output format.
+class RowWriter {
+ public:
+  RowWriter(std::ostream& out, std::string format, std::vector<FieldInfo> fields, bool terminal,
+            bool colour)
+      : out_(out), format_(std::move(format)), fields_(std::move(fields)), terminal_(terminal),
+        colour_(colour) {}
+
+  void Begin() {
+    if (format_ == "json") {
+      out_ << "[";
+    } else if (format_ == "tsv" || format_ == "csv") {
+      std::vector<std::string> header{"File"};
+      for (const FieldInfo& f : fields_) header.push_back(f.name);
+      WriteSeparated(header);
     }
-    std::sort(found.begin(), found.end());
-    files->insert(files->end(), found.begin(), found.end());
-    return true;
+    out_.flush();
   }
-  if (!fs::exists(p, ec)) {
-    err << "columns: no such file or folder: " << path << '\n';
-    return false;
+
+  void Row(const std::string& file, const std::vector<Value>& values) {
+    if (format_ == "json" || format_ == "jsonl") {
+      std::string line = "{\"file\": " + JsonString(file) + ", \"fields\": {";
+      for (std::size_t c = 0; c < values.size(); ++c) {
+        line += (c ? ", " : "") + JsonString(fields_[c].name) + ": " + JsonAnswerObject(values[c]);
+      }
+      line += "}}";
+      if (format_ == "json") {
+        out_ << (rows_ ? ",\n  " : "\n  ") << line;
+      } else {
+        out_ << line << '\n';
+      }
+    } else if (format_ == "table") {
+      pending_.emplace_back(file, values);
+      if (widths_.empty() && pending_.size() < kWidthSampleRows) return;
+      FlushTable();
+    } else {
+      std::vector<std::string> cells{file};
+      for (const Value& v : values) cells.push_back(CellText(v));
+      WriteSeparated(cells);
+    }
+    ++rows_;
+    out_.flush();
   }
-  files->push_back(path);
-  return true;
+
+  // A table waits for its first rows to size its columns, but not for
+  // longer than half a second: slow files then do not hold back the rows
+  // that are done.
+  bool TableDue() const {
+    return format_ == "table" && !pending_.empty() && widths_.empty() &&
+           std::chrono::steady_clock::now() - begun_ >= std::chrono::milliseconds(500);
+  }
+  void FlushDueTable() {
+    FlushTable();
+    out_.flush();
+  }
+
+  void End() {
+    if (format_ == "table") FlushTable();
+    if (format_ == "json") out_ << (rows_ ? "\n]\n" : "]\n");
+    out_.flush();
+  }
+
+ private:
+  void WriteSeparated(const std::vector<std::string>& cells) {
+    const bool csv = format_ == "csv";
+    std::string line;
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      if (c) line += csv ? ',' : '\t';
+      line += csv ? Csv(cells[c]) : EscapeTsv(cells[c]);
+    }
+    out_ << line << '\n';
+  }
+
+  std::size_t Cap(std::size_t column) const {
+    return column == 0 ? kTerminalFileWidth : kTerminalCellWidth;
+  }
+
+  // Widths come from the header and the first rows; on a terminal no column
+  // is wider than its cap and longer cells are cut with an ellipsis.
+  void FlushTable() {
+    if (widths_.empty()) {
+      std::vector<std::string> header{"File"};
+      for (const FieldInfo& f : fields_) header.push_back(EscapeControls(f.name));
+      widths_.assign(header.size(), 0);
+      for (std::size_t c = 0; c < header.size(); ++c) widths_[c] = DisplayWidth(header[c]);
+      for (const auto& [file, values] : pending_) {
+        widths_[0] = std::max(widths_[0], DisplayWidth(EscapeControls(file)));
+        for (std::size_t c = 0; c < values.size(); ++c) {
+          widths_[c + 1] = std::max(widths_[c + 1], DisplayWidth(EscapeControls(CellText(values[c]))));
+        }
+      }
+      if (terminal_) {
+        for (std::size_t c = 0; c < widths_.size(); ++c) widths_[c] = std::min(widths_[c], Cap(c));
+      }
+      std::vector<std::pair<std::string, Colour>> cells;
+      for (const std::string& h : header) cells.emplace_back(h, Colour::kNone);
+      WriteTableLine(cells);
+      std::string rule;
+      for (std::size_t c = 0; c < widths_.size(); ++c) {
+        rule += std::string(widths_[c], '-') + (c + 1 < widths_.size() ? "  " : "");
+      }
+      out_ << rule << '\n';
+    }
+    for (const auto& [file, values] : pending_) {
+      std::vector<std::pair<std::string, Colour>> cells{{EscapeControls(file), Colour::kNone}};
+      for (const Value& v : values) cells.emplace_back(EscapeControls(CellText(v)), CellColour(v));
+      WriteTableLine(cells);
+    }
+    pending_.clear();
+  }
+
+  void WriteTableLine(const std::vector<std::pair<std::string, Colour>>& cells) {
+    std::string line;
+    for (std::size_t c = 0; c < cells.size(); ++c) {
+      std::string text = cells[c].first;
+      if (terminal_) text = CutToWidth(text, widths_[c]);
+      const std::size_t width = DisplayWidth(text);
+      line += Paint(text, cells[c].second, colour_);
+      if (c + 1 < cells.size()) line += std::string(widths_[c] > width ? widths_[c] - width + 2 : 2, ' ');
+    }
+    out_ << line << '\n';
+  }
+
+  std::ostream& out_;
+  std::string format_;
+  std::vector<FieldInfo> fields_;
+  bool terminal_, colour_;
+  std::size_t rows_ = 0;
+  std::vector<std::size_t> widths_;
+  std::vector<std::pair<std::string, std::vector<Value>>> pending_;
+  std::chrono::steady_clock::time_point begun_ = std::chrono::steady_clock::now();
+};
+
+std::vector<std::string> SplitList(const std::vector<std::string>& values) {
+  std::vector<std::string> items;
+  for (const std::string& value : values) {
+    std::stringstream list(value);
+    std::string item;
+    while (std::getline(list, item, ',')) {
+      if (!item.empty()) items.push_back(item);
+    }
+  }
+  return items;
 }
 
 }  // namespace
 
 int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, std::ostream& out,
                std::ostream& err) {
-  std::string fieldList, format = "table";
-  bool recursive = false, onDemand = false;
-  unsigned threads = std::thread::hardware_concurrency();
-  if (threads == 0) threads = 1;
-  bool badThreads = false;
-  std::vector<std::string> paths;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "-j" && i + 1 < args.size()) {
-      const std::string& n = args[++i];
-      const bool digits = !n.empty() && n.size() <= 4 &&
-                          std::all_of(n.begin(), n.end(), [](char ch) { return ch >= '0' && ch <= '9'; });
-      threads = digits ? static_cast<unsigned>(std::stoul(n)) : 0;
-      badThreads = threads == 0;
-    } else if (args[i] == "--fields" && i + 1 < args.size()) {
-      fieldList = args[++i];
-    } else if (args[i] == "--format" && i + 1 < args.size()) {
-      format = args[++i];
-    } else if (args[i] == "--recursive") {
-      recursive = true;
-    } else if (args[i] == "--on-demand") {
-      onDemand = true;
-    } else {
-      paths.push_back(args[i]);
-    }
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs("columns", args,
+                 {"-h|--help", "-j|--jobs=", "--fields=", "--format=", "-r|--recursive", "--on-demand",
+                  "-g|--glob=", "-e|--ext=", "--hidden", "--no-ignore", "-L|--follow",
+                  "--colour|--color="},
+                 &parsed, &error)) {
+    err << error << "\n(quarrymark columns --help lists the options)\n";
+    return kUsageError;
   }
-  if (paths.empty() || badThreads ||
-      (format != "table" && format != "tsv" && format != "csv" && format != "json")) {
-    err << "usage: quarrymark columns [-j N] [--fields LIST] [--format table|tsv|csv|json] "
-           "[--recursive] [--on-demand] PATH...\n";
-    return 2;
+  if (parsed.Has("help")) return out << kColumnsHelp, 0;
+  const std::string format = parsed.Last("format", "table");
+  if (format != "table" && format != "tsv" && format != "csv" && format != "json" && format != "jsonl") {
+    err << "columns: unknown format " << format << " (table, tsv, csv, json or jsonl)\n";
+    return kUsageError;
   }
+  long threads = std::max(1u, std::thread::hardware_concurrency());
+  if (parsed.Has("jobs") && !ParseNumberInRange(parsed.Last("jobs"), 1, 256, &threads)) {
+    err << "columns: -j takes a number from 1 to 256, not " << parsed.Last("jobs") << '\n';
+    return kUsageError;
+  }
+  bool colour = false;
+  if (!ResolveColour(parsed.Last("color", "auto"), &colour)) {
+    err << "columns: --color takes auto, always or never, not " << parsed.Last("color") << '\n';
+    return kUsageError;
+  }
+  FileSelection selection;
+  if (!ReadFileSelection("columns", parsed, &selection, &error)) return err << error << '\n', kUsageError;
+  if (parsed.operands.empty()) {
+    err << "columns: no PATH given\n(quarrymark columns --help lists the options)\n";
+    return kUsageError;
+  }
+  const bool onDemand = parsed.Has("on-demand");
 
   std::vector<FieldInfo> offered;
   for (const FieldInfo& f : plugin.Fields()) {
     if (f.index < 10000) offered.push_back(f);
   }
   std::vector<FieldInfo> fields;
-  if (fieldList.empty()) {
+  if (!parsed.Has("fields")) {
     fields = offered;
   } else {
-    std::stringstream list(fieldList);
-    std::string item;
-    while (std::getline(list, item, ',')) {
+    for (const std::string& item : SplitList(parsed.All("fields"))) {
       const auto it = std::find_if(offered.begin(), offered.end(), [&](const FieldInfo& f) {
         return f.name == item || std::to_string(f.index) == item;
       });
       if (it == offered.end()) {
-        err << "columns: no field " << item << '\n';
-        return 2;
+        err << "columns: no field " << item << " (quarrymark fields lists them)\n";
+        return kUsageError;
       }
       fields.push_back(*it);
     }
   }
 
+  // The files: a folder's as the selection chooses them, a file as named.
+  bool missing = false;
   std::vector<std::string> files;
-  for (const std::string& p : paths) {
-    if (!CollectFiles(p, recursive, &files, err)) return 2;
+  for (const std::string& path : parsed.operands) {
+    std::error_code ec;
+    const fs::path p = fs::u8path(path);
+    if (fs::is_directory(p, ec)) {
+      std::vector<std::string> relative;
+      if (!ListFolder(path, selection, &relative, &error)) {
+        err << "columns: " << error << '\n';
+        missing = true;
+        continue;
+      }
+      for (const std::string& r : relative) files.push_back((p / fs::u8path(r)).u8string());
+    } else if (fs::exists(p, ec)) {
+      files.push_back(path);
+    } else {
+      err << "columns: no such file or folder: " << path << '\n';
+      missing = true;
+    }
   }
 
-  const bool progress = StderrIsTerminal();
-  constexpr int kMaxlen = 2048;
-  std::vector<std::vector<Cell>> table(files.size(), std::vector<Cell>(fields.size()));
-  // Each pass runs on `threads` worker threads, as a file manager's workers
-  // do: each takes the next row; every cell has its place in the table, so
-  // the output order does not depend on the threads.
-  const std::size_t workers = std::max<std::size_t>(1, std::min<std::size_t>(threads, files.size()));
-  std::mutex progressLock;
-  auto runRows = [&](const char* pass, const std::function<void(std::size_t)>& row) {
-    std::atomic<std::size_t> nextRow{0};
-    std::atomic<std::size_t> rowsDone{0};
-    auto worker = [&] {
-      for (std::size_t r = nextRow++; r < files.size(); r = nextRow++) {
-        row(r);
-        const std::size_t done = ++rowsDone;
-        if (progress) {
-          std::lock_guard<std::mutex> guard(progressLock);
-          err << "\r" << pass << ' ' << done << '/' << files.size() << std::flush;
+  // Rows, filled by the workers; written here in order.
+  struct RowSlot {
+    std::vector<Value> values;
+    bool done = false;
+  };
+  std::vector<RowSlot> rows(files.size());
+  std::mutex lock;
+  std::condition_variable changed;
+  std::size_t nextRow = 0, finished = 0;
+  bool stopping = false;
+  std::vector<std::optional<std::size_t>> running;  // the row each worker is on
+  const std::size_t workers =
+      std::max<std::size_t>(1, std::min<std::size_t>(static_cast<std::size_t>(threads), files.size()));
+  running.resize(workers);
+
+  const auto work = [&](std::size_t worker) {
+    for (;;) {
+      std::size_t r;
+      {
+        std::lock_guard<std::mutex> guard(lock);
+        if (stopping || nextRow >= files.size()) return;
+        r = nextRow++;
+        running[worker] = r;
+      }
+      std::vector<Value> values(fields.size());
+      for (std::size_t c = 0; c < fields.size(); ++c) {
+        values[c] = plugin.GetValue(files[r], fields[c].index, 0, kMaxlen, CONTENT_DELAYIFSLOW, false);
+      }
+      for (std::size_t c = 0; c < fields.size(); ++c) {
+        const int code = values[c].code;
+        if (code == ft_delayed || (code == ft_ondemand && onDemand)) {
+          values[c] = plugin.GetValue(files[r], fields[c].index, 0, kMaxlen, 0, false);
         }
       }
-    };
-    std::vector<std::thread> pool;
-    for (std::size_t t = 0; t < workers; ++t) pool.emplace_back(worker);
-    for (std::thread& t : pool) t.join();
+      std::lock_guard<std::mutex> guard(lock);
+      running[worker].reset();
+      if (stopping) return;  // its answers may be cut short by the stop
+      rows[r].values = std::move(values);
+      rows[r].done = true;
+      ++finished;
+      changed.notify_one();
+    }
   };
-  // Foreground pass: what is quick is answered now.
-  runRows("foreground", [&](std::size_t r) {
-    for (std::size_t c = 0; c < fields.size(); ++c) {
-      Cell& cell = table[r][c];
-      cell.value = plugin.GetValue(files[r], fields[c].index, 0, kMaxlen, CONTENT_DELAYIFSLOW, false);
-      cell.pending = cell.value.code == ft_delayed || (cell.value.code == ft_ondemand && onDemand);
-    }
-  });
-  // Background pass: the cells the plugin put off.
-  runRows("background", [&](std::size_t r) {
-    for (std::size_t c = 0; c < fields.size(); ++c) {
-      Cell& cell = table[r][c];
-      if (cell.pending) cell.value = plugin.GetValue(files[r], fields[c].index, 0, kMaxlen, 0, false);
-    }
-  });
-  if (progress) err << "\r\x1b[K" << std::flush;
 
-  std::vector<std::string> header{"File"};
-  for (const FieldInfo& f : fields) header.push_back(f.name);
-  std::vector<std::vector<std::string>> rows;
-  for (std::size_t r = 0; r < files.size(); ++r) {
-    std::vector<std::string> row{files[r]};
-    for (const Cell& cell : table[r]) row.push_back(CellText(cell.value));
-    rows.push_back(row);
-  }
-
-  if (format == "json") {
-    out << "[\n";
-    for (std::size_t r = 0; r < rows.size(); ++r) {
-      out << "  {\"file\": " << JsonString(rows[r][0]) << ", \"fields\": {";
-      for (std::size_t c = 1; c < rows[r].size(); ++c) {
-        out << (c > 1 ? ", " : "") << JsonString(header[c]) << ": {\"code\": " << table[r][c - 1].value.code
-            << ", \"value\": " << JsonString(rows[r][c]) << "}";
+  RowWriter writer(out, format, fields, StdoutIsTerminal(), colour);
+  ProgressLine progress;
+  InterruptGuard interrupt;
+  writer.Begin();
+  std::vector<std::thread> pool;
+  for (std::size_t t = 0; t < workers; ++t) pool.emplace_back(work, t);
+  std::size_t written = 0;
+  bool interrupted = false;
+  {
+    std::unique_lock<std::mutex> guard(lock);
+    while (written < files.size()) {
+      changed.wait_for(guard, std::chrono::milliseconds(50));
+      if (Interrupted()) {
+        interrupted = stopping = true;
+        for (const auto& r : running) {
+          if (r) plugin.Stop(files[*r]);
+        }
       }
-      out << "}}" << (r + 1 < rows.size() ? "," : "") << '\n';
-    }
-    out << "]\n";
-    return 0;
-  }
-  if (format == "tsv" || format == "csv") {
-    const char sep = format == "tsv" ? '\t' : ',';
-    rows.insert(rows.begin(), header);
-    for (const auto& row : rows) {
-      for (std::size_t c = 0; c < row.size(); ++c) {
-        out << (c ? std::string(1, sep) : std::string()) << (format == "csv" ? Csv(row[c]) : EscapeTsv(row[c]));
+      while (written < files.size() && rows[written].done) {
+        const std::size_t r = written++;
+        guard.unlock();
+        progress.Clear();
+        writer.Row(files[r], rows[r].values);
+        rows[r].values.clear();
+        guard.lock();
       }
-      out << '\n';
-    }
-    return 0;
-  }
-  rows.insert(rows.begin(), header);
-  for (auto& row : rows) {
-    for (std::string& cell : row) cell = EscapeControls(cell);  // one line per row
-  }
-  std::vector<std::size_t> widths(header.size(), 0);
-  for (const auto& row : rows) {
-    for (std::size_t c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], DisplayWidth(row[c]));
-  }
-  for (std::size_t r = 0; r < rows.size(); ++r) {
-    std::string line;
-    for (std::size_t c = 0; c < rows[r].size(); ++c) {
-      line += rows[r][c];
-      if (c + 1 < rows[r].size()) line += std::string(widths[c] - DisplayWidth(rows[r][c]) + 2, ' ');
-    }
-    out << line << '\n';
-    if (r == 0) {
-      std::string rule;
-      for (std::size_t c = 0; c < widths.size(); ++c) rule += std::string(widths[c], '-') + (c + 1 < widths.size() ? "  " : "");
-      out << rule << '\n';
+      if (interrupted) break;
+      if (written < files.size()) {
+        if (writer.TableDue()) {
+          guard.unlock();
+          progress.Clear();
+          writer.FlushDueTable();
+          guard.lock();
+        }
+        progress.Show(std::to_string(finished) + " of " + std::to_string(files.size()) + " files");
+      }
     }
   }
-  return 0;
+  for (std::thread& t : pool) t.join();
+  progress.Clear();
+  if (interrupted) {
+    // Rows finished after the first unfinished one are not written: the
+    // output holds a prefix of the files.
+    writer.End();
+    err << "columns: interrupted; " << written << " of " << files.size() << " files written\n";
+    return kInterrupted;
+  }
+  writer.End();
+  return missing ? kUsageError : 0;
 }
 
 }  // namespace qm::host

@@ -9,8 +9,9 @@
 #include "tools/quarrymark/compare_command.h"
 
 #include <algorithm>
+#include <cstring>
 #include <atomic>
-#include <csignal>
+#include <fstream>
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
@@ -18,6 +19,9 @@
 #include <system_error>
 #include <thread>
 
+#include "tools/quarrymark/file_select.h"
+#include "tools/quarrymark/options.h"
+#include "tools/quarrymark/terminal.h"
 #include "tools/quarrymark/text_escape.h"
 
 namespace qm::host {
@@ -25,36 +29,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
-constexpr int kUsageError = 2;
 constexpr int kFirstCompareIndex = 10000;
 constexpr std::uint64_t kProgressBarBytes = 32ull << 20;  // files smaller than this need no bar
 constexpr int kBarWidth = 30;
 
 // ---------------------------------------------------------------------------
-// Ctrl-C and progress
+// Progress
 // ---------------------------------------------------------------------------
-volatile std::sig_atomic_t g_interrupted = 0;
-
-extern "C" void OnInterrupt(int) { g_interrupted = 1; }
-
-// Ctrl-C sets the flag while the object lives; the previous handler returns
-// afterwards.
-class InterruptGuard {
- public:
-  InterruptGuard() {
-    g_interrupted = 0;
-    previous_ = std::signal(SIGINT, OnInterrupt);
-  }
-  ~InterruptGuard() {
-    if (previous_ != SIG_ERR) std::signal(SIGINT, previous_);
-  }
-  InterruptGuard(const InterruptGuard&) = delete;
-  InterruptGuard& operator=(const InterruptGuard&) = delete;
-
- private:
-  void (*previous_)(int) = SIG_ERR;
-};
-
 // The byte progress of one comparison, drawn as a bar on stderr.
 struct ByteProgress {
   std::ostream* err = nullptr;  // null: nothing is drawn
@@ -82,7 +63,7 @@ thread_local ByteProgress* t_progress = nullptr;
 
 int QM_CALL OnProgress(int bytes) {
   if (t_progress != nullptr) t_progress->Add(bytes);
-  return g_interrupted != 0 ? 1 : 0;
+  return Interrupted() ? 1 : 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -90,6 +71,7 @@ int QM_CALL OnProgress(int bytes) {
 // ---------------------------------------------------------------------------
 const char* Meaning(int code) {
   switch (code) {
+    case contentcompare_equal:
     case contentcompare_equal_matches: return "equal";
     case contentcompare_notequal: return "different";
     case contentcompare_cannot_open: return "cannot open";
@@ -133,41 +115,30 @@ std::uint64_t SizeOf(const std::string& utf8Path) {
 }
 
 // ---------------------------------------------------------------------------
-// Folders
+// Byte comparison
 // ---------------------------------------------------------------------------
 
-// The relative paths (UTF-8, '/' separated) of the regular files in a folder,
-// sorted; with recursive also those of its subfolders.
-bool ListFiles(const std::string& folder, bool recursive, std::vector<std::string>* files,
-               std::ostream& err) {
-  std::error_code ec;
-  const fs::path root = fs::u8path(folder);
-  if (!fs::is_directory(root, ec)) {
-    err << "sync: not a folder: " << folder << '\n';
-    return false;
-  }
-  const auto add = [&](const fs::directory_entry& entry) {
-    std::error_code e;
-    if (!entry.is_regular_file(e)) return;
-    files->push_back(entry.path().lexically_relative(root).generic_u8string());
-  };
-  if (recursive) {
-    for (auto it = fs::recursive_directory_iterator(root, fs::directory_options::skip_permission_denied, ec);
-         !ec && it != fs::recursive_directory_iterator(); it.increment(ec)) {
-      add(*it);
+// What a file manager does with a pair its plugin cannot compare: compare
+// the bytes. Equal, different, cannot open, or stopped by Ctrl-C.
+int CompareBytes(const std::string& file1, const std::string& file2) {
+  std::error_code ec1, ec2;
+  const std::uintmax_t size1 = fs::file_size(fs::u8path(file1), ec1);
+  const std::uintmax_t size2 = fs::file_size(fs::u8path(file2), ec2);
+  std::ifstream in1(fs::u8path(file1), std::ios::binary), in2(fs::u8path(file2), std::ios::binary);
+  if (ec1 || ec2 || !in1 || !in2) return contentcompare_cannot_open;
+  if (size1 != size2) return contentcompare_notequal;
+  std::vector<char> block1(1 << 16), block2(1 << 16);
+  for (;;) {
+    if (Interrupted()) return contentcompare_stopped;
+    in1.read(block1.data(), static_cast<std::streamsize>(block1.size()));
+    in2.read(block2.data(), static_cast<std::streamsize>(block2.size()));
+    const std::streamsize n1 = in1.gcount(), n2 = in2.gcount();
+    if (n1 != n2 || in1.bad() || in2.bad()) return contentcompare_cannot_open;
+    if (std::memcmp(block1.data(), block2.data(), static_cast<std::size_t>(n1)) != 0) {
+      return contentcompare_notequal;
     }
-  } else {
-    for (auto it = fs::directory_iterator(root, ec); !ec && it != fs::directory_iterator();
-         it.increment(ec)) {
-      add(*it);
-    }
+    if (n1 == 0 || in1.eof()) return contentcompare_equal;
   }
-  if (ec) {
-    err << "sync: cannot list " << folder << ": " << ec.message() << '\n';
-    return false;
-  }
-  std::sort(files->begin(), files->end());
-  return true;
 }
 
 std::string Join(const std::string& folder, const std::string& relative) {
@@ -176,38 +147,89 @@ std::string Join(const std::string& folder, const std::string& relative) {
 
 struct Row {
   std::string path;
-  char side = 'b';  // 'l' only in DIR1, 'r' only in DIR2, 'b' in both
-  int code = 0;     // the comparison's answer for 'b'
+  char side = 'b';       // 'l' only in DIR1, 'r' only in DIR2, 'b' in both
+  int code = 0;          // the comparison's answer for 'b'
+  bool byBytes = false;  // decided by comparing the bytes
   bool compared = false;
 };
+
+bool IsEqual(int code) { return code == contentcompare_equal_matches || code == contentcompare_equal; }
 
 std::string StatusOf(const Row& row) {
   if (row.side == 'l') return "<";
   if (row.side == 'r') return ">";
-  if (row.code == contentcompare_equal_matches) return "=";
+  if (IsEqual(row.code)) return "=";
   if (row.code == contentcompare_notequal) return "!=";
   return "?" + std::to_string(row.code);
 }
 
+Colour StatusColour(const Row& row) {
+  if (row.side == 'l' || row.side == 'r') return Colour::kCyan;
+  if (IsEqual(row.code)) return Colour::kGreen;
+  if (row.code == contentcompare_notequal) return Colour::kRed;
+  return Colour::kMagenta;
+}
+
+std::string DecidedBy(const Row& row) {
+  if (row.side != 'b') return "";
+  return row.byBytes ? "bytes" : "field";
+}
+
+std::string FieldName(const PluginHost& plugin, int index) {
+  for (const FieldInfo& field : plugin.Fields()) {
+    if (field.index == index) return field.name;
+  }
+  return "";
+}
+
 }  // namespace
+
+const char kCompareHelp[] =
+    "usage: quarrymark compare [--field F] FILE1 FILE2\n"
+    "Compares two files by a compare field, as a file manager's synchronisation does, and prints\n"
+    "the plugin's answer: 101 equal | 0 different | -1 cannot open | -2 stopped | -3 not comparable.\n"
+    "  --field F   a compare field by name, by its index (10000 on), or k for the k-th (from 0);\n"
+    "              default the first\n"
+    "Exit status: 0 equal, 1 otherwise, 2 usage errors, 130 Ctrl-C.\n";
+
+const char kSyncHelp[] =
+    "usage: quarrymark sync [OPTIONS] DIR1 DIR2\n"
+    "The synchronisation preview of two folders: one row per path in either folder with its state\n"
+    "(= equal, != different, < only in DIR1, > only in DIR2, ?CODE undecided) and, for pairs, how it\n"
+    "was decided: \"field\" by the compare field, \"bytes\" by comparing the bytes where the field\n"
+    "answers \"not comparable\" (as file managers do). Then a summary.\n"
+    "  --field F          the compare field (name, index from 10000, or k for the k-th from 0)\n"
+    "  --format F         table (default), tsv (STATE<TAB>PATH<TAB>BY, summary after #) or json\n"
+    "  -j, --jobs N       comparisons at once (1 to 64, default 2)\n"
+    "  --no-bytes         leave \"not comparable\" pairs undecided instead of comparing bytes\n"
+    "  -r, --recursive    also the subfolders\n"
+    "  -g, --glob GLOB    only paths matching GLOB; !GLOB excludes (see columns --help)\n"
+    "  -e, --ext EXT      only files with this extension\n"
+    "  -L, --follow       follow symbolic links\n"
+    "      --color WHEN   auto, always or never\n"
+    "Hidden files are compared and ignore files are not read: a file manager compares them all.\n"
+    "Exit status: 0 when every pair present in both folders is equal (by the field or by bytes),\n"
+    "1 when a pair differs or stays undecided, 2 usage errors or a folder that cannot be listed,\n"
+    "130 Ctrl-C (the comparisons running are stopped; nothing is printed).\n";
 
 // ---------------------------------------------------------------------------
 // compare
 // ---------------------------------------------------------------------------
 int RunCompare(const PluginHost& plugin, const std::vector<std::string>& args, std::ostream& out,
                std::ostream& err) {
-  int index = kFirstCompareIndex;
-  std::vector<std::string> files;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--field" && i + 1 < args.size()) {
-      if (!ResolveCompareField(plugin, args[++i], &index)) {
-        err << "compare: no compare field " << args[i] << '\n';
-        return kUsageError;
-      }
-    } else {
-      files.push_back(args[i]);
-    }
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs("compare", args, {"-h|--help", "--field="}, &parsed, &error)) {
+    err << error << "\n(quarrymark compare --help lists the options)\n";
+    return kUsageError;
   }
+  if (parsed.Has("help")) return out << kCompareHelp, 0;
+  int index = kFirstCompareIndex;
+  if (parsed.Has("field") && !ResolveCompareField(plugin, parsed.Last("field"), &index)) {
+    err << "compare: no compare field " << parsed.Last("field") << '\n';
+    return kUsageError;
+  }
+  const std::vector<std::string>& files = parsed.operands;
   if (files.size() != 2) {
     err << "usage: quarrymark compare [--field F] FILE1 FILE2\n";
     return kUsageError;
@@ -217,13 +239,16 @@ int RunCompare(const PluginHost& plugin, const std::vector<std::string>& args, s
   if (StderrIsTerminal() && total >= kProgressBarBytes) progress.err = &err;
   progress.total = total;
   int code;
+  bool interrupted;
   {
     InterruptGuard interrupt;
     t_progress = &progress;
     code = plugin.Compare(files[0], files[1], index, OnProgress);
     t_progress = nullptr;
+    interrupted = Interrupted();
   }
   progress.Clear();
+  if (interrupted) return err << "compare: interrupted\n", kInterrupted;
   out << code << '\t' << Meaning(code) << '\n';
   return code == contentcompare_equal_matches ? 0 : 1;
 }
@@ -233,39 +258,56 @@ int RunCompare(const PluginHost& plugin, const std::vector<std::string>& args, s
 // ---------------------------------------------------------------------------
 int RunSync(const PluginHost& plugin, const std::vector<std::string>& args, std::ostream& out,
             std::ostream& err) {
-  int index = kFirstCompareIndex;
-  bool recursive = false;
-  std::string format = "table";
-  long jobs = 2;
-  std::vector<std::string> folders;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "--field" && i + 1 < args.size()) {
-      if (!ResolveCompareField(plugin, args[++i], &index)) {
-        err << "sync: no compare field " << args[i] << '\n';
-        return kUsageError;
-      }
-    } else if (a == "--recursive") {
-      recursive = true;
-    } else if (a == "--format" && i + 1 < args.size()) {
-      format = args[++i];
-    } else if (a == "-j" && i + 1 < args.size()) {
-      if (!ParseNumber(args[++i], &jobs) || jobs < 1 || jobs > 64) {
-        err << "sync: -j takes a number from 1 to 64\n";
-        return kUsageError;
-      }
-    } else {
-      folders.push_back(a);
-    }
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs("sync", args,
+                 {"-h|--help", "--field=", "--format=", "-j|--jobs=", "--no-bytes", "-r|--recursive",
+                  "-g|--glob=", "-e|--ext=", "-L|--follow", "--colour|--color="},
+                 &parsed, &error)) {
+    err << error << "\n(quarrymark sync --help lists the options)\n";
+    return kUsageError;
   }
-  if (folders.size() != 2 || (format != "table" && format != "tsv" && format != "json")) {
-    err << "usage: quarrymark sync [--field F] [--recursive] [--format table|tsv|json] [-j N] "
-           "DIR1 DIR2\n";
+  if (parsed.Has("help")) return out << kSyncHelp, 0;
+  int index = kFirstCompareIndex;
+  if (parsed.Has("field") && !ResolveCompareField(plugin, parsed.Last("field"), &index)) {
+    err << "sync: no compare field " << parsed.Last("field") << '\n';
+    return kUsageError;
+  }
+  const std::string format = parsed.Last("format", "table");
+  if (format != "table" && format != "tsv" && format != "json") {
+    err << "sync: unknown format " << format << " (table, tsv or json)\n";
+    return kUsageError;
+  }
+  long jobs = 2;
+  if (parsed.Has("jobs") && !ParseNumberInRange(parsed.Last("jobs"), 1, 64, &jobs)) {
+    err << "sync: -j takes a number from 1 to 64, not " << parsed.Last("jobs") << '\n';
+    return kUsageError;
+  }
+  bool colour = false;
+  if (!ResolveColour(parsed.Last("color", "auto"), &colour)) {
+    err << "sync: --color takes auto, always or never, not " << parsed.Last("color") << '\n';
+    return kUsageError;
+  }
+  FileSelection selection;
+  if (!ReadFileSelection("sync", parsed, &selection, &error)) return err << error << '\n', kUsageError;
+  selection.hidden = selection.noIgnore = true;
+  const bool bytesFallback = !parsed.Has("no-bytes");
+  const std::vector<std::string>& folders = parsed.operands;
+  if (folders.size() != 2) {
+    err << "usage: quarrymark sync [OPTIONS] DIR1 DIR2\n(quarrymark sync --help lists the options)\n";
     return kUsageError;
   }
   std::vector<std::string> left, right;
-  if (!ListFiles(folders[0], recursive, &left, err) || !ListFiles(folders[1], recursive, &right, err)) {
-    return kUsageError;
+  for (int side = 0; side < 2; ++side) {
+    std::error_code ec;
+    if (!fs::is_directory(fs::u8path(folders[side]), ec)) {
+      err << "sync: not a folder: " << folders[side] << '\n';
+      return kUsageError;
+    }
+    if (!ListFolder(folders[side], selection, side == 0 ? &left : &right, &error)) {
+      err << "sync: " << error << '\n';
+      return kUsageError;
+    }
   }
 
   // Every relative path of either folder, in order.
@@ -292,25 +334,29 @@ int RunSync(const PluginHost& plugin, const std::vector<std::string>& args, std:
   }
 
   // The pairs, on jobs threads.
-  const bool showProgress = StderrIsTerminal() && !pairs.empty();
+  ProgressLine progress;
   std::atomic<std::size_t> next{0};
   std::atomic<std::size_t> finished{0};
   std::mutex progressLock;
+  bool interrupted;
   {
     InterruptGuard interrupt;
     const auto work = [&] {
       for (;;) {
         const std::size_t k = next++;
-        if (k >= pairs.size() || g_interrupted != 0) return;
+        if (k >= pairs.size() || Interrupted()) return;
         Row& row = rows[pairs[k]];
-        row.code = plugin.Compare(Join(folders[0], row.path), Join(folders[1], row.path), index,
-                                  OnProgress);
+        const std::string file1 = Join(folders[0], row.path), file2 = Join(folders[1], row.path);
+        row.code = plugin.Compare(file1, file2, index, OnProgress);
+        if (row.code == contentcompare_unsupported && bytesFallback) {
+          row.code = CompareBytes(file1, file2);
+          row.byBytes = true;
+        }
         row.compared = true;
         const std::size_t done = ++finished;
-        if (showProgress) {
-          std::lock_guard<std::mutex> guard(progressLock);
-          err << "\rsync " << done << '/' << pairs.size() << std::flush;
-        }
+        std::lock_guard<std::mutex> guard(progressLock);
+        progress.Show("compared " + std::to_string(done) + " of " + std::to_string(pairs.size()) +
+                      " pairs");
       }
     };
     std::vector<std::thread> threads;
@@ -318,58 +364,72 @@ int RunSync(const PluginHost& plugin, const std::vector<std::string>& args, std:
     for (std::size_t t = 1; t < count; ++t) threads.emplace_back(work);
     work();
     for (std::thread& t : threads) t.join();
+    interrupted = Interrupted();
   }
-  if (showProgress) err << "\r\x1b[K" << std::flush;
+  progress.Clear();
+  if (interrupted) {
+    err << "sync: interrupted; " << finished.load() << " of " << pairs.size() << " pairs compared\n";
+    return kInterrupted;
+  }
   for (const std::size_t i : pairs) {
     if (!rows[i].compared) rows[i].code = contentcompare_stopped;  // never started
   }
 
-  std::size_t equal = 0, different = 0, onlyLeft = 0, onlyRight = 0, other = 0;
+  std::size_t equal = 0, byBytes = 0, different = 0, onlyLeft = 0, onlyRight = 0, undecided = 0;
   for (const Row& row : rows) {
     if (row.side == 'l') {
       ++onlyLeft;
     } else if (row.side == 'r') {
       ++onlyRight;
-    } else if (row.code == contentcompare_equal_matches) {
+    } else if (IsEqual(row.code)) {
       ++equal;
+      byBytes += row.byBytes;
     } else if (row.code == contentcompare_notequal) {
       ++different;
     } else {
-      ++other;
+      ++undecided;
     }
   }
-  const std::string summary = std::to_string(rows.size()) + " paths: " + std::to_string(equal) +
-                              " equal, " + std::to_string(different) + " different, " +
-                              std::to_string(onlyLeft) + " only in DIR1, " +
-                              std::to_string(onlyRight) + " only in DIR2, " +
-                              std::to_string(other) + " not comparable";
+  const std::string summary =
+      std::to_string(rows.size()) + " paths: " + std::to_string(equal) + " equal" +
+      (byBytes ? " (" + std::to_string(byBytes) + " by bytes)" : std::string()) + ", " +
+      std::to_string(different) + " different, " + std::to_string(onlyLeft) + " only in " +
+      folders[0] + ", " + std::to_string(onlyRight) + " only in " + folders[1] + ", " +
+      std::to_string(undecided) + " undecided";
 
   if (format == "json") {
     out << "{\"left\": " << JsonString(folders[0]) << ", \"right\": " << JsonString(folders[1])
-        << ", \"field\": " << index << ",\n \"rows\": [\n";
+        << ", \"field\": " << JsonString(FieldName(plugin, index)) << ", \"fieldIndex\": " << index
+        << ",\n \"rows\": [\n";
     for (std::size_t i = 0; i < rows.size(); ++i) {
       const Row& row = rows[i];
       const std::string status = StatusOf(row);
       out << "  {\"status\": " << JsonString(status[0] == '?' ? "?" : status)
           << ", \"path\": " << JsonString(row.path);
-      if (row.side == 'b') out << ", \"code\": " << row.code;
+      if (row.side == 'b') {
+        out << ", \"code\": " << row.code << ", \"decidedBy\": " << JsonString(DecidedBy(row));
+      }
       out << "}" << (i + 1 < rows.size() ? "," : "") << '\n';
     }
     out << " ],\n \"summary\": {\"paths\": " << rows.size() << ", \"equal\": " << equal
-        << ", \"different\": " << different << ", \"onlyLeft\": " << onlyLeft
-        << ", \"onlyRight\": " << onlyRight << ", \"notComparable\": " << other << "}}\n";
+        << ", \"equalByBytes\": " << byBytes << ", \"different\": " << different
+        << ", \"onlyLeft\": " << onlyLeft << ", \"onlyRight\": " << onlyRight
+        << ", \"undecided\": " << undecided << "}}\n";
   } else if (format == "tsv") {
-    for (const Row& row : rows) out << StatusOf(row) << '\t' << EscapeTsv(row.path) << '\n';
+    for (const Row& row : rows) {
+      out << StatusOf(row) << '\t' << EscapeTsv(row.path) << '\t' << DecidedBy(row) << '\n';
+    }
     out << "#\t" << summary << '\n';
   } else {
     for (const Row& row : rows) {
-      const std::string status = StatusOf(row);
-      out << status << std::string(status.size() < 4 ? 5 - status.size() : 1, ' ')
-          << EscapeControls(row.path) << '\n';
+      const std::string status = StatusOf(row), by = DecidedBy(row);
+      out << Paint(status, StatusColour(row), colour)
+          << std::string(status.size() < 4 ? 5 - status.size() : 1, ' ') << by
+          << std::string(7 - by.size(), ' ') << EscapeControls(row.path) << '\n';
     }
     out << summary << '\n';
   }
-  return different == 0 && other == 0 ? 0 : 1;
+  return different == 0 && undecided == 0 ? 0 : 1;
 }
 
 }  // namespace qm::host

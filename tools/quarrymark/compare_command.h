@@ -11,15 +11,19 @@
 
 namespace qm::host {
 
+extern const char kCompareHelp[];
+extern const char kSyncHelp[];
+
 // compare [--field F] FILE1 FILE2: prints CODE<TAB>MEANING. Exit status 0
 // when the files are equal by the field, 1 otherwise, 2 on usage errors.
 int RunCompare(const PluginHost& plugin, const std::vector<std::string>& args, std::ostream& out,
                std::ostream& err);
 
-// sync [--field F] [--recursive] [--format table|tsv|json] [-j N] DIR1 DIR2:
-// one row per relative path in either folder, then a summary. Exit status 0
-// when every pair present in both folders is equal, 1 otherwise, 2 on usage
-// errors.
+// sync [OPTIONS] DIR1 DIR2: one row per relative path in either folder,
+// then a summary. A pair the field cannot compare ("not comparable") is
+// compared by its bytes, as a file manager does, unless --no-bytes. Exit
+// status 0 when every pair present in both folders is equal (either way), 1
+// when one differs or stays undecided, 2 on usage errors, 130 after Ctrl-C.
 int RunSync(const PluginHost& plugin, const std::vector<std::string>& args, std::ostream& out,
             std::ostream& err);
 

@@ -10,6 +10,8 @@
 
 namespace qm::host {
 
+extern const char kFulltextHelp[];
+
 // Asks for the pieces at offset 0, then at each following byte offset until
 // the plugin has no more, then ends the document with offset -1. Prints the
 // text as UTF-8. Exit status 0; 1 when the plugin offers no full-text field

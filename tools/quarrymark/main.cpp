@@ -1,20 +1,14 @@
 // quarrymark: a command-line host for the Quarrymark content plugin.
 //
-// Loads the plugin library (--plugin PATH, default Quarrymark.wdx beside the
-// program), announces an interface version (--version HI.LO, default 2.11)
-// and then only calls the exports, as a file manager does.
+// Loads the plugin library (--plugin PATH, default the one beside the
+// program), announces an interface version (--interface HI.LO, default
+// 2.11) and then only calls the exports, as a file manager does. Each
+// command is one entry of kCommands: its name, its line in the usage, its
+// help, whether it needs the plugin loaded, and the function that runs it.
 //
-//   quarrymark fields
-//   quarrymark value [--ansi] [--flags N] [--maxlen N] [--unit N] [--stop-after MS] FIELD FILE
-//   quarrymark columns [-j N] [--fields LIST] [--format table|tsv|csv|json] [--recursive]
-//                      [--on-demand] PATH...
-//   quarrymark batch            (commands from stdin: value ..., fields, refresh, stop FILE)
-//   quarrymark compare [--field F] FILE1 FILE2
-//   quarrymark sync [--field F] [--recursive] [--format table|tsv|json] [-j N] DIR1 DIR2
-//   quarrymark fulltext FILE [--piece BYTES]
-//   quarrymark settings ...     (the settings utility's checks, headless)
-//
-// Exit status: 0 success, 1 a request failed, 2 usage or loading errors.
+// Exit status: 0 success; 1 a negative answer (a request without a value,
+// files that differ); 2 usage errors, errors of files and loading; 130
+// after Ctrl-C.
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -30,42 +24,64 @@
 #include <vector>
 
 #include "platform/platform.h"
+#include "tools/quarrymark/answer_format.h"
 #include "tools/quarrymark/columns.h"
 #include "tools/quarrymark/compare_command.h"
 #include "tools/quarrymark/fulltext_command.h"
+#include "tools/quarrymark/options.h"
 #include "tools/quarrymark/plugin_host.h"
 #include "tools/quarrymark/plugin_location.h"
 #include "tools/quarrymark/setup_command.h"
+#include "tools/quarrymark/text_command.h"
 #include "tools/quarrymark/text_escape.h"
 #ifdef QM_HAVE_SETTINGS_COMMAND
 #include "tools/quarrymark/settings_command.h"
 #endif
 
+#ifndef QM_VERSION_STRING
+#define QM_VERSION_STRING "unknown"
+#endif
+
 namespace qm::host {
 namespace {
 
-constexpr int kUsageError = 2;
+const char kGlobalUsage[] =
+    "usage: quarrymark [--plugin PATH] [--interface HI.LO] COMMAND [OPTIONS] ...\n"
+    "       quarrymark --version | --help | COMMAND --help\n"
+    "  --plugin PATH       the plugin library to load (default: the one beside the program);\n"
+    "                      its folder holds the settings that `settings` commands read\n"
+    "  --interface HI.LO   the interface version announced to the plugin (default 2.11)\n"
+    "  --version           the program's version\n";
 
-const char kUsage[] =
-    "usage: quarrymark [--plugin PATH] [--version HI.LO] COMMAND ...\n"
-    "commands:\n"
-    "  fields                         list the fields the plugin offers (INDEX NAME TYPE UNITS)\n"
-    "  value [--ansi] [--flags N] [--maxlen N] [--unit N] [--stop-after MS] FIELD FILE\n"
-    "                                 one request; prints CODE<TAB>VALUE (--maxlen at most 64 MiB)\n"
-    "  columns [-j N] [--fields LIST] [--format table|tsv|csv|json] [--recursive] [--on-demand] PATH...\n"
-    "  batch                          read commands from stdin, one per line: value ..., fields,\n"
-    "                                 refresh, stop FILE; stop and refresh act while a value runs\n"
-    "  compare [--field F] FILE1 FILE2   compare two files by a compare field\n"
-    "  sync [--field F] [--recursive] [--format table|tsv|json] [-j N] DIR1 DIR2\n"
-    "                                 the synchronisation preview of two folders\n"
-    "  fulltext FILE [--piece BYTES]  the full-text field's text, piece by piece\n"
-    "  settings check|list|test|resave ...   the settings utility's checks\n"
-    "output:\n"
-    "  value lines and table cells show CR, LF, TAB as \\r \\n \\t and other control characters as\n"
-    "  \\xHH. In fields and tsv output every name and value escapes backslash, TAB, LF and CR as\n"
-    "  \\\\ \\t \\n \\r. JSON strings are valid for any name: bytes that are not UTF-8 appear as\n"
-    "  \\udc80..\\udcff. batch answers each command with one line in command order (the value\n"
-    "  line, ok, or error<TAB>MESSAGE); fields answers with its lines and then an empty line.\n";
+const char kFieldsHelp[] =
+    "usage: quarrymark fields [--format tsv|json]\n"
+    "The fields the plugin offers: INDEX (the field's index, from 0, as value and columns take\n"
+    "it; compare fields from 10000), NAME, TYPE (boolean, integer, float, choice, string,\n"
+    "fulltext, compare) and UNITS (the choices of a choice field, separated by |). tsv has a\n"
+    "header line and escapes backslash, TAB, LF and CR as \\\\ \\t \\n \\r.\n";
+
+const char kValueHelp[] =
+    "usage: quarrymark value [OPTIONS] FIELD FILE\n"
+    "One request, as a file manager makes it; FIELD is a name or an index (quarrymark fields).\n"
+    "Prints CODE<TAB>VALUE (CR, LF, TAB as \\r \\n \\t, other control characters as \\xHH),\n"
+    "or with --format json {\"code\": N, \"kind\": NAME, \"value\": typed value or null}.\n"
+    "  --ansi            ask through ContentGetValue (ANSI name and answer)\n"
+    "  --flags N         the request's flags (1: CONTENT_DELAYIFSLOW)\n"
+    "  --maxlen N        the buffer's size in bytes (default 2048, at most 64 MiB)\n"
+    "  --unit N          the unit index\n"
+    "  --stop-after MS   send ContentStopGetValue after MS milliseconds\n"
+    "  --format F        line (default) or json\n"
+    "Exit status: 0 a value (or \"...\" / \"<___>\"), 1 no value (code -3, e.g. stopped),\n"
+    "2 an error answer (-1 no such field, -2 file error) or a usage error.\n";
+
+const char kBatchHelp[] =
+    "usage: quarrymark batch\n"
+    "Reads commands from standard input, one per line (words split at spaces, \"quoted words\"\n"
+    "may be empty or hold spaces, # starts a comment line): value [OPTIONS] FIELD FILE, fields,\n"
+    "refresh, stop FILE. Each command is answered with one line in command order: the value line,\n"
+    "ok, or error<TAB>MESSAGE; fields answers with its lines (as quarrymark fields) and an empty\n"
+    "line. Requests run on their own thread, so stop and refresh act while a value runs.\n"
+    "Exit status: 0, or 1 when a command failed.\n";
 
 std::string ProgramFolder(const char* argv0) {
   std::u16string wide;
@@ -92,9 +108,8 @@ std::string ProgramFolder(const char* argv0) {
 }
 
 bool ParseInt(const std::string& text, int* value) {
-  char* end = nullptr;
-  const long v = std::strtol(text.c_str(), &end, 10);
-  if (text.empty() || *end != 0) return false;
+  long v = 0;
+  if (!ParseNumberInRange(text, -2147483647L - 1, 2147483647L, &v)) return false;
   *value = static_cast<int>(v);
   return true;
 }
@@ -111,16 +126,54 @@ bool ResolveField(const PluginHost& plugin, const std::string& text, int* index)
   return false;
 }
 
-int CommandFields(const PluginHost& plugin, std::ostream& out) {
+std::string FieldLines(const PluginHost& plugin) {
+  std::string lines = "INDEX\tNAME\tTYPE\tUNITS\n";
   for (const FieldInfo& field : plugin.Fields()) {
-    out << field.index << '\t' << EscapeTsv(field.name) << '\t' << field.type << '\t'
-        << EscapeTsv(field.units) << '\n';
+    lines += std::to_string(field.index) + '\t' + EscapeTsv(field.name) + '\t' +
+             FieldTypeName(field.type) + '\t' + EscapeTsv(field.units) + '\n';
   }
+  return lines;
+}
+
+int CommandFields(const PluginHost& plugin, const std::vector<std::string>& args, std::ostream& out,
+                  std::ostream& err) {
+  ParsedArgs parsed;
+  std::string error;
+  if (!ParseArgs("fields", args, {"--format="}, &parsed, &error) || !parsed.operands.empty()) {
+    err << (error.empty() ? "fields: takes no operands" : error) << '\n';
+    return kUsageError;
+  }
+  const std::string format = parsed.Last("format", "tsv");
+  if (format == "tsv") return out << FieldLines(plugin), 0;
+  if (format != "json") {
+    err << "fields: unknown format " << format << " (tsv or json)\n";
+    return kUsageError;
+  }
+  out << "[";
+  bool first = true;
+  for (const FieldInfo& field : plugin.Fields()) {
+    out << (first ? "\n" : ",\n") << "  {\"index\": " << field.index
+        << ", \"name\": " << JsonString(field.name) << ", \"type\": " << JsonString(FieldTypeName(field.type))
+        << ", \"typeCode\": " << field.type << ", \"units\": [";
+    std::size_t start = 0;
+    bool firstUnit = true;
+    while (!field.units.empty()) {
+      const std::size_t bar = field.units.find('|', start);
+      out << (firstUnit ? "" : ", ") << JsonString(field.units.substr(start, bar - start));
+      firstUnit = false;
+      if (bar == std::string::npos) break;
+      start = bar + 1;
+    }
+    out << "]}";
+    first = false;
+  }
+  out << (first ? "]\n" : "\n]\n");
   return 0;
 }
 
 struct ValueRequest {
   bool ansi = false;
+  bool json = false;
   int flags = 0, maxlen = 2048, unit = 0, stopAfter = -1;
   int field = 0;
   std::string file;
@@ -130,39 +183,46 @@ struct ValueRequest {
 // are not usable.
 bool ParseValue(const PluginHost& plugin, const std::vector<std::string>& args,
                 ValueRequest* request, std::string* error) {
-  std::vector<std::string> rest;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    const auto number = [&](int* v) { return i + 1 < args.size() && ParseInt(args[++i], v); };
-    if (a == "--ansi") {
-      request->ansi = true;
-    } else if (a == "--flags") {
-      if (!number(&request->flags)) return *error = "value: --flags needs a number", false;
-    } else if (a == "--maxlen") {
-      if (!number(&request->maxlen)) return *error = "value: --maxlen needs a number", false;
-      if (request->maxlen > kMaxValueBytes) {
-        *error = "value: --maxlen may be at most " + std::to_string(kMaxValueBytes) + " (64 MiB)";
-        return false;
-      }
-    } else if (a == "--unit") {
-      if (!number(&request->unit)) return *error = "value: --unit needs a number", false;
-    } else if (a == "--stop-after") {
-      if (!number(&request->stopAfter)) return *error = "value: --stop-after needs milliseconds", false;
-    } else {
-      rest.push_back(a);
+  ParsedArgs parsed;
+  if (!ParseArgs("value", args,
+                 {"--ansi", "--flags=", "--maxlen=", "--unit=", "--stop-after=", "--format="}, &parsed,
+                 error)) {
+    return false;
+  }
+  request->ansi = parsed.Has("ansi");
+  const auto number = [&](const char* name, int* v, const char* what) {
+    if (parsed.Has(name) && !ParseInt(parsed.Last(name), v)) {
+      *error = std::string("value: --") + name + " needs " + what;
+      return false;
     }
+    return true;
+  };
+  if (!number("flags", &request->flags, "a number") || !number("maxlen", &request->maxlen, "a number") ||
+      !number("unit", &request->unit, "a number") ||
+      !number("stop-after", &request->stopAfter, "milliseconds")) {
+    return false;
   }
-  if (rest.size() != 2) return *error = "usage: quarrymark value [options] FIELD FILE", false;
-  if (!ResolveField(plugin, rest[0], &request->field)) {
-    return *error = "value: no field named " + rest[0], false;
+  if (request->maxlen > kMaxValueBytes) {
+    *error = "value: --maxlen may be at most " + std::to_string(kMaxValueBytes) + " (64 MiB)";
+    return false;
   }
-  request->file = rest[1];
+  const std::string format = parsed.Last("format", "line");
+  if (format != "line" && format != "json") {
+    *error = "value: unknown format " + format + " (line or json)";
+    return false;
+  }
+  request->json = format == "json";
+  if (parsed.operands.size() != 2) return *error = "usage: quarrymark value [options] FIELD FILE", false;
+  if (!ResolveField(plugin, parsed.operands[0], &request->field)) {
+    *error = "value: no field named " + parsed.operands[0];
+    return false;
+  }
+  request->file = parsed.operands[1];
   return true;
 }
 
-// Runs one request; the answer line is "CODE<TAB>VALUE" (without its line
-// end). *failed tells that the plugin broke the buffer contract.
-std::string RunValue(const PluginHost& plugin, const ValueRequest& request, bool* failed) {
+// Runs one request; the answer line (without its line end).
+Value RunValueRequest(const PluginHost& plugin, const ValueRequest& request) {
   std::thread stopper;
   std::atomic<bool> done{false};
   if (request.stopAfter >= 0) {
@@ -179,7 +239,11 @@ std::string RunValue(const PluginHost& plugin, const ValueRequest& request, bool
                                       request.flags, request.ansi);
   done = true;
   if (stopper.joinable()) stopper.join();
-  *failed = value.code == -100;
+  return value;
+}
+
+std::string AnswerLine(const ValueRequest& request, const Value& value) {
+  if (request.json) return JsonAnswerObject(value);
   return std::to_string(value.code) + '\t' + EscapeControls(value.text);
 }
 
@@ -188,9 +252,15 @@ int CommandValue(const PluginHost& plugin, const std::vector<std::string>& args,
   ValueRequest request;
   std::string error;
   if (!ParseValue(plugin, args, &request, &error)) return err << error << '\n', kUsageError;
-  bool failed = false;
-  out << RunValue(plugin, request, &failed) << '\n';
-  return failed ? 1 : 0;
+  const Value value = RunValueRequest(plugin, request);
+  out << AnswerLine(request, value) << '\n';
+  switch (value.code) {
+    case ft_nosuchfield: return err << "value: no such field " << request.field << '\n', kUsageError;
+    case ft_fileerror: return err << "value: cannot read " << request.file << '\n', kUsageError;
+    case -100: return err << "value: " << value.text << '\n', kUsageError;
+    case ft_fieldempty: return 1;
+    default: return 0;
+  }
 }
 
 std::vector<std::string> SplitWords(const std::string& line) {
@@ -257,11 +327,11 @@ int CommandBatch(const PluginHost& plugin, std::istream& in, std::ostream& out) 
       std::string text;
       bool jobFailed = false;
       if (job.fields) {
-        std::ostringstream lines;
-        CommandFields(plugin, lines);
-        text = lines.str() + '\n';
+        text = FieldLines(plugin) + '\n';
       } else {
-        text = RunValue(plugin, job.request, &jobFailed) + '\n';
+        const Value value = RunValueRequest(plugin, job.request);
+        jobFailed = value.code == -100;
+        text = AnswerLine(job.request, value) + '\n';
       }
       lock.lock();
       failed = failed || jobFailed;
@@ -311,70 +381,177 @@ int CommandBatch(const PluginHost& plugin, std::istream& in, std::ostream& out) 
   return failed ? 1 : 0;
 }
 
+// ---------------------------------------------------------------------------
+// Commands and dispatch
+// ---------------------------------------------------------------------------
+using CommandFunction = int (*)(const PluginHost&, const std::vector<std::string>&, std::ostream&,
+                                std::ostream&);
+
+int RunBatchCommand(const PluginHost& plugin, const std::vector<std::string>& args, std::ostream& out,
+                    std::ostream& err) {
+  if (!args.empty()) {
+    err << "batch: " << (args[0][0] == '-' ? "unknown option " : "takes no operands: ") << args[0] << '\n';
+    return kUsageError;
+  }
+  return CommandBatch(plugin, std::cin, out);
+}
+
+const std::string kSetupHelpText =
+    std::string("usage: quarrymark setup [--remove] [--detect-string S] [--config-dir DIR]\n") +
+    kSetupUsage;
+const char* const kSetupHelp = kSetupHelpText.c_str();
+
+struct Command {
+  const char* name;
+  const char* summary;  // its line in the usage
+  const char* help;
+  CommandFunction run;  // null: runs without the plugin (settings, setup)
+};
+
+const Command kCommands[] = {
+    {"fields", "the fields the plugin offers", kFieldsHelp, CommandFields},
+    {"value", "one value request: quarrymark value FIELD FILE", kValueHelp, CommandValue},
+    {"columns", "the fields of files as a table, TSV, CSV or JSON", kColumnsHelp, RunColumns},
+    {"text", "the text a field searches in a file, as UTF-8", kTextHelp, RunText},
+    {"compare", "compare two files by a compare field", kCompareHelp, RunCompare},
+    {"sync", "the synchronisation preview of two folders", kSyncHelp, RunSync},
+    {"fulltext", "the Outside In full-text field's text", kFulltextHelp, RunFulltext},
+    {"batch", "requests read from standard input", kBatchHelp, RunBatchCommand},
+#ifdef QM_HAVE_SETTINGS_COMMAND
+    {"settings", "check, list, test or resave the settings file", kSettingsHelp, nullptr},
+#endif
+    {"setup", "set up the user's plugin folder and register it in Double Commander", kSetupHelp,
+     nullptr},
+};
+
+std::string Usage() {
+  std::string usage = kGlobalUsage;
+  usage += "commands:\n";
+  for (const Command& c : kCommands) {
+    std::string name = c.name;
+    name.resize(10, ' ');
+    usage += "  " + name + c.summary + '\n';
+  }
+  usage += "Exit status: 0 success, 1 a negative answer (no value, files differ), 2 usage and file\n"
+           "errors, 130 Ctrl-C.\n";
+  return usage;
+}
+
+bool WantsHelp(const std::vector<std::string>& args) {
+  for (const std::string& a : args) {
+    if (a == "--") return false;
+    if (a == "--help" || a == "-h") return true;
+  }
+  return false;
+}
+
+bool ParseInterface(const std::string& text, std::uint32_t* hi, std::uint32_t* lo) {
+  const std::size_t dot = text.find('.');
+  long h = 0, l = 0;
+  if (dot == std::string::npos || !ParseNumberInRange(text.substr(0, dot), 0, 65535, &h) ||
+      !ParseNumberInRange(text.substr(dot + 1), 0, 65535, &l)) {
+    return false;
+  }
+  *hi = static_cast<std::uint32_t>(h);
+  *lo = static_cast<std::uint32_t>(l);
+  return true;
+}
+
+int Main(const std::vector<std::string>& args, const char* argv0) {
+  const std::string folder = ProgramFolder(argv0);
+  const std::vector<PluginPlace> places = PluginPlaces(folder);
+  std::string pluginPath;  // --plugin, else the first of the places holding one
+  std::uint32_t versionHi = 2, versionLow = 11;
+  std::size_t i = 0;
+  for (; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const auto valueOf = [&](const char* option, std::string* value) {
+      const std::string prefix = std::string(option) + "=";
+      if (a.compare(0, prefix.size(), prefix) == 0) return *value = a.substr(prefix.size()), true;
+      if (a != option) return false;
+      if (i + 1 >= args.size()) {
+        std::cerr << "quarrymark: " << option << " needs a value\n";
+        std::exit(kUsageError);
+      }
+      *value = args[++i];
+      return true;
+    };
+    std::string value;
+    if (valueOf("--plugin", &value)) {
+      pluginPath = value;
+    } else if (valueOf("--interface", &value)) {
+      if (!ParseInterface(value, &versionHi, &versionLow)) {
+        std::cerr << "quarrymark: --interface takes HI.LO (for example 2.11), not " << value << '\n';
+        return kUsageError;
+      }
+    } else if (a == "--version" || a == "-V") {
+      // "--version HI.LO" is the older spelling of --interface: a command
+      // name never looks like a version, so the two cannot be confused.
+      if (i + 1 < args.size() && ParseInterface(args[i + 1], &versionHi, &versionLow)) {
+        ++i;
+        continue;
+      }
+      if (i + 1 < args.size()) {
+        std::cerr << "quarrymark: --version takes no value (the interface version is --interface "
+                     "HI.LO), not "
+                  << args[i + 1] << '\n';
+        return kUsageError;
+      }
+      std::cout << "quarrymark " << QM_VERSION_STRING << '\n';
+      return 0;
+    } else if (a == "--help" || a == "-h") {
+      std::cout << Usage() << "The plugin, without --plugin the first of:\n" << DescribePluginPlaces(places);
+      return 0;
+    } else if (a.size() > 1 && a[0] == '-') {
+      std::cerr << "quarrymark: unknown option " << a << "\n(quarrymark --help lists the options)\n";
+      return kUsageError;
+    } else {
+      break;
+    }
+  }
+  if (i >= args.size()) {
+    std::cerr << Usage();
+    return kUsageError;
+  }
+  const std::string name = args[i];
+  const std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
+  const Command* command = nullptr;
+  for (const Command& c : kCommands) {
+    if (name == c.name) command = &c;
+  }
+  if (command == nullptr) {
+    std::cerr << "quarrymark: unknown command " << name << "\n" << Usage();
+    return kUsageError;
+  }
+  if (WantsHelp(rest)) {
+    std::cout << command->help;
+    return 0;
+  }
+  if (name == "setup") return RunSetupCommand(rest, folder, std::cout, std::cerr);
+  bool pluginFound = true;
+  if (pluginPath.empty()) pluginPath = LocatePlugin(places, &pluginFound);
+#ifdef QM_HAVE_SETTINGS_COMMAND
+  // The settings beside the plugin that would be loaded.
+  if (name == "settings") return RunSettingsCommand(rest, PluginFolder(pluginPath));
+#endif
+  PluginHost plugin;
+  std::string error;
+  if (!plugin.Load(pluginPath, versionHi, versionLow, &error)) {
+    std::cerr << "quarrymark: " << error << '\n';
+    if (!pluginFound) std::cerr << "no plugin found; looked at:\n" << DescribePluginPlaces(places);
+    return kUsageError;
+  }
+  return command->run(plugin, rest, std::cout, std::cerr);
+}
+
 }  // namespace
 }  // namespace qm::host
 
 int main(int argc, char** argv) {
-  using namespace qm::host;
   try {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    const std::string folder = ProgramFolder(argc > 0 ? argv[0] : nullptr);
-    const std::vector<PluginPlace> places = PluginPlaces(folder);
-    bool pluginFound = true;
-    std::string pluginPath;
-    std::uint32_t versionHi = 2, versionLow = 11;
-    std::size_t i = 0;
-    for (; i < args.size(); ++i) {
-      if (args[i] == "--plugin" && i + 1 < args.size()) {
-        pluginPath = args[++i];
-      } else if (args[i] == "--version" && i + 1 < args.size()) {
-        unsigned hi = 0, lo = 0;
-        if (std::sscanf(args[++i].c_str(), "%u.%u", &hi, &lo) != 2) {
-          std::cerr << "quarrymark: --version takes HI.LO\n";
-          return kUsageError;
-        }
-        versionHi = hi;
-        versionLow = lo;
-      } else if (args[i] == "--help" || args[i] == "-h") {
-        std::cout << kUsage << kSetupUsage << "plugin, without --plugin the first of:\n"
-                  << DescribePluginPlaces(places);
-        return 0;
-      } else {
-        break;
-      }
-    }
-    if (i >= args.size()) {
-      std::cerr << kUsage;
-      return kUsageError;
-    }
-    const std::string command = args[i];
-    if (pluginPath.empty()) pluginPath = LocatePlugin(places, &pluginFound);
-    const std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
-#ifdef QM_HAVE_SETTINGS_COMMAND
-    if (command == "settings") return RunSettingsCommand(rest, PluginFolder(pluginPath));
-#endif
-    if (command == "setup") return RunSetupCommand(rest, folder, std::cout, std::cerr);
-    if (command != "fields" && command != "value" && command != "columns" && command != "batch" &&
-        command != "compare" && command != "sync" && command != "fulltext") {
-      std::cerr << "quarrymark: unknown command " << command << "\n" << kUsage;
-      return kUsageError;
-    }
-    PluginHost plugin;
-    std::string error;
-    if (!plugin.Load(pluginPath, versionHi, versionLow, &error)) {
-      std::cerr << "quarrymark: " << error << '\n';
-      if (!pluginFound) std::cerr << "no plugin found; looked at:\n" << DescribePluginPlaces(places);
-      return kUsageError;
-    }
-    if (command == "fields") return CommandFields(plugin, std::cout);
-    if (command == "value") return CommandValue(plugin, rest, std::cout, std::cerr);
-    if (command == "columns") return RunColumns(plugin, rest, std::cout, std::cerr);
-    if (command == "compare") return RunCompare(plugin, rest, std::cout, std::cerr);
-    if (command == "sync") return RunSync(plugin, rest, std::cout, std::cerr);
-    if (command == "fulltext") return RunFulltext(plugin, rest, std::cout, std::cerr);
-    return CommandBatch(plugin, std::cin, std::cout);
+    return qm::host::Main(std::vector<std::string>(argv + 1, argv + argc), argc > 0 ? argv[0] : nullptr);
   } catch (const std::exception& e) {
     std::cerr << "quarrymark: " << e.what() << '\n';
-    return kUsageError;
+    return qm::host::kUsageError;
   }
 }

@@ -5,12 +5,6 @@
 #include <cstring>
 #include <memory>
 
-#ifdef _WIN32
-#include <io.h>
-#else
-#include <unistd.h>
-#endif
-
 namespace qm::host {
 namespace {
 
@@ -67,6 +61,7 @@ bool PluginHost::Load(const std::string& path, std::uint32_t versionHi, std::uin
     return false;
   }
   compareW_ = reinterpret_cast<decltype(compareW_)>(library_.Symbol("ContentCompareFilesW"));
+  fieldText_ = reinterpret_cast<decltype(fieldText_)>(library_.Symbol("QuarrymarkGetFieldText"));
   ContentDefaultParamStruct params{};
   params.size = sizeof params;
   params.PluginInterfaceVersionHi = versionHi;
@@ -136,8 +131,14 @@ Value PluginHost::GetValue(const std::string& file, int field, int unit, int max
   std::memcpy(&integer, buffer.data(), size >= 4 ? 4 : 0);
   switch (value.code) {
     case ft_numeric_32:
-    case ft_boolean: value.text = std::to_string(integer); break;
-    case ft_numeric_floating: value.text = ansi ? narrowText(8) : wideText(8); break;
+    case ft_boolean:
+      value.text = std::to_string(integer);
+      value.number = integer;
+      break;
+    case ft_numeric_floating:
+      value.text = ansi ? narrowText(8) : wideText(8);
+      if (size >= 8) std::memcpy(&value.number, buffer.data(), 8);
+      break;
     case ft_multiplechoice:
     case ft_string: value.text = narrowText(0); break;
     case ft_stringw: value.text = wideText(0); break;
@@ -182,17 +183,30 @@ int PluginHost::Compare(const std::string& file1, const std::string& file2, int 
                    reinterpret_cast<QmWideChar*>(wide2.data()), &details);
 }
 
+namespace {
+using PieceFunction = std::function<bool(const char16_t*, std::size_t)>;
+int QM_CALL OnTextPiece(const QmWideChar* text, int length, void* context) {
+  try {
+    const auto& piece = *static_cast<const PieceFunction*>(context);
+    return piece(reinterpret_cast<const char16_t*>(text), static_cast<std::size_t>(length)) ? 0 : 1;
+  } catch (...) {
+    return 1;  // nothing may cross back into the plugin
+  }
+}
+}  // namespace
+
+int PluginHost::FieldText(const std::string& file, int field, const PieceFunction& piece,
+                          bool* exported) const {
+  *exported = fieldText_ != nullptr;
+  if (fieldText_ == nullptr) return ft_nosuchfield;
+  std::u16string wide = ArgumentToWide(file);
+  return fieldText_(reinterpret_cast<QmWideChar*>(wide.data()), field, OnTextPiece,
+                    const_cast<PieceFunction*>(&piece));
+}
+
 void PluginHost::Refresh() const {
   std::u16string path = u".";
   stateW_(CONTST_REFRESHPRESSED, reinterpret_cast<QmWideChar*>(path.data()));
-}
-
-bool StderrIsTerminal() {
-#ifdef _WIN32
-  return _isatty(2) != 0;
-#else
-  return isatty(2) != 0;
-#endif
 }
 
 }  // namespace qm::host

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,7 +22,8 @@ struct FieldInfo {
 // One answer of ContentGetValue(W), already turned into printable UTF-8.
 struct Value {
   int code = 0;
-  std::string text;  // UTF-8 as the plugin wrote it (not escaped); empty for error codes
+  std::string text;    // UTF-8 as the plugin wrote it (not escaped); empty for error codes
+  double number = 0;   // the number of numeric and Boolean answers
 };
 
 // The largest buffer the host offers a plugin for one value.
@@ -51,6 +53,11 @@ class PluginHost {
   int Compare(const std::string& file1, const std::string& file2, int compareIndex,
               ProgressCallbackProc progress) const;
   void Refresh() const;
+  // QuarrymarkGetFieldText: the text a value field searches, piece by piece
+  // to piece (false from it stops). Its answer; ft_nosuchfield when the
+  // plugin does not export it (*exported false).
+  int FieldText(const std::string& file, int field,
+                const std::function<bool(const char16_t*, std::size_t)>& piece, bool* exported) const;
 
   // The narrow text the plugin exchanges (ANSI) from and to UTF-8.
   static std::string NarrowToUtf8(const std::string& narrow);
@@ -65,9 +72,7 @@ class PluginHost {
   decltype(&ContentSendStateInformationW) stateW_ = nullptr;
   decltype(&ContentSetDefaultParams) setDefaultParams_ = nullptr;
   decltype(&ContentCompareFilesW) compareW_ = nullptr;  // optional
+  decltype(&QuarrymarkGetFieldText) fieldText_ = nullptr;  // optional
 };
-
-// True when standard error is a terminal (progress is shown there).
-bool StderrIsTerminal();
 
 }  // namespace qm::host

@@ -2,6 +2,7 @@
 // utility's model, exactly as its dialog would compute them.
 #include "tools/quarrymark/settings_command.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 #include <optional>
@@ -12,7 +13,10 @@
 #include "config_utility/model/text.h"
 #include "config_utility/model/utility_settings.h"
 #include "platform/platform.h"
+#include "tools/quarrymark/settings_lint.h"
 #include "tools/quarrymark/text_escape.h"
+
+#include <sys/stat.h>
 
 namespace qm::host {
 namespace {
@@ -25,8 +29,8 @@ constexpr std::uint64_t kMaxTestFileBytes = 64ull << 20;
 
 const char kSettingsUsage[] =
     "usage: quarrymark settings check  [--ini PATH]\n"
-    "       quarrymark settings list   [--ini PATH]\n"
-    "       quarrymark settings test   [--ini PATH] FIELD [TEXTFILE]\n"
+    "       quarrymark settings list   [--ini PATH] [--all]\n"
+    "       quarrymark settings test   [--ini PATH] FIELD [--text FILE | TEXTFILE]\n"
     "       quarrymark settings resave [--ini PATH]\n";
 
 // Narrow names from the command line: ANSI on Windows, the file system's
@@ -49,21 +53,55 @@ std::string Utf8(std::u16string_view text) { return ToUtf8(text); }
 struct Invocation {
   std::string command;
   std::optional<std::string> ini;
+  std::optional<std::string> text;  // --text FILE ("-": standard input)
+  bool all = false;
   std::vector<std::string> operands;
 };
 
-bool ParseArguments(const std::vector<std::string>& args, Invocation* inv) {
+// False with a message naming the problem (empty: print the usage).
+bool ParseArguments(const std::vector<std::string>& args, Invocation* inv, std::string* error) {
   for (std::size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == "--ini") {
-      if (i + 1 >= args.size()) return false;
-      inv->ini = args[++i];
+    const std::string& a = args[i];
+    if (a == "--ini" || a == "--text") {
+      if (i + 1 >= args.size()) return *error = "quarrymark settings: " + a + " needs a value", false;
+      (a == "--ini" ? inv->ini : inv->text) = args[++i];
+    } else if (a.compare(0, 6, "--ini=") == 0) {
+      inv->ini = a.substr(6);
+    } else if (a.compare(0, 7, "--text=") == 0) {
+      inv->text = a.substr(7);
+    } else if (a == "--all") {
+      inv->all = true;
+    } else if (a.size() > 1 && a[0] == '-') {
+      return *error = "quarrymark settings: unknown option " + a, false;
     } else if (inv->command.empty()) {
-      inv->command = args[i];
+      inv->command = a;
     } else {
-      inv->operands.push_back(args[i]);
+      inv->operands.push_back(a);
     }
   }
   return !inv->command.empty();
+}
+
+// True when standard input is a pipe or a file, so that a sample given
+// through it is read (never a terminal, which would wait for typing).
+bool StdinIsRedirected() {
+  struct stat info {};
+  if (fstat(0, &info) != 0) return false;
+#ifdef S_ISFIFO
+  return S_ISFIFO(info.st_mode);
+#else
+  return (info.st_mode & _S_IFIFO) != 0;
+#endif
+}
+
+bool ReadStdin(std::string* bytes) {
+  char block[65536];
+  std::size_t n;
+  while ((n = std::fread(block, 1, sizeof block, stdin)) > 0) {
+    bytes->append(block, n);
+    if (bytes->size() > kMaxTestFileBytes) return false;
+  }
+  return std::ferror(stdin) == 0;
 }
 
 std::u16string SettingsPath(const Invocation& inv, const std::string& programDir) {
@@ -95,7 +133,15 @@ bool Load(const Invocation& inv, const std::string& programDir, UtilitySettings*
 
 // A text file for the test: UTF-16 with its byte order mark, else UTF-8
 // (a byte order mark skipped; invalid bytes become U+FFFD).
+void DecodeTestText(const std::string& bytes, std::u16string* text);
+
 bool ReadTestText(const std::string& name, std::u16string* text) {
+  if (name == "-") {
+    std::string bytes;
+    if (!ReadStdin(&bytes)) return false;
+    DecodeTestText(bytes, text);
+    return true;
+  }
   const std::u16string path = PathFromArgument(name);
   platform::FileName fileName;
   fileName.wide = path.c_str();
@@ -109,6 +155,11 @@ bool ReadTestText(const std::string& name, std::u16string* text) {
   if (!file.IsOpen() || (!bytes.empty() && !file.ReadExact(bytes.data(), bytes.size()))) {
     return false;
   }
+  DecodeTestText(bytes, text);
+  return true;
+}
+
+void DecodeTestText(const std::string& bytes, std::u16string* text) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
   if (bytes.size() >= 2 && ((byte(0) == 0xFF && byte(1) == 0xFE) ||
                             (byte(0) == 0xFE && byte(1) == 0xFF))) {
@@ -119,18 +170,40 @@ bool ReadTestText(const std::string& name, std::u16string* text) {
       const unsigned hi = bigEndian ? byte(i) : byte(i + 1);
       text->push_back(static_cast<char16_t>(lo | (hi << 8)));
     }
-    return true;
+    return;
   }
   std::string_view utf8 = bytes;
   if (utf8.substr(0, 3) == "\xEF\xBB\xBF") utf8.remove_prefix(3);
   *text = FromUtf8(utf8);
-  return true;
 }
 
 // ---------------------------------------------------------------------------
 // Commands
 // ---------------------------------------------------------------------------
-int Check(const UtilitySettings& settings) {
+// The status line's text with the position as the error log gives it: the
+// offset PCRE reports, counted from 0 (the dialog shows it from 1).
+std::string CheckText(const ExpressionCheck& check) {
+  std::string text = ToUtf8(check.text);
+  if (check.status == ExpressionStatus::kError) {
+    const std::string shown = " at pos " + std::to_string(check.errorOffset + 1LL);
+    const std::size_t at = text.find(shown);
+    if (at != std::string::npos) {
+      text.replace(at, shown.size(), " at position " + std::to_string(check.errorOffset));
+    }
+  }
+  return EscapeControls(text);
+}
+
+const char* StatusName(ExpressionStatus status) {
+  switch (status) {
+    case ExpressionStatus::kOk: return "ok";
+    case ExpressionStatus::kError: return "error";
+    case ExpressionStatus::kWarning: return "warning";
+  }
+  return "?";
+}
+
+int Check(const UtilitySettings& settings, const std::u16string& path) {
   const CodePageTables tables = CodePageTables::ForSystem();
   const SettingsBlock& block = settings.current;
   int result = 0;
@@ -139,34 +212,67 @@ int Check(const UtilitySettings& settings) {
     const std::u16string& shown = slot.expression.empty() ? kMatchAllText : slot.expression;
     const ExpressionCheck check = CheckExpression(
         shown, OptionsForField(slot.flags, block.caseSensitiveDefault, tables), tables);
-    std::cout << n << '\t' << static_cast<int>(check.status) << '\t' << Printable(check.text)
-              << '\n';
+    std::cout << settings::kFieldKeyPrefix << n << '\t' << StatusName(check.status) << '\t'
+              << CheckText(check) << '\n';
     if (check.status == ExpressionStatus::kError) result = kFailed;
+  }
+  // The keys the plugin would silently pass over.
+  std::string bytes;
+  platform::FileName fileName;
+  fileName.wide = path.c_str();
+  platform::FileInfo info;
+  if (platform::QueryFileInfo(fileName, &info) && info.IsRegularFile() &&
+      info.size <= settings::kMaxSettingsFileBytes) {
+    bytes.resize(static_cast<std::size_t>(info.size));
+    platform::File file = platform::OpenFile(fileName, platform::OpenMode::kReadShared);
+    if (!file.IsOpen() || (!bytes.empty() && !file.ReadExact(bytes.data(), bytes.size()))) bytes.clear();
+  }
+  const std::string shownPath = ToUtf8(path);
+  for (const SettingsWarning& warning : LintSettings(bytes)) {
+    std::cerr << shownPath << ':' << warning.line << ": warning: " << warning.text << '\n';
   }
   return result;
 }
 
-int List(const UtilitySettings& settings) {
-  for (const std::u16string& label : FieldListLabels(settings.current)) {
-    std::cout << Printable(label) << '\n';
-  }
+// The dialog's field list: the active fields (1 to regexcount), every slot
+// with all.
+int List(const UtilitySettings& settings, bool all) {
+  const std::vector<std::u16string> labels = FieldListLabels(settings.current);
+  const std::size_t shown = all ? labels.size()
+                                : std::min<std::size_t>(labels.size(), static_cast<std::size_t>(
+                                                                           settings.current.regexCount));
+  for (std::size_t i = 0; i < shown; ++i) std::cout << Printable(labels[i]) << '\n';
   return 0;
 }
 
-int Test(UtilitySettings* settings, const std::vector<std::string>& operands) {
+int Test(UtilitySettings* settings, std::vector<std::string> operands,
+         const std::optional<std::string>& textFile) {
+  if (textFile) {
+    if (operands.size() != 1) {
+      std::cerr << kSettingsUsage;
+      return kUsageError;
+    }
+    operands.push_back(*textFile);
+  } else if (operands.size() == 1 && StdinIsRedirected()) {
+    operands.push_back("-");
+  }
   if (operands.empty() || operands.size() > 2) {
     std::cerr << kSettingsUsage;
     return kUsageError;
   }
-  const std::int32_t field = ReadDecimalText(FromUtf8(operands[0]));
-  if (field < 1 || field > settings::kMaxFields ||
-      operands[0].find_first_not_of("0123456789") != std::string::npos) {
-    std::cerr << "quarrymark settings: FIELD must be a number from 1 to 999\n";
+  // The field as its keys number it: "3" or "regex3".
+  std::string number = operands[0];
+  if (number.compare(0, 5, settings::kFieldKeyPrefix) == 0) number.erase(0, 5);
+  const std::int32_t field = ReadDecimalText(FromUtf8(number));
+  if (field < 1 || field > settings::kMaxFields || number.empty() ||
+      number.find_first_not_of("0123456789") != std::string::npos) {
+    std::cerr << "quarrymark settings: FIELD must be a number from 1 to 999 (regexN of the file)\n";
     return kUsageError;
   }
   std::u16string text;
   if (operands.size() == 2 && !ReadTestText(operands[1], &text)) {
-    std::cerr << "quarrymark settings: cannot read " << operands[1] << '\n';
+    std::cerr << "quarrymark settings: cannot read " << (operands[1] == "-" ? "standard input" : operands[1])
+              << '\n';
     return kUsageError;
   }
 
@@ -222,9 +328,29 @@ int Resave(const Invocation& inv, const std::string& programDir) {
 
 }  // namespace
 
+const char kSettingsHelp[] =
+    "usage: quarrymark [--plugin PATH] settings COMMAND [--ini PATH] ...\n"
+    "The settings utility's checks, without its window. The file is --ini PATH, else the\n"
+    "Quarrymark.ini (or Quarrymark.Sample.ini) beside the plugin: the one --plugin names, or\n"
+    "the one beside the program. Fields are numbered as their keys are: regex1, regex2, ...\n"
+    "  check              regexN<TAB>ok|warning|error<TAB>the status line (positions counted from\n"
+    "                     0, as in Quarrymark_error.log) for each active field; then warnings on\n"
+    "                     stderr: unknown keys, values that are not numbers, keys given twice,\n"
+    "                     fields without a name, keys beyond regexcount. Exit 1 when an\n"
+    "                     expression does not compile\n"
+    "  list [--all]       the field list's labels: the active fields, or all 999 slots\n"
+    "  test FIELD [--text FILE | TEXTFILE]\n"
+    "                     START<TAB>END<TAB>TEXT for each match of field FIELD (N or regexN) in\n"
+    "                     the text (UTF-8, or UTF-16 with its byte order mark): the file, standard\n"
+    "                     input (--text -, or a pipe), else the utility's stored test text.\n"
+    "                     Exit 1 without a match\n"
+    "  resave             load and write back as the utility's Apply does\n";
+
 int RunSettingsCommand(const std::vector<std::string>& args, const std::string& programDir) {
   Invocation inv;
-  if (!ParseArguments(args, &inv)) {
+  std::string error;
+  if (!ParseArguments(args, &inv, &error)) {
+    if (!error.empty()) std::cerr << error << '\n';
     std::cerr << kSettingsUsage;
     return kUsageError;
   }
@@ -245,9 +371,13 @@ int RunSettingsCommand(const std::vector<std::string>& args, const std::string& 
   }
   UtilitySettings settings;
   if (!Load(inv, programDir, &settings)) return kUsageError;
-  if (inv.command == "check") return Check(settings);
-  if (inv.command == "list") return List(settings);
-  return Test(&settings, inv.operands);
+  if ((inv.all && inv.command != "list") || (inv.text && inv.command != "test")) {
+    std::cerr << kSettingsUsage;
+    return kUsageError;
+  }
+  if (inv.command == "check") return Check(settings, SettingsPath(inv, programDir));
+  if (inv.command == "list") return List(settings, inv.all);
+  return Test(&settings, inv.operands, inv.text);
 }
 
 }  // namespace qm::host

@@ -15,6 +15,8 @@
 
 namespace qm::host {
 
+extern const char kSettingsHelp[];
+
 // args are the words after "settings"; programDir is the program's folder
 // (narrow, with or without a trailing separator). Writes results to stdout
 // and errors to stderr. Returns 0 on success; 1 when a field's expression
