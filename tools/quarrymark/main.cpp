@@ -2,9 +2,10 @@
 //
 // Loads the plugin library (--plugin PATH, default the first found of the
 // places in plugin_location.h), announces an interface version (--interface
-// HI.LO, default 2.11) and then only calls the exports, as a file manager does. Each
-// command is one entry of kCommands: its name, its line in the usage, its
-// help, whether it needs the plugin loaded, and the function that runs it.
+// HI.LO, default 2.11) and then only calls the exports, as a file manager
+// does. Each command is one entry of kCommands: its name, its line in the
+// usage, its help, whether it needs the plugin loaded, and the function that
+// runs it.
 //
 // Exit status: 0 success; 1 a negative answer (a request without a value,
 // files that differ); 2 usage errors, errors of files and loading; 130
