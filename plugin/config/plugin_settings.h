@@ -11,22 +11,31 @@
 
 namespace qm::plugin {
 
+// Every default comes from the settings file's key table; the loader
+// overwrites a member only when its key holds a valid value.
 struct PluginSettings {
-  std::int32_t fileMemory = 10;                       // megabytes
-  std::uint64_t onDemandLimit = 52428800;             // bytes
-  std::uint64_t globalFileSizeLimit = 2147483648ull;  // bytes
-  std::uint32_t analyzeBuffer = 262144;               // bytes of the encoding sample
-  std::uint32_t resultCache = 16384;                  // entries; 0 = off
-  std::int32_t randomLength = 32;                     // characters
-  std::uint32_t randomLoops = 1048576;                // attempts per character
-  std::uint32_t converterTimeLimit = 60;              // seconds per converter run; 0 = none
-  bool matchAllForErrors = false;
-  bool modFieldName = true;
-  bool clearCacheOnReread = false;
-  bool unicodeZerosValid = false;
-  bool normalSearchForFilterFail = true;
-  bool caseSensitiveDefault = false;
-  bool oitFulltextTreatUnknownFileFormatAsText = false;
+  std::int32_t fileMemory = settings::kFileMemory.defaultValue;  // megabytes
+  std::uint64_t onDemandLimit =  // bytes
+      static_cast<std::uint64_t>(settings::kOnDemandLimit.defaultValue) * settings::kMegabyte;
+  std::uint64_t globalFileSizeLimit =  // bytes
+      static_cast<std::uint64_t>(settings::kGlobalFileSizeLimit.defaultValue) * settings::kMegabyte;
+  std::uint32_t analyzeBuffer =  // bytes of the encoding sample
+      settings::AnalyzeBufferBytes(settings::kAnalyzeBuffer.defaultValue);
+  std::uint32_t resultCache =  // entries; 0 = off
+      settings::ResultCacheEntries(settings::kResultCache.defaultValue);
+  std::int32_t randomLength = settings::kRandomLength.defaultValue;  // characters
+  std::uint32_t randomLoops =  // attempts per character
+      settings::RandomLoopCount(settings::kRandomLoops.defaultValue);
+  std::uint32_t converterTimeLimit =  // seconds per converter run; 0 = none
+      static_cast<std::uint32_t>(settings::kConverterTimeLimit.defaultValue);
+  bool matchAllForErrors = settings::kMatchAllForErrors.defaultValue;
+  bool modFieldName = settings::kModFieldName.defaultValue;
+  bool clearCacheOnReread = settings::kClearCacheOnReread.defaultValue;
+  bool unicodeZerosValid = settings::kUnicodeZerosValid.defaultValue;
+  bool normalSearchForFilterFail = settings::kNormalSearchForFilterFail.defaultValue;
+  bool caseSensitiveDefault = settings::kCaseSensitiveDefault.defaultValue;
+  bool oitFulltextTreatUnknownFileFormatAsText =
+      settings::kOitFulltextTreatUnknownFileFormatAsText.defaultValue;
   bool fulltextHost = false;       // the host speaks interface 2.11 or later
   bool bigEndianMachine = false;
   std::uint32_t multibyteCodePageFlags = 0;  // 1: ANSI is multi-byte; 2: OEM is

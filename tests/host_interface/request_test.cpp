@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "support/plugin_loader.h"
+#include "support/settings_text.h"
 
 #ifndef _WIN32
 #include <dirent.h>
@@ -19,28 +20,10 @@ namespace qm::test {
 namespace {
 
 // A settings file: global lines, then one field per entry.
-struct FieldSpec {
-  FieldSpec(std::string e, int t, int f = 0, std::string r = "", std::string n = "")
-      : expression(std::move(e)), type(t), flags(f), replace(std::move(r)), name(std::move(n)) {}
-  std::string expression;
-  int type;
-  int flags;
-  std::string replace;  // empty: the default
-  std::string name;
-};
+using FieldSpec = IniField;
 
 std::string Settings(const std::vector<FieldSpec>& fields, const std::string& globals = "") {
-  std::string ini = "[Quarrymark]\r\n" + globals;
-  ini += "regexcount=" + std::to_string(fields.size()) + "\r\n";
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    const std::string n = std::to_string(i + 1);
-    ini += "regex" + n + "=" + fields[i].expression + "\r\n";
-    ini += "regex" + n + "type=" + std::to_string(fields[i].type) + "\r\n";
-    ini += "regex" + n + "flags=" + std::to_string(fields[i].flags) + "\r\n";
-    if (!fields[i].replace.empty()) ini += "regex" + n + "replace=" + fields[i].replace + "\r\n";
-    if (!fields[i].name.empty()) ini += "regex" + n + "name=" + fields[i].name + "\r\n";
-  }
-  return ini;
+  return SettingsText(fields, globals);
 }
 
 // A file of size bytes whose content does not matter (sparse where the
