@@ -20,7 +20,12 @@ constexpr std::uint64_t kFallbackBudget = 5242880;
 // documents in well under 100 MB; a program that needs more than this is
 // being fed something hostile. Sanitizer builds start sanitized converters,
 // which reserve terabytes of shadow memory up front: no limit there.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QM_SANITIZED_BUILD 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(QM_SANITIZED_BUILD)
 constexpr std::uint64_t kConverterAddressSpace = 0;
 #else
 constexpr std::uint64_t kConverterAddressSpace = std::uint64_t{1} << 30;

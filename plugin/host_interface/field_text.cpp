@@ -18,7 +18,8 @@ namespace {
 
 constexpr std::size_t kPieceUnits = 1u << 20;  // units per call of the sink
 
-// Converts what the readers and filters give to UTF-16 and hands it on.
+// Converts what the readers and filters give to UTF-16 and hands it on
+// (nothing with a null sink).
 class TextTap final : public TextConsumer {
  public:
   TextTap(const PluginSettings& settings, const FieldDefinition& field, const AbortSet& abortSet,
@@ -26,11 +27,13 @@ class TextTap final : public TextConsumer {
       : settings_(settings), field_(field), abortSet_(abortSet), sink_(sink), context_(context) {}
 
   void Bytes(const char* text, std::size_t length, EvaluationState& state) const override {
+    if (sink_ == nullptr) return;  // a probe
     std::u16string wide;
     ToWide(settings_, text, length, &wide, !state.isUtf8, field_.oemCodePage);
     Units(wide.data(), wide.size(), state);
   }
   void Units(const char16_t* text, std::size_t length, EvaluationState& state) const override {
+    if (sink_ == nullptr) return;  // a probe
     for (std::size_t at = 0; at < length && !stopped_; at += kPieceUnits) {
       const std::size_t n = std::min(kPieceUnits, length - at);
       if (sink_(reinterpret_cast<const QmWideChar*>(text + at), static_cast<int>(n), context_) != 0) {
@@ -126,28 +129,71 @@ int GetFieldText(PluginState& st, const char16_t* wideName, int fieldIndex, Quar
     state.requestKey = key;
   }
 
-  platform::File file = platform::OpenFile(access, platform::OpenMode::kReadContent);
-  if (!file.IsOpen()) return ft_fileerror;
-  EncodingSample sample;
-  std::uint32_t bomLength = 0;
-  if (!ReadEncodingSample(size, &bomLength, file, state, &sample, settings)) return ft_fileerror;
-  const std::uint32_t startUnits = state.isUtf16 && bomLength == 2 ? 1 : bomLength;
-  const auto usize = static_cast<std::uint64_t>(size);
-  bool ok = true;
-  int how = EncodingChoice(state);
-  if (usize <= settings.analyzeBuffer || field.encodingCheckBufferOnly) {
-    file.Close();
-    if (field.encodingCheckBufferOnly && usize > settings.analyzeBuffer) how |= QM_TEXT_SAMPLE;
-    EvaluateSample(sample.bytes.get(), sample.length, startUnits, state, field, tap);
-  } else if (usize <= kAlwaysWholeBytes) {
-    ok = ReadWholeFile(file, size, sample, startUnits, state, field, tap);
-  } else {
-    // Chunks give the same text as a whole read, in bounded memory.
-    const std::uint32_t budget = ReadBudgetMegabytes(settings);
-    ok = ReadInChunks(file, size, sample, startUnits,
-                      budget < kLineChunkMegabytes ? budget : kLineChunkMegabytes, state, field, tap);
+  // Reads the file's text into consumer as the request reads it. forceAnsi:
+  // the text is taken as ANSI/Binary bytes from the first byte, as the
+  // readers take a file found not to be UTF beyond its sample. probe: only
+  // learns how the text is read (returns at once when that is settled).
+  const auto readFile = [&](EvaluationState& reading, const TextConsumer& consumer, bool forceAnsi,
+                            int* how, bool probe) {
+    platform::File file = platform::OpenFile(access, platform::OpenMode::kReadContent);
+    if (!file.IsOpen()) return false;
+    EncodingSample sample;
+    std::uint32_t bomLength = 0;
+    if (!ReadEncodingSample(size, &bomLength, file, reading, &sample, settings)) return false;
+    const auto usize = static_cast<std::uint64_t>(size);
+    const bool wholeFile = !field.encodingCheckBufferOnly;
+    if ((reading.isUtf8 || reading.isUtf16) && usize > settings.analyzeBuffer && wholeFile) {
+      reading.utfCheckPending = true;
+    }
+    std::uint32_t startUnits = reading.isUtf16 && bomLength == 2 ? 1 : bomLength;
+    if (probe && !reading.utfCheckPending) {  // nothing can turn out otherwise
+      *how = EncodingChoice(reading);
+      return true;
+    }
+    if (forceAnsi) {
+      reading.isUtf8 = reading.isUtf16 = reading.bigEndian = false;
+      reading.validUtf8Length = 0;
+      reading.utfCheckPending = false;
+      startUnits = 0;
+    }
+    *how = EncodingChoice(reading);
+    if (usize <= settings.analyzeBuffer || !wholeFile) {
+      file.Close();
+      if (usize > settings.analyzeBuffer) *how |= QM_TEXT_SAMPLE;
+      EvaluateSample(sample.bytes.get(), sample.length, startUnits, reading, field, consumer);
+      return true;
+    }
+    if (usize <= kAlwaysWholeBytes) {
+      if (!ReadWholeFile(file, size, sample, startUnits, reading, field, consumer)) return false;
+    } else {
+      // Chunks give the same text as a whole read, in bounded memory.
+      const std::uint32_t budget = ReadBudgetMegabytes(settings);
+      if (!ReadInChunks(file, size, sample, startUnits,
+                        budget < kLineChunkMegabytes ? budget : kLineChunkMegabytes, reading, field,
+                        consumer)) {
+        return false;
+      }
+    }
+    *how = EncodingChoice(reading);  // ANSI/Binary when the text was found not to be UTF
+    return true;
+  };
+
+  // A chunked read hands on UTF pieces before it may find the text not to
+  // be UTF and start again as ANSI/Binary; the sink must see only the text
+  // that is searched, so such a file is first read without handing anything
+  // on, to learn how it is read.
+  bool forceAnsi = false;
+  if (static_cast<std::uint64_t>(size) > kAlwaysWholeBytes && !field.encodingCheckBufferOnly) {
+    const TextTap probe(settings, field, st.abortSet, nullptr, nullptr);
+    EvaluationState probing;
+    probing.requestKey = state.requestKey;
+    int how = 0;
+    if (!readFile(probing, probe, false, &how, true)) return ft_fileerror;
+    if (probing.abortRequested || st.abortSet.Contains(state.requestKey)) return ft_fieldempty;
+    forceAnsi = (how & 3) == 0;
   }
-  if (!ok) return ft_fileerror;
+  int how = 0;
+  if (!readFile(state, tap, forceAnsi, &how, false)) return ft_fileerror;
   return state.abortRequested ? ft_fieldempty : how;
 }
 

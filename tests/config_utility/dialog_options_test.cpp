@@ -40,6 +40,21 @@ TEST(GlobalOptions, ValuesThatAreNoPresetAreAppended) {
   EXPECT_EQ(kResultCacheItems[v.resultCacheIndex], u"none");
 }
 
+TEST(GlobalOptions, ConverterTimeLimitOffersNoLimitAndKeepsOtherValues) {
+  GlobalOptionsView v = FilledOptionLists();
+  EXPECT_EQ(v.converterTimeLimit.text, u"60");
+  EXPECT_EQ(v.converterTimeLimit.items.front(), u"0");  // no limit
+  SettingsBlock b;
+  EXPECT_EQ(b.converterTimeLimit, 60);
+  b.converterTimeLimit = 45;
+  ShowGlobalOptions(b, &v);
+  EXPECT_EQ(v.converterTimeLimit.text, u"45");
+  v.converterTimeLimit.Select(0);
+  SettingsBlock back;
+  ReadGlobalOptions(v, &back);
+  EXPECT_EQ(back.converterTimeLimit, 0);
+}
+
 TEST(GlobalOptions, TypedTextIsReadAsALeadingDecimalNumber) {
   EXPECT_EQ(ReadDecimalText(u"abc"), 0);
   EXPECT_EQ(ReadDecimalText(u" 42MB"), 42);

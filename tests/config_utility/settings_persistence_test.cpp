@@ -59,6 +59,7 @@ TEST(SettingsPersistence, RoundTripKeepsForeignSectionsKeysAndComments) {
   }
   // Every global key is written; the order of the foreign section is kept.
   EXPECT_TRUE(Contains(saved, "FileMemory=10\r\n"));
+  EXPECT_TRUE(Contains(saved, "ConverterTimeLimit=60\r\n"));
   EXPECT_TRUE(Contains(saved, "LogErrors=true\r\n"));
   EXPECT_TRUE(Contains(saved, "OitDllPath32=\r\n"));
   EXPECT_LT(saved.find("colour=blue"), saved.find("size=3"));

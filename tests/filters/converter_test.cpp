@@ -72,7 +72,9 @@ Answer StoppedRequest(LoadedPlugin& plugin, const std::string& file, int delayMs
 
 const std::string kFilters = "doc=xdoc\r\nidoc=xdoc|i\r\n";
 
+#ifndef _WIN32
 std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
+#endif
 
 TEST(Converter, OutputIsMatchedAsUtf16) {
   LoadedPlugin plugin(FilterSettings({{"\\w+", 1}, {"\\w+", 3, 0, "$0@\\xo1,"}, {"\\w+", 3, 16}},

@@ -3,12 +3,17 @@
 //   "argc=N", then "arg=<argument>" for each argument after the program,
 //   then "stdin=<bytes read from standard input>".
 // It writes "stderr-text" to its standard error. Arguments change what it
-// does: "exit:N" makes it exit with N; "wait" makes it wait until it is ended.
+// does: "exit:N" makes it exit with N; "wait" makes it wait until it is ended
+// (after a line "pid=<its process id>"); "host" makes it start itself with
+// "wait" through ChildProcess, pass on that child's output, and wait until
+// it is ended, as a file manager holding the plugin would.
 #include <windows.h>
 #include <shellapi.h>
 
 #include <cstdlib>
 #include <string>
+
+#include "platform/platform.h"
 
 namespace {
 
@@ -34,18 +39,38 @@ int main() {
   if (argv == nullptr) return 90;
   int exitCode = 0;
   bool wait = false;
+  bool host = false;
   WriteOut("argc=" + std::to_string(argc - 1) + "\n");
   for (int i = 1; i < argc; ++i) {
     const std::string arg = Utf8(argv[i]);
     WriteOut("arg=" + arg + "\n");
     if (arg.rfind("exit:", 0) == 0) exitCode = std::atoi(arg.c_str() + 5);
     if (arg == "wait") wait = true;
+    if (arg == "host") host = true;
   }
   LocalFree(argv);
   DWORD written = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), "stderr-text\n", 12, &written, nullptr);
   if (wait) {
+    WriteOut("pid=" + std::to_string(GetCurrentProcessId()) + "\n");
     WriteOut("waiting\n");
+    for (;;) Sleep(1000);
+  }
+  if (host) {
+    wchar_t self[MAX_PATH + 1];
+    const DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH + 1);
+    if (n == 0 || n > MAX_PATH) return 91;
+    qm::platform::ChildProcess child = qm::platform::ChildProcess::Start(
+        std::u16string(reinterpret_cast<const char16_t*>(self), n), {u"wait"});
+    if (!child.IsRunning()) return 92;
+    std::string relayed;
+    char buffer[64];
+    while (relayed.find("waiting\n") == std::string::npos) {
+      const std::int64_t got = child.ReadOutput(buffer, sizeof buffer);
+      if (got <= 0) return 93;
+      relayed.append(buffer, static_cast<std::size_t>(got));
+    }
+    WriteOut(relayed);
     for (;;) Sleep(1000);
   }
   std::size_t total = 0;

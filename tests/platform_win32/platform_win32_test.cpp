@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -240,6 +241,54 @@ TEST(Win32ChildProcess, MissingProgramDoesNotStart) {
   char buffer[4];
   EXPECT_EQ(child.ReadOutput(buffer, sizeof buffer), -1);
   EXPECT_EQ(child.Wait(), -1);
+}
+
+// The child's job: when the process that started a child dies without a
+// word (killed), the child goes with it. The host here is started without a
+// job of ours, so only the job its own ChildProcess made can end the child.
+TEST(Win32ChildProcess, ChildEndsWithAKilledHost) {
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE outRead = nullptr, outWrite = nullptr;
+  ASSERT_TRUE(CreatePipe(&outRead, &outWrite, &inheritable, 0));
+  SetHandleInformation(outRead, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOW startup;
+  ZeroMemory(&startup, sizeof startup);
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = outWrite;
+  startup.hStdError = outWrite;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  std::u16string line = BuildCommandLine(ChildProgram(), {u"host"});
+  PROCESS_INFORMATION info;
+  ZeroMemory(&info, sizeof info);
+  ASSERT_TRUE(CreateProcessW(nullptr, reinterpret_cast<wchar_t*>(&line[0]), nullptr, nullptr, TRUE,
+                             CREATE_NO_WINDOW, nullptr, nullptr, &startup, &info));
+  CloseHandle(outWrite);
+  CloseHandle(info.hThread);
+  std::string seen;
+  char buffer[64];
+  DWORD got = 0;
+  while (seen.find("waiting\n") == std::string::npos && ReadFile(outRead, buffer, sizeof buffer, &got, nullptr) && got > 0) {
+    seen.append(buffer, got);
+  }
+  const std::size_t at = seen.find("pid=");
+  ASSERT_NE(at, std::string::npos) << seen;
+  const DWORD pid = static_cast<DWORD>(std::strtoul(seen.c_str() + at + 4, nullptr, 10));
+  HANDLE grandchild = OpenProcess(SYNCHRONIZE, FALSE, pid);
+  ASSERT_NE(grandchild, nullptr);
+  EXPECT_EQ(WaitForSingleObject(grandchild, 0), static_cast<DWORD>(WAIT_TIMEOUT));  // it runs
+  TerminateProcess(info.hProcess, 1);
+  WaitForSingleObject(info.hProcess, INFINITE);
+  // Gone with its host (typically at once; a second is the bound promised).
+  EXPECT_EQ(WaitForSingleObject(grandchild, 1000), static_cast<DWORD>(WAIT_OBJECT_0));
+  HANDLE rest = OpenProcess(PROCESS_TERMINATE, FALSE, pid);
+  if (rest != nullptr) {
+    TerminateProcess(rest, 1);
+    CloseHandle(rest);
+  }
+  CloseHandle(grandchild);
+  CloseHandle(info.hProcess);
+  CloseHandle(outRead);
 }
 
 // A pipe end that some other part of the host made inheritable must not end

@@ -220,5 +220,23 @@ TEST_F(HostCli, TextShowsWhatAFieldSearches) {
   EXPECT_EQ(Host("text --field 9 be.txt").status, 2);
 }
 
+// A file read in chunks that turns out not to be UTF-8 after its sample is
+// searched as ANSI/Binary bytes from its first byte: its text is shown once,
+// that way, and never as the UTF-8 pieces read before the fault.
+TEST_F(HostCli, TextOfALargeFileFoundNotToBeUtf8LateIsShownOnceAsAnsi) {
+  Settings("regexcount=1\r\nregex1=a\r\nFileMemory=5\r\n");  // chunks of 5 MB
+  std::string lines;
+  for (int i = 0; i < 700000; ++i) lines += "line\n";  // two halves of 3.5 MB: two chunks
+  folder_.Write("valid.txt", "\xC3\xA9" + lines + lines + "\xC3\xA9");
+  folder_.Write("late.txt", "\xC3\xA9" + lines + lines + "\xFF");
+  const Outcome valid = Shell("LC_ALL=C " + HostLine("text valid.txt"));
+  EXPECT_EQ(valid.err, "text: UTF-8 text\n");
+  EXPECT_TRUE(valid.out == "\xC3\xA9" + lines + lines + "\xC3\xA9") << valid.out.size();
+  const Outcome late = Shell("LC_ALL=C " + HostLine("text late.txt"));
+  EXPECT_EQ(late.err, "text: ANSI/Binary text\n");
+  // Windows-1252 (the C locale's ANSI code page): C3 A9 is "Ã©", FF is "ÿ".
+  EXPECT_TRUE(late.out == "\xC3\x83\xC2\xA9" + lines + lines + "\xC3\xBF") << late.out.size();
+}
+
 }  // namespace
 }  // namespace qm::test

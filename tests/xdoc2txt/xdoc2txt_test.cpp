@@ -245,6 +245,18 @@ TEST(Xdoc2txtHostile, DeepNestingCostsNoStackAndKeepsItsText) {
   EXPECT_NE(text.find(u"deep"), std::u16string::npos);
 }
 
+// Text runs of megabytes without a tag are cut for the HTML parser without
+// a trace in the text, and without splitting a UTF-8 sequence.
+TEST(Xdoc2txtHostile, LongHtmlTextRunsKeepEveryCharacter) {
+  const std::string run = Repeat("w\xC3\xA9rd ", 500000);  // 3.5 MB, no '<' or '&'
+  std::u16string text;
+  ASSERT_EQ(Extract("long.html", "<html><head><meta charset=\"utf-8\"></head><body><p>" + run + "</p></body></html>", &text),
+            xdoc::Outcome::kText);
+  std::u16string expected;
+  for (int i = 0; i < 500000; ++i) expected += i == 0 ? u"w\u00e9rd" : u" w\u00e9rd";
+  EXPECT_TRUE(text == expected + u"\r\n") << text.size() << " units";
+}
+
 // A one-page PDF whose page draws content (Helvetica as F1).
 std::string Pdf(const std::string& content) {
   const std::vector<std::string> objects = {
@@ -275,16 +287,17 @@ TEST(Xdoc2txtHostile, AHeavyPdfPageStopsAtItsLimits) {
   std::u16string text;
   EXPECT_EQ(Extract("a.pdf", Pdf("BT /F1 12 Tf 72 700 Td (Hello PDF) Tj ET"), &text), xdoc::Outcome::kText);
   EXPECT_EQ(text, u"Hello PDF\r\n");
-  // 200,000 characters on one page, and 200,000 operators that draw none.
-  const std::string heavy = Pdf("BT /F1 1 Tf " + Repeat("(xxxxxxxxxx) Tj ", 20000) + "ET");
+  // 60,000 characters on one page, and 200,000 operators that draw none.
+  const std::string heavy = Pdf("BT /F1 1 Tf " + Repeat("(xxxxxxxxxx) Tj ", 6000) + "ET");
   const std::string busy = Pdf(Repeat("1 0 0 1 0 0 cm ", 200000));
-  xdoc::Limits limits;
-  limits.maxPageCharacters = 50000;
-  limits.maxPageChecks = 5000;
-  EXPECT_EQ(Extract("heavy.pdf", heavy, &text, limits), xdoc::Outcome::kPastLimits);
-  EXPECT_EQ(Extract("busy.pdf", busy, &text, limits), xdoc::Outcome::kPastLimits);
-  EXPECT_EQ(Extract("heavy.pdf", heavy, &text), xdoc::Outcome::kText);  // under the default limits
+  EXPECT_EQ(Extract("heavy.pdf", heavy, &text), xdoc::Outcome::kPastLimits);
+  EXPECT_EQ(Extract("busy.pdf", busy, &text), xdoc::Outcome::kText);
+  xdoc::Limits more, fewer;
+  more.maxPageCharacters = 100000;
+  fewer.maxPageChecks = 5000;
+  EXPECT_EQ(Extract("heavy.pdf", heavy, &text, more), xdoc::Outcome::kText);
   EXPECT_EQ(text.substr(0, 4), u"xxxx");
+  EXPECT_EQ(Extract("busy.pdf", busy, &text, fewer), xdoc::Outcome::kPastLimits);
 }
 
 TEST(Xdoc2txtHostile, EpubNamesNeverLeaveTheArchive) {

@@ -121,6 +121,18 @@ class RowWriter {
     out_.flush();
   }
 
+  // A table waits for its first rows to size its columns, but not for
+  // longer than half a second: slow files then do not hold back the rows
+  // that are done.
+  bool TableDue() const {
+    return format_ == "table" && !pending_.empty() && widths_.empty() &&
+           std::chrono::steady_clock::now() - begun_ >= std::chrono::milliseconds(500);
+  }
+  void FlushDueTable() {
+    FlushTable();
+    out_.flush();
+  }
+
   void End() {
     if (format_ == "table") FlushTable();
     if (format_ == "json") out_ << (rows_ ? "\n]\n" : "]\n");
@@ -195,6 +207,7 @@ class RowWriter {
   std::size_t rows_ = 0;
   std::vector<std::size_t> widths_;
   std::vector<std::pair<std::string, std::vector<Value>>> pending_;
+  std::chrono::steady_clock::time_point begun_ = std::chrono::steady_clock::now();
 };
 
 std::vector<std::string> SplitList(const std::vector<std::string>& values) {
@@ -361,6 +374,12 @@ int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, s
       }
       if (interrupted) break;
       if (written < files.size()) {
+        if (writer.TableDue()) {
+          guard.unlock();
+          progress.Clear();
+          writer.FlushDueTable();
+          guard.lock();
+        }
         progress.Show(std::to_string(finished) + " of " + std::to_string(files.size()) + " files");
       }
     }

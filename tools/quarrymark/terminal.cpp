@@ -82,8 +82,9 @@ std::string CutToWidth(const std::string& utf8, std::size_t width) {
 ProgressLine::ProgressLine() : active_(StderrIsTerminal()) {}
 
 void ProgressLine::Show(const std::string& text) {
-  if (!active_) return;
+  if (!active_ || (drawn_ && text == shown_)) return;
   std::cerr << "\r\x1b[K" << text << std::flush;
+  shown_ = text;
   drawn_ = true;
 }
 

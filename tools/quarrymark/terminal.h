@@ -43,6 +43,7 @@ class ProgressLine {
  private:
   bool active_;
   bool drawn_ = false;
+  std::string shown_;
 };
 
 // Ctrl-C sets a flag while a guard lives; the previous handler returns with

@@ -29,8 +29,8 @@ const char kHelp[] =
     "  2  usage error\n"
     "  3  stopped at a limit against hostile documents: a zip entry that inflates\n"
     "     past 1 GiB or more than 100 times its size (beyond 16 MiB), nesting\n"
-    "     deeper than 1,000,000 elements, a PDF page drawing more than 1,000,000\n"
-    "     characters; the text written before is incomplete\n"
+    "     deeper than 1,000,000 elements, a PDF page drawing more than 50,000\n"
+    "     characters or running more than about 5,000,000 operators; the text written before is incomplete\n"
     "Nothing is ever written to standard error once the arguments are accepted.\n";
 
 }  // namespace

@@ -598,7 +598,31 @@ class HtmlText {
     ctxt_->_private = this;  // as for XML parts
     htmlCtxtUseOptions(ctxt_, HTML_PARSE_NOERROR | HTML_PARSE_NOWARNING | HTML_PARSE_NONET | HTML_PARSE_RECOVER);
   }
-  void Feed(const char* p, std::size_t n) { htmlParseChunk(ctxt_, p, static_cast<int>(n), 0); }
+  // libxml2's HTML push parser holds text back until it sees the next '<'
+  // or '&': a long run of text without either would be kept whole. Such a
+  // run is cut every kRunCut bytes (at an ASCII byte, so that no UTF-8
+  // sequence is split) by an empty comment, which adds no text.
+  void Feed(const char* p, std::size_t n) {
+    std::size_t from = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+      const char c = p[i];
+      if (c == '<') {
+        inTag_ = true;
+        run_ = 0;
+      } else if (c == '>') {
+        inTag_ = false;
+        run_ = 0;
+      } else if (c == '&') {
+        run_ = 0;
+      } else if (!inTag_ && ++run_ >= kRunCut && static_cast<unsigned char>(c) < 0x80) {
+        htmlParseChunk(ctxt_, p + from, static_cast<int>(i - from), 0);
+        htmlParseChunk(ctxt_, "<!---->", 7, 0);
+        from = i;
+        run_ = 0;
+      }
+    }
+    htmlParseChunk(ctxt_, p + from, static_cast<int>(n - from), 0);
+  }
   void Finish() {
     htmlParseChunk(ctxt_, nullptr, 0, 1);
     EndLineIfOpen();
@@ -695,6 +719,9 @@ class HtmlText {
   htmlParserCtxtPtr ctxt_ = nullptr;
   int hidden_ = 0;  // open script and style elements
   int pre_ = 0;     // open pre elements
+  static constexpr std::size_t kRunCut = 1 << 20;
+  std::size_t run_ = 0;  // input bytes since the last '<', '>' or '&'
+  bool inTag_ = false;   // after a '<' and before its '>'
   std::size_t pendingBlanks_ = 0;
   bool atLineStart_ = true;
 };
@@ -983,7 +1010,9 @@ bool RtfText(FileReader& in, TextSink& sink, const Limits& limits) {
 // ---------------------------------------------------------------------------
 void QuietPoppler(ErrorCategory, Goffset, const char*) {}
 
-// Text output that counts the characters drawn, for the page limit.
+// Text output that counts the characters drawn, for the page limit. A page
+// stopped at its limit is not laid out: the layout of the characters
+// collected is the costly part (it grows faster than their number).
 class CountingTextOutput : public TextOutputDev {
  public:
   CountingTextOutput() : TextOutputDev(nullptr, true, 0, false, false) {}
@@ -992,11 +1021,15 @@ class CountingTextOutput : public TextOutputDev {
     ++characters;
     TextOutputDev::drawChar(state, x, y, dx, dy, originX, originY, c, nBytes, u, uLen);
   }
+  void endPage() override {
+    if (!stopped) TextOutputDev::endPage();
+  }
   std::uint64_t characters = 0;
+  bool stopped = false;
 };
 
 struct PageBudget {
-  const CountingTextOutput* output;
+  CountingTextOutput* output;
   const Limits* limits;
   std::uint64_t checks = 0;
   bool exceeded = false;
@@ -1007,6 +1040,7 @@ bool PageAbortCheck(void* data) {
   auto* b = static_cast<PageBudget*>(data);
   if (++b->checks > b->limits->maxPageChecks || b->output->characters > b->limits->maxPageCharacters) {
     b->exceeded = true;
+    b->output->stopped = true;
   }
   return b->exceeded;
 }

@@ -38,8 +38,8 @@ struct Limits {
   std::uint64_t maxSharedStringBytes = std::uint64_t{32} << 20;
   // Characters drawn on one PDF page, and abort checks of its content
   // stream (one about every ten operators).
-  std::uint64_t maxPageCharacters = 1000000;
-  std::uint64_t maxPageChecks = 2000000;
+  std::uint64_t maxPageCharacters = 50000;
+  std::uint64_t maxPageChecks = 500000;
 };
 
 // The text of the document at path, its format told by its first bytes
