@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "plugin/config/field_definition.h"
-#include "plugin/config/plugin_settings.h"
 #include "plugin/evaluation/abort_set.h"
+#include "plugin/evaluation/plugin_settings.h"
 #include "plugin/evaluation/random_string.h"
 #include "plugin/evaluation/result_cache.h"
 #include "plugin/filters/outside_in.h"

@@ -8,9 +8,9 @@
 
 #include "platform/platform.h"
 #include "plugin/config/field_definition.h"
-#include "plugin/config/plugin_settings.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/matcher.h"
+#include "plugin/evaluation/plugin_settings.h"
 #include "plugin/filters/outside_in_api.h"
 
 namespace qm::plugin {
