@@ -80,10 +80,10 @@ TEST(LateEncodingFault, Utf8ContentAnswersAsTheAnsiFormWholeAndChunked) {
     std::size_t faultLine;  // far beyond the 32 KiB sample
   };
   const Case cases[] = {
-      {"whole read", "", 3u << 20, 700000},
-      {"whole read, byte order mark", "\xEF\xBB\xBF", 3u << 20, 700000},
-      {"chunked, fault in a later chunk", "", 12u << 20, 2900000},
-      {"chunked, fault in the first chunk", "", 12u << 20, 100000},
+      {"whole read", "", 1u << 20, 200000},
+      {"whole read, byte order mark", "\xEF\xBB\xBF", 1u << 20, 200000},
+      {"chunked, fault in a later chunk", "", 6u << 20, 1400000},
+      {"chunked, fault in the first chunk", "", 6u << 20, 100000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -124,7 +124,7 @@ TEST(LateEncodingFault, Utf16ContentAnswersAsTheAnsiFormWholeAndChunked) {
   LoadedPlugin plugin(Settings(specs));
   const int fields = static_cast<int>(specs.size());
   const std::string line = Utf16Le(u"x\u00E9\n"), fault = Utf16Le(u"x\xD800\n");
-  for (const std::size_t bytes : {std::size_t{3} << 20, std::size_t{12} << 20}) {
+  for (const std::size_t bytes : {std::size_t{1} << 20, std::size_t{6} << 20}) {
     SCOPED_TRACE(bytes);
     const std::string late = plugin.folder().Write(
         "late16.txt", Lines("\xFF\xFE", line, fault, bytes / 6 - 100, bytes));
