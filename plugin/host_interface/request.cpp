@@ -1,12 +1,6 @@
 // The field table offered to the host, and the value request routine that
-// turns one ContentGetValue(W) call into an answer.
-//
-// The request runs in a fixed order: index check; answers that need no file
-// (compile errors, random strings, file names); the cache key; the size
-// gates; the cache lookup; the foreground rule (answer now, later or on
-// demand); opening and the encoding decision; reading and matching; the
-// answer writer. Every path closes the file and frees its buffers (RAII)
-// before the answer is returned.
+// turns one ContentGetValue(W) call into an answer: first the answer writers
+// (one switch over the answer kinds each), then the request's steps.
 #include "plugin/host_interface/request.h"
 
 #include <algorithm>
@@ -27,14 +21,13 @@
 namespace qm::plugin {
 namespace {
 
-using settings::FieldType;
-
-constexpr std::int64_t kForegroundBytes = 1048576;  // positive types above it wait
-constexpr std::int64_t kForegroundBooleanBytes = 5242880;
-
 using settings::AnswerKind;
 using settings::AnswerKindOf;
+using settings::FieldType;
 using settings::RunsExpression;
+
+constexpr std::int64_t kForegroundBytes = 1048576;  // fields but Boolean wait above it
+constexpr std::int64_t kForegroundBooleanBytes = 5242880;
 
 // Copies n bytes, fewer when maxlen is smaller.
 void WriteBytes(void* buffer, int maxlen, const void* source, std::size_t n) {
@@ -263,7 +256,7 @@ int GetSupportedField(const PluginState& state, int fieldIndex, char* fieldName,
       // gives "ANSI/Bin"), as hosts have always been given them.
       CopyNarrow(units, maxlen >= 2 ? maxlen - 1 : maxlen, settings::kEncodingUnits);
       return ft_multiplechoice;
-    case AnswerKind::Text: return ft_string;  // the host asks for the wide form itself
+    case AnswerKind::Text: return ft_string;  // ContentGetValueW answers ft_stringw
     case AnswerKind::Flag:
     case AnswerKind::Count:
     case AnswerKind::Ratio:
@@ -353,6 +346,17 @@ int AnswerFromNamePart(const Request& r) {
   return r.Answer(state, nullptr);
 }
 
+// The full-text field is served piece by piece by Outside In, to wide
+// requests for files within the size limit.
+int AnswerFulltext(const Request& r, const AccessName& access, std::int64_t size, int unitIndex) {
+  const PluginSettings& settings = r.st.settings;
+  if (!r.Wide() || size < 0 || static_cast<std::uint64_t>(size) > settings.globalFileSizeLimit) {
+    return ft_fieldempty;
+  }
+  return r.st.outsideIn.ServeFulltext(r.fieldValue, r.maxlen, std::u16string(access.name.wide),
+                                      unitIndex, settings, r.st.fulltextExclude);
+}
+
 // The cache key: the host's name bytes, the field index, and the file part
 // (attributes, last-write time, size).
 std::string CacheKey(const Request& r, int fieldIndex, const platform::FileInfo& info) {
@@ -405,12 +409,48 @@ int AnswerEncoding(const Request& r, const EvaluationState& state, const std::st
   return ft_multiplechoice;
 }
 
+// The file opened for reading, its encoding sample and where its content
+// starts (in units, after a byte-order mark).
+struct OpenedFile {
+  platform::File file;
+  EncodingSample sample;
+  std::uint32_t startUnits = 0;
+};
+
+// Opens the file and decides its encoding, or for filtered text (never
+// opened here) takes UTF-16; then sets what the matcher must validate
+// itself. The open trusts the kind found by the attribute query and never
+// waits on what may have replaced the file since. False when the file
+// cannot be opened or sampled.
+bool OpenContent(const platform::FileName& name, std::int64_t size, bool filtered,
+                 bool wholeContent, const PluginSettings& settings, EvaluationState& state,
+                 OpenedFile* opened) {
+  std::uint32_t bomLength = 0;
+  if (filtered) {
+    state.isUtf16 = true;
+  } else {
+    opened->file = platform::OpenFile(name, platform::OpenMode::kReadContent);
+    if (!opened->file.IsOpen()) return false;
+    if (!ReadEncodingSample(size, &bomLength, opened->file, state, &opened->sample, settings)) {
+      return false;
+    }
+  }
+  const bool beyondBuffer = static_cast<std::uint64_t>(size) > settings.analyzeBuffer || filtered;
+  state.offsetDigits = OffsetDigitsFor(static_cast<std::uint64_t>(size));
+  if ((state.isUtf8 || state.isUtf16) && beyondBuffer && wholeContent) state.utfCheckPending = true;
+  opened->startUnits = state.isUtf16 && bomLength == 2 ? 1 : bomLength;
+  return true;
+}
+
 // Reads the file's content after its sample and matches it: the sample alone
 // when it is all there is (or all the field reads), a whole read up to the
 // always-whole size or the budget, chunks beyond. False on a read error.
-bool ReadAndMatch(platform::File& file, std::int64_t size, const EncodingSample& sample,
-                  std::uint32_t startUnits, EvaluationState& state, const FieldDefinition& field,
-                  const FieldEvaluator& evaluator, const PluginSettings& settings) {
+bool ReadAndMatch(OpenedFile& opened, std::int64_t size, EvaluationState& state,
+                  const FieldDefinition& field, const FieldEvaluator& evaluator,
+                  const PluginSettings& settings) {
+  platform::File& file = opened.file;
+  const EncodingSample& sample = opened.sample;
+  const std::uint32_t startUnits = opened.startUnits;
   const auto usize = static_cast<std::uint64_t>(size);
   if (usize <= settings.analyzeBuffer || field.encodingCheckBufferOnly) {
     file.Close();
@@ -446,8 +486,8 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
   const FieldDefinition& field = st.fields[static_cast<std::size_t>(fieldIndex)];
   if (AnswerKindOf(field.type) == AnswerKind::CompareOnly) return ft_nosuchfield;
   const bool wide = wideName != nullptr;
-  const Request r{st,         field,     ansiName, wideName,
-                  wide ? std::char_traits<char16_t>::length(wideName) : 0, fieldValue, maxlen};
+  const std::size_t wideLength = wide ? std::char_traits<char16_t>::length(wideName) : 0;
+  const Request r{st, field, ansiName, wideName, wideLength, fieldValue, maxlen};
   const PluginSettings& settings = st.settings;
   const bool runs = RunsExpression(field.type);
   if (!settings.matchAllForErrors && field.compileError && runs) return r.Zero();
@@ -476,13 +516,7 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
   const FilterChoice* filter = mayFilter ? FindFilterForName(st.filters, name) : nullptr;
   const auto size = static_cast<std::int64_t>(info.size);
 
-  if (field.type == FieldType::OutsideInFulltext) {
-    if (!wide || size < 0 || static_cast<std::uint64_t>(size) > settings.globalFileSizeLimit) {
-      return ft_fieldempty;
-    }
-    return st.outsideIn.ServeFulltext(fieldValue, maxlen, std::u16string(access.name.wide), unitIndex,
-                                      settings, st.fulltextExclude);
-  }
+  if (field.type == FieldType::OutsideInFulltext) return AnswerFulltext(r, access, size, unitIndex);
 
   const bool wholeContent = !field.encodingCheckBufferOnly || filter != nullptr;
   if (size < 0 ||
@@ -498,35 +532,22 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
   if (!mayFilter) name = r.Name();
   r.Prepare(state, std::move(name));
 
-  // Open and decide the encoding. The open trusts the kind found by the
-  // query above and never waits on what may have replaced the file since.
-  platform::File file;
-  EncodingSample sample;
-  std::uint32_t bomLength = 0;
-  if (filter == nullptr) {
-    file = platform::OpenFile(access.name, platform::OpenMode::kReadContent);
-    if (!file.IsOpen()) return ft_fileerror;
-    if (!ReadEncodingSample(size, &bomLength, file, state, &sample, settings)) return ft_fileerror;
+  OpenedFile opened;
+  if (!OpenContent(access.name, size, filter != nullptr, wholeContent, settings, state, &opened)) {
+    return ft_fileerror;
   }
-  // Filtered text is UTF-16 and is validated by the matcher as it arrives.
-  if (filter != nullptr) state.isUtf16 = true;
-  const bool beyondBuffer =
-      static_cast<std::uint64_t>(size) > settings.analyzeBuffer || filter != nullptr;
-  state.offsetDigits = OffsetDigitsFor(static_cast<std::uint64_t>(size));
-  if ((state.isUtf8 || state.isUtf16) && beyondBuffer && wholeContent) state.utfCheckPending = true;
-  const std::uint32_t startUnits = state.isUtf16 && bomLength == 2 ? 1 : bomLength;
   st.abortSet.Remove(state.requestKey);  // a stale stop mark for this file is forgotten
 
   if (field.type == FieldType::EncodingCheck) {
-    file.Close();
+    opened.file.Close();
     return AnswerEncoding(r, state, cacheKey);
   }
 
   const EvaluationContext context{settings, *st.LineBreakField(), st.abortSet};
   const FieldEvaluator evaluator(field, context);
   if (filter == nullptr) {
-    const bool ok = ReadAndMatch(file, size, sample, startUnits, state, field, evaluator, settings);
-    sample.bytes.reset();
+    const bool ok = ReadAndMatch(opened, size, state, field, evaluator, settings);
+    opened.sample.bytes.reset();
     if (!ok) return ft_fileerror;
     state.contentSize = static_cast<std::uint64_t>(size);
   } else if (!RunFilter(st, *filter, field, state, evaluator)) {
