@@ -250,6 +250,31 @@ TEST(RequestLimits, SampleOnlyFieldsIgnoreTheGlobalLimit) {
   EXPECT_EQ(plugin.ValueW(path, 2).Narrow(), "ANSI/Binary");
 }
 
+// Every answer kind has its zero for a file over the global limit, in the
+// kind's own code; a field whose expression failed stands as a Boolean "no".
+TEST(RequestLimits, EachAnswerKindAnswersItsZero) {
+  const std::vector<FieldSpec> fields = {{"x", 0}, {"x", 1}, {"x", 2}, {"x", 3, 0, "$0"},
+                                         {"x", 4, 0, "$0"}, {"x", 6}, {"x", 8}, {"(", 3}};
+  LoadedPlugin plugin(Settings(fields, "GlobalFileSizeLimit=5\r\nAnalyzeBuffer=1\r\n"));
+  const std::string path = plugin.folder().Write("big", std::string(100, 'x'));
+  std::filesystem::resize_file(std::filesystem::u8path(path), 6 * 1048576);
+  const struct {
+    int field;
+    int code;
+  } expected[] = {{0, ft_boolean}, {1, ft_numeric_32},       {2, ft_numeric_32},
+                  {3, ft_stringw}, {4, ft_stringw},          {5, ft_numeric_floating},
+                  {6, ft_numeric_floating},                  {7, ft_boolean}};
+  for (const auto& e : expected) {
+    const Answer a = plugin.ValueW(path, e.field);
+    EXPECT_EQ(a.code, e.code) << "field " << e.field;
+    if (e.code == ft_numeric_floating) {
+      EXPECT_EQ(a.Double(), 0.0) << "field " << e.field;
+    } else {
+      EXPECT_EQ(a.Int(), 0) << "field " << e.field;
+    }
+  }
+}
+
 TEST(RequestFilenameOnly, TheNamePartIsSearched) {
   LoadedPlugin plugin(Settings({{"^dir$", 0, 64}, {"\\.txt$", 1, 64}, {".+", 3, 64, "$0"}}));
   const std::string sep(1, static_cast<char>(platform::kPathSeparator));
