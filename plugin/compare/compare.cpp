@@ -484,6 +484,30 @@ bool RewindSide(Side& side) {
 // be UTF text and must be read as ANSI/Binary from the start.
 constexpr int kStartOver = INT_MIN;
 
+// A pass that ends before both files are used up (a difference, unequal
+// numbers of matches, an expression error) may leave text of a side that
+// only its sample vouched for as UTF unread. The answer holds only if that
+// text is valid UTF too: should it not be, the side compares as its ANSI
+// form, whose matches may compare otherwise. The rest of such a side is
+// read block by block and checked, not matched. Answers kStartOver when a
+// side turns out not to be UTF, kCompareStopped when the host asks to stop,
+// kCompareNotComparable when a read fails, else `answer`.
+int CheckUnreadText(Comparison& c, Side* sides, int answer) {
+  std::uint32_t lastReport = platform::TickCount();
+  for (int i = 0; i < 2; ++i) {
+    Side& side = sides[i];
+    if (side.outsideIn != nullptr || !side.validateBlocks) continue;
+    while (side.Remains()) {
+      if (!ReadCompareBlock(c, side, i)) return side.notUtf ? kStartOver : kCompareNotComparable;
+      if (platform::TickCount() - lastReport > kProgressIntervalMs) {
+        lastReport = platform::TickCount();
+        if (c.Report() != 0) return kCompareStopped;
+      }
+    }
+  }
+  return answer;
+}
+
 // Compares the two sides block by block from their first blocks.
 int ComparePass(const PluginSettings& settings, Comparison& c, Side* sides, bool outsideIn) {
   const FieldDefinition& field = c.field;
@@ -494,6 +518,7 @@ int ComparePass(const PluginSettings& settings, Comparison& c, Side* sides, bool
   }
 
   bool equal = true, error = false, stopped = false;
+  bool readFailed = false;  // a block read failed: nothing more is read
   std::uint64_t equalPairs = 0;
   std::uint32_t lastReport = 0;
   bool firstPass = true;
@@ -524,7 +549,7 @@ int ComparePass(const PluginSettings& settings, Comparison& c, Side* sides, bool
       // Neither block holds another match: go on with what remains.
       if (!sides[0].Remains() && !sides[1].Remains()) break;
       for (int i = 0; i < 2 && !error; ++i) {
-        if (sides[i].Remains() && !ReadNextBlock(c, sides[i], i)) error = true;
+        if (sides[i].Remains() && !ReadNextBlock(c, sides[i], i)) error = readFailed = true;
       }
       if (error) break;
       continue;
@@ -533,16 +558,22 @@ int ComparePass(const PluginSettings& settings, Comparison& c, Side* sides, bool
     // exhausted side reads on, and the other finds its match again.
     const int out = r0 == 0 ? 0 : 1;
     Side& found = sides[1 - out];
-    if (!sides[out].Remains() || !ReadNextBlock(c, sides[out], out)) {
-      error = true;  // unequal numbers of matches, or a failed read
+    if (!sides[out].Remains()) {
+      error = true;  // unequal numbers of matches
+      break;
+    }
+    if (!ReadNextBlock(c, sides[out], out)) {
+      error = readFailed = true;
       break;
     }
     SearchAgain(found);
   }
   if (sides[0].notUtf || sides[1].notUtf) return kStartOver;
   if (stopped) return kCompareStopped;
-  if (error) return kCompareNotComparable;
-  if (!equal) return kCompareDifferent;
+  if (readFailed) return kCompareNotComparable;
+  if (error) return CheckUnreadText(c, sides, kCompareNotComparable);
+  if (!equal) return CheckUnreadText(c, sides, kCompareDifferent);
+  // Both files were used up: every block of them was checked.
   return equalPairs != 0 ? kCompareEqual : kCompareNotComparable;
 }
 

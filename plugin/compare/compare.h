@@ -4,7 +4,9 @@
 // the same sequence of whole matches over both; text between the matches
 // does not take part. Both files are read in blocks that share one read
 // budget (each half cut at a line end), their matches are found pair by pair
-// and compared, and the comparison stops at the first difference. With
+// and compared, and the matching stops at the first difference (the rest of
+// a file that only its sample vouched for as UTF is still read and checked:
+// a file that is not UTF after all compares as its ANSI form). With
 // "Search in filename only" the name parts are compared the same way.
 #pragma once
 

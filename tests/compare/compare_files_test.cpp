@@ -352,8 +352,11 @@ TEST_F(CompareBlocks, InvalidUtf8BeyondTheSampleIsComparedAsTheAnsiForm) {
   // block. Such a file compares as the same text whose sample holds a fault
   // (in a skipped line, so that the matches are the same): as ANSI/Binary
   // bytes, whichever side it is on and whether or not the other side starts
-  // over with it.
-  Load({{kSkipStamps, 7}}, "FileMemory=5\r\nAnalyzeBuffer=1\r\n");
+  // over with it. The first line, "\xC3\xA4", is one character as UTF-8
+  // and two as ANSI: a pair compared before the fault is found differs
+  // (the second field's first match, and the first field's in a
+  // single-byte ANSI code page), yet the answer is the ANSI form's.
+  Load({{kSkipStamps, 7}, {"(?m)^.", 7}}, "FileMemory=5\r\nAnalyzeBuffer=1\r\n");
   const std::string text = "\xC3\xA4\n" + Right(180000);
   ASSERT_EQ(text.compare(3, 10, "Updated: \n"), 0);
   std::string early = text, late = text;
@@ -364,12 +367,16 @@ TEST_F(CompareBlocks, InvalidUtf8BeyondTheSampleIsComparedAsTheAnsiForm) {
     decided.insert(12, "\xFF");  // "Updated: \xFF": ANSI by its sample
     const std::string a = Write("bad.txt", bad);
     const std::string b = Write("decided.txt", decided);
-    EXPECT_EQ(Files(a, b), 101);
-    EXPECT_EQ(Files(b, a), 101);
-    EXPECT_EQ(Files(a, a), 101);
+    for (const int index : {10000, 10001}) {
+      SCOPED_TRACE(index);
+      EXPECT_EQ(Files(a, b, index), 101);
+      EXPECT_EQ(Files(b, a, index), 101);
+      EXPECT_EQ(Files(a, a, index), 101);
+    }
   }
   const std::string good = Write("good.txt", text);
   EXPECT_EQ(Files(good, good), 101);
+  EXPECT_EQ(Files(good, good, 10001), 101);
 }
 
 }  // namespace

@@ -290,7 +290,7 @@ TEST_F(DialogGui, OkAfterEditingOneFieldChangesOnlyThatFieldsKeys) {
       "RandomLength", "RandomLoops", "Regex1Extern", "MatchAllForErrors", "ModFieldName",
       "LogErrors", "ClearCacheOnReread", "UnicodeZerosValid", "NormalSearchForFilterFail",
       "SortFields", "CaseSensitiveDefault", "OitFulltextTreatUnknownFileFormatAsText",
-      "OitDllPath32", "OitDllPath64", "OitFulltextExclude"};
+      "OitDllPath32", "OitDllPath64", "OitFulltextExclude", "ConverterTimeLimit"};
   std::set<std::string> changed;
   for (const auto& [section, keys] : after) {
     for (const auto& [key, value] : keys) {

@@ -165,7 +165,8 @@ TEST_F(SettingsCommand, UnusableFilesAndNulBytesAreReported) {
   EXPECT_EQ(bigCheck.status, 2);
   EXPECT_NE(bigCheck.err.find("larger than the limit of 5242880 bytes"), std::string::npos);
 
-  const std::string nul = (folder / "nul.ini").string();
+  // Not "nul.ini": on Windows that names the NUL device.
+  const std::string nul = (folder / "nul-byte.ini").string();
   std::string text = "[Quarrymark]\r\nregexcount=2\r\nregex1=(a";
   text += '\0';
   text += "\r\nregex2=b\r\n";
@@ -178,7 +179,7 @@ TEST_F(SettingsCommand, UnusableFilesAndNulBytesAreReported) {
   const Result resave = RunCommand({"resave", "--ini", nul});
   EXPECT_EQ(resave.status, 2);
   EXPECT_NE(resave.err.find("line 3 holds a NUL byte"), std::string::npos) << resave.err;
-  EXPECT_EQ(utility::test::ReadAll(folder / "nul.ini"), text);
+  EXPECT_EQ(utility::test::ReadAll(folder / "nul-byte.ini"), text);
 }
 
 }  // namespace
