@@ -134,9 +134,9 @@ FieldType StoredType(long type) {
 // An entry for a field that has no usable program: error flag set, Boolean
 // (EncodingCheck for a configured encoding check), nothing compiled.
 FieldDefinition ErrorPlaceholder(const std::string& name, FieldType configuredType) {
+  const bool encoding = configuredType == FieldType::EncodingCheck;
   FieldDefinition record =
-      MakeFieldDefinition(name, 0, configuredType == FieldType::EncodingCheck ? FieldType::EncodingCheck
-                                                                               : FieldType::Boolean);
+      MakeFieldDefinition(name, 0, encoding ? FieldType::EncodingCheck : FieldType::Boolean);
   record.compileError = true;
   return record;
 }
@@ -174,7 +174,8 @@ void CompileConfiguredField(PluginState& state, const std::u16string& configured
   // The ".*" record just stored stays, flagged as an error.
   FieldDefinition& record = index == 0 ? state.fields.front() : state.fields.back();
   record.compileError = true;
-  record.type = source.type == FieldType::EncodingCheck ? FieldType::EncodingCheck : FieldType::Boolean;
+  const bool encoding = source.type == FieldType::EncodingCheck;
+  record.type = encoding ? FieldType::EncodingCheck : FieldType::Boolean;
 }
 
 // The expression of field 1 from "regex1.txt": UTF-16 either byte order,

@@ -30,7 +30,8 @@ static_assert(qm::plugin::kCompareEqual == contentcompare_equal_matches &&
                   qm::plugin::kCompareStopped == contentcompare_stopped &&
                   qm::plugin::kCompareNotComparable == contentcompare_unsupported,
               "compare answers are the host's contentcompare values");
-static_assert(qm::plugin::kFulltextPiece == ft_fulltextw && qm::plugin::kFulltextNone == ft_fieldempty,
+static_assert(qm::plugin::kFulltextPiece == ft_fulltextw &&
+                  qm::plugin::kFulltextNone == ft_fieldempty,
               "full-text answers are the host's codes");
 
 PluginState* g_state = nullptr;

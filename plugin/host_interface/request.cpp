@@ -166,7 +166,9 @@ int WriteAnswer(PluginState& st, const FieldDefinition& field, EvaluationState& 
     case AnswerKind::CompareOnly: return ft_fieldempty;  // answered by their own routines
     case AnswerKind::Flag:
     case AnswerKind::Count: WriteUint32(fieldValue, maxlen, state.matchCount); break;
-    case AnswerKind::Text: descriptor.value = WriteTextAnswer(st, state, wide, fieldValue, maxlen); break;
+    case AnswerKind::Text:
+      descriptor.value = WriteTextAnswer(st, state, wide, fieldValue, maxlen);
+      break;
     case AnswerKind::Ratio:
       descriptor.value = WriteRatioAnswer(RatioValue(field.type, state), wide, fieldValue, maxlen);
       break;
@@ -463,8 +465,8 @@ bool ReadAndMatch(OpenedFile& opened, std::int64_t size, EvaluationState& state,
   const std::uint32_t budget = ReadBudgetMegabytes(settings);
   if (MatchesStayInLines(field, state)) {
     // Chunks answer exactly as a whole read does here, in less memory.
-    return ReadInChunks(file, size, sample, startUnits, std::min(budget, kLineChunkMegabytes), state,
-                        field, evaluator);
+    const std::uint32_t chunk = std::min(budget, kLineChunkMegabytes);
+    return ReadInChunks(file, size, sample, startUnits, chunk, state, field, evaluator);
   }
   if (usize < static_cast<std::uint64_t>(budget) * settings::kMegabyte) {
     return ReadWholeFile(file, size, sample, startUnits, state, field, evaluator);
@@ -551,11 +553,11 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
     if (!ok) return ft_fileerror;
     state.contentSize = static_cast<std::uint64_t>(size);
   } else if (!RunFilter(st, *filter, field, state, evaluator)) {
-    // A failed filter is repeated once without filters (the file searched
-    // as it is) when the settings allow it.
+    // A failed filter: the file is searched as it is, when the settings allow.
     if (state.abortRequested) return ft_fieldempty;
     if (!settings.normalSearchForFilterFail) return ft_fileerror;
-    return RequestValue(st, ansiName, wideName, fieldIndex, unitIndex, fieldValue, maxlen, flags, true);
+    return RequestValue(st, ansiName, wideName, fieldIndex, unitIndex, fieldValue, maxlen, flags,
+                        true);
   }
   if (state.abortRequested) return ft_fieldempty;
   return r.Answer(state, cacheKey);

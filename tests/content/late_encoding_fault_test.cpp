@@ -24,7 +24,8 @@ struct FieldSpec {
 std::string Settings(const std::vector<FieldSpec>& fields) {
   std::vector<IniField> ini;
   for (const FieldSpec& f : fields) ini.push_back({f.expression, f.type, 0, f.replace, ""});
-  return SettingsText(ini, "LogErrors=false\r\nAnalyzeBuffer=1\r\nFileMemory=5\r\nResultCache=0\r\n");
+  return SettingsText(ini,
+                      "LogErrors=false\r\nAnalyzeBuffer=1\r\nFileMemory=5\r\nResultCache=0\r\n");
 }
 
 // Lines of `line`, with `fault` in place of line number faultLine, until
