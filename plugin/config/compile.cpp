@@ -136,13 +136,16 @@ void PlanLines(Program& program, const std::basic_string<Char>& pattern, int opt
 }
 
 // Whether looking for the literals first beats PCRE's own start search
-// (measured with bench/matcher_bench): a single literal of four or more
-// units (found with a vector scan) always does; otherwise only when PCRE knows
-// no first character and its set of possible first units is wide.
+// (measured with bench/matcher_bench and bench/anchors): a single literal of
+// four or more units (found with a vector scan) always does, and so do two
+// or more literals where the nibble-mask scan takes them; otherwise only
+// when PCRE knows no first character and its set of possible first units
+// is wide.
 template <typename Program, typename Info>
 void ChooseLiterals(Program& program, Info info) {
   std::vector<Needle>& needles = program.plan.needles;
-  const bool longLiteral = needles.size() == 1 && needles.front().text.size() >= 4;
+  const bool scanFirst = (needles.size() == 1 && needles.front().text.size() >= 4) ||
+                         (needles.size() >= 2 && LiteralScannerAvailable());
   int firstCharacter = 0;
   info(program.code, program.study, PCRE_INFO_FIRSTCHARACTERFLAGS, &firstCharacter);
   const unsigned char* firstUnits = nullptr;
@@ -152,7 +155,7 @@ void ChooseLiterals(Program& program, Info info) {
     possibleFirst = 0;
     for (int i = 0; i < 32; ++i) possibleFirst += __builtin_popcount(firstUnits[i]);
   }
-  if (!longLiteral && (firstCharacter != 0 || possibleFirst <= kNarrowFirstUnits)) needles.clear();
+  if (!scanFirst && (firstCharacter != 0 || possibleFirst <= kNarrowFirstUnits)) needles.clear();
   program.needles = decltype(program.needles)(needles);
 }
 

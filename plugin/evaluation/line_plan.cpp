@@ -293,7 +293,8 @@ class Analyzer {
     }
     // Whatever may consume either line-end unit rules windows out: a
     // chunk or window may end after an LF or after a CR.
-    plan.windowed = !notWindowable_ && !consumesCr_ && !consumesLf_ && !dollarNeedsCr_;
+    plan.windowed = !notWindowable_ && !consumesCr_ && !consumesLf_ && !dollarNeedsCr_ &&
+                    !lookaheadReadsLineEnd_;
     return plan;
   }
 
@@ -339,6 +340,7 @@ class Analyzer {
   }
 
   void Consume(const CharSet& set) {
+    if (lookahead_ > 0 && (set.mayCr || set.mayLf)) lookaheadReadsLineEnd_ = true;
     if (lookaround_ > 0) {
       lookaroundCr_ |= set.mayCr;
       lookaroundLf_ |= set.mayLf;
@@ -606,10 +608,13 @@ class Analyzer {
         }
       }
     }
-    if (kind == Kind::kLookahead) notWindowable_ = true;  // it reads past the match
+    // A lookahead reads past the match, but not past a line end unless it
+    // may consume one itself (then windows are ruled out).
+    if (kind == Kind::kLookahead) ++lookahead_;
     if (kind != Kind::kGroup) ++lookaround_;
     Fragment body = ParseAlternation(inner, depth + 1);
     if (!Eat(u')')) throw Unsupported{};
+    if (kind == Kind::kLookahead) --lookahead_;
     if (kind != Kind::kGroup) {
       --lookaround_;
       out.kind = Item::Kind::kZeroWidth;
@@ -1014,6 +1019,8 @@ class Analyzer {
   std::size_t pos_ = 0;
   Newline newline_ = Newline::kUnknown;
   int lookaround_ = 0;          // depth inside lookbehind/lookahead
+  int lookahead_ = 0;           // depth inside lookahead
+  bool lookaheadReadsLineEnd_ = false;  // a lookahead may read across a CR or LF
   bool consumesCr_ = false;     // outside lookaround
   bool consumesLf_ = false;
   bool lookaroundCr_ = false;   // inside lookaround

@@ -171,7 +171,10 @@ void PrepareExtra(Extra& extra, unsigned long matchLimit, void* cursor, bool jit
 }
 
 // window: run the form without the stop callout (windowCode when the
-// program keeps one, else code, which then carries no callout).
+// program keeps one, else code, which then carries no callout), on JIT's
+// small default stack: a window's execution is short, the lease's stack
+// costs two thread-slot writes per execution, and a window that needs more
+// stack fails with a limit error and is searched again the ordinary way.
 int ExecProgram(const Program8& program, const char* text, std::size_t length, std::size_t start,
                 int options, int* vector, unsigned long matchLimit, void* cursor, bool jit,
                 JitStackLease& stacks, bool window = false) {
@@ -181,7 +184,7 @@ int ExecProgram(const Program8& program, const char* text, std::size_t length, s
   pcre_extra extra{};
   if (study != nullptr) extra = *study;
   PrepareExtra(extra, matchLimit, cursor, jit);
-  if (jit && (alternate ? program.windowJit : program.jit)) {
+  if (jit && !window && program.jit) {
     const CurrentLease current(stacks);
     return pcre_exec(code, &extra, text, static_cast<int>(length), static_cast<int>(start),
                      options, vector, kMatchVectorSize);
@@ -200,7 +203,7 @@ int ExecProgram(const Program16& program, const char16_t* text, std::size_t leng
   if (study != nullptr) extra = *study;
   PrepareExtra(extra, matchLimit, cursor, jit);
   const auto subject = reinterpret_cast<PCRE_SPTR16>(text);
-  if (jit && (alternate ? program.windowJit : program.jit)) {
+  if (jit && !window && program.jit) {
     const CurrentLease current(stacks);
     return pcre16_exec(code, &extra, subject, static_cast<int>(length), static_cast<int>(start),
                        options, vector, kMatchVectorSize);

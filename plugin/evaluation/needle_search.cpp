@@ -1,13 +1,22 @@
 // Literal search: one exact byte with memchr, one literal with a vector
-// scan of two of its units, several literals with a pair-shift scan (or a
-// Horspool scan when one of them is a single unit).
+// scan of two of its units, several literals with a nibble-mask scan where
+// the processor has AVX2 or SSSE3 (one bucket per literal: the low and high
+// halves of the first bytes of each literal index two 16-byte tables, and a
+// start whose bytes are in every table of a bucket is checked in full), else
+// with a pair-shift scan (or a Horspool scan when one of them is a single
+// unit).
 #include "plugin/evaluation/needle_search.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define QM_NIBBLE_SCAN 1
 #endif
 
 namespace qm::plugin {
@@ -53,7 +62,205 @@ __m128i EqualFolded(__m128i block, char c, bool caseless) {
 }
 #endif
 
+#if defined(QM_NIBBLE_SCAN)
+// FindByVector's search 32 bytes' worth of starts at a time: the first
+// block from p on (while p + lanes <= limit) where the literal's two probe
+// units agree at some start, with those starts in mask (one bit per byte);
+// the first p past the blocks when there is none.
+template <typename Char>
+__attribute__((target("avx2"))) std::size_t NextProbeBlock(const Char* text, std::size_t p,
+                                                          std::size_t limit, std::size_t probe1,
+                                                          std::size_t probe2, char first,
+                                                          char second, bool caseless,
+                                                          std::uint32_t& mask) {
+  constexpr std::size_t kLanes = 32 / sizeof(Char);
+  const char otherFirst = caseless && Lower(first) != Upper(first)
+                              ? (first == Lower(first) ? Upper(first) : Lower(first)) : first;
+  const char otherSecond = caseless && Lower(second) != Upper(second)
+                               ? (second == Lower(second) ? Upper(second) : Lower(second)) : second;
+  const bool wide = sizeof(Char) == 2;
+  const __m256i f1 = wide ? _mm256_set1_epi16(first) : _mm256_set1_epi8(first);
+  const __m256i f2 = wide ? _mm256_set1_epi16(otherFirst) : _mm256_set1_epi8(otherFirst);
+  const __m256i s1 = wide ? _mm256_set1_epi16(second) : _mm256_set1_epi8(second);
+  const __m256i s2 = wide ? _mm256_set1_epi16(otherSecond) : _mm256_set1_epi8(otherSecond);
+  for (; p + kLanes <= limit; p += kLanes) {
+    // p + probe + kLanes <= length, as limit + n - 1 <= length.
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + p + probe1));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + p + probe2));
+    __m256i both;
+    if (wide) {
+      both = _mm256_and_si256(_mm256_or_si256(_mm256_cmpeq_epi16(a, f1), _mm256_cmpeq_epi16(a, f2)),
+                              _mm256_or_si256(_mm256_cmpeq_epi16(b, s1), _mm256_cmpeq_epi16(b, s2)));
+    } else {
+      both = _mm256_and_si256(_mm256_or_si256(_mm256_cmpeq_epi8(a, f1), _mm256_cmpeq_epi8(a, f2)),
+                              _mm256_or_si256(_mm256_cmpeq_epi8(b, s1), _mm256_cmpeq_epi8(b, s2)));
+    }
+    mask = static_cast<std::uint32_t>(_mm256_movemask_epi8(both));
+    if (wide) mask &= 0x55555555u;
+    if (mask != 0) return p;
+  }
+  return p;
+}
+#endif
+
+std::atomic<bool> scannerEnabled{true};
+std::atomic<int> levelCap{2};
+
+// Shorter ranges are scanned by the portable code.
+constexpr std::size_t kMinScannerUnits = 64;
+
 }  // namespace
+
+void SetLiteralScannerEnabled(bool enabled) {
+  scannerEnabled.store(enabled, std::memory_order_relaxed);
+}
+
+void SetLiteralScannerLevelForTesting(int level) {
+  levelCap.store(level, std::memory_order_relaxed);
+}
+
+// The tables of the nibble-mask scan: for each of the first `length` bytes
+// of the literals (as they lie in memory: UTF-16 literals hold a zero byte
+// after each ASCII one), the buckets (bit i: literal i) whose byte there
+// has a given low half (low) and high half (high). A caseless letter puts
+// both of its cases in.
+class LiteralScanner {
+ public:
+  static constexpr std::size_t kBytes = 3;
+
+  LiteralScanner(const std::vector<std::string>& literals, const std::vector<bool>& caseless,
+                 std::size_t unitSize) {
+    std::size_t shortest = ~std::size_t{0};
+    for (const std::string& literal : literals) shortest = std::min(shortest, literal.size() * unitSize);
+    length_ = std::min(kBytes, shortest);
+    for (std::size_t i = 0; i < literals.size(); ++i) {
+      std::string bytes;
+      for (const char c : literals[i]) {
+        const char16_t unit = static_cast<unsigned char>(c);
+        char raw[2];
+        std::memcpy(raw, &unit, sizeof raw);
+        if (unitSize == 1) {
+          bytes += c;
+        } else {
+          bytes.append(raw, 2);
+        }
+      }
+      const auto bucket = static_cast<std::uint8_t>(1u << i);
+      for (std::size_t k = 0; k < length_; ++k) {
+        const auto b = static_cast<unsigned char>(bytes[k]);
+        const bool letter = (b | 0x20) >= 'a' && (b | 0x20) <= 'z';
+        for (const unsigned char form :
+             {b, static_cast<unsigned char>(caseless[i] && letter ? b ^ 0x20 : b)}) {
+          low_[k][form & 0x0F] |= bucket;
+          high_[k][form >> 4] |= bucket;
+        }
+      }
+    }
+  }
+
+  static bool Available() { return Level() != 0; }
+
+  // 2: AVX2 (32-byte blocks), 1: SSSE3 (16-byte blocks), 0: none.
+  static int Level() {
+#if defined(QM_NIBBLE_SCAN)
+    static const int level = __builtin_cpu_supports("avx2") ? 2 : __builtin_cpu_supports("ssse3") ? 1 : 0;
+    const int cap = levelCap.load(std::memory_order_relaxed);
+    return level < cap ? level : cap;
+#else
+    return 0;
+#endif
+  }
+
+  std::size_t Length() const { return length_; }
+  static std::size_t BlockBytes() { return Level() == 2 ? 32 : 16; }
+
+#if defined(QM_NIBBLE_SCAN)
+  // The first block of BlockBytes() starts at p, p + BlockBytes(), ...
+  // (before end) that holds a candidate, its buckets per start in out; end
+  // when none. Every byte read lies before end + BlockBytes() + Length() - 1.
+  std::size_t NextBlock(const unsigned char* text, std::size_t p, std::size_t end,
+                        std::uint8_t (&out)[32]) const {
+    if (Level() == 2) {
+      switch (length_) {
+        case 1: return NextBlockAvx2<1>(text, p, end, out);
+        case 2: return NextBlockAvx2<2>(text, p, end, out);
+        default: return NextBlockAvx2<3>(text, p, end, out);
+      }
+    }
+    switch (length_) {
+      case 1: return NextBlockSsse3<1>(text, p, end, out);
+      case 2: return NextBlockSsse3<2>(text, p, end, out);
+      default: return NextBlockSsse3<3>(text, p, end, out);
+    }
+  }
+#endif
+
+ private:
+#if defined(QM_NIBBLE_SCAN)
+  template <std::size_t M>
+  __attribute__((target("ssse3"))) std::size_t NextBlockSsse3(const unsigned char* text,
+                                                             std::size_t p, std::size_t end,
+                                                             std::uint8_t (&out)[32]) const {
+    const __m128i nibble = _mm_set1_epi8(0x0F);
+    __m128i low[M];
+    __m128i high[M];
+    for (std::size_t k = 0; k < M; ++k) {
+      low[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(low_[k]));
+      high[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(high_[k]));
+    }
+    for (; p < end; p += 16) {
+      __m128i buckets = _mm_set1_epi8(-1);
+      for (std::size_t k = 0; k < M; ++k) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + p + k));
+        const __m128i lo = _mm_shuffle_epi8(low[k], _mm_and_si128(block, nibble));
+        const __m128i hi =
+            _mm_shuffle_epi8(high[k], _mm_and_si128(_mm_srli_epi16(block, 4), nibble));
+        buckets = _mm_and_si128(buckets, _mm_and_si128(lo, hi));
+      }
+      if (_mm_movemask_epi8(_mm_cmpeq_epi8(buckets, _mm_setzero_si128())) != 0xFFFF) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out), buckets);
+        return p;
+      }
+    }
+    return end;
+  }
+
+  template <std::size_t M>
+  __attribute__((target("avx2"))) std::size_t NextBlockAvx2(const unsigned char* text,
+                                                           std::size_t p, std::size_t end,
+                                                           std::uint8_t (&out)[32]) const {
+    const __m256i nibble = _mm256_set1_epi8(0x0F);
+    __m256i low[M];
+    __m256i high[M];
+    for (std::size_t k = 0; k < M; ++k) {
+      low[k] = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(low_[k])));
+      high[k] =
+          _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(high_[k])));
+    }
+    for (; p < end; p += 32) {
+      __m256i buckets = _mm256_set1_epi8(-1);
+      for (std::size_t k = 0; k < M; ++k) {
+        const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + p + k));
+        const __m256i lo = _mm256_shuffle_epi8(low[k], _mm256_and_si256(block, nibble));
+        const __m256i hi =
+            _mm256_shuffle_epi8(high[k], _mm256_and_si256(_mm256_srli_epi16(block, 4), nibble));
+        buckets = _mm256_and_si256(buckets, _mm256_and_si256(lo, hi));
+      }
+      if (!_mm256_testz_si256(buckets, buckets)) {
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), buckets);
+        return p;
+      }
+    }
+    return end;
+  }
+#endif
+
+  std::uint8_t low_[kBytes][16] = {};
+  std::uint8_t high_[kBytes][16] = {};
+  std::size_t length_ = 0;
+};
+
+bool LiteralScannerAvailable() { return LiteralScanner::Available(); }
 
 template <typename Char>
 NeedleSearch<Char>::NeedleSearch(const std::vector<Needle>& needles) {
@@ -91,6 +298,15 @@ NeedleSearch<Char>::NeedleSearch(const std::vector<Needle>& needles) {
     }
   };
   if (needles_.size() == 1) return;  // found by FindByVector or FindOneByte
+  if (scannerEnabled.load(std::memory_order_relaxed) && LiteralScanner::Available()) {
+    std::vector<std::string> texts;
+    std::vector<bool> caseless;
+    for (const Literal& literal : needles_) {
+      texts.push_back(literal.text);
+      caseless.push_back(literal.caseless);
+    }
+    scanner_ = std::make_shared<const LiteralScanner>(texts, caseless, sizeof(Char));
+  }
   if (shortest_ >= 2) {
     // Pairs of units: the window of shortest_ units ends at a pair; the
     // shift moves the window until a pair in a literal lines up with it.
@@ -163,6 +379,23 @@ std::size_t NeedleSearch<Char>::FindByVector(const Char* text, std::size_t from,
   if (length < n) return to;
   const std::size_t limit = std::min(to, length - n + 1);  // starts lie before this
   std::size_t p = from;
+#if defined(QM_NIBBLE_SCAN)
+  if (LiteralScanner::Level() == 2) {
+    constexpr std::size_t kWideLanes = 32 / sizeof(Char);
+    while (p + kWideLanes <= limit) {
+      std::uint32_t mask = 0;
+      p = NextProbeBlock(text, p, limit, probe1_, probe2_, literal.text[probe1_],
+                         literal.text[probe2_], literal.caseless, mask);
+      if (p + kWideLanes > limit) break;
+      while (mask != 0) {
+        const std::size_t at = p + static_cast<std::size_t>(__builtin_ctz(mask)) / sizeof(Char);
+        if (MatchesAt(literal, text + at)) return at;
+        mask &= mask - 1;
+      }
+      p += kWideLanes;
+    }
+  }
+#endif
 #if defined(__SSE2__)
   constexpr std::size_t kLanes = 16 / sizeof(Char);
   const char first = literal.text[probe1_];
@@ -198,6 +431,53 @@ std::size_t NeedleSearch<Char>::Find(const Char* text, std::size_t from, std::si
     }
     return FindByVector(text, from, to, length);
   }
+  if (scanner_ != nullptr && to - from >= kMinScannerUnits) return FindByNibbles(text, from, to, length);
+  return FindPortably(text, from, to, length);
+}
+
+// Candidates from the nibble tables, each checked in full; the starts the
+// vector blocks cannot reach near the end of the text go to the portable
+// scan.
+template <typename Char>
+std::size_t NeedleSearch<Char>::FindByNibbles(const Char* text, std::size_t from, std::size_t to,
+                                              std::size_t length) const {
+#if defined(QM_NIBBLE_SCAN)
+  constexpr std::size_t kUnit = sizeof(Char);
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text);
+  // Blocks start at byte p while p + block - 1 + Length() - 1 < length * kUnit.
+  const std::size_t block = LiteralScanner::BlockBytes();
+  const std::size_t readable = length * kUnit;
+  const std::size_t reach = scanner_->Length() + block - 1;
+  const std::size_t blockEnd = std::min(to * kUnit, readable >= reach ? readable - reach + 1 : 0);
+  std::size_t p = from * kUnit;
+  std::uint8_t buckets[32];
+  while (p < blockEnd) {
+    p = scanner_->NextBlock(bytes, p, blockEnd, buckets);
+    if (p >= blockEnd) break;
+    for (std::size_t lane = 0; lane < block; ++lane) {
+      if (buckets[lane] == 0 || (p + lane) % kUnit != 0) continue;
+      const std::size_t at = (p + lane) / kUnit;
+      if (at >= to) return to;
+      for (std::size_t i = 0; i < needles_.size(); ++i) {
+        if ((buckets[lane] >> i & 1) != 0 && at + needles_[i].text.size() <= length &&
+            MatchesAt(needles_[i], text + at)) {
+          return at;
+        }
+      }
+    }
+    p += block;
+  }
+  // p is a multiple of the unit size past from * kUnit.
+  return FindPortably(text, std::max(from, (std::max(p, blockEnd) + kUnit - 1) / kUnit), to, length);
+#else
+  return FindPortably(text, from, to, length);
+#endif
+}
+
+template <typename Char>
+std::size_t NeedleSearch<Char>::FindPortably(const Char* text, std::size_t from, std::size_t to,
+                                             std::size_t length) const {
+  if (from >= to) return to;
   return shortest_ >= 2 ? FindByPairs(text, from, to, length) : FindByUnits(text, from, to, length);
 }
 

@@ -7,15 +7,30 @@
 #pragma once
 
 #include <array>
-#include <type_traits>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "plugin/evaluation/line_plan.h"
 
 namespace qm::plugin {
+
+// The nibble-mask tables for several literals (see needle_search.cpp).
+class LiteralScanner;
+
+// Test and benchmark hook: false keeps every search built while it is
+// false on the portable scans (process-wide; default true).
+void SetLiteralScannerEnabled(bool enabled);
+// Test hook: the widest vector scan used (2: AVX2, 1: SSSE3; default 2),
+// so that the narrower one is tested on a processor that has both.
+void SetLiteralScannerLevelForTesting(int level);
+
+// Whether several literals are found with the vector scan on this
+// processor (x86 with SSSE3).
+bool LiteralScannerAvailable();
 
 template <typename Char>
 class NeedleSearch {
@@ -40,6 +55,10 @@ class NeedleSearch {
 
   std::size_t FindByVector(const Char* text, std::size_t from, std::size_t to,
                            std::size_t length) const;
+  std::size_t FindByNibbles(const Char* text, std::size_t from, std::size_t to,
+                            std::size_t length) const;
+  std::size_t FindPortably(const Char* text, std::size_t from, std::size_t to,
+                           std::size_t length) const;
   std::size_t FindByPairs(const Char* text, std::size_t from, std::size_t to,
                           std::size_t length) const;
   std::size_t FindByUnits(const Char* text, std::size_t from, std::size_t to,
@@ -57,6 +76,9 @@ class NeedleSearch {
   std::vector<std::uint8_t> pairShift_;  // 65536 entries when used
   std::size_t probe1_ = 0;  // one literal: the units FindByVector compares
   std::size_t probe2_ = 0;
+  // Two to eight literals: the nibble-mask tables for longer ranges (null:
+  // the portable scans only).
+  std::shared_ptr<const LiteralScanner> scanner_;
 };
 
 // The first CR or LF in [from, to) of text, or `to` when there is none.

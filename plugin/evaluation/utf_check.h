@@ -13,4 +13,8 @@ bool IsWellFormedUtf8(const char* text, std::size_t length);
 // Every surrogate in a pair, high then low.
 bool IsWellFormedUtf16(const char16_t* text, std::size_t length);
 
+// Test hook: false keeps the UTF-8 check on its byte-wise path
+// (process-wide; default true: the AVX2 path where the processor has it).
+void SetVectorUtf8CheckEnabled(bool enabled);
+
 }  // namespace qm::plugin

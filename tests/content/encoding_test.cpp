@@ -117,6 +117,52 @@ TEST_F(EncodingTest, PatternThresholds) {
             0);
 }
 
+// The decision from counts made one pair at a time, as the description
+// gives it; the vector count must agree on every generated sample.
+int PatternsPairByPair(const std::string& bytes, bool unicodeZerosValid) {
+  std::size_t little = 0, big = 0, zeros = 0, ones = 0;
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto a = static_cast<unsigned char>(bytes[i]);
+    const auto b = static_cast<unsigned char>(bytes[i + 1]);
+    little += a != 0 && b == 0;
+    big += a == 0 && b != 0;
+    zeros += a == 0 && b == 0;
+    ones += a == 0xFF && b == 0xFF;
+  }
+  const std::size_t n = bytes.size();
+  const std::size_t threshold = n > 500 ? n / 12 : n > 250 ? 24 : n > 100 ? 9 : 1;
+  if (little > threshold && big > threshold) return 0;
+  if (zeros > 0 && !unicodeZerosValid) return 0;
+  if (ones > 0) return 0;
+  return little > threshold ? 1 : big > threshold ? 2 : 0;
+}
+
+TEST_F(EncodingTest, PatternCountsAgreeWithAPairByPairCount) {
+  std::uint32_t seed = 3;
+  auto next = [&seed](std::uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  const char kBytes[] = {'\0', '\0', 'a', 'a', '\xFF', '\x80'};
+  int decided = 0;
+  for (int round = 0; round < 4000; ++round) {
+    std::string bytes;
+    const std::uint32_t length = next(700);
+    const std::uint32_t bias = next(3);  // mostly little-endian, big-endian or mixed
+    for (std::uint32_t i = 0; i < length; ++i) {
+      const bool zeroSlot = bias == 0 ? i % 2 == 1 : bias == 1 ? i % 2 == 0 : next(2) == 0;
+      bytes += next(8) != 0 ? (zeroSlot ? '\0' : 'a') : kBytes[next(sizeof kBytes)];
+    }
+    const auto* p = reinterpret_cast<const unsigned char*>(bytes.data());
+    for (const bool zerosValid : {false, true}) {
+      const int want = PatternsPairByPair(bytes, zerosValid);
+      EXPECT_EQ(CountUtf16Patterns(p, bytes.size(), zerosValid), want) << "round " << round;
+      decided += want != 0;
+    }
+  }
+  EXPECT_GT(decided, 500);
+}
+
 TEST_F(EncodingTest, ValidateUtf16Verdicts) {
   EvaluationState state;
   const std::string be = std::string("\xD8\x3D\xDE\x00\xFF\xFF", 6);

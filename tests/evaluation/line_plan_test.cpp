@@ -91,9 +91,17 @@ TEST(LinePlanWindow, EndOfSubjectAndNewlineConventions) {
       {u"x\\Z", kAnyCrlf, false},
       {u"x\\z", kAnyCrlf, false},
       {u"\\Gx", kAnyCrlf, false},
-      {u"foo(?=bar)", kAnyCrlf, false},
-      {u"foo(?!bar)", kAnyCrlf, false},
-      {u"(?<=a(?=b))c", kAnyCrlf, false},
+      // A lookahead may read to a line end, not across it.
+      {u"foo(?=bar)", kAnyCrlf, true},
+      {u"foo(?!bar)", kAnyCrlf, true},
+      {u"(?<=a(?=b))c", kAnyCrlf, true},
+      {u"\\w+(?=@)", kAnyCrlf, true},
+      {u"foo(?=\\s)", kAnyCrlf, false},
+      {u"foo(?!.*\\nx)", kAnyCrlf, false},
+      {u"foo(?=(?s).)", kAnyCrlf, false},
+      {u"foo(?=(?m)$)", kAnyCrlf, true},
+      {u"foo(?=$)", kAnyCrlf, false},
+      {u"foo(?=a\\z)", kAnyCrlf, false},
       {u"x", kAnyCrlf | PCRE_DOLLAR_ENDONLY, false},
       {u"(?m)x$", PCRE_NEWLINE_CRLF, false},
       {u"(*CRLF)(?m)x$", kAnyCrlf, false},
@@ -445,7 +453,8 @@ TEST(LinePlanAgainstPcre, WindowsAndNeedlesHold) {
       {"(\\w)\\1", anyCrlf}, {"(?i)(?:ab|e)+r", anyCrlf}, {"[^\\x0b-\\x1f]+", anyCrlf},
       {"(*CR)(?m)^\\w*$", anyCrlf}, {"(?<=(\\n))\\1", anyCrlf}, {"(?<=(\\r))\\1", anyCrlf},
       {"(?x) e # comment\n r", anyCrlf}, {"\\Q.-\\E+1", anyCrlf}, {"(?i)[a-c]{2}(?:x|@)", anyCrlf},
-      {"(?s).", anyCrlf}, {"x$", anyCrlf}, {"\\s+", anyCrlf},
+      {"(?s).", anyCrlf}, {"x$", anyCrlf}, {"\\s+", anyCrlf}, {"\\w+(?=@|\\.)", anyCrlf},
+      {"a(?!b)", anyCrlf}, {"\\w(?=[^\\r\\n]*$)", anyCrlf}, {"(?m)\\w(?=$)", anyCrlf},
   };
   const std::vector<std::string> texts = GeneratedTexts();
   int windowed = 0;

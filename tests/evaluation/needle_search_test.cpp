@@ -49,7 +49,7 @@ void CompareWithPlainScan(const std::vector<Needle>& needles) {
                                     u'x', u'd', u'a', u'b', u'\u0165', u'\u00e9'};
   for (int round = 0; round < 300; ++round) {
     std::basic_string<Char> text;
-    const std::uint32_t size = next(200);
+    const std::uint32_t size = next(round % 3 == 0 ? 600 : 200);
     for (std::uint32_t i = 0; i < size; ++i) {
       const char16_t u = kUnits[next(sizeof kUnits / sizeof kUnits[0])];
       text += sizeof(Char) == 1 && u > 0xFF ? Char('?') : static_cast<Char>(u);
@@ -78,11 +78,83 @@ TEST(NeedleSearch, FindsWhatAPlainScanFindsInBothWidths) {
       {{"e", false}, {"xd", false}},
       {{"ab", true}, {"-", false}},
   };
-  for (const auto& needles : sets) {
-    SCOPED_TRACE(needles.front().text + (needles.front().caseless ? " caseless" : ""));
-    CompareWithPlainScan<char>(needles);
-    CompareWithPlainScan<char16_t>(needles);
+  // The 32-byte (AVX2) and 16-byte scans where the processor has them.
+  for (const int level : {2, 1}) {
+    SetLiteralScannerLevelForTesting(level);
+    for (const auto& needles : sets) {
+      SCOPED_TRACE(needles.front().text + (needles.front().caseless ? " caseless" : "") +
+                   " level " + std::to_string(level));
+      CompareWithPlainScan<char>(needles);
+      CompareWithPlainScan<char16_t>(needles);
+    }
   }
+  SetLiteralScannerLevelForTesting(2);
+}
+
+// Sets of two to eight literals, as the nibble-mask scan gets them:
+// generated literals (prefixes of each other, single units, caseless ones)
+// over long generated texts whose UTF-16 units also hide literal bytes at
+// odd byte offsets. The vector scan's answer, the portable scan's and a
+// plain scan's must agree at every range.
+template <typename Char>
+void CompareScannerWithPortableScan(std::uint32_t seed) {
+  auto next = [&seed](std::uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  static const char kLetters[] = "abeErR-@x";
+  static const char16_t kUnits[] = {u'a', u'b', u'e', u'E', u'r', u'R', u'-', u'@', u'x', u' ',
+                                    u'\n', u'\u6100', u'\u6200', u'\u0165', u'\u00e9'};
+  std::vector<Needle> needles;
+  const std::uint32_t count = 2 + next(7);
+  while (needles.size() < count) {
+    Needle n;
+    if (!needles.empty() && next(4) == 0) {
+      n.text = needles[next(static_cast<std::uint32_t>(needles.size()))].text;  // a prefix or extension
+      n.text = next(2) == 0 && n.text.size() > 1 ? n.text.substr(0, n.text.size() - 1) : n.text + "e";
+    } else {
+      const std::uint32_t length = 1 + next(next(3) == 0 ? 8 : 3);
+      for (std::uint32_t i = 0; i < length; ++i) n.text += kLetters[next(sizeof kLetters - 1)];
+    }
+    n.caseless = next(3) == 0;
+    bool known = false;
+    for (const Needle& m : needles) known = known || m == n;
+    if (!known) needles.push_back(n);
+  }
+  SetLiteralScannerEnabled(true);
+  const NeedleSearch<Char> vector(needles);
+  SetLiteralScannerEnabled(false);
+  const NeedleSearch<Char> portable(needles);
+  SetLiteralScannerEnabled(true);
+  std::basic_string<Char> text;
+  const std::uint32_t size = 200 + next(5000);
+  // Long stretches without a literal, then dense ones.
+  for (std::uint32_t i = 0; i < size; ++i) {
+    const char16_t u = next(40) == 0 || (i / 512) % 2 == 1 ? kUnits[next(sizeof kUnits / sizeof kUnits[0])]
+                                                           : u' ';
+    text += sizeof(Char) == 1 && u > 0xFF ? Char('?') : static_cast<Char>(u);
+  }
+  for (int range = 0; range < 20; ++range) {
+    const std::size_t from = next(static_cast<std::uint32_t>(text.size() + 1));
+    const std::size_t to = from + next(static_cast<std::uint32_t>(text.size() - from + 1));
+    const std::size_t want = PlainFind(needles, text, from, to);
+    EXPECT_EQ(vector.Find(text.data(), from, to, text.size()), want)
+        << "seed " << seed << " from " << from << " to " << to;
+    EXPECT_EQ(portable.Find(text.data(), from, to, text.size()), want)
+        << "seed " << seed << " from " << from << " to " << to;
+  }
+}
+
+TEST(NeedleSearch, SeveralLiteralsTheVectorAndThePortableScansAgree) {
+  // Both vector widths where the processor has them.
+  for (const int level : {2, 1}) {
+    SetLiteralScannerLevelForTesting(level);
+    for (std::uint32_t seed = 1; seed <= 150; ++seed) {
+      CompareScannerWithPortableScan<char>(seed);
+      CompareScannerWithPortableScan<char16_t>(seed);
+    }
+  }
+  SetLiteralScannerLevelForTesting(2);
 }
 
 TEST(NeedleSearch, NothingToLookForFindsNothing) {

@@ -1,10 +1,11 @@
 // quarrymark: a command-line host for the Quarrymark content plugin.
 //
-// Loads the plugin library (--plugin PATH, default the one beside the
-// program), announces an interface version (--interface HI.LO, default
-// 2.11) and then only calls the exports, as a file manager does. Each
-// command is one entry of kCommands: its name, its line in the usage, its
-// help, whether it needs the plugin loaded, and the function that runs it.
+// Loads the plugin library (--plugin PATH, default the first found of the
+// places in plugin_location.h), announces an interface version (--interface
+// HI.LO, default 2.11) and then only calls the exports, as a file manager
+// does. Each command is one entry of kCommands: its name, its line in the
+// usage, its help, whether it needs the plugin loaded, and the function that
+// runs it.
 //
 // Exit status: 0 success; 1 a negative answer (a request without a value,
 // files that differ); 2 usage errors, errors of files and loading; 130
@@ -48,7 +49,7 @@ namespace {
 const char kGlobalUsage[] =
     "usage: quarrymark [--plugin PATH] [--interface HI.LO] COMMAND [OPTIONS] ...\n"
     "       quarrymark --version | --help | COMMAND --help\n"
-    "  --plugin PATH       the plugin library to load (default: the one beside the program);\n"
+    "  --plugin PATH       the plugin library to load (default: the first found of the places below);\n"
     "                      its folder holds the settings that `settings` commands read\n"
     "  --interface HI.LO   the interface version announced to the plugin (default 2.11)\n"
     "  --version           the program's version\n";

@@ -39,6 +39,7 @@ int RunSetupCommand(const std::vector<std::string>& args, const std::string& pro
 #include <sstream>
 #include <system_error>
 
+#include "settings_format/settings_format.h"
 #include "tools/quarrymark/plugin_location.h"
 
 namespace fs = std::filesystem;
@@ -47,8 +48,8 @@ namespace qm::host {
 namespace {
 
 constexpr char kConverterName[] = "xdoc2txt";
-constexpr char kSettingsName[] = "Quarrymark.ini";
-constexpr char kSampleName[] = "Quarrymark.Sample.ini";
+constexpr const char* kSettingsName = settings::kSettingsFileName;
+constexpr const char* kSampleName = settings::kSampleSettingsFileName;
 constexpr char kConfigFileName[] = "doublecmd.xml";
 
 // ---------------------------------------------------------------------------

@@ -18,13 +18,22 @@
 
 namespace qm::host {
 
+// The help of `quarrymark setup` after its usage line.
 inline constexpr char kSetupUsage[] =
-    "  setup [--remove] [--detect-string S] [--config-dir DIR]\n"
-    "                                 make the user's plugin folder (links to the installed plugin\n"
-    "                                 and converter, Quarrymark.ini from the sample) and register\n"
-    "                                 it in Double Commander (DIR: its configuration folder,\n"
-    "                                 default ~/.config/doublecmd); --remove undoes it and keeps\n"
-    "                                 the settings\n";
+    "Makes the user's plugin folder ($XDG_DATA_HOME/quarrymark/, by default\n"
+    "~/.local/share/quarrymark/): links to the installed plugin and converter, and\n"
+    "Quarrymark.ini started from the sample (an existing one is kept). Registers that\n"
+    "plugin in Double Commander's doublecmd.xml after writing\n"
+    "doublecmd.xml.quarrymark-backup. Refused while Double Commander runs; running it\n"
+    "again changes nothing. Restart Double Commander afterwards, and after every change\n"
+    "of the settings.\n"
+    "  --remove           undo it: the registration and the links go, the settings stay\n"
+    "  --detect-string S  the detect string registered (default empty: every file;\n"
+    "                     Double Commander shows a file's Plugins tab only with one,\n"
+    "                     for example 'SIZE>-1')\n"
+    "  --config-dir DIR   Double Commander's configuration folder (default\n"
+    "                     $XDG_CONFIG_HOME/doublecmd, that is ~/.config/doublecmd)\n"
+    "Exit status: 0 done (or nothing to do), 1 a step failed, 2 usage error.\n";
 
 // Where setup reads and writes; all folders end with '/'.
 struct SetupPaths {
