@@ -5,9 +5,9 @@
 
 #include "fuzz/fuzz_support.h"
 #include "platform/platform.h"
-#include "plugin/config/plugin_settings.h"
 #include "plugin/content/encoding.h"
 #include "plugin/evaluation/evaluation_state.h"
+#include "plugin/evaluation/plugin_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size == 0) return 0;

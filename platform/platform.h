@@ -135,6 +135,9 @@ class File {
   std::int64_t Read(void* buffer, std::size_t n);
   // Reads exactly n bytes; false on an error or a short read.
   bool ReadExact(void* buffer, std::size_t n);
+  // Writes up to n bytes at the current position. Returns the count
+  // written, or -1 on an error. Retries interrupted calls.
+  std::int64_t Write(const void* buffer, std::size_t n);
   // Writes all n bytes; false when any could not be written.
   bool WriteAll(const void* buffer, std::size_t n);
   bool SeekRelative(std::int64_t delta);

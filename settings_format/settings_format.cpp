@@ -24,8 +24,10 @@ const char* FieldTypeCaption(FieldType type) {
     case FieldType::RandomString: return "Random string";
     case FieldType::AverageResultLength: return "Average result length";
     case FieldType::FileCompare: return "File compare (sync dirs)";
-    default: return nullptr;
+    case FieldType::OutsideInFulltext:  // made by the plugin, never chosen
+    case FieldType::MatchDistanceRatio: return nullptr;  // the utility shows it as Boolean
   }
+  return nullptr;
 }
 
 const char* FieldFlagCaption(std::uint32_t bit) {

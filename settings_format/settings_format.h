@@ -126,9 +126,52 @@ inline constexpr int kMinStoredType = -1;
 inline constexpr int kMaxStoredType = 8;        // the plugin's accepted range
 inline constexpr int kMaxUtilityType = 7;       // the utility shows 8 as Boolean
 
-inline constexpr bool IsStringType(FieldType t) {
-  return t == FieldType::StringOutput || t == FieldType::FirstMatchStringOutput ||
-         t == FieldType::RandomString;
+// What a field of each type answers. Everything that treats types alike
+// (answer codes, zero answers, cache images, which fields run their
+// expression) asks this one table; the switch has no default, so a new type
+// does not build with -Wswitch until it is placed here.
+enum class AnswerKind : std::uint8_t {
+  FullText,     // text handed out piece by piece, never cached
+  Choice,       // one of kEncodingNames
+  Flag,         // yes/no: a match was found
+  Count,        // a 32-bit number
+  Text,         // a string built from the matches (or a random one)
+  Ratio,        // a floating value followed by its text
+  CompareOnly,  // offered to the host only as a content-compare field
+};
+
+constexpr AnswerKind AnswerKindOf(FieldType type) {
+  switch (type) {
+    case FieldType::OutsideInFulltext: return AnswerKind::FullText;
+    case FieldType::EncodingCheck: return AnswerKind::Choice;
+    case FieldType::Boolean: return AnswerKind::Flag;
+    case FieldType::Count:
+    case FieldType::CountIndividual: return AnswerKind::Count;
+    case FieldType::StringOutput:
+    case FieldType::FirstMatchStringOutput:
+    case FieldType::RandomString: return AnswerKind::Text;
+    case FieldType::AverageResultLength:
+    case FieldType::MatchDistanceRatio: return AnswerKind::Ratio;
+    case FieldType::FileCompare: return AnswerKind::CompareOnly;
+  }
+  return AnswerKind::Flag;  // not a FieldType value
+}
+
+inline constexpr bool IsStringType(FieldType t) { return AnswerKindOf(t) == AnswerKind::Text; }
+
+// Whether the field's expression is run over content (or the name) at all:
+// false for the encoding check and the full-text field, which only read.
+constexpr bool RunsExpression(FieldType type) {
+  switch (AnswerKindOf(type)) {
+    case AnswerKind::FullText:
+    case AnswerKind::Choice: return false;
+    case AnswerKind::Flag:
+    case AnswerKind::Count:
+    case AnswerKind::Text:
+    case AnswerKind::Ratio:
+    case AnswerKind::CompareOnly: return true;
+  }
+  return true;
 }
 
 // Caption of a type in the utility, or nullptr for types without one.

@@ -7,6 +7,7 @@
 
 #include "config_utility/model/text.h"
 #include "platform/platform.h"
+#include "settings_format/expression_options.h"
 #include "settings_format/settings_format.h"
 
 namespace qm::utility {
@@ -119,14 +120,14 @@ int ExpressionProbe::Compile(std::u16string_view expression) {
   auto forms = std::make_unique<Compiled>();
   const char* error = nullptr;
   int offset = 0;
-  const int caseless = options.caseSensitive ? 0 : PCRE_CASELESS;
-  const int ucp = options.useUnicodeProperties ? PCRE_UCP : 0;
+  const settings::ExpressionOptions compile =
+      settings::ExpressionOptionsFor(options.caseSensitive, options.useUnicodeProperties);
   const std::u16string wide = WithoutLoneSurrogates(expression);
 
   // 1. UTF-8, PCRE's built-in tables.
   const std::string utf8 = ToUtf8(wide);
   forms->utf8.reset(pcre_compile(utf8.c_str(),
-                                 PCRE_UTF8 | PCRE_NO_UTF8_CHECK | PCRE_NEWLINE_ANYCRLF | ucp | caseless,
+                                 compile.unicodeForm,
                                  &error, &offset, nullptr));
   if (!forms->utf8) {
     errorText_ = Widen(error) + AtPosition(offset);
@@ -137,7 +138,7 @@ int ExpressionProbe::Compile(std::u16string_view expression) {
   // characters become the code page's default character.
   std::string narrow;
   platform::AppendNarrow(options.codePage, wide.data(), wide.size(), &narrow);
-  forms->ansi.reset(pcre_compile(narrow.c_str(), PCRE_NEWLINE_ANYCRLF | PCRE_BSR_ANYCRLF | caseless,
+  forms->ansi.reset(pcre_compile(narrow.c_str(), compile.byteForm,
                                  &error, &offset, tables_->TablesFor(options.codePage)));
   if (!forms->ansi) {
     std::u16string message;
@@ -148,8 +149,7 @@ int ExpressionProbe::Compile(std::u16string_view expression) {
 
   // 3. UTF-16, built-in tables.
   forms->utf16.reset(pcre16_compile(reinterpret_cast<PCRE_SPTR16>(wide.c_str()),
-                                    PCRE_UTF16 | PCRE_NO_UTF16_CHECK | PCRE_NEWLINE_ANYCRLF | ucp |
-                                        caseless,
+                                    compile.unicodeForm,
                                     &error, &offset, nullptr));
   if (!forms->utf16) {
     errorText_ = Widen(error) + AtPosition(offset);

@@ -375,30 +375,13 @@ std::int64_t File::Read(void* buffer, std::size_t n) {
   }
 }
 
-bool File::ReadExact(void* buffer, std::size_t n) {
-  auto* p = static_cast<unsigned char*>(buffer);
-  while (n > 0) {
-    const std::int64_t r = Read(p, n);
-    if (r <= 0) return false;
-    p += r;
-    n -= static_cast<std::size_t>(r);
+std::int64_t File::Write(const void* buffer, std::size_t n) {
+  if (!IsOpen()) return -1;
+  for (;;) {
+    const ssize_t r = ::write(static_cast<int>(native_), buffer, n);
+    if (r >= 0) return r;
+    if (errno != EINTR) return -1;
   }
-  return true;
-}
-
-bool File::WriteAll(const void* buffer, std::size_t n) {
-  if (!IsOpen()) return false;
-  const auto* p = static_cast<const unsigned char*>(buffer);
-  while (n > 0) {
-    const ssize_t r = ::write(static_cast<int>(native_), p, n);
-    if (r < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    p += r;
-    n -= static_cast<std::size_t>(r);
-  }
-  return true;
 }
 
 bool File::SeekRelative(std::int64_t delta) {

@@ -137,28 +137,12 @@ std::int64_t File::Read(void* buffer, std::size_t n) {
   return got;
 }
 
-bool File::ReadExact(void* buffer, std::size_t n) {
-  auto* p = static_cast<unsigned char*>(buffer);
-  while (n > 0) {
-    const std::int64_t r = Read(p, n);
-    if (r <= 0) return false;
-    p += r;
-    n -= static_cast<std::size_t>(r);
-  }
-  return true;
-}
-
-bool File::WriteAll(const void* buffer, std::size_t n) {
-  if (!IsOpen()) return false;
-  const auto* p = static_cast<const unsigned char*>(buffer);
-  while (n > 0) {
-    const DWORD piece = static_cast<DWORD>(n < kMaxIoPiece ? n : kMaxIoPiece);
-    DWORD written = 0;
-    if (!WriteFile(AsHandle(native_), p, piece, &written, nullptr) || written == 0) return false;
-    p += written;
-    n -= written;
-  }
-  return true;
+std::int64_t File::Write(const void* buffer, std::size_t n) {
+  if (!IsOpen()) return -1;
+  const DWORD piece = static_cast<DWORD>(n < kMaxIoPiece ? n : kMaxIoPiece);
+  DWORD written = 0;
+  if (!WriteFile(AsHandle(native_), buffer, piece, &written, nullptr)) return -1;
+  return written;
 }
 
 bool File::SeekRelative(std::int64_t delta) {

@@ -49,18 +49,10 @@ std::size_t SliceUnits() {
 // Field selection
 // ---------------------------------------------------------------------------
 
-// The field of a compare index: the first "File compare" field's position
-// plus (index - 10000), inside the visible table. Null when there is none.
+// The field a compare index names, or null when there is none.
 const FieldDefinition* CompareField(const PluginState& st, int compareIndex) {
-  if (compareIndex < 10000) return nullptr;
-  const auto first = std::find_if(st.fields.begin(), st.fields.end(), [](const FieldDefinition& f) {
-    return f.type == FieldType::FileCompare;
-  });
-  if (first == st.fields.end()) return nullptr;
-  const long long position =
-      (first - st.fields.begin()) + static_cast<long long>(compareIndex) - 10000;
-  if (position >= st.VisibleCount()) return nullptr;
-  return &st.fields[static_cast<std::size_t>(position)];
+  const long long record = st.CompareRecord(compareIndex);
+  return record < 0 ? nullptr : &st.fields[static_cast<std::size_t>(record)];
 }
 
 // ---------------------------------------------------------------------------

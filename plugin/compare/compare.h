@@ -18,7 +18,8 @@
 
 namespace qm::plugin {
 
-// The answers of a comparison.
+// The answers of a comparison, the host's contentcompare values (tied to
+// them where the exports are).
 inline constexpr int kCompareEqual = 101;          // every pair equal, at least one pair
 inline constexpr int kCompareDifferent = 0;        // a pair differed
 inline constexpr int kCompareCannotOpen = -1;      // a file could not be opened or sampled
@@ -34,7 +35,7 @@ class CompareProgress {
 };
 
 // Compares two files (UTF-16 names as the host gave them) by the compare
-// field at position (first "File compare" field) + (compareIndex - 10000).
+// field compareIndex names (PluginState::CompareRecord).
 // progress may be null. Every file and buffer is released before it returns.
 int CompareFiles(const PluginState& state, CompareProgress* progress, int compareIndex,
                  const char16_t* name1, const char16_t* name2);

@@ -11,6 +11,7 @@
 #include "plugin/evaluation/line_plan.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/replace_template.h"
+#include "settings_format/expression_options.h"
 
 namespace qm::plugin {
 namespace {
@@ -234,24 +235,24 @@ bool CompileField(PluginState& state, const std::u16string& expression, int inde
   std::string utf8Form;
   ToNarrow(settings, expression.data(), expression.size(), &utf8Form, false, false);
 
-  const int caseOption = settings.caseSensitiveDefault ? 0 : PCRE_CASELESS;
+  const settings::ExpressionOptions options = settings::ExpressionOptionsFor(
+      settings.caseSensitiveDefault, (flags & settings::flags::DisableUnicodeProperties) == 0);
   const char* message = nullptr;
   int offset = 0;
 
   auto ansi = std::make_shared<Program8>();
   const unsigned char* tables = record.oemCodePage ? state.oemTables.get() : state.ansiTables.get();
-  ansi->code = pcre_compile(ansiForm.c_str(), PCRE_NEWLINE_ANYCRLF | PCRE_BSR_ANYCRLF | caseOption,
+  ansi->code = pcre_compile(ansiForm.c_str(), options.byteForm,
                             &message, &offset, tables);
   if (ansi->code == nullptr) {
     AppendCompileError(message, ansiForm, offset, CompileVariant::kAnsi, index, record, errorLog);
     return false;
   }
   record.ansiProgram = ansi;
-  PlanLines(*ansi, ansiForm, PCRE_NEWLINE_ANYCRLF | PCRE_BSR_ANYCRLF | caseOption);
-  Instrument(*ansi, ansiForm, PCRE_NEWLINE_ANYCRLF | PCRE_BSR_ANYCRLF | caseOption, tables);
+  PlanLines(*ansi, ansiForm, options.byteForm);
+  Instrument(*ansi, ansiForm, options.byteForm, tables);
 
-  int unicodeOptions = PCRE_UTF8 | PCRE_NO_UTF8_CHECK | PCRE_NEWLINE_ANYCRLF | caseOption;
-  if ((flags & settings::flags::DisableUnicodeProperties) == 0) unicodeOptions |= PCRE_UCP;
+  const int unicodeOptions = options.unicodeForm;
 
   auto utf8 = std::make_shared<Program8>();
   utf8->code = pcre_compile(utf8Form.c_str(), unicodeOptions, &message, &offset, nullptr);

@@ -83,7 +83,7 @@ struct FieldDefinition {
   std::string configuredName;  // UTF-8, as read from the settings (may be empty)
   std::string displayName;     // ANSI, offered to the host
 
-  // Compiled replace template (types 3 to 5 only).
+  // Compiled replace template (string types only).
   std::vector<std::u16string> literalPieces;
   std::vector<TemplateOp> templateOps;
 

@@ -131,12 +131,12 @@ FieldType StoredType(long type) {
                                     : type);
 }
 
-// An entry for a field that has no usable program: error flag set, type 0
-// (or EncodingCheck for a negative configured type), nothing compiled.
+// An entry for a field that has no usable program: error flag set, Boolean
+// (EncodingCheck for a configured encoding check), nothing compiled.
 FieldDefinition ErrorPlaceholder(const std::string& name, FieldType configuredType) {
+  const bool encoding = configuredType == FieldType::EncodingCheck;
   FieldDefinition record =
-      MakeFieldDefinition(name, 0, static_cast<int>(configuredType) < 0 ? FieldType::EncodingCheck
-                                                                         : FieldType::Boolean);
+      MakeFieldDefinition(name, 0, encoding ? FieldType::EncodingCheck : FieldType::Boolean);
   record.compileError = true;
   return record;
 }
@@ -174,7 +174,8 @@ void CompileConfiguredField(PluginState& state, const std::u16string& configured
   // The ".*" record just stored stays, flagged as an error.
   FieldDefinition& record = index == 0 ? state.fields.front() : state.fields.back();
   record.compileError = true;
-  record.type = static_cast<int>(source.type) < 0 ? FieldType::EncodingCheck : FieldType::Boolean;
+  const bool encoding = source.type == FieldType::EncodingCheck;
+  record.type = encoding ? FieldType::EncodingCheck : FieldType::Boolean;
 }
 
 // The expression of field 1 from "regex1.txt": UTF-16 either byte order,
@@ -224,7 +225,7 @@ void BuildDisplayNames(PluginState& state) {
       continue;
     }
     std::string utf8;
-    if (record.compileError && static_cast<int>(record.type) >= 0) utf8 = "(!)";
+    if (record.compileError && settings::RunsExpression(record.type)) utf8 = "(!)";
     utf8 += record.configuredName.empty() ? defaultName : record.configuredName;
     const std::u16string wide = Utf8ToWide(s, utf8);
     std::string ansi;

@@ -10,14 +10,19 @@
 #include <vector>
 
 #include "plugin/config/field_definition.h"
-#include "plugin/config/plugin_settings.h"
 #include "plugin/evaluation/abort_set.h"
+#include "plugin/evaluation/plugin_settings.h"
 #include "plugin/evaluation/random_string.h"
 #include "plugin/evaluation/result_cache.h"
 #include "plugin/filters/outside_in.h"
 #include "settings_format/char_tables.h"
 
 namespace qm::plugin {
+
+// Field indices from here on name the compare fields: kFirstCompareIndex + k
+// is the record k places after the first "File compare" field.
+inline constexpr int kFirstCompareIndex = 10000;
+inline constexpr bool IsCompareIndex(int index) { return index >= kFirstCompareIndex; }
 
 struct PluginState {
   PluginSettings settings;
@@ -42,6 +47,9 @@ struct PluginState {
     const int n = static_cast<int>(fields.size()) - kInternalFieldCount;
     return n < 0 ? 0 : n;
   }
+  // The record a compare index names, inside the visible table; -1 when
+  // there is none (no compare field, or beyond the table).
+  long long CompareRecord(int compareIndex) const;
   const FieldDefinition* LineBreakField() const { return fields.empty() ? nullptr : &fields.back(); }
   // The folder of the plugin, with its trailing separator (UTF-16).
   std::u16string ModuleFolder() const;

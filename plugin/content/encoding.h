@@ -11,8 +11,8 @@
 #include <memory>
 
 #include "platform/platform.h"
-#include "plugin/config/plugin_settings.h"
 #include "plugin/evaluation/evaluation_state.h"
+#include "plugin/evaluation/plugin_settings.h"
 
 namespace qm::plugin {
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "plugin/config/plugin_settings.h"
+#include "plugin/evaluation/plugin_settings.h"
 
 namespace qm::plugin {
 

@@ -8,10 +8,10 @@
 
 #include "platform/platform.h"
 #include "plugin/config/field_definition.h"
-#include "plugin/config/plugin_settings.h"
 #include "plugin/content/encoding.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/matcher.h"
+#include "plugin/evaluation/plugin_settings.h"
 
 namespace qm::plugin {
 

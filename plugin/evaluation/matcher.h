@@ -13,9 +13,9 @@
 #include <type_traits>
 
 #include "plugin/config/field_definition.h"
-#include "plugin/config/plugin_settings.h"
 #include "plugin/evaluation/abort_set.h"
 #include "plugin/evaluation/evaluation_state.h"
+#include "plugin/evaluation/plugin_settings.h"
 
 namespace qm::plugin {
 

@@ -14,8 +14,8 @@
 #include <string_view>
 
 #include "plugin/config/field_definition.h"
-#include "plugin/config/plugin_settings.h"
 #include "plugin/evaluation/evaluation_state.h"
+#include "plugin/evaluation/plugin_settings.h"
 
 namespace qm::plugin {
 

@@ -21,8 +21,19 @@ namespace {
 
 constexpr int kImageBound = LZ4_COMPRESSBOUND(kMaxCachedBufferBytes);
 
+// String and floating answers keep an image of the host's buffer; the
+// others are one number.
 bool HasCompressedImage(settings::FieldType type) {
-  return static_cast<int>(type) >= static_cast<int>(settings::FieldType::StringOutput);
+  switch (settings::AnswerKindOf(type)) {
+    case settings::AnswerKind::FullText:
+    case settings::AnswerKind::Choice:
+    case settings::AnswerKind::Flag:
+    case settings::AnswerKind::Count: return false;
+    case settings::AnswerKind::Text:
+    case settings::AnswerKind::Ratio:
+    case settings::AnswerKind::CompareOnly: return true;
+  }
+  return false;
 }
 
 // Bytes of the host's buffer that make up a string or floating answer: the

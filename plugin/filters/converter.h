@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "plugin/config/plugin_settings.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/matcher.h"
+#include "plugin/evaluation/plugin_settings.h"
 
 namespace qm::plugin {
 

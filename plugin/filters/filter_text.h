@@ -12,9 +12,9 @@
 #include <string>
 
 #include "plugin/config/field_definition.h"
-#include "plugin/config/plugin_settings.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/matcher.h"
+#include "plugin/evaluation/plugin_settings.h"
 
 namespace qm::plugin {
 

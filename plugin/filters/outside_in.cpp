@@ -11,7 +11,6 @@
 #include "plugin/content/file_access.h"
 #include "plugin/content/reader.h"
 #include "plugin/filters/filter_text.h"
-#include "plugin/host_interface/content_plugin.h"
 #include "settings_format/settings_format.h"
 
 namespace qm::plugin {
@@ -286,10 +285,9 @@ void OutsideInLibraries::CloseFulltext() {
   d.end = false;
 }
 
-// Reads on until the buffer holds the limit or the text ends. ft_fulltext
-// when there is text to deliver; ft_fieldempty after closing everything on a
-// failure.
-int OutsideInLibraries::FulltextRead(bool resuming, std::int64_t piece) {
+// Reads on until the buffer holds the limit or the text ends. True when
+// there is text to deliver; false after closing everything on a failure.
+bool OutsideInLibraries::FulltextRead(bool resuming, std::int64_t piece) {
   FulltextDocument& d = fulltext_;
   std::unique_ptr<char[]> read(new char[oit::kReadBufferBytes]);
   std::uint32_t count = 0;
@@ -299,7 +297,7 @@ int OutsideInLibraries::FulltextRead(bool resuming, std::int64_t piece) {
     if (api_.openText(d.document, &d.text) != oit::kSuccess) {
       d.text = 0;
       CloseFulltext();
-      return ft_fieldempty;
+      return false;
     }
     r = api_.readFirst(d.text, read.get(), oit::kReadBufferBytes, &count);
   } else {
@@ -331,49 +329,49 @@ int OutsideInLibraries::FulltextRead(bool resuming, std::int64_t piece) {
     d.document = 0;
   } else if (r != oit::kSuccess) {
     CloseFulltext();
-    return ft_fieldempty;
+    return false;
   }
   ZerosToSpaces(d.buffer);
-  return ft_fulltext;
+  return true;
 }
 
 int OutsideInLibraries::ServeFulltext(void* value, int maxlen, const std::u16string& name,
                                       std::int64_t piece, const PluginSettings& settings,
                                       const FulltextExcludeSet& exclude) {
-  if (!Loaded()) return ft_fieldempty;
+  if (!Loaded()) return kFulltextNone;
   FulltextDocument& d = fulltext_;
   try {
     if (piece < 0 && piece != -1) {
       CloseFulltext();
-      return ft_fieldempty;
+      return kFulltextNone;
     }
     if (piece == 0) {
       CloseFulltext();  // a document the host left unfinished
       d.bufferOffset = 0;
       std::uint64_t limit = std::uint64_t{ReadBudgetMegabytes(settings)} * settings::kMegabyte;
-      if (!ReserveText(d.buffer, &limit, kFulltextReserve)) return ft_fieldempty;
+      if (!ReserveText(d.buffer, &limit, kFulltextReserve)) return kFulltextNone;
       d.limit = limit;
       d.hasBuffer = true;
       if (api_.openDocument(&d.document, oit::kPathTypeWide, name.c_str(), 0) != oit::kSuccess) {
         d.document = 0;
         CloseFulltext();
-        return ft_fieldempty;
+        return kFulltextNone;
       }
       std::uint32_t format = 0;
       api_.getFileId(d.document, &format, settings.oitFulltextTreatUnknownFileFormatAsText ? 0 : 1);
       if (exclude.count(format) != 0) {
         CloseFulltext();
-        return ft_fieldempty;
+        return kFulltextNone;
       }
-      if (FulltextRead(false, 0) != ft_fulltext) return ft_fieldempty;
+      if (!FulltextRead(false, 0)) return kFulltextNone;
     } else if (piece > 0 && d.resume) {
-      if (FulltextRead(true, piece) != ft_fulltext) return ft_fieldempty;
+      if (!FulltextRead(true, piece)) return kFulltextNone;
     }
     if (piece == -1) {
       CloseFulltext();
-      return ft_fieldempty;
+      return kFulltextNone;
     }
-    if (!d.hasBuffer) return ft_fieldempty;
+    if (!d.hasBuffer) return kFulltextNone;
 
     const std::int64_t from = std::max(piece, d.bufferOffset);
     const auto start = static_cast<std::size_t>(from - d.bufferOffset);
@@ -386,17 +384,17 @@ int OutsideInLibraries::ServeFulltext(void* value, int maxlen, const std::u16str
       out[n] = 0;
       out[n + 1] = 0;
     }
-    if (room < left) return ft_fulltextw;
+    if (room < left) return kFulltextPiece;
     if (!d.end) {
       d.resume = true;
       d.buffer.clear();
     } else {
       CloseFulltext();
     }
-    return ft_fulltextw;
+    return kFulltextPiece;
   } catch (const std::bad_alloc&) {
     CloseFulltext();
-    return ft_fieldempty;
+    return kFulltextNone;
   }
 }
 

@@ -8,9 +8,9 @@
 
 #include "platform/platform.h"
 #include "plugin/config/field_definition.h"
-#include "plugin/config/plugin_settings.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/matcher.h"
+#include "plugin/evaluation/plugin_settings.h"
 #include "plugin/filters/outside_in_api.h"
 
 namespace qm::plugin {
@@ -52,6 +52,12 @@ struct OutsideInText {
   bool started = false;  // the first read was made
 };
 
+// The full-text answers: a piece of UTF-16 text, or nothing (more). They are
+// the host's ft_fulltextw and ft_fieldempty, tied to them where the host's
+// codes are known.
+inline constexpr int kFulltextPiece = 12;
+inline constexpr int kFulltextNone = -3;
+
 class OutsideInLibraries {
  public:
   OutsideInLibraries() = default;
@@ -91,8 +97,8 @@ class OutsideInLibraries {
 
   // The full-text field: the text of name from byte offset piece into the
   // host's buffer (at most maxlen bytes, a terminating zero unit included).
-  // Offset 0 opens the document, -1 ends it. Answers ft_fulltextw with a
-  // piece or ft_fieldempty when there is nothing (more) or on any failure.
+  // Offset 0 opens the document, -1 ends it. Answers kFulltextPiece with a
+  // piece or kFulltextNone when there is nothing (more) or on any failure.
   int ServeFulltext(void* value, int maxlen, const std::u16string& name, std::int64_t piece,
                     const PluginSettings& settings, const FulltextExcludeSet& exclude);
 
@@ -112,7 +118,7 @@ class OutsideInLibraries {
 
   bool ResolveEntryPoints();
   void CloseFulltext();
-  int FulltextRead(bool resuming, std::int64_t piece);
+  bool FulltextRead(bool resuming, std::int64_t piece);
 
   platform::Library da_;
   platform::Library ta_;

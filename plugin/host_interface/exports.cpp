@@ -22,6 +22,18 @@ namespace {
 
 using qm::plugin::PluginState;
 
+// The comparison answers are the host's values; CompareFiles returns them
+// unchanged.
+static_assert(qm::plugin::kCompareEqual == contentcompare_equal_matches &&
+                  qm::plugin::kCompareDifferent == contentcompare_notequal &&
+                  qm::plugin::kCompareCannotOpen == contentcompare_cannot_open &&
+                  qm::plugin::kCompareStopped == contentcompare_stopped &&
+                  qm::plugin::kCompareNotComparable == contentcompare_unsupported,
+              "compare answers are the host's contentcompare values");
+static_assert(qm::plugin::kFulltextPiece == ft_fulltextw &&
+                  qm::plugin::kFulltextNone == ft_fieldempty,
+              "full-text answers are the host's codes");
+
 PluginState* g_state = nullptr;
 
 void Attach() {
@@ -189,20 +201,20 @@ QM_API void QM_CALL ContentSendStateInformationW(int state, QmWideChar* /*path*/
 
 QM_API int QM_CALL ContentCompareFiles(ProgressCallbackProc, int, char*, char*,
                                        FileDetailsStruct*) {
-  return contentcompare_unsupported;
+  return qm::plugin::kCompareNotComparable;
 }
 
 QM_API int QM_CALL ContentCompareFilesW(ProgressCallbackProc progresscallback, int compareindex,
                                         QmWideChar* filename1, QmWideChar* filename2,
                                         FileDetailsStruct* /*filedetails*/) {
   try {
-    if (g_state == nullptr || !g_state->loaded) return contentcompare_unsupported;
+    if (g_state == nullptr || !g_state->loaded) return qm::plugin::kCompareNotComparable;
     HostProgress progress(progresscallback);
     return qm::plugin::CompareFiles(*g_state, &progress, compareindex,
                                     reinterpret_cast<const char16_t*>(filename1),
                                     reinterpret_cast<const char16_t*>(filename2));
   } catch (...) {
-    return contentcompare_unsupported;
+    return qm::plugin::kCompareNotComparable;
   }
 }
 

@@ -68,7 +68,7 @@ int GetFieldText(PluginState& st, const char16_t* wideName, int fieldIndex, Quar
                  void* context) {
   if (fieldIndex < 0 || fieldIndex >= st.VisibleCount()) return ft_nosuchfield;
   const FieldDefinition& field = st.fields[static_cast<std::size_t>(fieldIndex)];
-  const int t = static_cast<int>(field.type);
+  const bool runs = settings::RunsExpression(field.type);
   if (field.type == FieldType::FileCompare || field.type == FieldType::OutsideInFulltext ||
       field.type == FieldType::RandomString) {
     return ft_nosuchfield;  // no text of a file is searched by these
@@ -85,7 +85,7 @@ int GetFieldText(PluginState& st, const char16_t* wideName, int fieldIndex, Quar
   state.requestKey = NameHash(nameBytes.data(), nameBytes.size());
   state.fileName = name;
 
-  if (field.filenameOnly && t >= 0) {
+  if (field.filenameOnly && runs) {
     std::u16string part;
     if (!NamePart(name, &part)) return ft_fileerror;
     state.isUtf16 = true;
@@ -104,11 +104,11 @@ int GetFieldText(PluginState& st, const char16_t* wideName, int fieldIndex, Quar
   if (!(platform::QueryFileInfo(access, &info) && info.IsRegularFile())) return ft_fileerror;
   const auto size = static_cast<std::int64_t>(info.size);
 
-  const bool mayFilter = t >= 0 && field.filterEnabled && !st.filters.empty();
+  const bool mayFilter = runs && field.filterEnabled && !st.filters.empty();
   const FilterChoice* filter = mayFilter ? FindFilterForName(st.filters, name) : nullptr;
   const bool wholeContent = !field.encodingCheckBufferOnly || filter != nullptr;
   if (size < 0 ||
-      (static_cast<std::uint64_t>(size) > settings.globalFileSizeLimit && t >= 0 && wholeContent)) {
+      (static_cast<std::uint64_t>(size) > settings.globalFileSizeLimit && runs && wholeContent)) {
     return QM_TEXT_NOT_READ;
   }
   st.abortSet.Remove(state.requestKey);

@@ -1,17 +1,12 @@
 // The field table offered to the host, and the value request routine that
-// turns one ContentGetValue(W) call into an answer.
-//
-// The request runs in a fixed order: index check; answers that need no file
-// (compile errors, random strings, file names); the cache key; the size
-// gates; the cache lookup; the foreground rule (answer now, later or on
-// demand); opening and the encoding decision; reading and matching; the
-// answer writer. Every path closes the file and frees its buffers (RAII)
-// before the answer is returned.
+// turns one ContentGetValue(W) call into an answer: first the answer writers
+// (one switch over the answer kinds each), then the request's steps.
 #include "plugin/host_interface/request.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "plugin/content/encoding.h"
@@ -26,12 +21,13 @@
 namespace qm::plugin {
 namespace {
 
+using settings::AnswerKind;
+using settings::AnswerKindOf;
 using settings::FieldType;
+using settings::RunsExpression;
 
-constexpr std::int64_t kForegroundBytes = 1048576;  // positive types above it wait
+constexpr std::int64_t kForegroundBytes = 1048576;  // fields but Boolean wait above it
 constexpr std::int64_t kForegroundBooleanBytes = 5242880;
-
-int TypeNumber(FieldType type) { return static_cast<int>(type); }
 
 // Copies n bytes, fewer when maxlen is smaller.
 void WriteBytes(void* buffer, int maxlen, const void* source, std::size_t n) {
@@ -48,26 +44,36 @@ int StringCode(bool wide) { return wide ? ft_stringw : ft_string; }
 
 // The answer code a cached or computed value of this type is given with.
 int CodeForType(FieldType type, bool wide) {
-  const int t = TypeNumber(type);
-  if (t < 0) return ft_multiplechoice;
-  if (t == 0) return ft_boolean;
-  if (t <= 2) return ft_numeric_32;
-  if (t <= 5) return StringCode(wide);
-  return ft_numeric_floating;
+  switch (AnswerKindOf(type)) {
+    case AnswerKind::FullText: return ft_fulltext;
+    case AnswerKind::Choice: return ft_multiplechoice;
+    case AnswerKind::Flag: return ft_boolean;
+    case AnswerKind::Count: return ft_numeric_32;
+    case AnswerKind::Text: return StringCode(wide);
+    case AnswerKind::Ratio: return ft_numeric_floating;
+    case AnswerKind::CompareOnly: return ft_comparecontent;
+  }
+  return ft_nosuchfield;
 }
 
-// A zero value of the field's type: a 32-bit 0 (an empty string), or 0.0.
+// A zero value of the field's type: a 32-bit 0 (no, zero, an empty string),
+// or 0.0. Fields that only read (the encoding and full-text fields) have no
+// zero value and answer empty.
 int ZeroAnswer(FieldType type, bool wide, void* fieldValue, int maxlen) {
-  const int t = TypeNumber(type);
-  if (t >= 6) {
-    const double zero = 0.0;
-    WriteBytes(fieldValue, maxlen, &zero, sizeof zero);
-    return ft_numeric_floating;
+  switch (AnswerKindOf(type)) {
+    case AnswerKind::FullText:
+    case AnswerKind::Choice:
+    case AnswerKind::CompareOnly: return ft_fieldempty;
+    case AnswerKind::Ratio: {
+      const double zero = 0.0;
+      WriteBytes(fieldValue, maxlen, &zero, sizeof zero);
+      return ft_numeric_floating;
+    }
+    case AnswerKind::Flag:
+    case AnswerKind::Count:
+    case AnswerKind::Text: WriteUint32(fieldValue, maxlen, 0); return CodeForType(type, wide);
   }
-  WriteUint32(fieldValue, maxlen, 0);
-  if (t <= 0) return ft_boolean;
-  if (t <= 2) return ft_numeric_32;
-  return StringCode(wide);
+  return ft_fieldempty;
 }
 
 // "..." or "<___>" in the request's text form.
@@ -101,6 +107,52 @@ std::string NarrowAnswer(const PluginState& state, const std::u16string& text, i
   return narrow;
 }
 
+// A string answer: the output text cut to the limit (never after a lone
+// lead surrogate), in the request's text form. Returns the units written.
+std::size_t WriteTextAnswer(const PluginState& st, EvaluationState& state, bool wide,
+                            void* fieldValue, int maxlen) {
+  std::u16string& text = state.outputText;
+  if (text.size() > state.outputLimit) text.resize(state.outputLimit);
+  if (!text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) text.pop_back();
+  if (wide) {
+    CopyWide(fieldValue, maxlen, text.data(), text.size());
+    return text.size();
+  }
+  const std::string narrow = NarrowAnswer(st, text, maxlen);
+  CopyNarrow(static_cast<char*>(fieldValue), maxlen, narrow.c_str());
+  return narrow.size();
+}
+
+// The field's floating value: the mean match length, or for the distance
+// ratio the mean gap between matches over the mean size per gap.
+double RatioValue(FieldType type, const EvaluationState& state) {
+  if (type == FieldType::MatchDistanceRatio) {
+    const double gaps = state.matchCount < 2 ? 1.0 : static_cast<double>(state.matchCount - 1);
+    const double size = state.contentSize == 0 ? 1.0 : static_cast<double>(state.contentSize);
+    return (static_cast<double>(state.sum) / gaps) / (size / gaps);
+  }
+  const double count = state.matchCount == 0 ? 1.0 : static_cast<double>(state.matchCount);
+  return static_cast<double>(state.sum) / count;
+}
+
+// A floating answer: the 8-byte value, then from byte 8 its text with three
+// decimals when the buffer has room. Returns the cache image's length value.
+std::size_t WriteRatioAnswer(double value, bool wide, void* fieldValue, int maxlen) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%.3f", value);
+  WriteBytes(fieldValue, maxlen, &value, sizeof value);
+  if (maxlen <= 8) return 0;
+  const std::size_t length = std::strlen(text);
+  char* after = static_cast<char*>(fieldValue) + 8;
+  if (wide) {
+    const std::u16string w(text, text + length);
+    CopyWide(after, maxlen - 8, w.data(), w.size());
+    return 4 + length;
+  }
+  CopyNarrow(after, maxlen - 8, text);
+  return 8 + length;
+}
+
 // The answer writer: puts the state's result into the host's buffer in the
 // form the type asks for and stores it in the cache when a key is given.
 int WriteAnswer(PluginState& st, const FieldDefinition& field, EvaluationState& state, bool wide,
@@ -108,53 +160,21 @@ int WriteAnswer(PluginState& st, const FieldDefinition& field, EvaluationState& 
   AnswerDescriptor descriptor;
   descriptor.wide = wide;
   descriptor.type = field.type;
-  const int t = TypeNumber(field.type);
-  int code;
-  if (t <= 2) {
-    WriteUint32(fieldValue, maxlen, state.matchCount);
-    code = t <= 0 ? ft_boolean : ft_numeric_32;
-  } else if (t <= 5) {
-    std::u16string& text = state.outputText;
-    if (text.size() > state.outputLimit) text.resize(state.outputLimit);
-    if (!text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) text.pop_back();
-    if (wide) {
-      CopyWide(fieldValue, maxlen, text.data(), text.size());
-      descriptor.value = text.size();
-    } else {
-      const std::string narrow = NarrowAnswer(st, text, maxlen);
-      CopyNarrow(static_cast<char*>(fieldValue), maxlen, narrow.c_str());
-      descriptor.value = narrow.size();
-    }
-    code = StringCode(wide);
-  } else {
-    double value;
-    if (field.type == FieldType::MatchDistanceRatio) {
-      const double gaps = state.matchCount < 2 ? 1.0 : static_cast<double>(state.matchCount - 1);
-      const double size = state.contentSize == 0 ? 1.0 : static_cast<double>(state.contentSize);
-      value = (static_cast<double>(state.sum) / gaps) / (size / gaps);
-    } else {
-      const double count = state.matchCount == 0 ? 1.0 : static_cast<double>(state.matchCount);
-      value = static_cast<double>(state.sum) / count;
-    }
-    char text[64];
-    std::snprintf(text, sizeof text, "%.3f", value);
-    WriteBytes(fieldValue, maxlen, &value, sizeof value);
-    const std::size_t length = std::strlen(text);
-    if (maxlen > 8) {
-      char* after = static_cast<char*>(fieldValue) + 8;
-      if (wide) {
-        std::u16string w(text, text + length);
-        CopyWide(after, maxlen - 8, w.data(), w.size());
-        descriptor.value = 4 + length;
-      } else {
-        CopyNarrow(after, maxlen - 8, text);
-        descriptor.value = 8 + length;
-      }
-    }
-    code = ft_numeric_floating;
+  switch (AnswerKindOf(field.type)) {
+    case AnswerKind::FullText:
+    case AnswerKind::Choice:
+    case AnswerKind::CompareOnly: return ft_fieldempty;  // answered by their own routines
+    case AnswerKind::Flag:
+    case AnswerKind::Count: WriteUint32(fieldValue, maxlen, state.matchCount); break;
+    case AnswerKind::Text:
+      descriptor.value = WriteTextAnswer(st, state, wide, fieldValue, maxlen);
+      break;
+    case AnswerKind::Ratio:
+      descriptor.value = WriteRatioAnswer(RatioValue(field.type, state), wide, fieldValue, maxlen);
+      break;
   }
   if (cacheKey != nullptr) st.cache.Store(*cacheKey, descriptor, fieldValue, maxlen);
-  return code;
+  return CodeForType(field.type, wide);
 }
 
 // Appends the request's name as bytes, for the hash and the cache key: ANSI
@@ -223,267 +243,324 @@ void CopyWide(void* buffer, int maxlen, const char16_t* text, std::size_t length
 
 int GetSupportedField(const PluginState& state, int fieldIndex, char* fieldName, char* units,
                       int maxlen) {
-  const int visible = state.VisibleCount();
-  long long record = fieldIndex;
-  if (fieldIndex >= 10000) {
-    const auto first = std::find_if(state.fields.begin(), state.fields.end(),
-                                    [](const FieldDefinition& f) { return f.type == FieldType::FileCompare; });
-    if (first == state.fields.end()) return ft_nomorefields;
-    record = (first - state.fields.begin()) + static_cast<long long>(fieldIndex - 10000);
-  }
-  if (record < 0 || record >= visible) return ft_nomorefields;
+  const bool compareIndex = IsCompareIndex(fieldIndex);
+  const long long record = compareIndex ? state.CompareRecord(fieldIndex) : fieldIndex;
+  if (record < 0 || record >= state.VisibleCount()) return ft_nomorefields;
   const FieldDefinition& field = state.fields[static_cast<std::size_t>(record)];
-  if (fieldIndex < 10000 && field.type == FieldType::FileCompare) return ft_nomorefields;
+  const bool compareOnly = AnswerKindOf(field.type) == AnswerKind::CompareOnly;
+  if (!compareIndex && compareOnly) return ft_nomorefields;
   CopyNarrow(fieldName, maxlen, field.displayName.c_str());
   CopyNarrow(units, maxlen, "");
-  const int t = TypeNumber(field.type);
-  switch (field.type) {
-    case FieldType::OutsideInFulltext: return ft_fulltext;
-    case FieldType::EncodingCheck:
+  switch (AnswerKindOf(field.type)) {
+    case AnswerKind::FullText: return ft_fulltext;
+    case AnswerKind::Choice:
       // The choices are cut one character shorter than names are (maxlen 10
       // gives "ANSI/Bin"), as hosts have always been given them.
       CopyNarrow(units, maxlen >= 2 ? maxlen - 1 : maxlen, settings::kEncodingUnits);
       return ft_multiplechoice;
-    case FieldType::Boolean: return ft_boolean;
-    case FieldType::Count:
-    case FieldType::CountIndividual: return ft_numeric_32;
-    case FieldType::StringOutput:
-    case FieldType::FirstMatchStringOutput:
-    case FieldType::RandomString: return ft_string;
-    case FieldType::AverageResultLength:
-    case FieldType::MatchDistanceRatio: return ft_numeric_floating;
-    default: return t > 0 ? ft_comparecontent : ft_nomorefields;
+    case AnswerKind::Text: return ft_string;  // ContentGetValueW answers ft_stringw
+    case AnswerKind::Flag:
+    case AnswerKind::Count:
+    case AnswerKind::Ratio:
+    case AnswerKind::CompareOnly: return CodeForType(field.type, false);
   }
+  return ft_nomorefields;
 }
 
-int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName, int fieldIndex,
-                 int unitIndex, void* fieldValue, int maxlen, int flags, bool recursion) {
-  // 1. Index check.
-  if (fieldIndex < 0 || fieldIndex >= st.VisibleCount()) return ft_nosuchfield;
-  const FieldDefinition& field = st.fields[static_cast<std::size_t>(fieldIndex)];
-  if (field.type == FieldType::FileCompare) return ft_nosuchfield;
-  const bool wide = wideName != nullptr;
-  const int t = TypeNumber(field.type);
-  const PluginSettings& settings = st.settings;
+namespace {
 
-  // 2. Fields without a usable program.
-  if (!settings.matchAllForErrors && field.compileError && t >= 0) {
-    return ZeroAnswer(field.type, wide, fieldValue, maxlen);
+// One value request: the host's arguments, read by every step.
+struct Request {
+  PluginState& st;
+  const FieldDefinition& field;
+  const char* ansiName;       // exactly one of the two names is set
+  const char16_t* wideName;
+  std::size_t wideLength;     // units of wideName
+  void* fieldValue;
+  int maxlen;
+
+  bool Wide() const { return wideName != nullptr; }
+  std::u16string Name() const { return RequestName(st.settings, ansiName, wideName, wideLength); }
+  int Answer(EvaluationState& state, const std::string* cacheKey) const {
+    return WriteAnswer(st, field, state, Wide(), fieldValue, maxlen, cacheKey);
   }
+  int Zero() const { return ZeroAnswer(field.type, Wide(), fieldValue, maxlen); }
+  int Show(const char* placeholder, int code) const {
+    return Placeholder(placeholder, code, Wide(), fieldValue, maxlen);
+  }
+  void Prepare(EvaluationState& state, std::u16string name) const {
+    PrepareState(state, field, ansiName, wideName, wideLength, std::move(name), maxlen);
+  }
+};
 
-  // 3. Names: the host's name for keys and references, the long-path form
-  // for file calls. A cache hit makes no copy of the name.
-  const std::size_t wideLength = wide ? std::char_traits<char16_t>::length(wideName) : 0;
+// The name file calls use: the host's name, or for a long wide name its
+// long-path form (kept alive here).
+struct AccessName {
+  explicit AccessName(const Request& r) {
+    if (!r.Wide()) {
+      name.narrow = r.ansiName;
+    } else if (platform::kHasLongPathForm && r.wideLength >= kLongPathThreshold) {
+      longPath = LongPathForm(std::u16string(r.wideName, r.wideLength));
+      name.wide = longPath.c_str();
+    } else {
+      name.wide = r.wideName;
+    }
+  }
+  AccessName(const AccessName&) = delete;
+  AccessName& operator=(const AccessName&) = delete;
+
   std::u16string longPath;
-  platform::FileName access;
-  if (wide) {
-    if (platform::kHasLongPathForm && wideLength >= kLongPathThreshold) {
-      longPath = LongPathForm(std::u16string(wideName, wideLength));
-      access.wide = longPath.c_str();
-    } else {
-      access.wide = wideName;
-    }
-  } else {
-    access.narrow = ansiName;
-  }
+  platform::FileName name;
+};
 
-  // 4. Existence. This attribute query is the request's only one: it also
-  // gives the size and the file part of the cache key.
-  const bool nameOnly = field.filenameOnly && t >= 0;
-  platform::FileInfo info;
-  if (field.type != FieldType::RandomString && !nameOnly &&
-      !(platform::QueryFileInfo(access, &info) && info.IsRegularFile())) {
-    return ft_fileerror;
-  }
-
-  // 5-6. Random strings: never from the file, never cached.
-  if (field.type == FieldType::RandomString) {
-    if (flags == CONTENT_DELAYIFSLOW) return Placeholder("...", ft_delayed, wide, fieldValue, maxlen);
-    EvaluationState state;
-    PrepareState(state, field, ansiName, wideName, wideLength,
-                 RequestName(settings, ansiName, wideName, wideLength), maxlen);
-    st.abortSet.Remove(state.requestKey);
-    std::u16string text;
-    GenerateRandomString(text, state, field, settings, st.randomCharacterTable, st.random,
-                         st.abortSet);
-    state.outputText = std::move(text);
-    return WriteAnswer(st, field, state, wide, fieldValue, maxlen, nullptr);
-  }
-
-  // 7. Filename-only fields: the expression runs over the name part.
-  if (nameOnly) {
-    EvaluationState state;
-    PrepareState(state, field, ansiName, wideName, wideLength,
-                 RequestName(settings, ansiName, wideName, wideLength), maxlen);
-    state.offsetDigits = OffsetDigitsFor(255);
-    const EvaluationContext context{settings, *st.LineBreakField(), st.abortSet};
-    if (wide) {
-      std::u16string part;
-      if (!NamePart(std::u16string(wideName, wideLength), &part)) return ft_fileerror;
-      state.isUtf16 = true;
-      state.contentSize = part.size() * 2;
-      MatchUnits(part.data(), part.size(), state, field, context);
-    } else {
-      std::string part;
-      if (!NamePart(std::string(ansiName), &part)) return ft_fileerror;
-      state.contentSize = part.size();
-      MatchBytes(part.data(), part.size(), state, field, context);
-    }
-    return WriteAnswer(st, field, state, wide, fieldValue, maxlen, nullptr);
-  }
-
-  // 8. Cache key: the host's name bytes, the field index, and the file part
-  // (attributes, last-write time, size).
-  const bool cacheOn = settings.resultCache != 0;
-  std::string key;
-  if (cacheOn) {
-    key.reserve((wide ? wideLength * 2 : std::strlen(ansiName)) + 24);
-    AppendNameBytes(&key, ansiName, wideName, wideLength);
-    AppendLe32(&key, static_cast<std::uint32_t>(fieldIndex));
-    AppendFileKey(&key, info);
-  }
-
-  // 9. Text filter: chosen by the name's extension, never on the repeat
-  // without filters.
-  std::u16string name;
-  const bool mayFilter = t >= 0 && field.filterEnabled && !recursion && !st.filters.empty();
-  if (mayFilter) name = RequestName(settings, ansiName, wideName, wideLength);
-  const FilterChoice* filter = mayFilter ? FindFilterForName(st.filters, name) : nullptr;
-  const bool filterActive = filter != nullptr;
-
-  // 10. Size.
-  const auto size = static_cast<std::int64_t>(info.size);
-
-  // 11. The full-text field is served piecewise by its own routine.
-  if (field.type == FieldType::OutsideInFulltext) {
-    if (!wide || size < 0 || static_cast<std::uint64_t>(size) > settings.globalFileSizeLimit) {
-      return ft_fieldempty;
-    }
-    return st.outsideIn.ServeFulltext(fieldValue, maxlen, std::u16string(access.wide), unitIndex,
-                                      settings, st.fulltextExclude);
-  }
-
-  // 12. Size gates.
-  const bool wholeContent = !field.encodingCheckBufferOnly || filterActive;
-  if (size < 0 ||
-      (static_cast<std::uint64_t>(size) > settings.globalFileSizeLimit && t >= 0 && wholeContent)) {
-    return ZeroAnswer(field.type, wide, fieldValue, maxlen);
-  }
-
-  // 13. Cache lookup.
-  if (cacheOn) {
-    AnswerDescriptor descriptor;
-    descriptor.wide = wide;
-    descriptor.type = field.type;
-    if (st.cache.Lookup(key, descriptor, fieldValue, maxlen)) return CodeForType(field.type, wide);
-  }
-  const std::string* cacheKey = cacheOn ? &key : nullptr;
-
-  // 14. Foreground rule: slow fields wait for the background pass, very
-  // large files for an explicit request.
-  if (flags == CONTENT_DELAYIFSLOW && t >= 0) {
-    const bool big = size > kForegroundBytes;
-    const bool over = static_cast<std::uint64_t>(size) > settings.onDemandLimit;
-    const bool positiveBig = t > 0 && big;
-    const bool booleanHuge = t == 0 && size > kForegroundBooleanBytes;
-    if (t == 0 && !booleanHuge) {
-      if (big && over && wholeContent) return Placeholder("<___>", ft_ondemand, wide, fieldValue, maxlen);
-    } else if (booleanHuge || positiveBig) {
-      if (wholeContent && !over) return Placeholder("...", ft_delayed, wide, fieldValue, maxlen);
-      if (wholeContent && over) return Placeholder("<___>", ft_ondemand, wide, fieldValue, maxlen);
-    }
-  }
-
-  // The request's state, now that it is computed.
+// Random strings come from the generator, never from the file, and are never
+// cached; a request that may be slow gets "..." and is asked again.
+int AnswerRandomString(const Request& r, int flags) {
+  if (flags == CONTENT_DELAYIFSLOW) return r.Show("...", ft_delayed);
   EvaluationState state;
-  if (!mayFilter) name = RequestName(settings, ansiName, wideName, wideLength);
-  PrepareState(state, field, ansiName, wideName, wideLength, std::move(name), maxlen);
+  r.Prepare(state, r.Name());
+  r.st.abortSet.Remove(state.requestKey);
+  std::u16string text;
+  GenerateRandomString(text, state, r.field, r.st.settings, r.st.randomCharacterTable, r.st.random,
+                       r.st.abortSet);
+  state.outputText = std::move(text);
+  return r.Answer(state, nullptr);
+}
 
-  // 15. Open and decide the encoding. The open trusts the kind found by the
-  // query above and never waits on what may have replaced the file since.
+// Filename-only fields: the expression runs over the name part, uncached.
+int AnswerFromNamePart(const Request& r) {
+  EvaluationState state;
+  r.Prepare(state, r.Name());
+  state.offsetDigits = OffsetDigitsFor(255);
+  const EvaluationContext context{r.st.settings, *r.st.LineBreakField(), r.st.abortSet};
+  if (r.Wide()) {
+    std::u16string part;
+    if (!NamePart(std::u16string(r.wideName, r.wideLength), &part)) return ft_fileerror;
+    state.isUtf16 = true;
+    state.contentSize = part.size() * 2;
+    MatchUnits(part.data(), part.size(), state, r.field, context);
+  } else {
+    std::string part;
+    if (!NamePart(std::string(r.ansiName), &part)) return ft_fileerror;
+    state.contentSize = part.size();
+    MatchBytes(part.data(), part.size(), state, r.field, context);
+  }
+  return r.Answer(state, nullptr);
+}
+
+// The full-text field is served piece by piece by Outside In, to wide
+// requests for files within the size limit.
+int AnswerFulltext(const Request& r, const AccessName& access, std::int64_t size, int unitIndex) {
+  const PluginSettings& settings = r.st.settings;
+  if (!r.Wide() || size < 0 || static_cast<std::uint64_t>(size) > settings.globalFileSizeLimit) {
+    return ft_fieldempty;
+  }
+  return r.st.outsideIn.ServeFulltext(r.fieldValue, r.maxlen, std::u16string(access.name.wide),
+                                      unitIndex, settings, r.st.fulltextExclude);
+}
+
+// The cache key: the host's name bytes, the field index, and the file part
+// (attributes, last-write time, size).
+std::string CacheKey(const Request& r, int fieldIndex, const platform::FileInfo& info) {
+  std::string key;
+  key.reserve((r.Wide() ? r.wideLength * 2 : std::strlen(r.ansiName)) + 24);
+  AppendNameBytes(&key, r.ansiName, r.wideName, r.wideLength);
+  AppendLe32(&key, static_cast<std::uint32_t>(fieldIndex));
+  AppendFileKey(&key, info);
+  return key;
+}
+
+bool LookupCache(const Request& r, const std::string& key) {
+  AnswerDescriptor descriptor;
+  descriptor.wide = r.Wide();
+  descriptor.type = r.field.type;
+  return r.st.cache.Lookup(key, descriptor, r.fieldValue, r.maxlen);
+}
+
+// The foreground rule: while the host asks for quick answers, slow fields
+// wait for its background pass ("...") and very large files for an explicit
+// request ("<___>"). Nothing when the answer is computed now.
+std::optional<int> DeferredAnswer(const Request& r, std::int64_t size, bool wholeContent) {
+  if (!wholeContent) return std::nullopt;
+  const bool big = size > kForegroundBytes;
+  const bool over = static_cast<std::uint64_t>(size) > r.st.settings.onDemandLimit;
+  if (r.field.type == FieldType::Boolean && size <= kForegroundBooleanBytes) {
+    if (big && over) return r.Show("<___>", ft_ondemand);
+    return std::nullopt;
+  }
+  if (!big) return std::nullopt;
+  return over ? r.Show("<___>", ft_ondemand) : r.Show("...", ft_delayed);
+}
+
+// The encoding field's answer, from the sample's decision.
+int AnswerEncoding(const Request& r, const EvaluationState& state, const std::string* cacheKey) {
+  std::uint32_t choice = 0;
+  if (state.isUtf8) {
+    choice = 1;
+  } else if (state.isUtf16) {
+    choice = state.bigEndian ? 3 : 2;
+  }
+  CopyNarrow(static_cast<char*>(r.fieldValue), r.maxlen, settings::kEncodingNames[choice]);
+  if (cacheKey != nullptr) {
+    AnswerDescriptor descriptor;
+    descriptor.wide = r.Wide();
+    descriptor.type = r.field.type;
+    descriptor.value = choice;
+    r.st.cache.Store(*cacheKey, descriptor, r.fieldValue, r.maxlen);
+  }
+  return ft_multiplechoice;
+}
+
+// The file opened for reading, its encoding sample and where its content
+// starts (in units, after a byte-order mark).
+struct OpenedFile {
   platform::File file;
   EncodingSample sample;
-  std::uint32_t bomLength = 0;
-  const bool readsFile = t < 0 || !filterActive;
-  if (readsFile) {
-    file = platform::OpenFile(access, platform::OpenMode::kReadContent);
-    if (!file.IsOpen()) return ft_fileerror;
-    if (!ReadEncodingSample(size, &bomLength, file, state, &sample, settings)) return ft_fileerror;
-  }
-  const bool beyondBuffer = static_cast<std::uint64_t>(size) > settings.analyzeBuffer || filterActive;
+  std::uint32_t startUnits = 0;
+};
 
-  // 16. What the matcher must validate itself, and where content starts.
-  if (filterActive && t >= 0) state.isUtf16 = true;
+// Opens the file and decides its encoding, or for filtered text (never
+// opened here) takes UTF-16; then sets what the matcher must validate
+// itself. The open trusts the kind found by the attribute query and never
+// waits on what may have replaced the file since. False when the file
+// cannot be opened or sampled.
+bool OpenContent(const platform::FileName& name, std::int64_t size, bool filtered,
+                 bool wholeContent, const PluginSettings& settings, EvaluationState& state,
+                 OpenedFile* opened) {
+  std::uint32_t bomLength = 0;
+  if (filtered) {
+    state.isUtf16 = true;
+  } else {
+    opened->file = platform::OpenFile(name, platform::OpenMode::kReadContent);
+    if (!opened->file.IsOpen()) return false;
+    if (!ReadEncodingSample(size, &bomLength, opened->file, state, &opened->sample, settings)) {
+      return false;
+    }
+  }
+  const bool beyondBuffer = static_cast<std::uint64_t>(size) > settings.analyzeBuffer || filtered;
   state.offsetDigits = OffsetDigitsFor(static_cast<std::uint64_t>(size));
   if ((state.isUtf8 || state.isUtf16) && beyondBuffer && wholeContent) state.utfCheckPending = true;
-  const std::uint32_t startUnits = state.isUtf16 && bomLength == 2 ? 1 : bomLength;
+  opened->startUnits = state.isUtf16 && bomLength == 2 ? 1 : bomLength;
+  return true;
+}
 
-  // 17. A stale stop mark for this file is forgotten.
-  st.abortSet.Remove(state.requestKey);
-
-  // 18. The encoding answer.
-  if (field.type == FieldType::EncodingCheck) {
+// Reads the file's content after its sample and matches it: the sample alone
+// when it is all there is (or all the field reads), a whole read up to the
+// always-whole size or the budget, chunks beyond. False on a read error.
+bool ReadAndMatch(OpenedFile& opened, std::int64_t size, EvaluationState& state,
+                  const FieldDefinition& field, const FieldEvaluator& evaluator,
+                  const PluginSettings& settings) {
+  platform::File& file = opened.file;
+  const EncodingSample& sample = opened.sample;
+  const std::uint32_t startUnits = opened.startUnits;
+  const auto usize = static_cast<std::uint64_t>(size);
+  if (usize <= settings.analyzeBuffer || field.encodingCheckBufferOnly) {
     file.Close();
-    std::uint32_t choice = 0;
-    if (state.isUtf8) {
-      choice = 1;
-    } else if (state.isUtf16) {
-      choice = state.bigEndian ? 3 : 2;
-    }
-    CopyNarrow(static_cast<char*>(fieldValue), maxlen, settings::kEncodingNames[choice]);
-    if (cacheKey != nullptr) {
-      AnswerDescriptor descriptor;
-      descriptor.wide = wide;
-      descriptor.type = field.type;
-      descriptor.value = choice;
-      st.cache.Store(*cacheKey, descriptor, fieldValue, maxlen);
-    }
-    return ft_multiplechoice;
+    EvaluateSample(sample.bytes.get(), sample.length, startUnits, state, field, evaluator);
+    return true;
+  }
+  if (usize <= kAlwaysWholeBytes) {
+    return ReadWholeFile(file, size, sample, startUnits, state, field, evaluator);
+  }
+  const std::uint32_t budget = ReadBudgetMegabytes(settings);
+  if (MatchesStayInLines(field, state)) {
+    // Chunks answer exactly as a whole read does here, in less memory.
+    const std::uint32_t chunk = std::min(budget, kLineChunkMegabytes);
+    return ReadInChunks(file, size, sample, startUnits, chunk, state, field, evaluator);
+  }
+  if (usize < static_cast<std::uint64_t>(budget) * settings::kMegabyte) {
+    return ReadWholeFile(file, size, sample, startUnits, state, field, evaluator);
+  }
+  return ReadInChunks(file, size, sample, startUnits, budget, state, field, evaluator);
+}
+
+}  // namespace
+
+// The request runs in a fixed order: the answers that need no file content
+// (no usable program, random strings, names), the cache key, the full-text
+// field, the size gate, the cache, the foreground rule, opening and the
+// encoding decision, then reading (directly or through a text filter) and
+// the answer writer. Every path closes the file and frees its buffers (RAII)
+// before the answer is returned.
+int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName, int fieldIndex,
+                 int unitIndex, void* fieldValue, int maxlen, int flags, bool withoutFilter) {
+  if (fieldIndex < 0 || fieldIndex >= st.VisibleCount()) return ft_nosuchfield;
+  const FieldDefinition& field = st.fields[static_cast<std::size_t>(fieldIndex)];
+  if (AnswerKindOf(field.type) == AnswerKind::CompareOnly) return ft_nosuchfield;
+  const bool wide = wideName != nullptr;
+  const std::size_t wideLength = wide ? std::char_traits<char16_t>::length(wideName) : 0;
+  const Request r{st, field, ansiName, wideName, wideLength, fieldValue, maxlen};
+  const PluginSettings& settings = st.settings;
+  const bool runs = RunsExpression(field.type);
+  if (!settings.matchAllForErrors && field.compileError && runs) return r.Zero();
+
+  // The attribute query is the request's only one: it also gives the size
+  // and the file part of the cache key. A cache hit makes no copy of the name.
+  const AccessName access(r);
+  const bool nameOnly = field.filenameOnly && runs;
+  platform::FileInfo info;
+  if (field.type != FieldType::RandomString && !nameOnly &&
+      !(platform::QueryFileInfo(access.name, &info) && info.IsRegularFile())) {
+    return ft_fileerror;
+  }
+  if (field.type == FieldType::RandomString) return AnswerRandomString(r, flags);
+  if (nameOnly) return AnswerFromNamePart(r);
+
+  const bool cacheOn = settings.resultCache != 0;
+  const std::string key = cacheOn ? CacheKey(r, fieldIndex, info) : std::string();
+  const std::string* cacheKey = cacheOn ? &key : nullptr;
+
+  // The text filter is chosen by the name's extension, never on the repeat
+  // without filters.
+  std::u16string name;
+  const bool mayFilter = runs && field.filterEnabled && !withoutFilter && !st.filters.empty();
+  if (mayFilter) name = r.Name();
+  const FilterChoice* filter = mayFilter ? FindFilterForName(st.filters, name) : nullptr;
+  const auto size = static_cast<std::int64_t>(info.size);
+
+  if (field.type == FieldType::OutsideInFulltext) return AnswerFulltext(r, access, size, unitIndex);
+
+  const bool wholeContent = !field.encodingCheckBufferOnly || filter != nullptr;
+  if (size < 0 ||
+      (static_cast<std::uint64_t>(size) > settings.globalFileSizeLimit && runs && wholeContent)) {
+    return r.Zero();
+  }
+  if (cacheOn && LookupCache(r, key)) return CodeForType(field.type, wide);
+  if (flags == CONTENT_DELAYIFSLOW && runs) {
+    if (const std::optional<int> deferred = DeferredAnswer(r, size, wholeContent)) return *deferred;
   }
 
-  // 19. Read and match.
+  EvaluationState state;
+  if (!mayFilter) name = r.Name();
+  r.Prepare(state, std::move(name));
+
+  OpenedFile opened;
+  if (!OpenContent(access.name, size, filter != nullptr, wholeContent, settings, state, &opened)) {
+    return ft_fileerror;
+  }
+  st.abortSet.Remove(state.requestKey);  // a stale stop mark for this file is forgotten
+
+  if (field.type == FieldType::EncodingCheck) {
+    opened.file.Close();
+    return AnswerEncoding(r, state, cacheKey);
+  }
+
   const EvaluationContext context{settings, *st.LineBreakField(), st.abortSet};
   const FieldEvaluator evaluator(field, context);
-  if (!filterActive) {
-    bool ok = true;
-    const auto usize = static_cast<std::uint64_t>(size);
-    if (usize <= settings.analyzeBuffer || field.encodingCheckBufferOnly) {
-      file.Close();
-      EvaluateSample(sample.bytes.get(), sample.length, startUnits, state, field, evaluator);
-    } else if (usize <= kAlwaysWholeBytes) {
-      ok = ReadWholeFile(file, size, sample, startUnits, state, field, evaluator);
-    } else {
-      const std::uint32_t budget = ReadBudgetMegabytes(settings);
-      if (MatchesStayInLines(field, state)) {
-        // Chunks answer exactly as a whole read does here, in less memory.
-        ok = ReadInChunks(file, size, sample, startUnits,
-                          budget < kLineChunkMegabytes ? budget : kLineChunkMegabytes, state,
-                          field, evaluator);
-      } else if (usize < static_cast<std::uint64_t>(budget) * settings::kMegabyte) {
-        ok = ReadWholeFile(file, size, sample, startUnits, state, field, evaluator);
-      } else {
-        ok = ReadInChunks(file, size, sample, startUnits, budget, state, field, evaluator);
-      }
-    }
-    sample.bytes.reset();
+  if (filter == nullptr) {
+    const bool ok = ReadAndMatch(opened, size, state, field, evaluator, settings);
+    opened.sample.bytes.reset();
     if (!ok) return ft_fileerror;
-  } else {
-    // 20. Filtered content. A failed filter is repeated once without
-    // filters (the file searched as it is) when the settings allow it.
-    if (!RunFilter(st, *filter, field, state, evaluator)) {
-      if (state.abortRequested) return ft_fieldempty;
-      if (settings.normalSearchForFilterFail) {
-        return RequestValue(st, ansiName, wideName, fieldIndex, unitIndex, fieldValue, maxlen, flags,
-                            true);
-      }
-      return ft_fileerror;
-    }
+    state.contentSize = static_cast<std::uint64_t>(size);
+  } else if (!RunFilter(st, *filter, field, state, evaluator)) {
+    // A failed filter: the file is searched as it is, when the settings allow.
+    if (state.abortRequested) return ft_fieldempty;
+    if (!settings.normalSearchForFilterFail) return ft_fileerror;
+    return RequestValue(st, ansiName, wideName, fieldIndex, unitIndex, fieldValue, maxlen, flags,
+                        true);
   }
-
-  // 21. The answer.
   if (state.abortRequested) return ft_fieldempty;
-  if (!filterActive) state.contentSize = static_cast<std::uint64_t>(size);
-  return WriteAnswer(st, field, state, wide, fieldValue, maxlen, cacheKey);
+  return r.Answer(state, cacheKey);
 }
 
 }  // namespace qm::plugin

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "support/plugin_loader.h"
+#include "support/settings_text.h"
 
 #ifndef _WIN32
 #include <dirent.h>
@@ -21,22 +22,10 @@ namespace {
 
 namespace fs = std::filesystem;
 
-struct Field {
-  std::string expression;
-  int type;
-  int flags = 0;
-};
+using Field = IniField;
 
 std::string Settings(const std::vector<Field>& fields, const std::string& globals = "") {
-  std::string ini = "[Quarrymark]\r\nLogErrors=false\r\n" + globals;
-  ini += "regexcount=" + std::to_string(fields.size()) + "\r\n";
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    const std::string n = std::to_string(i + 1);
-    ini += "regex" + n + "=" + fields[i].expression + "\r\n";
-    ini += "regex" + n + "type=" + std::to_string(fields[i].type) + "\r\n";
-    ini += "regex" + n + "flags=" + std::to_string(fields[i].flags) + "\r\n";
-  }
-  return ini;
+  return SettingsText(fields, "LogErrors=false\r\n" + globals);
 }
 
 std::u16string Wide(const std::string& utf8) {

@@ -2,6 +2,9 @@
 
 #include <fstream>
 #include <sstream>
+#include <vector>
+
+#include "support/settings_text.h"
 
 namespace qm::utility::test {
 
@@ -36,12 +39,7 @@ std::string ReadAll(const fs::path& path) {
 std::string ReadAll(const std::u16string& path) { return ReadAll(fs::path(path)); }
 
 std::string IniText(std::initializer_list<const char*> lines) {
-  std::string text = "\xEF\xBB\xBF";
-  for (const char* line : lines) {
-    text += line;
-    text += "\r\n";
-  }
-  return text;
+  return "\xEF\xBB\xBF" + qm::test::IniLines(std::vector<std::string>(lines.begin(), lines.end()));
 }
 
 }  // namespace qm::utility::test

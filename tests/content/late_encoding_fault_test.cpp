@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "support/plugin_loader.h"
+#include "support/settings_text.h"
 
 namespace qm::test {
 namespace {
@@ -21,15 +22,10 @@ struct FieldSpec {
 // The sample is 32 KiB; FileMemory 5 reads files above 5 MiB in chunks of
 // at most 5 MiB.
 std::string Settings(const std::vector<FieldSpec>& fields) {
-  std::string ini = "[Quarrymark]\r\nLogErrors=false\r\nAnalyzeBuffer=1\r\nFileMemory=5\r\n";
-  ini += "ResultCache=0\r\nregexcount=" + std::to_string(fields.size()) + "\r\n";
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    const std::string n = std::to_string(i + 1);
-    ini += "regex" + n + "=" + fields[i].expression + "\r\n";
-    ini += "regex" + n + "type=" + std::to_string(fields[i].type) + "\r\n";
-    if (!fields[i].replace.empty()) ini += "regex" + n + "replace=" + fields[i].replace + "\r\n";
-  }
-  return ini;
+  std::vector<IniField> ini;
+  for (const FieldSpec& f : fields) ini.push_back({f.expression, f.type, 0, f.replace, ""});
+  return SettingsText(ini,
+                      "LogErrors=false\r\nAnalyzeBuffer=1\r\nFileMemory=5\r\nResultCache=0\r\n");
 }
 
 // Lines of `line`, with `fault` in place of line number faultLine, until

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "support/plugin_loader.h"
+#include "support/settings_text.h"
 
 namespace qm::test {
 
@@ -22,15 +23,9 @@ struct Field {
 // [Quarrymark] with the fields and globals, then [Quarrymark_filters].
 inline std::string FilterSettings(const std::vector<Field>& fields, const std::string& filters,
                                   const std::string& globals = "") {
-  std::string ini = "[Quarrymark]\r\n" + globals + "regexcount=" + std::to_string(fields.size()) + "\r\n";
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    const std::string n = std::to_string(i + 1);
-    ini += "regex" + n + "=" + fields[i].expression + "\r\n";
-    ini += "regex" + n + "type=" + std::to_string(fields[i].type) + "\r\n";
-    ini += "regex" + n + "flags=" + std::to_string(fields[i].flags) + "\r\n";
-    if (!fields[i].replace.empty()) ini += "regex" + n + "replace=" + fields[i].replace + "\r\n";
-  }
-  return ini + "[Quarrymark_filters]\r\n" + filters;
+  std::vector<IniField> ini;
+  for (const Field& f : fields) ini.push_back({f.expression, f.type, f.flags, f.replace, ""});
+  return SettingsText(ini, globals) + "[Quarrymark_filters]\r\n" + filters;
 }
 
 // Copies the fake converter beside the plugin under the converter's name.

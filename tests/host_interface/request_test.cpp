@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "support/plugin_loader.h"
+#include "support/settings_text.h"
 
 #ifndef _WIN32
 #include <dirent.h>
@@ -19,28 +20,10 @@ namespace qm::test {
 namespace {
 
 // A settings file: global lines, then one field per entry.
-struct FieldSpec {
-  FieldSpec(std::string e, int t, int f = 0, std::string r = "", std::string n = "")
-      : expression(std::move(e)), type(t), flags(f), replace(std::move(r)), name(std::move(n)) {}
-  std::string expression;
-  int type;
-  int flags;
-  std::string replace;  // empty: the default
-  std::string name;
-};
+using FieldSpec = IniField;
 
 std::string Settings(const std::vector<FieldSpec>& fields, const std::string& globals = "") {
-  std::string ini = "[Quarrymark]\r\n" + globals;
-  ini += "regexcount=" + std::to_string(fields.size()) + "\r\n";
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    const std::string n = std::to_string(i + 1);
-    ini += "regex" + n + "=" + fields[i].expression + "\r\n";
-    ini += "regex" + n + "type=" + std::to_string(fields[i].type) + "\r\n";
-    ini += "regex" + n + "flags=" + std::to_string(fields[i].flags) + "\r\n";
-    if (!fields[i].replace.empty()) ini += "regex" + n + "replace=" + fields[i].replace + "\r\n";
-    if (!fields[i].name.empty()) ini += "regex" + n + "name=" + fields[i].name + "\r\n";
-  }
-  return ini;
+  return SettingsText(fields, globals);
 }
 
 // A file of size bytes whose content does not matter (sparse where the
@@ -265,6 +248,31 @@ TEST(RequestLimits, SampleOnlyFieldsIgnoreTheGlobalLimit) {
   EXPECT_EQ(gated.code, ft_numeric_32);
   EXPECT_EQ(gated.Int(), 0);
   EXPECT_EQ(plugin.ValueW(path, 2).Narrow(), "ANSI/Binary");
+}
+
+// Every answer kind has its zero for a file over the global limit, in the
+// kind's own code; a field whose expression failed stands as a Boolean "no".
+TEST(RequestLimits, EachAnswerKindAnswersItsZero) {
+  const std::vector<FieldSpec> fields = {{"x", 0}, {"x", 1}, {"x", 2}, {"x", 3, 0, "$0"},
+                                         {"x", 4, 0, "$0"}, {"x", 6}, {"x", 8}, {"(", 3}};
+  LoadedPlugin plugin(Settings(fields, "GlobalFileSizeLimit=5\r\nAnalyzeBuffer=1\r\n"));
+  const std::string path = plugin.folder().Write("big", std::string(100, 'x'));
+  std::filesystem::resize_file(std::filesystem::u8path(path), 6 * 1048576);
+  const struct {
+    int field;
+    int code;
+  } expected[] = {{0, ft_boolean}, {1, ft_numeric_32},       {2, ft_numeric_32},
+                  {3, ft_stringw}, {4, ft_stringw},          {5, ft_numeric_floating},
+                  {6, ft_numeric_floating},                  {7, ft_boolean}};
+  for (const auto& e : expected) {
+    const Answer a = plugin.ValueW(path, e.field);
+    EXPECT_EQ(a.code, e.code) << "field " << e.field;
+    if (e.code == ft_numeric_floating) {
+      EXPECT_EQ(a.Double(), 0.0) << "field " << e.field;
+    } else {
+      EXPECT_EQ(a.Int(), 0) << "field " << e.field;
+    }
+  }
 }
 
 TEST(RequestFilenameOnly, TheNamePartIsSearched) {

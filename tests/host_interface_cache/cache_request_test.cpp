@@ -14,6 +14,7 @@
 
 #include "platform/platform.h"
 #include "support/plugin_loader.h"
+#include "support/settings_text.h"
 
 namespace qm::test {
 namespace {
@@ -27,15 +28,9 @@ struct Field {
 };
 
 std::string Settings(const std::vector<Field>& fields, const std::string& globals) {
-  std::string ini = "[Quarrymark]\r\nLogErrors=false\r\n" + globals;
-  ini += "regexcount=" + std::to_string(fields.size()) + "\r\n";
-  for (std::size_t i = 0; i < fields.size(); ++i) {
-    const std::string n = "regex" + std::to_string(i + 1);
-    ini += n + "=" + fields[i].expression + "\r\n";
-    ini += n + "type=" + std::to_string(fields[i].type) + "\r\n";
-    if (!fields[i].replace.empty()) ini += n + "replace=" + fields[i].replace + "\r\n";
-  }
-  return ini;
+  std::vector<IniField> ini;
+  for (const Field& f : fields) ini.push_back({f.expression, f.type, 0, f.replace, ""});
+  return SettingsText(ini, "LogErrors=false\r\n" + globals);
 }
 
 // Writes a file whose last-write time is a whole second, so that

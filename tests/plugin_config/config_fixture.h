@@ -11,6 +11,7 @@
 
 #include "platform/platform.h"
 #include "plugin/config/loader.h"
+#include "support/settings_text.h"
 #include "support/test_files.h"
 
 namespace qm::plugin::test {
@@ -23,9 +24,7 @@ inline std::u16string U16(const std::string& utf8) {
 
 // "[Quarrymark]" followed by the lines, each ended with CR LF.
 inline std::string Ini(const std::vector<std::string>& lines) {
-  std::string text = "[Quarrymark]\r\n";
-  for (const std::string& line : lines) text += line + "\r\n";
-  return text;
+  return "[Quarrymark]\r\n" + qm::test::IniLines(lines);
 }
 
 // True when the program finds a match in the subject.
