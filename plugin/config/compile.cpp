@@ -5,6 +5,9 @@
 
 #include <atomic>
 #include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
 #include <type_traits>
 
 #include "plugin/content/file_access.h"
@@ -186,6 +189,70 @@ void StudyWithJit(Program& program, Study study, Info info, Assign assign, Callb
   }
 }
 
+// The pattern with each \z and \Z (when kinds holds 1) and each \G (when
+// kinds holds 2) found by the line analysis written as a group holding an
+// assertion that never holds (a group, so that a quantifier after the
+// escape still applies to one item). Groups and offsets stay as they were.
+template <typename Char>
+std::basic_string<Char> WithBoundsNever(const std::basic_string<Char>& pattern,
+                                        const std::vector<std::size_t>& escapes, int kinds) {
+  static constexpr char kNever[] = "(?:(?!))";
+  std::basic_string<Char> out;
+  std::size_t from = 0;
+  for (const std::size_t at : escapes) {
+    if (at + 1 >= pattern.size()) continue;
+    const int kind = pattern[at + 1] == Char('G') ? 2 : 1;
+    if ((kinds & kind) == 0) continue;
+    out.append(pattern, from, at - from);
+    for (std::size_t i = 0; i + 1 < sizeof kNever; ++i) out.push_back(Char(kNever[i]));
+    from = at + 2;
+  }
+  out.append(pattern, from, std::basic_string<Char>::npos);
+  return out;
+}
+
+int BoundKinds(const LinePlan& plan, const std::u16string& units) {
+  int kinds = 0;
+  for (const std::size_t at : plan.boundEscapes) {
+    if (at + 1 < units.size()) kinds |= units[at + 1] == u'G' ? 2 : 1;
+  }
+  return kinds;
+}
+
+// Builds the program's piece forms (see Program8::pieceForms): each is
+// compiled from the rewritten pattern, instrumented as the program is, and
+// kept only when it compiles, studies and has the program's groups.
+template <typename Program, typename Char, typename Compile, typename Study, typename Info,
+          typename Assign, typename Callback>
+void BuildPieceForms(Program& program, const std::basic_string<Char>& pattern, Compile compile,
+                     Study study, Info info, Assign assign, Callback callback) {
+  const LinePlan& plan = program.plan;
+  if (!plan.parsed || plan.boundEscapes.empty()) return;
+  std::u16string units;
+  for (const Char c : pattern) {
+    units.push_back(static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(c)));
+  }
+  const int kinds = BoundKinds(plan, units);
+  int groups = 0;
+  info(program.code, nullptr, PCRE_INFO_CAPTURECOUNT, &groups);
+  for (int mask = 1; mask <= 3; ++mask) {
+    if ((mask & ~kinds) != 0) continue;
+    std::basic_string<Char> text = WithBoundsNever(pattern, plan.boundEscapes, mask);
+    if (program.stopPoint != kNoStopPoint) text = WithStopCallout(text, StopCalloutPosition(text));
+    auto form = std::make_unique<Program>();
+    form->code = compile(text);
+    if (form->code == nullptr) continue;
+    int formGroups = -1;
+    info(form->code, nullptr, PCRE_INFO_CAPTURECOUNT, &formGroups);
+    if (formGroups != groups) continue;
+    const char* message = nullptr;
+    StudyOneWithJit(form->code, form->study, form->jit, study, info, assign, callback, message);
+    if (message != nullptr) continue;
+    form->stopPoint = program.stopPoint;
+    program.pieceForms[mask - 1] = std::move(form);
+  }
+}
+
 }  // namespace
 
 void SetStopCalloutEnabled(bool enabled) {
@@ -296,6 +363,29 @@ bool CompileField(PluginState& state, const std::u16string& expression, int inde
     AppendCompileError(message, utf8Form, 0, CompileVariant::kUtf16, index, record, errorLog);
     return false;
   }
+
+  const auto compileAnsi = [&](const std::string& text) {
+    const char* error = nullptr;
+    int at = 0;
+    return pcre_compile(text.c_str(), options.byteForm, &error, &at, tables);
+  };
+  const auto compileUtf8 = [&](const std::string& text) {
+    const char* error = nullptr;
+    int at = 0;
+    return pcre_compile(text.c_str(), unicodeOptions, &error, &at, nullptr);
+  };
+  const auto compileUtf16 = [&](const std::u16string& text) {
+    const char* error = nullptr;
+    int at = 0;
+    return pcre16_compile(reinterpret_cast<PCRE_SPTR16>(text.c_str()), unicodeOptions, &error,
+                          &at, nullptr);
+  };
+  BuildPieceForms(*ansi, ansiForm, compileAnsi, pcre_study, pcre_fullinfo, pcre_assign_jit_stack,
+                  CurrentNarrowJitStack);
+  BuildPieceForms(*utf8, utf8Form, compileUtf8, pcre_study, pcre_fullinfo, pcre_assign_jit_stack,
+                  CurrentNarrowJitStack);
+  BuildPieceForms(*utf16, terminated, compileUtf16, pcre16_study, pcre16_fullinfo,
+                  pcre16_assign_jit_stack, CurrentWideJitStack);
 
   ChooseLiterals(*ansi, pcre_fullinfo);
   ChooseLiterals(*utf8, pcre_fullinfo);

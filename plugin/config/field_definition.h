@@ -40,6 +40,12 @@ struct Program8 {
   pcre* windowCode = nullptr;
   pcre_extra* windowStudy = nullptr;
   bool windowJit = false;
+  // For a pattern holding \z, \Z or \G (see PieceForm in
+  // evaluation/matcher.cpp): the same program with the escapes of the kinds
+  // in (index + 1) written as an assertion that never holds; kind 1 is \z
+  // and \Z, kind 2 is \G. Null where the pattern holds no such escape or
+  // the form could not be built.
+  std::unique_ptr<Program8> pieceForms[3];
   Program8() = default;
   Program8(const Program8&) = delete;
   Program8& operator=(const Program8&) = delete;
@@ -65,6 +71,12 @@ struct Program16 {
   pcre16* windowCode = nullptr;
   pcre16_extra* windowStudy = nullptr;
   bool windowJit = false;
+  // For a pattern holding \z, \Z or \G (see PieceForm in
+  // evaluation/matcher.cpp): the same program with the escapes of the kinds
+  // in (index + 1) written as an assertion that never holds; kind 1 is \z
+  // and \Z, kind 2 is \G. Null where the pattern holds no such escape or
+  // the form could not be built.
+  std::unique_ptr<Program16> pieceForms[3];
   Program16() = default;
   Program16(const Program16&) = delete;
   Program16& operator=(const Program16&) = delete;

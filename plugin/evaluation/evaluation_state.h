@@ -44,6 +44,9 @@ struct EvaluationState {
   // that end is no end of a line for $).
   std::uint32_t contextUnits = 0;
   bool textContinues = false;
+  // The search of the previous piece went on to its end (its last search
+  // began there), so \G holds at the start of the current piece.
+  bool searchReachedCut = false;
   std::int64_t previousMatchStart = -1;  // MatchDistanceRatio; -1 = none recorded
   std::uint64_t contentSize = 0;      // bytes of the whole searched content
   std::uint64_t sum = 0;              // types 6 and 8

@@ -286,6 +286,11 @@ class Analyzer {
     } catch (const Unsupported&) {
       return LinePlan{};
     }
+    plan.parsed = true;
+    std::sort(boundEscapes_.begin(), boundEscapes_.end());
+    boundEscapes_.erase(std::unique(boundEscapes_.begin(), boundEscapes_.end()),
+                        boundEscapes_.end());
+    plan.boundEscapes = std::move(boundEscapes_);
     // A backreference may repeat what a lookbehind captured.
     if (hasBackreference_) {
       consumesCr_ |= lookaroundCr_;
@@ -772,6 +777,7 @@ class Analyzer {
         return;
       case u'Z': case u'z': case u'G':
         notWindowable_ = true;  // they depend on where the subject ends or the search began
+        boundEscapes_.push_back(pos_ - 2);
         out.kind = Item::Kind::kZeroWidth;
         return;
       case u'K':
@@ -1028,6 +1034,7 @@ class Analyzer {
   bool hasBackreference_ = false;
   bool dollarNeedsCr_ = false;  // a multiline $ that reads past a CR
   bool notWindowable_ = false;
+  std::vector<std::size_t> boundEscapes_;  // where each \z, \Z and \G begins
 };
 
 }  // namespace

@@ -39,6 +39,11 @@ struct LinePlan {
   // known). At most kMaxNeedles entries, no two equal. Valid also when not
   // windowed.
   std::vector<Needle> needles;
+  // The analysis read the whole pattern (every construct was modelled).
+  bool parsed = false;
+  // When parsed: the offset of the backslash of every \z, \Z and \G escape
+  // outside classes, quoting and comments, in pattern order.
+  std::vector<std::size_t> boundEscapes;
 };
 
 inline constexpr std::size_t kMaxNeedles = 8;

@@ -320,11 +320,26 @@ void MatchLoop(const typename Traits::Char* piece, std::size_t pieceLength,
   if (state.abortRequested) return;
   const std::size_t lineLimit = linePass ? LineEndLimit(length) : 0;
 
+  // A piece of a longer content is searched as that content would be. \z
+  // and \Z hold nowhere in a piece that more content follows, and \G holds
+  // at a later piece's start only when the search of the piece before began
+  // at its end; the program's piece forms, built for patterns holding these
+  // escapes, say so (a program without them searches unchanged).
+  const auto* runs = program;
+  const decltype(program) first = [&]() -> decltype(program) {
+    if (linePass) return nullptr;
+    const bool endNever = state.textContinues && program->pieceForms[0] != nullptr;
+    if (endNever) runs = program->pieceForms[0].get();
+    if (before == 0 || state.searchReachedCut) return nullptr;
+    return program->pieceForms[endNever ? 2 : 1].get();
+  }();
+
   AbortPoll abortPoll(context.abortSet, state.requestKey);
-  MatchCursor<typename Traits::Char> cursor(*program, Traits::RulesFor(field, state), text,
+  MatchCursor<typename Traits::Char> cursor(*runs, Traits::RulesFor(field, state), text,
                                              length, state.matchVector);
   cursor.SetStopCheck(&abortPoll);
   cursor.StartAt(before);
+  cursor.FirstExecutionWith(first);
   for (;;) {
     if (!linePass) {
       bool go;
@@ -370,6 +385,7 @@ void MatchLoop(const typename Traits::Char* piece, std::size_t pieceLength,
     }
   }
 
+  if (!linePass) state.searchReachedCut = cursor.Offset() == length;
   if (!linePass && state.lineEnds) {
     const bool leaveOutOne =
         state.startOffset != 0 && state.lineBase == 1 && state.lineEnds->empty();
@@ -520,7 +536,8 @@ int MatchCursor<Char>::Exec(std::size_t start, int options, long anchor, unsigne
   anchor_ = instrumented ? anchor : -1;
   lastStart_ = -1;
   InstallCallouts();
-  return ExecProgram(program_, text_, length_, start, options, vector_, limit,
+  return ExecProgram(firstProgram_ != nullptr ? *firstProgram_ : program_, text_, length_, start,
+                     options, vector_, limit,
                      instrumented ? this : nullptr, jit, jitStacks_);
 }
 
@@ -739,6 +756,7 @@ bool FindNextMatch(MatchCursor<Char>& c) {
       if (!IsWellFormed(c.text_, c.length_)) options &= ~kNoUtfCheck;
     }
     int rc = windowed ? c.ExecWindows(c.offset_, options) : c.ExecSliced(c.offset_, options, -1);
+    c.firstProgram_ = nullptr;
     if (rc == kMatchStopped) return finish(kMatchStopped);
     if (IsLimitError(rc)) {
       // Given up at one start position: the rest of its line is skipped, as

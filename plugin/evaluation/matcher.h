@@ -133,6 +133,11 @@ class MatchCursor {
   void SetStopCheck(StopCheck* check) { stopCheck_ = check; }
   // Searching begins at this offset (the units before it are context).
   void StartAt(std::size_t offset) { offset_ = offset; }
+  // The first execution runs this form of the program instead (same groups
+  // and stop point); null: none.
+  void FirstExecutionWith(const Program* form) { firstProgram_ = form; }
+  // Where the next search starts; after the end, where the last one began.
+  std::size_t Offset() const { return offset_; }
 
   template <typename C>
   friend bool FindNextMatch(MatchCursor<C>& cursor);
@@ -149,6 +154,7 @@ class MatchCursor {
   bool PollStop();
 
   const Program& program_;
+  const Program* firstProgram_ = nullptr;
   MatchRules rules_;
   const Char* text_;
   std::size_t length_;

@@ -222,6 +222,52 @@ TEST_F(ChunkedMatching, LineEndsWrittenAsEscapesAreNeverCutApart) {
   }
 }
 
+// Patterns holding \z, \Z or \G, generated around a set of atoms: a cut is
+// no end of the content, and a search that ended before a cut does not
+// begin again there. Also written inside quoting, comments and classes,
+// where they are no escapes.
+std::vector<std::u16string> BoundPatterns() {
+  const std::u16string atoms[] = {u"x", u"l", u"\\w", u"[a-z]{2}", u"\\R",
+                                  u"[\\s\\S]", u"(?:\\w|\\R)", u"a?"};
+  std::vector<std::u16string> patterns;
+  for (const std::u16string& atom : atoms) {
+    patterns.push_back(atom + u"\\z");
+    patterns.push_back(atom + u"\\Z");
+    patterns.push_back(u"\\G" + atom);
+    patterns.push_back(atom + u"(?!\\Z)");
+    patterns.push_back(u"\\G" + atom + u"|" + atom + u"\\z");
+  }
+  for (const char16_t* p : {u"(?!\\z)\\R", u"\\Z", u"\\z", u"\\G", u"(?m)^\\w*\\Z",
+                            u"(?x) \\G [a-z] # [ \\Q\n | \\R \\z", u"\\Q\\z\\E|l\\z",
+                            u"(?#\\z[)l\\Z", u"[\\\\z]\\Z", u"\\\\z|(?i)L\\z", u"(?<=a)\\G\\w"}) {
+    patterns.emplace_back(p);
+  }
+  return patterns;
+}
+
+TEST_F(ChunkedMatching, SubjectBoundEscapesAnswerAsOverAWholeRead) {
+  const std::vector<std::u16string> patterns = BoundPatterns();
+  std::vector<Case> cases;
+  for (const std::u16string& p : patterns) cases.push_back({p.c_str(), FieldType::Count, u""});
+  cases.push_back({u"\\G(?:\\w|\\R)", FieldType::StringOutput, u"\\xo0 "});
+  cases.push_back({u"[a-z]\\Z", FieldType::FirstMatchStringOutput, u"$0@\\xo0"});
+  cases.push_back({u"\\G\\w|\\w\\z", FieldType::MatchDistanceRatio, u""});
+  ExpectChunkedAsWhole(cases);
+
+  // Pieces cut inside a line longer than a chunk: they end in "a" and "b".
+  constexpr std::size_t kChunk = 1048576;
+  std::string text(kChunk + kChunk / 2, 'a');
+  text += std::string(kChunk, 'b') + "\n" + std::string(kChunk / 3, 'a') + "\nab";
+  const std::string path = Write(text);
+  for (const std::u16string& p : patterns) {
+    const FieldDefinition field = Compiled(p, FieldType::Count, u"");
+    const auto whole = Evaluate(path, text.size(), field, false);
+    const auto chunked = Evaluate(path, text.size(), field, true);
+    EXPECT_TRUE(whole.ok && chunked.ok);
+    EXPECT_EQ(chunked.count, whole.count) << std::string(p.begin(), p.end());
+  }
+}
+
 int ChunkedMatching::ExpectChunkedAsWhole(const std::vector<Case>& cases) {
   int windowed = 0;
   for (const char* eol : {"\n", "\r\n", "\r"}) {
