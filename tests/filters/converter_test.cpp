@@ -189,6 +189,85 @@ TEST(Converter, StopEndsAConverterThatNeverEnds) {
 #endif
 }
 
+TEST(Converter, ASettledAnswerEndsAConverterThatNeverEnds) {
+  // The flood never ends; its first piece (FileMemory 5) holds matches.
+  // Each field has its answer from that piece: the request answers it and
+  // the converter is ended. Were the rest read, the time limit would end
+  // the run as a failure, a file error with these settings.
+  TempFolder pids;
+  const std::string pidFile = pids.PathOf("pids");
+#ifdef _WIN32
+  _putenv_s("QM_FAKE_CONVERTER_PIDS", pidFile.c_str());
+#else
+  setenv("QM_FAKE_CONVERTER_PIDS", pidFile.c_str(), 1);
+#endif
+  LoadedPlugin plugin(FilterSettings({{"flood", 0}, {"flood", 4}, {"flood", 3, 0, "$0,"}},
+                                     kFilters,
+                                     "FileMemory=5\r\nConverterTimeLimit=30\r\n"
+                                     "NormalSearchForFilterFail=0\r\nResultCache=0\r\n"));
+  InstallConverter(plugin);
+  const std::string file = plugin.folder().Write("f.doc", "flood\n");
+  const Answer boolean = plugin.ValueW(file, 0);
+  EXPECT_EQ(boolean.code, ft_boolean);
+  EXPECT_EQ(boolean.Int(), 1);
+  EXPECT_TRUE(NoChildProcesses());
+  const Answer first = plugin.ValueW(file, 1);
+  EXPECT_EQ(first.code, ft_stringw);
+  EXPECT_EQ(first.Wide(), u"flood ");
+  // 20 units fit the host's buffer of 42 bytes: the output is full.
+  const Answer output = plugin.ValueW(file, 2, 0, 42);
+  EXPECT_EQ(output.code, ft_stringw);
+  EXPECT_EQ(output.Wide(), u"flood,flood,flood,fl");
+  EXPECT_TRUE(NoChildProcesses());
+#ifndef _WIN32
+  std::ifstream in(pidFile);
+  long pid = 0;
+  int seen = 0;
+  while (in >> pid) {
+    ++seen;
+    EXPECT_TRUE(ProcessGone(pid)) << pid;
+  }
+  EXPECT_EQ(seen, 3);
+  unsetenv("QM_FAKE_CONVERTER_PIDS");
+#else
+  _putenv_s("QM_FAKE_CONVERTER_PIDS", "");
+#endif
+}
+
+TEST(Converter, AnswersSettledEarlyAreThoseOfTheWholeText) {
+  // 300000 lines are about 8 MiB of UTF-16: two pieces with FileMemory 5.
+  // Each field is asked once through the converter and once of the file as
+  // it is (flag 16), whose text is the same but for the first line: the
+  // answers must agree whether they settle in the first piece, in the last
+  // one or never (Count reads everything).
+  std::string lines = "text\n";
+  for (int k = 1; k <= 300000; ++k) lines += "line " + std::to_string(k) + "\r\n";
+  for (const char* expression : {"line \\d*7\\b", "line 29999\\d\\b", "line 0", "(?m)^line \\d+\\r?$"}) {
+    std::vector<Field> fields;
+    for (const int flags : {0, 16}) {
+      fields.push_back({expression, 0, flags});
+      fields.push_back({expression, 4, flags});
+      fields.push_back({expression, 3, flags, "$0,"});
+      fields.push_back({expression, 1, flags});
+    }
+    LoadedPlugin plugin(FilterSettings(fields, kFilters, "FileMemory=5\r\nResultCache=0\r\n"));
+    InstallConverter(plugin);
+    const std::string file = plugin.folder().Write("l.doc", lines);
+    for (int field = 0; field < 4; ++field) {
+      for (const int maxlen : {64, 2048}) {
+        const Answer converted = plugin.ValueW(file, field, 0, maxlen);
+        const Answer plain = plugin.ValueW(file, field + 4, 0, maxlen);
+        EXPECT_EQ(converted.code, plain.code) << expression << " " << field;
+        EXPECT_EQ(converted.bytes, plain.bytes) << expression << " " << field << " " << maxlen;
+      }
+    }
+    if (std::string(expression).find("(?m)") == 0) {
+      EXPECT_EQ(plugin.ValueW(file, 3).Int(), 300000);
+    }
+  }
+  EXPECT_TRUE(NoChildProcesses());
+}
+
 TEST(Converter, NothingOutlivesFilteredRequests) {
   LoadedPlugin plugin(FilterSettings({{"\\w+", 1}}, kFilters, "ResultCache=0\r\n"));
   InstallConverter(plugin);
