@@ -72,9 +72,8 @@ Answer StoppedRequest(LoadedPlugin& plugin, const std::string& file, int delayMs
 
 const std::string kFilters = "doc=xdoc\r\nidoc=xdoc|i\r\n";
 
-#ifndef _WIN32
+// Paths of the tests' folders are ASCII.
 std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
-#endif
 
 TEST(Converter, OutputIsMatchedAsUtf16) {
   LoadedPlugin plugin(FilterSettings({{"\\w+", 1}, {"\\w+", 3, 0, "$0@\\xo1,"}, {"\\w+", 3, 16}},
@@ -263,6 +262,37 @@ TEST(Converter, AnswersSettledEarlyAreThoseOfTheWholeText) {
     }
     if (std::string(expression).find("(?m)") == 0) {
       EXPECT_EQ(plugin.ValueW(file, 3).Int(), 300000);
+    }
+  }
+  EXPECT_TRUE(NoChildProcesses());
+}
+
+int QM_CALL CountUnits(const QmWideChar*, int length, void* context) {
+  *static_cast<std::size_t*>(context) += static_cast<std::size_t>(length);
+  return 0;
+}
+
+TEST(Converter, TheTextOfAFieldIsWholeWhateverItsType) {
+  // The text a field searches is handed on in full, also for the types
+  // whose answers may settle early: past the first piece of the converter
+  // (FileMemory 5) and past the first chunk of a file.
+  LoadedPlugin plugin(FilterSettings({{"line", 0}, {"line", 3}, {"line", 4}}, kFilters,
+                                     "FileMemory=5\r\n"));
+  InstallConverter(plugin);
+  std::size_t convertedUnits = 0, plainUnits = 0;
+  for (int k = 1; k <= 300000; ++k) convertedUnits += 7 + std::to_string(k).size();
+  std::string plain;
+  for (int k = 1; k <= 600000; ++k) plain += "line " + std::to_string(k) + "\r\n";
+  plainUnits = plain.size();
+  const std::string converted = plugin.folder().Write("l.doc", "lines 300000\n");
+  const std::string file = plugin.folder().Write("l.txt", plain);
+  const auto fieldText = plugin.Export<decltype(&QuarrymarkGetFieldText)>("QuarrymarkGetFieldText");
+  for (int field = 0; field < 3; ++field) {
+    for (const auto& [name, units] : {std::make_pair(converted, convertedUnits), std::make_pair(file, plainUnits)}) {
+      std::u16string wide = U16(name);
+      std::size_t got = 0;
+      EXPECT_GE(fieldText(reinterpret_cast<QmWideChar*>(wide.data()), field, CountUnits, &got), 0);
+      EXPECT_EQ(got, units) << field << " " << name;
     }
   }
   EXPECT_TRUE(NoChildProcesses());
