@@ -129,6 +129,7 @@ bool RunConverter(const std::u16string& program, const std::u16string& option,
   Deadline deadline;
   deadline.limitMs = std::uint64_t{settings.converterTimeLimit} * 1000;
   text.validateEachPiece = state.utfCheckPending;
+  text.budget = budget;
   bool exited = false;
   DrainEnd end = DrainEnd::kEmpty;
   try {
@@ -138,7 +139,9 @@ bool RunConverter(const std::u16string& program, const std::u16string& option,
     }
     if (exited && !state.abortRequested) {
       end = Drain(child, text, budget, deadline, state, field, consumer);
-      if (end == DrainEnd::kEmpty && !text.bytes.empty()) MatchFilterText(text, state, consumer, false);
+      if (end == DrainEnd::kEmpty && !FinishFilterText(text, state, field, consumer)) {
+        end = state.abortRequested ? DrainEnd::kStopped : DrainEnd::kAnswered;
+      }
     }
   } catch (const std::bad_alloc&) {
     // Out of memory while collecting: the child is ended below and the

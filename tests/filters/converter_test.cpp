@@ -241,7 +241,7 @@ TEST(Converter, AnswersSettledEarlyAreThoseOfTheWholeText) {
   // one or never (Count reads everything).
   std::string lines = "text\n";
   for (int k = 1; k <= 300000; ++k) lines += "line " + std::to_string(k) + "\r\n";
-  for (const char* expression : {"line \\d*7\\b", "line 29999\\d\\b", "line 0", "(?m)^line \\d+\\r?$"}) {
+  for (const char* expression : {"line \\d*7\\b", "line 29999\\d\\b", "line 0", "(?m)^line \\d+\\r$"}) {
     std::vector<Field> fields;
     for (const int flags : {0, 16}) {
       fields.push_back({expression, 0, flags});
@@ -262,6 +262,79 @@ TEST(Converter, AnswersSettledEarlyAreThoseOfTheWholeText) {
     }
     if (std::string(expression).find("(?m)") == 0) {
       EXPECT_EQ(plugin.ValueW(file, 3).Int(), 300000);
+    }
+  }
+  EXPECT_TRUE(NoChildProcesses());
+}
+
+// A UTF-16 text (with its byte order mark, which the fake converter prints
+// as it is) of lines with the given line end, just above 5 MiB so that both
+// the converter (FileMemory 5) and the file read with flag 16 take it in
+// 5 MiB chunks. Line lengths come from a fixed generator and include empty
+// lines, lines near the context length, a pair of surrogates now and then
+// and, when giant, a line longer than a whole chunk.
+std::string LineText(unsigned seed, const std::u16string& lineEnd, bool giant) {
+  std::u16string text = u"\uFEFF";
+  unsigned x = seed;
+  auto next = [&x] { return x = x * 1103515245u + 12345u, (x >> 16) & 0x7FFF; };
+  if (giant) text += u"line 0 " + std::u16string(2700000, u'g') + lineEnd;
+  for (int k = 1; text.size() < 2700000; ++k) {
+    const unsigned kind = next() % 16;
+    if (kind == 0) {
+      text += lineEnd;
+      continue;
+    }
+    text += u"line " + U16(std::to_string(k));
+    if (kind == 1) text += std::u16string(1000 + next() % 60, u'x');
+    if (kind == 2) text += u" \xD83D\xDE00";
+    if (kind < 6) text += std::u16string(next() % 40, u'y');
+    text += lineEnd;
+  }
+  std::string bytes;
+  for (const char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+TEST(Converter, ConvertedTextAnswersAsTheSameTextReadInChunks) {
+  // Each field is asked once through the converter and once of the same
+  // UTF-16 file as it is (flag 16): every answer type must agree, also for
+  // matches at the cut between two pieces that need the line end after them
+  // or the text before them.
+  const char* const expressions[] = {"(?m)^line \\d+\\r$", "(?m)^line \\d+y*$", "\\w\\r?\\n\\w",
+                                     "(?<=\\n)line \\d+", "(?m)^$", "y$", "\\r\\n\\r\\n|\\n\\n|\\r\\r"};
+  std::vector<Field> fields;
+  for (const char* expression : expressions) {
+    for (const int flags : {0, 16}) {
+      fields.push_back({expression, 1, flags});
+      fields.push_back({expression, 0, flags});
+      fields.push_back({expression, 4, flags});
+      fields.push_back({expression, 3, flags, "$0,"});
+    }
+  }
+  LoadedPlugin plugin(FilterSettings(fields, kFilters, "FileMemory=5\r\nResultCache=0\r\n"));
+  InstallConverter(plugin);
+  struct Text {
+    const char16_t* lineEnd;
+    bool giant;
+  };
+  const Text texts[] = {{u"\r\n", false}, {u"\n", false}, {u"\r", false}, {u"\r\n", true}};
+  unsigned seed = 7;
+  for (const Text& t : texts) {
+    const std::string file = plugin.folder().Write("t.doc", LineText(seed++, t.lineEnd, t.giant));
+    for (int e = 0; e < static_cast<int>(std::size(expressions)); ++e) {
+      for (int type = 0; type < 4; ++type) {
+        const int field = e * 8 + type;
+        for (const int maxlen : {64, 2048}) {
+          if (type == 0 && maxlen == 64) continue;  // a count fits either
+          const Answer converted = plugin.ValueW(file, field, 0, maxlen);
+          const Answer plain = plugin.ValueW(file, field + 4, 0, maxlen);
+          EXPECT_EQ(converted.code, plain.code) << expressions[e] << " " << type << " " << seed;
+          EXPECT_EQ(converted.bytes, plain.bytes) << expressions[e] << " " << type << " " << maxlen << " " << seed;
+        }
+      }
     }
   }
   EXPECT_TRUE(NoChildProcesses());
