@@ -1,8 +1,9 @@
 // Literal search: one exact byte with memchr, one literal with a vector
 // scan of two of its units, several literals with a nibble-mask scan where
 // the processor has AVX2 or SSSE3 (one bucket per literal: the low and high
-// halves of the first bytes of each literal index two 16-byte tables, and a
-// start whose bytes are in every table of a bucket is checked in full), else
+// halves of the low bytes of the first units of each literal index two
+// 16-byte tables, and a start whose bytes are in every table of a bucket is
+// checked in full), else
 // with a pair-shift scan (or a Horspool scan when one of them is a single
 // unit).
 #include "plugin/evaluation/needle_search.h"
@@ -119,35 +120,27 @@ void SetLiteralScannerLevelForTesting(int level) {
   levelCap.store(level, std::memory_order_relaxed);
 }
 
-// The tables of the nibble-mask scan: for each of the first `length` bytes
-// of the literals (as they lie in memory: UTF-16 literals hold a zero byte
-// after each ASCII one), the buckets (bit i: literal i) whose byte there
-// has a given low half (low) and high half (high). A caseless letter puts
-// both of its cases in.
+// The tables of the nibble-mask scan: for each of the first `length` units
+// of the literals, the buckets (bit i: literal i) whose unit there has a
+// given low half (low) and high half (high) in its low byte. A caseless
+// letter puts both of its cases in. UTF-16 text is keyed on the low byte of
+// each unit (bytes 0, 2, 4 of a start): in text of ASCII-range characters
+// the high bytes are all zero and would let every start through; a start
+// whose high bytes differ from the literal's is refused by the full check.
 class LiteralScanner {
  public:
-  static constexpr std::size_t kBytes = 3;
+  static constexpr std::size_t kUnits = 3;
 
   LiteralScanner(const std::vector<std::string>& literals, const std::vector<bool>& caseless,
-                 std::size_t unitSize) {
+                 std::size_t unitSize)
+      : stride_(unitSize) {
     std::size_t shortest = ~std::size_t{0};
-    for (const std::string& literal : literals) shortest = std::min(shortest, literal.size() * unitSize);
-    length_ = std::min(kBytes, shortest);
+    for (const std::string& literal : literals) shortest = std::min(shortest, literal.size());
+    length_ = std::min(kUnits, shortest);
     for (std::size_t i = 0; i < literals.size(); ++i) {
-      std::string bytes;
-      for (const char c : literals[i]) {
-        const char16_t unit = static_cast<unsigned char>(c);
-        char raw[2];
-        std::memcpy(raw, &unit, sizeof raw);
-        if (unitSize == 1) {
-          bytes += c;
-        } else {
-          bytes.append(raw, 2);
-        }
-      }
       const auto bucket = static_cast<std::uint8_t>(1u << i);
       for (std::size_t k = 0; k < length_; ++k) {
-        const auto b = static_cast<unsigned char>(bytes[k]);
+        const auto b = static_cast<unsigned char>(literals[i][k]);
         const bool letter = (b | 0x20) >= 'a' && (b | 0x20) <= 'z';
         for (const unsigned char form :
              {b, static_cast<unsigned char>(caseless[i] && letter ? b ^ 0x20 : b)}) {
@@ -171,13 +164,15 @@ class LiteralScanner {
 #endif
   }
 
-  std::size_t Length() const { return length_; }
+  // The bytes from a start to the last one the tables key on, inclusive.
+  std::size_t Span() const { return (length_ - 1) * stride_ + 1; }
   static std::size_t BlockBytes() { return Level() == 2 ? 32 : 16; }
 
 #if defined(QM_NIBBLE_SCAN)
   // The first block of BlockBytes() starts at p, p + BlockBytes(), ...
   // (before end) that holds a candidate, its buckets per start in out; end
-  // when none. Every byte read lies before end + BlockBytes() + Length() - 1.
+  // when none; only starts at a multiple of the unit size from p get
+  // buckets. Every byte read lies before end + BlockBytes() + Span() - 1.
   std::size_t NextBlock(const unsigned char* text, std::size_t p, std::size_t end,
                         std::uint8_t (&out)[32]) const {
     if (Level() == 2) {
@@ -202,6 +197,7 @@ class LiteralScanner {
                                                              std::size_t p, std::size_t end,
                                                              std::uint8_t (&out)[32]) const {
     const __m128i nibble = _mm_set1_epi8(0x0F);
+    const __m128i starts = stride_ == 1 ? _mm_set1_epi8(-1) : _mm_set1_epi16(0x00FF);
     __m128i low[M];
     __m128i high[M];
     for (std::size_t k = 0; k < M; ++k) {
@@ -209,9 +205,10 @@ class LiteralScanner {
       high[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(high_[k]));
     }
     for (; p < end; p += 16) {
-      __m128i buckets = _mm_set1_epi8(-1);
+      __m128i buckets = starts;
       for (std::size_t k = 0; k < M; ++k) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + p + k));
+        const __m128i block =
+            _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + p + k * stride_));
         const __m128i lo = _mm_shuffle_epi8(low[k], _mm_and_si128(block, nibble));
         const __m128i hi =
             _mm_shuffle_epi8(high[k], _mm_and_si128(_mm_srli_epi16(block, 4), nibble));
@@ -230,6 +227,7 @@ class LiteralScanner {
                                                            std::size_t p, std::size_t end,
                                                            std::uint8_t (&out)[32]) const {
     const __m256i nibble = _mm256_set1_epi8(0x0F);
+    const __m256i starts = stride_ == 1 ? _mm256_set1_epi8(-1) : _mm256_set1_epi16(0x00FF);
     __m256i low[M];
     __m256i high[M];
     for (std::size_t k = 0; k < M; ++k) {
@@ -238,9 +236,10 @@ class LiteralScanner {
           _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(high_[k])));
     }
     for (; p < end; p += 32) {
-      __m256i buckets = _mm256_set1_epi8(-1);
+      __m256i buckets = starts;
       for (std::size_t k = 0; k < M; ++k) {
-        const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + p + k));
+        const __m256i block =
+            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + p + k * stride_));
         const __m256i lo = _mm256_shuffle_epi8(low[k], _mm256_and_si256(block, nibble));
         const __m256i hi =
             _mm256_shuffle_epi8(high[k], _mm256_and_si256(_mm256_srli_epi16(block, 4), nibble));
@@ -255,9 +254,10 @@ class LiteralScanner {
   }
 #endif
 
-  std::uint8_t low_[kBytes][16] = {};
-  std::uint8_t high_[kBytes][16] = {};
-  std::size_t length_ = 0;
+  std::uint8_t low_[kUnits][16] = {};
+  std::uint8_t high_[kUnits][16] = {};
+  std::size_t stride_ = 1;  // bytes per unit
+  std::size_t length_ = 0;  // units keyed on
 };
 
 bool LiteralScannerAvailable() { return LiteralScanner::Available(); }
@@ -444,10 +444,10 @@ std::size_t NeedleSearch<Char>::FindByNibbles(const Char* text, std::size_t from
 #if defined(QM_NIBBLE_SCAN)
   constexpr std::size_t kUnit = sizeof(Char);
   const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-  // Blocks start at byte p while p + block - 1 + Length() - 1 < length * kUnit.
+  // Blocks start at byte p while p + block - 1 + Span() - 1 < length * kUnit.
   const std::size_t block = LiteralScanner::BlockBytes();
   const std::size_t readable = length * kUnit;
-  const std::size_t reach = scanner_->Length() + block - 1;
+  const std::size_t reach = scanner_->Span() + block - 1;
   const std::size_t blockEnd = std::min(to * kUnit, readable >= reach ? readable - reach + 1 : 0);
   std::size_t p = from * kUnit;
   std::uint8_t buckets[32];

@@ -6,6 +6,7 @@
 
 #include "platform/platform.h"
 #include "plugin/content/file_access.h"
+#include "plugin/content/reader.h"
 #include "plugin/filters/filter_text.h"
 #include "settings_format/settings_format.h"
 
@@ -42,13 +43,16 @@ struct Deadline {
   }
 };
 
-enum class DrainEnd { kEmpty, kStopped, kTimedOut };
+enum class DrainEnd { kEmpty, kStopped, kTimedOut, kAnswered };
 
 // Takes what the pipe holds now, matching the text first whenever it has
 // outgrown the budget. A converter that writes faster than the text is
 // matched keeps the pipe full: the deadline is tested on every piece too.
+// kAnswered once a matched piece has settled the field's answer: the rest
+// of the output cannot change it.
 DrainEnd Drain(platform::ChildProcess& child, FilterText& text, std::uint64_t budget,
-               const Deadline& deadline, EvaluationState& state, const TextConsumer& consumer) {
+               const Deadline& deadline, EvaluationState& state, const FieldDefinition& field,
+               const TextConsumer& consumer) {
   char piece[kReadPiece];
   for (;;) {
     if (consumer.StopRequested(state)) {
@@ -66,6 +70,7 @@ DrainEnd Drain(platform::ChildProcess& child, FilterText& text, std::uint64_t bu
     if (text.bytes.size() > budget) {
       MatchFilterText(text, state, consumer, true);
       if (state.abortRequested) return DrainEnd::kStopped;
+      if (AnswerKnown(state, field)) return DrainEnd::kAnswered;
     }
     text.Append(piece, static_cast<std::size_t>(got));
   }
@@ -89,8 +94,8 @@ bool ConverterArguments(const std::u16string& option, const std::u16string& file
 }
 
 bool RunConverter(const std::u16string& program, const std::u16string& option,
-                  const PluginSettings& settings, EvaluationState& state,
-                  const TextConsumer& consumer) {
+                  const PluginSettings& settings, const FieldDefinition& field,
+                  EvaluationState& state, const TextConsumer& consumer) {
   if (program.empty()) return false;
   std::vector<std::u16string> arguments;
   if (!ConverterArguments(option, state.fileName, &arguments)) return false;
@@ -124,16 +129,19 @@ bool RunConverter(const std::u16string& program, const std::u16string& option,
   Deadline deadline;
   deadline.limitMs = std::uint64_t{settings.converterTimeLimit} * 1000;
   text.validateEachPiece = state.utfCheckPending;
+  text.budget = budget;
   bool exited = false;
   DrainEnd end = DrainEnd::kEmpty;
   try {
     while (!(exited = child.WaitForExit(kPollMilliseconds))) {
-      end = Drain(child, text, budget, deadline, state, consumer);
+      end = Drain(child, text, budget, deadline, state, field, consumer);
       if (end != DrainEnd::kEmpty) break;
     }
     if (exited && !state.abortRequested) {
-      end = Drain(child, text, budget, deadline, state, consumer);
-      if (end == DrainEnd::kEmpty && !text.bytes.empty()) MatchFilterText(text, state, consumer, false);
+      end = Drain(child, text, budget, deadline, state, field, consumer);
+      if (end == DrainEnd::kEmpty && !FinishFilterText(text, state, field, consumer)) {
+        end = state.abortRequested ? DrainEnd::kStopped : DrainEnd::kAnswered;
+      }
     }
   } catch (const std::bad_alloc&) {
     // Out of memory while collecting: the child is ended below and the
@@ -141,11 +149,13 @@ bool RunConverter(const std::u16string& program, const std::u16string& option,
     child.Terminate();
     return false;
   }
-  // A stop or the time limit: end the converter and reap it. A run past
-  // its time is a failed filter, whatever text came before.
+  // A stop, a settled answer or the time limit: end the converter and reap
+  // it. A run past its time is a failed filter, whatever text came before;
+  // a settled answer stands whatever the converter would have done next.
   if (!exited) child.Terminate();
   const int code = child.Wait();
   if (end == DrainEnd::kTimedOut) return false;
+  if (end == DrainEnd::kAnswered) return true;
   return state.abortRequested || code == 0;
 }
 

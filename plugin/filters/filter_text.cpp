@@ -1,16 +1,16 @@
 // Filter selection and the piecewise hand-over of filter output.
 #include "plugin/filters/filter_text.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/platform.h"
+#include "plugin/content/reader.h"
 
 namespace qm::plugin {
 namespace {
 
 constexpr char16_t kByteOrderMark = 0xFEFF;
-constexpr char16_t kLineFeed = 0x0A;
-constexpr char16_t kCarriageReturn = 0x0D;
 
 char16_t UnitAt(const std::string& bytes, std::size_t index) {
   char16_t unit;
@@ -23,28 +23,12 @@ bool UnitMatches(char16_t pattern, char16_t unit) {
          platform::ToUpperUnit(pattern) == unit;
 }
 
-// Units of a partial piece: those before the last line end, or all of them
-// when the line end is at the very start or there is none.
-std::size_t PieceUnits(const std::string& bytes, std::size_t units) {
-  for (std::size_t i = units; i-- > 0;) {
-    const char16_t unit = UnitAt(bytes, i);
-    if (unit == kLineFeed) {
-      const std::size_t start = i >= 1 && UnitAt(bytes, i - 1) == kCarriageReturn ? i - 1 : i;
-      if (start > 0) return start;
-      break;
-    }
-    if (unit == kCarriageReturn && i + 1 < units) {
-      if (i > 0) return i;
-      break;
-    }
-  }
-  // No line end to cut at: keep a lead surrogate for its trail unit.
-  if (units > 1) {
-    const char16_t last = UnitAt(bytes, units - 1);
-    if (last >= 0xD800 && last <= 0xDBFF) return units - 1;
-  }
-  return units;
-}
+// Units of the text before a piece that go with it as context: the file
+// reader's amount, so that converted text answers as the same text read
+// from a file in chunks.
+constexpr std::size_t kContextUnits = 1024;
+
+bool IsTrailSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 }  // namespace
 
@@ -63,27 +47,57 @@ const FilterChoice* FindFilterForName(const FilterExtensionMap& filters, const s
 void MatchFilterText(FilterText& text, EvaluationState& state, const TextConsumer& consumer,
                      bool partial) {
   const std::size_t units = text.bytes.size() / 2;
-  std::size_t skip = 0;
+  // The piece is [from, end): after the context, and after a skipped mark.
+  std::size_t from = text.contextUnits;
   if (!text.started && units > 0) {
     text.started = true;
-    if (UnitAt(text.bytes, 0) == kByteOrderMark) skip = 1;
-    text.markUnits = skip;
+    text.markUnits = UnitAt(text.bytes, 0) == kByteOrderMark ? 1 : 0;
+    from += text.markUnits;
   }
-  const std::size_t end = partial ? PieceUnits(text.bytes, units) : units;
-  const std::size_t handed = end > skip ? end - skip : 0;
-  if (handed > 0) {
-    if (text.validateEachPiece) state.utfCheckPending = true;
-    state.startOffset = text.consumed + skip - text.markUnits;
-    consumer.Units(reinterpret_cast<const char16_t*>(text.bytes.data()) + skip, handed, state);
-  }
-  const std::size_t removed = skip + handed;
-  text.consumed += removed;
+  std::size_t end = units;
   if (partial) {
-    text.bytes.erase(0, removed * 2);
-  } else {
-    state.contentSize = text.consumed * 2;
-    text.bytes.clear();
+    end = static_cast<std::size_t>(std::min<std::uint64_t>(units, text.budget / 2));
+    if (end > from) {
+      const ChunkCut cut = FindChunkCut(text.bytes.data() + 2 * from, end - from, true, false);
+      if (cut.end != 0) end = from + cut.end;
+    }
   }
+  if (end > from) {
+    if (text.validateEachPiece) state.utfCheckPending = true;
+    state.startOffset = text.consumed + from - text.markUnits;
+    state.contextUnits = static_cast<std::uint32_t>(text.contextUnits);
+    state.textContinues = partial;
+    consumer.Units(reinterpret_cast<const char16_t*>(text.bytes.data()) + from, end - from, state);
+    state.contextUnits = 0;
+    state.textContinues = false;
+  }
+  if (!partial) {
+    state.contentSize = (text.consumed + units) * 2;
+    text.consumed += units;
+    text.contextUnits = 0;
+    text.bytes.clear();
+    return;
+  }
+  // Up to kContextUnits units before the next piece stay as its context,
+  // starting on a character and never on the skipped mark.
+  const std::uint64_t nextPiece = text.consumed + end;
+  std::size_t carry = static_cast<std::size_t>(
+      std::min<std::uint64_t>(kContextUnits, nextPiece - text.markUnits));
+  while (carry > 0 && IsTrailSurrogate(UnitAt(text.bytes, end - carry))) --carry;
+  const std::size_t removed = end - carry;
+  text.consumed += removed;
+  text.contextUnits = carry;
+  text.bytes.erase(0, removed * 2);
+}
+
+bool FinishFilterText(FilterText& text, EvaluationState& state, const FieldDefinition& field,
+                      const TextConsumer& consumer) {
+  while (text.bytes.size() > text.budget) {
+    MatchFilterText(text, state, consumer, true);
+    if (state.abortRequested || AnswerKnown(state, field)) return false;
+  }
+  if (!text.bytes.empty()) MatchFilterText(text, state, consumer, false);
+  return true;
 }
 
 }  // namespace qm::plugin

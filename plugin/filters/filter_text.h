@@ -3,9 +3,11 @@
 //
 // A filter (the converter program or the Outside In libraries) appends its
 // output to a FilterText. Once the text outgrows the read budget it is handed
-// to the matcher in pieces cut before a line end, so memory stays near the
-// budget however long the converted text is; the final call hands on the
-// rest and records the converted length.
+// to the matcher in pieces exactly as a file of the same text is read in
+// chunks of the budget (cut after a line end, with the same context before
+// each piece), so that converted text answers as that file does and memory
+// stays near the budget however long the text is; the final call hands on
+// the rest and records the converted length.
 #pragma once
 
 #include <cstdint>
@@ -33,20 +35,30 @@ struct FilterText {
   bool validateEachPiece = false;  // the request's utfCheckPending, kept for every piece
   bool started = false;         // the first unit (a possible byte-order mark) was looked at
   std::uint64_t markUnits = 0;  // 1 when the output began with a skipped byte-order mark
+  std::uint64_t budget = UINT64_MAX;  // bytes of one chunk, context included
+  std::size_t contextUnits = 0;  // units at the front already handed on, kept as context
 
   void Append(const void* data, std::size_t n) { bytes.append(static_cast<const char*>(data), n); }
 };
 
 // Hands filter text to the consumer. A leading U+FEFF of the whole output is
 // skipped: match positions count from the unit after it, while the content
-// size still counts it. Partial: the units before the last
-// line end go on and are removed, the line end staying in front of what
-// follows (a carriage return that is the last unit does not count, its line
-// feed may follow); without a usable line end the whole text goes, less a
-// trailing lead surrogate. Final: everything goes, and state.contentSize
-// becomes the converted length in bytes. The consumer is not called for
-// empty text. state.startOffset is set before each call.
+// size still counts it. Partial (for text that has outgrown text.budget):
+// the chunk is the first text.budget bytes, context included, cut as the
+// file reader cuts its chunks (after the last line end, else whole less a
+// trailing lead surrogate); the piece goes on with state.textContinues set
+// and up to 1024 units before it kept as the next piece's context. Final:
+// everything after the context goes, and state.contentSize becomes the
+// converted length in bytes. Each piece after the first comes with its
+// context (state.contextUnits). The consumer is not called for empty text.
+// state.startOffset is set before each call.
 void MatchFilterText(FilterText& text, EvaluationState& state, const TextConsumer& consumer,
                      bool partial);
+
+// At the end of the output: hands on pieces as long as the text outgrows
+// the budget, then the rest. False when a stop or the field's settled answer
+// (AnswerKnown) ended it before the rest.
+bool FinishFilterText(FilterText& text, EvaluationState& state, const FieldDefinition& field,
+                      const TextConsumer& consumer);
 
 }  // namespace qm::plugin

@@ -171,6 +171,7 @@ bool OutsideInLibraries::Extract(const PluginSettings& settings, const FieldDefi
   FilterText text;
   text.validateEachPiece = state.utfCheckPending;
   if (!ReserveText(text.bytes, &budget, kExtractReserve)) return false;
+  text.budget = budget;
   state.offsetDigits = OffsetDigitsFor(budget);
 
   oit::Handle document = 0;
@@ -216,7 +217,7 @@ bool OutsideInLibraries::Extract(const PluginSettings& settings, const FieldDefi
     if (!early) {
       if (r == oit::kEndOfText) {
         text.Append(read.get(), std::min(count, oit::kReadBufferBytes));
-        if (!text.bytes.empty()) MatchFilterText(text, state, consumer, false);
+        FinishFilterText(text, state, field, consumer);
       } else {
         ok = false;
       }

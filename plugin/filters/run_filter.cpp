@@ -8,7 +8,8 @@ bool RunFilter(const PluginState& plugin, const FilterChoice& choice, const Fiel
                EvaluationState& state, const TextConsumer& consumer) {
   switch (choice.kind) {
     case settings::FilterKind::Converter:
-      return RunConverter(plugin.converterCommand, choice.option, plugin.settings, state, consumer);
+      return RunConverter(plugin.converterCommand, choice.option, plugin.settings, field, state,
+                          consumer);
     case settings::FilterKind::OutsideIn:
       return plugin.outsideIn.Loaded() && plugin.outsideIn.Extract(plugin.settings, field, state, consumer);
     default:

@@ -17,6 +17,7 @@ namespace qm::plugin {
 namespace {
 
 constexpr std::size_t kPieceUnits = 1u << 20;  // units per call of the sink
+constexpr std::uint32_t kNoOutputLimit = 0xFFFFFFFFu;
 
 // Converts what the readers and filters give to UTF-16 and hands it on
 // (nothing with a null sink).
@@ -84,6 +85,10 @@ int GetFieldText(PluginState& st, const char16_t* wideName, int fieldIndex, Quar
   }
   state.requestKey = NameHash(nameBytes.data(), nameBytes.size());
   state.fileName = name;
+  // The tap gathers no matches and no output: with a limit it can never
+  // fill, no reader or filter takes the field's answer as settled and
+  // leaves the rest of the text unread.
+  state.outputLimit = kNoOutputLimit;
 
   if (field.filenameOnly && runs) {
     std::u16string part;
@@ -135,6 +140,7 @@ int GetFieldText(PluginState& st, const char16_t* wideName, int fieldIndex, Quar
   // learns how the text is read (returns at once when that is settled).
   const auto readFile = [&](EvaluationState& reading, const TextConsumer& consumer, bool forceAnsi,
                             int* how, bool probe) {
+    reading.outputLimit = kNoOutputLimit;
     platform::File file = platform::OpenFile(access, platform::OpenMode::kReadContent);
     if (!file.IsOpen()) return false;
     EncodingSample sample;

@@ -103,8 +103,11 @@ void CompareScannerWithPortableScan(std::uint32_t seed) {
     return (seed >> 16) % n;
   };
   static const char kLetters[] = "abeErR-@x";
+  // The UTF-16 scan keys on low bytes: units whose low byte is a literal's
+  // letter (0x165, 0x6265) must still be refused by the full check.
   static const char16_t kUnits[] = {u'a', u'b', u'e', u'E', u'r', u'R', u'-', u'@', u'x', u' ',
-                                    u'\n', u'\u6100', u'\u6200', u'\u0165', u'\u00e9'};
+                                    u'\n', u'\u6100', u'\u6200', u'\u0165', u'\u00e9',
+                                    u'\u6265', u'\u0172'};
   std::vector<Needle> needles;
   const std::uint32_t count = 2 + next(7);
   while (needles.size() < count) {

@@ -72,9 +72,8 @@ Answer StoppedRequest(LoadedPlugin& plugin, const std::string& file, int delayMs
 
 const std::string kFilters = "doc=xdoc\r\nidoc=xdoc|i\r\n";
 
-#ifndef _WIN32
+// Paths of the tests' folders are ASCII.
 std::u16string U16(const std::string& s) { return std::u16string(s.begin(), s.end()); }
-#endif
 
 TEST(Converter, OutputIsMatchedAsUtf16) {
   LoadedPlugin plugin(FilterSettings({{"\\w+", 1}, {"\\w+", 3, 0, "$0@\\xo1,"}, {"\\w+", 3, 16}},
@@ -187,6 +186,189 @@ TEST(Converter, StopEndsAConverterThatNeverEnds) {
 #else
   _putenv_s("QM_FAKE_CONVERTER_PIDS", "");
 #endif
+}
+
+TEST(Converter, ASettledAnswerEndsAConverterThatNeverEnds) {
+  // The flood never ends; its first piece (FileMemory 5) holds matches.
+  // Each field has its answer from that piece: the request answers it and
+  // the converter is ended. Were the rest read, the time limit would end
+  // the run as a failure, a file error with these settings.
+  TempFolder pids;
+  const std::string pidFile = pids.PathOf("pids");
+#ifdef _WIN32
+  _putenv_s("QM_FAKE_CONVERTER_PIDS", pidFile.c_str());
+#else
+  setenv("QM_FAKE_CONVERTER_PIDS", pidFile.c_str(), 1);
+#endif
+  LoadedPlugin plugin(FilterSettings({{"flood", 0}, {"flood", 4}, {"flood", 3, 0, "$0,"}},
+                                     kFilters,
+                                     "FileMemory=5\r\nConverterTimeLimit=30\r\n"
+                                     "NormalSearchForFilterFail=0\r\nResultCache=0\r\n"));
+  InstallConverter(plugin);
+  const std::string file = plugin.folder().Write("f.doc", "flood\n");
+  const Answer boolean = plugin.ValueW(file, 0);
+  EXPECT_EQ(boolean.code, ft_boolean);
+  EXPECT_EQ(boolean.Int(), 1);
+  EXPECT_TRUE(NoChildProcesses());
+  const Answer first = plugin.ValueW(file, 1);
+  EXPECT_EQ(first.code, ft_stringw);
+  EXPECT_EQ(first.Wide(), u"flood ");
+  // 20 units fit the host's buffer of 42 bytes: the output is full.
+  const Answer output = plugin.ValueW(file, 2, 0, 42);
+  EXPECT_EQ(output.code, ft_stringw);
+  EXPECT_EQ(output.Wide(), u"flood,flood,flood,fl");
+  EXPECT_TRUE(NoChildProcesses());
+#ifndef _WIN32
+  std::ifstream in(pidFile);
+  long pid = 0;
+  int seen = 0;
+  while (in >> pid) {
+    ++seen;
+    EXPECT_TRUE(ProcessGone(pid)) << pid;
+  }
+  EXPECT_EQ(seen, 3);
+  unsetenv("QM_FAKE_CONVERTER_PIDS");
+#else
+  _putenv_s("QM_FAKE_CONVERTER_PIDS", "");
+#endif
+}
+
+TEST(Converter, AnswersSettledEarlyAreThoseOfTheWholeText) {
+  // 300000 lines are about 8 MiB of UTF-16: two pieces with FileMemory 5.
+  // Each field is asked once through the converter and once of the file as
+  // it is (flag 16), whose text is the same but for the first line: the
+  // answers must agree whether they settle in the first piece, in the last
+  // one or never (Count reads everything).
+  std::string lines = "text\n";
+  for (int k = 1; k <= 300000; ++k) lines += "line " + std::to_string(k) + "\r\n";
+  for (const char* expression : {"line \\d*7\\b", "line 29999\\d\\b", "line 0", "(?m)^line \\d+\\r$"}) {
+    std::vector<Field> fields;
+    for (const int flags : {0, 16}) {
+      fields.push_back({expression, 0, flags});
+      fields.push_back({expression, 4, flags});
+      fields.push_back({expression, 3, flags, "$0,"});
+      fields.push_back({expression, 1, flags});
+    }
+    LoadedPlugin plugin(FilterSettings(fields, kFilters, "FileMemory=5\r\nResultCache=0\r\n"));
+    InstallConverter(plugin);
+    const std::string file = plugin.folder().Write("l.doc", lines);
+    for (int field = 0; field < 4; ++field) {
+      for (const int maxlen : {64, 2048}) {
+        const Answer converted = plugin.ValueW(file, field, 0, maxlen);
+        const Answer plain = plugin.ValueW(file, field + 4, 0, maxlen);
+        EXPECT_EQ(converted.code, plain.code) << expression << " " << field;
+        EXPECT_EQ(converted.bytes, plain.bytes) << expression << " " << field << " " << maxlen;
+      }
+    }
+    if (std::string(expression).find("(?m)") == 0) {
+      EXPECT_EQ(plugin.ValueW(file, 3).Int(), 300000);
+    }
+  }
+  EXPECT_TRUE(NoChildProcesses());
+}
+
+// A UTF-16 text (with its byte order mark, which the fake converter prints
+// as it is) of lines with the given line end, just above 5 MiB so that both
+// the converter (FileMemory 5) and the file read with flag 16 take it in
+// 5 MiB chunks. Line lengths come from a fixed generator and include empty
+// lines, lines near the context length, a pair of surrogates now and then
+// and, when giant, a line longer than a whole chunk.
+std::string LineText(unsigned seed, const std::u16string& lineEnd, bool giant) {
+  std::u16string text = u"\uFEFF";
+  unsigned x = seed;
+  auto next = [&x] { return x = x * 1103515245u + 12345u, (x >> 16) & 0x7FFF; };
+  if (giant) text += u"line 0 " + std::u16string(2700000, u'g') + lineEnd;
+  for (int k = 1; text.size() < 2700000; ++k) {
+    const unsigned kind = next() % 16;
+    if (kind == 0) {
+      text += lineEnd;
+      continue;
+    }
+    text += u"line " + U16(std::to_string(k));
+    if (kind == 1) text += std::u16string(1000 + next() % 60, u'x');
+    if (kind == 2) text += u" \xD83D\xDE00";
+    if (kind < 6) text += std::u16string(next() % 40, u'y');
+    text += lineEnd;
+  }
+  std::string bytes;
+  for (const char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+TEST(Converter, ConvertedTextAnswersAsTheSameTextReadInChunks) {
+  // Each field is asked once through the converter and once of the same
+  // UTF-16 file as it is (flag 16): every answer type must agree, also for
+  // matches at the cut between two pieces that need the line end after them
+  // or the text before them.
+  const char* const expressions[] = {"(?m)^line \\d+\\r$", "(?m)^line \\d+y*$", "\\w\\r?\\n\\w",
+                                     "(?<=\\n)line \\d+", "(?m)^$", "y$", "\\r\\n\\r\\n|\\n\\n|\\r\\r"};
+  std::vector<Field> fields;
+  for (const char* expression : expressions) {
+    for (const int flags : {0, 16}) {
+      fields.push_back({expression, 1, flags});
+      fields.push_back({expression, 0, flags});
+      fields.push_back({expression, 4, flags});
+      fields.push_back({expression, 3, flags, "$0,"});
+    }
+  }
+  LoadedPlugin plugin(FilterSettings(fields, kFilters, "FileMemory=5\r\nResultCache=0\r\n"));
+  InstallConverter(plugin);
+  struct Text {
+    const char16_t* lineEnd;
+    bool giant;
+  };
+  const Text texts[] = {{u"\r\n", false}, {u"\n", false}, {u"\r", false}, {u"\r\n", true}};
+  unsigned seed = 7;
+  for (const Text& t : texts) {
+    const std::string file = plugin.folder().Write("t.doc", LineText(seed++, t.lineEnd, t.giant));
+    for (int e = 0; e < static_cast<int>(std::size(expressions)); ++e) {
+      for (int type = 0; type < 4; ++type) {
+        const int field = e * 8 + type;
+        for (const int maxlen : {64, 2048}) {
+          if (type == 0 && maxlen == 64) continue;  // a count fits either
+          const Answer converted = plugin.ValueW(file, field, 0, maxlen);
+          const Answer plain = plugin.ValueW(file, field + 4, 0, maxlen);
+          EXPECT_EQ(converted.code, plain.code) << expressions[e] << " " << type << " " << seed;
+          EXPECT_EQ(converted.bytes, plain.bytes) << expressions[e] << " " << type << " " << maxlen << " " << seed;
+        }
+      }
+    }
+  }
+  EXPECT_TRUE(NoChildProcesses());
+}
+
+int QM_CALL CountUnits(const QmWideChar*, int length, void* context) {
+  *static_cast<std::size_t*>(context) += static_cast<std::size_t>(length);
+  return 0;
+}
+
+TEST(Converter, TheTextOfAFieldIsWholeWhateverItsType) {
+  // The text a field searches is handed on in full, also for the types
+  // whose answers may settle early: past the first piece of the converter
+  // (FileMemory 5) and past the first chunk of a file.
+  LoadedPlugin plugin(FilterSettings({{"line", 0}, {"line", 3}, {"line", 4}}, kFilters,
+                                     "FileMemory=5\r\n"));
+  InstallConverter(plugin);
+  std::size_t convertedUnits = 0, plainUnits = 0;
+  for (int k = 1; k <= 300000; ++k) convertedUnits += 7 + std::to_string(k).size();
+  std::string plain;
+  for (int k = 1; k <= 600000; ++k) plain += "line " + std::to_string(k) + "\r\n";
+  plainUnits = plain.size();
+  const std::string converted = plugin.folder().Write("l.doc", "lines 300000\n");
+  const std::string file = plugin.folder().Write("l.txt", plain);
+  const auto fieldText = plugin.Export<decltype(&QuarrymarkGetFieldText)>("QuarrymarkGetFieldText");
+  for (int field = 0; field < 3; ++field) {
+    for (const auto& [name, units] : {std::make_pair(converted, convertedUnits), std::make_pair(file, plainUnits)}) {
+      std::u16string wide = U16(name);
+      std::size_t got = 0;
+      EXPECT_GE(fieldText(reinterpret_cast<QmWideChar*>(wide.data()), field, CountUnits, &got), 0);
+      EXPECT_EQ(got, units) << field << " " << name;
+    }
+  }
+  EXPECT_TRUE(NoChildProcesses());
 }
 
 TEST(Converter, NothingOutlivesFilteredRequests) {

@@ -14,6 +14,8 @@
 //              program to end (POSIX)
 //   hog M      asks for M MiB of address space (touching only its ends),
 //              prints "got", exit 0; prints "refused", exit 1, when refused
+// A file that begins with a UTF-16 little-endian byte order mark is printed
+// as it is, exit 0.
 // When QM_FAKE_CONVERTER_PIDS names a file, the process id is appended to it.
 #include <cstdio>
 #include <cstdlib>
@@ -80,6 +82,10 @@ int main(int argc, char** argv) {
   std::stringstream content;
   content << in.rdbuf();
   const std::string all = content.str();
+  if (all.compare(0, 2, "\xFF\xFE") == 0) {
+    std::fwrite(all.data(), 1, all.size(), stdout);
+    return 0;
+  }
   const std::size_t eol = all.find('\n');
   std::string command = all.substr(0, eol);
   if (!command.empty() && command.back() == '\r') command.pop_back();

@@ -64,28 +64,30 @@ TEST(FilterTextPieces, ByteOrderMarkIsSkippedButCountedOnce) {
   Add(text, u"\uFEFFcd");
   MatchFilterText(text, state, r, false);
   ASSERT_EQ(r.pieces.size(), 2u);
-  EXPECT_EQ(r.pieces[0].text, u"ab");
+  EXPECT_EQ(r.pieces[0].text, u"ab\r\n");
   EXPECT_EQ(r.pieces[0].offset, 0u);
-  // A U+FEFF later in the output is text; the line end went with this piece.
-  EXPECT_EQ(r.pieces[1].text, u"\r\n\uFEFFcd");
-  EXPECT_EQ(r.pieces[1].offset, 2u);
+  // A U+FEFF later in the output is text; the first piece stayed as context.
+  EXPECT_EQ(r.pieces[1].text, u"\uFEFFcd");
+  EXPECT_EQ(r.pieces[1].offset, 4u);
+  EXPECT_EQ(text.contextUnits, 0u);
   EXPECT_EQ(state.contentSize, 2u * 8);
 }
 
-TEST(FilterTextPieces, CutsBeforeTheLastLineEnd) {
+// Pieces are cut as the file reader cuts its chunks: after the last line
+// end, and the units before the cut stay as the next piece's context.
+TEST(FilterTextPieces, CutsAfterTheLastLineEnd) {
   struct Case {
     std::u16string input;
     std::u16string handed;  // the partial piece
-    std::u16string kept;    // what stays for the next call
   };
   const Case cases[] = {
-      {u"one\r\ntwo\r\nthr", u"one\r\ntwo", u"\r\nthr"},
-      {u"one\ntwo", u"one", u"\ntwo"},
-      {u"one\rtwo\r", u"one", u"\rtwo\r"},  // a last CR may yet get its LF
-      {u"\r\nabc", u"\r\nabc", u""},        // line end at the very start: all
-      {u"\nabc", u"\nabc", u""},
-      {u"abc", u"abc", u""},                // no line end: all
-      {u"ab\xD83D", u"ab", u"\xD83D"},      // a pair is never split
+      {u"one\r\ntwo\r\nthr", u"one\r\ntwo\r\n"},
+      {u"one\ntwo", u"one\n"},
+      {u"one\rtwo\r", u"one\rtwo\r"},
+      {u"one\rtwo", u"one\r"},
+      {u"\r\nabc", u"\r\n"},
+      {u"abc", u"abc"},                // no line end: all
+      {u"ab\xD83D", u"ab"},           // a pair is never split
   };
   for (const Case& c : cases) {
     FilterText text;
@@ -95,9 +97,26 @@ TEST(FilterTextPieces, CutsBeforeTheLastLineEnd) {
     MatchFilterText(text, state, r, true);
     ASSERT_EQ(r.pieces.size(), 1u) << std::string(c.input.begin(), c.input.end());
     EXPECT_EQ(r.pieces[0].text, c.handed);
-    EXPECT_EQ(text.bytes.size(), c.kept.size() * 2);
-    EXPECT_EQ(text.consumed, c.handed.size());
+    EXPECT_EQ(text.consumed + text.contextUnits, c.handed.size());
+    EXPECT_EQ(text.bytes.size(), (c.input.size() - text.consumed) * 2);
   }
+  // The chunk is the first budget bytes; context never starts on a trail unit.
+  FilterText text;
+  EvaluationState state;
+  Recorder r;
+  text.budget = 2 * 2000;
+  // The context would start on the trail unit of the pair at 78.
+  std::u16string input = std::u16string(78, u'a') + u"\xD83D\xDE00" + std::u16string(1022, u'a') +
+                         u"\n" + std::u16string(1000, u'b');
+  Add(text, input);
+  MatchFilterText(text, state, r, true);
+  ASSERT_EQ(r.pieces.size(), 1u);
+  EXPECT_EQ(r.pieces[0].text.size(), 1103u);
+  EXPECT_EQ(text.contextUnits, 1023u);
+  MatchFilterText(text, state, r, false);
+  ASSERT_EQ(r.pieces.size(), 2u);
+  EXPECT_EQ(r.pieces[1].text, std::u16string(1000, u'b'));
+  EXPECT_EQ(r.pieces[1].offset, 1103u);
 }
 
 TEST(FilterTextPieces, OddByteWaitsAndEmptyTextIsNotHanded) {
@@ -107,7 +126,7 @@ TEST(FilterTextPieces, OddByteWaitsAndEmptyTextIsNotHanded) {
   text.Append("a\0b", 3);  // "a" and half a unit
   MatchFilterText(text, state, r, true);
   ASSERT_EQ(r.pieces.size(), 1u);
-  EXPECT_EQ(text.bytes.size(), 1u);
+  EXPECT_EQ(text.bytes.size(), 3u);  // "a" stays as context
   text.Append("\0", 1);
   MatchFilterText(text, state, r, false);
   ASSERT_EQ(r.pieces.size(), 2u);
