@@ -32,7 +32,7 @@ std::int64_t LeadingNumber(std::string_view part) {
 
 }  // namespace
 
-bool FontSpec::operator==(const FontSpec& o) const {
+bool FontStyle::operator==(const FontStyle& o) const {
   return height == o.height && width == o.width && escapement == o.escapement &&
          orientation == o.orientation && weight == o.weight && italic == o.italic &&
          underline == o.underline && strikeOut == o.strikeOut && charSet == o.charSet &&
@@ -40,20 +40,20 @@ bool FontSpec::operator==(const FontSpec& o) const {
          quality == o.quality && pitchAndFamily == o.pitchAndFamily && faceName == o.faceName;
 }
 
-std::optional<FontSpec> ParseFontSpec(std::string_view utf8) {
+std::optional<FontStyle> ParseFontStyle(std::string_view utf8) {
   std::vector<std::size_t> commas;
   for (std::size_t i = 0; i < utf8.size(); ++i) {
     if (utf8[i] == ',') commas.push_back(i);
   }
-  if (commas.size() != kFontSpecCommas) return std::nullopt;
+  if (commas.size() != kFontStyleCommas) return std::nullopt;
 
-  std::int64_t numbers[kFontSpecCommas];
+  std::int64_t numbers[kFontStyleCommas];
   std::size_t start = 0;
-  for (std::size_t k = 0; k < kFontSpecCommas; ++k) {
+  for (std::size_t k = 0; k < kFontStyleCommas; ++k) {
     numbers[k] = LeadingNumber(utf8.substr(start, commas[k] - start));
     start = commas[k] + 1;
   }
-  FontSpec font;
+  FontStyle font;
   font.height = static_cast<std::int32_t>(numbers[0]);
   font.width = static_cast<std::int32_t>(numbers[1]);
   font.escapement = static_cast<std::int32_t>(numbers[2]);
@@ -70,7 +70,7 @@ std::optional<FontSpec> ParseFontSpec(std::string_view utf8) {
   return font;
 }
 
-std::string FormatFontSpec(const FontSpec& font) {
+std::string FormatFontStyle(const FontStyle& font) {
   std::string out;
   for (const std::int32_t n : {font.height, font.width, font.escapement, font.orientation,
                                font.weight}) {

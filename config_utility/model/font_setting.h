@@ -11,10 +11,10 @@
 
 namespace qm::utility {
 
-inline constexpr std::size_t kFontSpecCommas = 13;
+inline constexpr std::size_t kFontStyleCommas = 13;
 inline constexpr std::size_t kMaxFaceNameLength = 31;  // LF_FACESIZE - 1
 
-struct FontSpec {
+struct FontStyle {
   std::int32_t height = 0;
   std::int32_t width = 0;
   std::int32_t escapement = 0;
@@ -31,7 +31,7 @@ struct FontSpec {
   std::u16string faceName;  // empty: no user font (the standard font is used)
 
   bool HasFace() const { return !faceName.empty(); }
-  bool operator==(const FontSpec& o) const;
+  bool operator==(const FontStyle& o) const;
 };
 
 // Parses a stored value (UTF-8). Null unless it has exactly 13 commas. Each
@@ -40,10 +40,10 @@ struct FontSpec {
 // eight byte members keep their low 8 bits. The face name, everything after
 // the 13th comma, is kept only when it has at most 31 characters; otherwise
 // the result has an empty face name, which means no user font.
-std::optional<FontSpec> ParseFontSpec(std::string_view utf8);
+std::optional<FontStyle> ParseFontStyle(std::string_view utf8);
 
 // The stored form (UTF-8): signed decimal for the first five members,
 // unsigned decimal for the byte members, then the face name.
-std::string FormatFontSpec(const FontSpec& font);
+std::string FormatFontStyle(const FontStyle& font);
 
 }  // namespace qm::utility

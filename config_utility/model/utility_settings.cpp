@@ -140,10 +140,10 @@ void ReadOwnSection(const sf::IniDocument& doc, const FontFaceCheck& fontExists,
   const char* s = sf::kUtilitySection;
   u->lastField = static_cast<std::int32_t>(
       sf::ReadInteger(doc.GetValue(s, sf::kLastField.name, nullptr), sf::kLastField));
-  u->font = FontSpec();
+  u->font = FontStyle();
   if (doc.GetSectionSize(s) > 0) {
     if (const char* stored = doc.GetValue(s, sf::kFontKey, nullptr)) {
-      if (std::optional<FontSpec> font = ParseFontSpec(stored)) {
+      if (std::optional<FontStyle> font = ParseFontStyle(stored)) {
         u->font = std::move(*font);
         if (u->font.HasFace() && fontExists && !fontExists(u->font)) u->font.faceName.clear();
       }
@@ -193,7 +193,7 @@ bool PutOwnSection(const UtilitySettings& u, sf::IniDocument& doc) {
   const char* s = sf::kUtilitySection;
   bool changed = SetIntegerIfDifferent(doc, s, sf::kLastField.name, u.lastField);
   if (u.font.HasFace()) {
-    changed |= SetIfDifferent(doc, s, sf::kFontKey, FormatFontSpec(u.font));
+    changed |= SetIfDifferent(doc, s, sf::kFontKey, FormatFontStyle(u.font));
   } else {
     changed |= DeleteIfPresent(doc, s, sf::kFontKey);
   }

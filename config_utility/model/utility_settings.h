@@ -56,7 +56,7 @@ struct UtilitySettings {
   std::int32_t coordY = settings::kCoordY.defaultValue;
   HelpPaneState helpW = HelpPaneState::kNone;
   std::u16string testString;  // the expression-test text; the sample text by default
-  FontSpec font;              // no face name: the standard font
+  FontStyle font;              // no face name: the standard font
 
   // The loaded document and the path it came from (saves go there).
   std::unique_ptr<settings::IniDocument> document;
@@ -72,7 +72,7 @@ struct UtilitySettings {
 
 // Tells whether a font of the given face (and character set) exists on the
 // screen. The dialog supplies one; without it every face counts as present.
-using FontFaceCheck = std::function<bool(const FontSpec&)>;
+using FontFaceCheck = std::function<bool(const FontStyle&)>;
 
 // Loads the file at path into a fresh document and fills the current block,
 // the snapshot and the [QuarrymarkConfig] state. The file is read as the

@@ -208,32 +208,32 @@ std::optional<QFont> DialogPrompter::ChooseFont(QWidget* parent, const QFont& cu
 // ---------------------------------------------------------------------------
 // Fonts
 // ---------------------------------------------------------------------------
-QFont FontOfSpec(const FontSpec& spec, const QFont& fallback) {
-  if (!spec.HasFace()) return fallback;
-  QFont font(Q(spec.faceName));
-  if (spec.height != 0) font.setPixelSize(std::abs(spec.height));
-  if (spec.weight > 0)
-    font.setWeight(static_cast<QFont::Weight>(std::clamp(spec.weight, 100, 900)));
-  font.setItalic(spec.italic != 0);
-  font.setUnderline(spec.underline != 0);
-  font.setStrikeOut(spec.strikeOut != 0);
+QFont QFontOfStyle(const FontStyle& style, const QFont& fallback) {
+  if (!style.HasFace()) return fallback;
+  QFont font(Q(style.faceName));
+  if (style.height != 0) font.setPixelSize(std::abs(style.height));
+  if (style.weight > 0)
+    font.setWeight(static_cast<QFont::Weight>(std::clamp(style.weight, 100, 900)));
+  font.setItalic(style.italic != 0);
+  font.setUnderline(style.underline != 0);
+  font.setStrikeOut(style.strikeOut != 0);
   return font;
 }
 
-FontSpec SpecOfFont(const QFont& font, int logicalDpi) {
-  FontSpec spec;
+FontStyle StyleOfQFont(const QFont& font, int logicalDpi) {
+  FontStyle style;
   const int pixels = font.pixelSize() > 0
                          ? font.pixelSize()
                          : static_cast<int>(font.pointSizeF() * logicalDpi / 72.0 + 0.5);
-  spec.height = -pixels;
-  spec.weight = font.weight();
-  spec.italic = font.italic() ? 1 : 0;
-  spec.underline = font.underline() ? 1 : 0;
-  spec.strikeOut = font.strikeOut() ? 1 : 0;
-  spec.pitchAndFamily = QFontInfo(font).fixedPitch() ? 49 : 0;  // fixed pitch, modern family
-  spec.faceName = FromQString(font.family());
-  if (spec.faceName.size() > kMaxFaceNameLength) spec.faceName.clear();
-  return spec;
+  style.height = -pixels;
+  style.weight = font.weight();
+  style.italic = font.italic() ? 1 : 0;
+  style.underline = font.underline() ? 1 : 0;
+  style.strikeOut = font.strikeOut() ? 1 : 0;
+  style.pitchAndFamily = QFontInfo(font).fixedPitch() ? 49 : 0;  // fixed pitch, modern family
+  style.faceName = FromQString(font.family());
+  if (style.faceName.size() > kMaxFaceNameLength) style.faceName.clear();
+  return style;
 }
 
 // ---------------------------------------------------------------------------
@@ -648,7 +648,7 @@ QWidget* SettingsWindow::BuildOptionsPage() {
 // ---------------------------------------------------------------------------
 bool SettingsWindow::Open(const QString& path) {
   session_ = std::make_unique<SettingsSession>(run_, tables_);
-  const auto fontExists = [](const FontSpec& f) { return QFontDatabase::hasFamily(Q(f.faceName)); };
+  const auto fontExists = [](const FontStyle& f) { return QFontDatabase::hasFamily(Q(f.faceName)); };
   if (!session_->Open(FromQString(path), fontExists)) {
     WarnLoadFailed(path);
     session_.reset();
@@ -660,7 +660,7 @@ bool SettingsWindow::Open(const QString& path) {
 
 bool SettingsWindow::OpenFromSample(const QString& samplePath, const QString& savePath) {
   session_ = std::make_unique<SettingsSession>(run_, tables_);
-  const auto fontExists = [](const FontSpec& f) { return QFontDatabase::hasFamily(Q(f.faceName)); };
+  const auto fontExists = [](const FontStyle& f) { return QFontDatabase::hasFamily(Q(f.faceName)); };
   if (!session_->OpenFromSample(FromQString(samplePath), FromQString(savePath), fontExists)) {
     WarnLoadFailed(samplePath);
     session_.reset();
@@ -682,8 +682,8 @@ void SettingsWindow::WarnLoadFailed(const QString& path) {
 bool SettingsWindow::FillAfterOpen() {
   pushing_ = true;
   setWindowTitle(Q(kMessageTitle) + QStringLiteral(" \u2014 ") + Q(session_->settings.path));
-  FontSpec& font = session_->settings.font;
-  SetEditorFont(FontOfSpec(font, fixedFont_));
+  FontStyle& font = session_->settings.font;
+  SetEditorFont(QFontOfStyle(font, fixedFont_));
   expression_->document()->setMaximumBlockCount(0);
   RefillFieldList();
   fieldList_->setCurrentRow(session_->editor.CurrentField());
@@ -839,16 +839,16 @@ void SettingsWindow::BrowseFolder() {
 // The chosen font is the user's editor font until the next save decides
 // about the "font" value (OK, Apply and Cancel all keep it).
 void SettingsWindow::ChooseUserFont() {
-  const QFont current = FontOfSpec(session_->settings.font, fixedFont_);
+  const QFont current = QFontOfStyle(session_->settings.font, fixedFont_);
   const std::optional<QFont> chosen = prompter_->ChooseFont(this, current);
   if (!chosen) return;
-  const FontSpec spec = SpecOfFont(*chosen, logicalDpiY());
-  if (!spec.HasFace()) {
+  const FontStyle style = StyleOfQFont(*chosen, logicalDpiY());
+  if (!style.HasFace()) {
     prompter_->Warn(this, QLatin1String(kFontFailedMessage));
     return;
   }
-  session_->settings.font = spec;
-  SetEditorFont(FontOfSpec(spec, fixedFont_));
+  session_->settings.font = style;
+  SetEditorFont(QFontOfStyle(style, fixedFont_));
 }
 
 void SettingsWindow::HelpClicked(bool regex) {

@@ -69,8 +69,8 @@ class DialogPrompter : public Prompter {
 // The editor font a "font" value describes, and the value of a font. Sizes
 // are in pixels (negative heights, as stored); weights use the same 100..900
 // scale.
-QFont FontOfSpec(const FontSpec& spec, const QFont& fallback);
-FontSpec SpecOfFont(const QFont& font, int logicalDpi);
+QFont QFontOfStyle(const FontStyle& style, const QFont& fallback);
+FontStyle StyleOfQFont(const QFont& font, int logicalDpi);
 
 class SettingsWindow : public QDialog {
   Q_OBJECT

@@ -36,7 +36,7 @@ constexpr int kListExtentMargin = 24;
 const wchar_t* W(const std::u16string& s) { return reinterpret_cast<const wchar_t*>(s.c_str()); }
 const wchar_t* W(const char16_t* s) { return reinterpret_cast<const wchar_t*>(s); }
 
-LOGFONTW ToLogFont(const FontSpec& f) {
+LOGFONTW ToLogFont(const FontStyle& f) {
   LOGFONTW lf{};
   lf.lfHeight = f.height;
   lf.lfWidth = f.width;
@@ -56,8 +56,8 @@ LOGFONTW ToLogFont(const FontSpec& f) {
   return lf;
 }
 
-FontSpec FromLogFont(const LOGFONTW& lf) {
-  FontSpec f;
+FontStyle FromLogFont(const LOGFONTW& lf) {
+  FontStyle f;
   f.height = lf.lfHeight;
   f.width = lf.lfWidth;
   f.escapement = lf.lfEscapement;
@@ -82,7 +82,7 @@ int CALLBACK StopAtFirstFont(const LOGFONTW*, const TEXTMETRICW*, DWORD, LPARAM 
 }
 
 // Whether a font of the face and character set exists on the screen.
-bool FontFaceExists(const FontSpec& font) {
+bool FontFaceExists(const FontStyle& font) {
   LOGFONTW lf = ToLogFont(font);
   lf.lfPitchAndFamily = 0;
   HDC dc = GetDC(nullptr);
@@ -270,11 +270,11 @@ bool SettingsDialog::Open() {
 
   LOGFONTW messageFont;
   if (MessageFont(&messageFont)) defaultFont_ = CreateFontIndirectW(&messageFont);
-  FontSpec& font = session_->settings.font;
+  FontStyle& font = session_->settings.font;
   if (font.HasFace()) {
     const LOGFONTW lf = ToLogFont(font);
     userFont_ = CreateFontIndirectW(&lf);
-    if (!userFont_) font = FontSpec();
+    if (!userFont_) font = FontStyle();
   }
   SetEditorFont(userFont_ ? userFont_ : defaultFont_);
 
@@ -364,7 +364,7 @@ void SettingsDialog::SetEditorFont(HFONT font) {
 }
 
 void SettingsDialog::ChooseUserFont() {
-  FontSpec& font = session_->settings.font;
+  FontStyle& font = session_->settings.font;
   bool filledHere = false;
   if (!userFont_) {
     LOGFONTW messageFont;
@@ -378,13 +378,13 @@ void SettingsDialog::ChooseUserFont() {
   choose.lpLogFont = &lf;
   choose.Flags = CF_SCREENFONTS | CF_INITTOLOGFONTSTRUCT | CF_FORCEFONTEXIST;
   if (!ChooseFontW(&choose)) {
-    if (filledHere) font = FontSpec();
+    if (filledHere) font = FontStyle();
     return;
   }
   font = FromLogFont(lf);
   HFONT created = CreateFontIndirectW(&lf);
   if (!created) {
-    font = FontSpec();
+    font = FontStyle();
     Warn(kFontFailedMessage);
     return;
   }

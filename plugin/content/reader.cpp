@@ -24,8 +24,7 @@ constexpr std::uint64_t kMegabyte = 1048576;
 constexpr std::uint32_t kFallbackChunkMegabytes =
     static_cast<std::uint32_t>(kAlwaysWholeBytes / kMegabyte);
 
-// Units of the content before a piece that are read with it as context.
-constexpr std::size_t kContextUnits = 1024;
+constexpr std::size_t kContextUnits = kChunkContextUnits;
 
 constexpr char16_t kLineFeed = 10;
 constexpr char16_t kCarriageReturn = 13;

@@ -65,6 +65,9 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
                    std::uint32_t startUnits, EvaluationState& state,
                    const FieldDefinition& field, const TextConsumer& consumer);
 
+// Units of the content before a chunked piece that go with it as context.
+inline constexpr std::size_t kChunkContextUnits = 1024;
+
 // Reads in chunks of chunkMegabytes, each cut after its last line end (the
 // rest is re-read through a relative seek), stopping early once the field's
 // answer is known and when a stop is requested (state.abortRequested).

@@ -26,7 +26,7 @@ bool UnitMatches(char16_t pattern, char16_t unit) {
 // Units of the text before a piece that go with it as context: the file
 // reader's amount, so that converted text answers as the same text read
 // from a file in chunks.
-constexpr std::size_t kContextUnits = 1024;
+constexpr std::size_t kContextUnits = kChunkContextUnits;
 
 bool IsTrailSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 

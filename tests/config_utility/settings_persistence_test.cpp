@@ -251,7 +251,7 @@ TEST(SettingsPersistence, FontKeyIsKeptOnlyForAUsableFont) {
   Folder folder;
   const std::u16string path = folder.Write("Quarrymark.ini", IniText({"[QuarrymarkConfig]", font}));
   UtilitySettings missing;
-  ASSERT_TRUE(LoadSettings(path, &missing, [](const FontSpec&) { return false; }));
+  ASSERT_TRUE(LoadSettings(path, &missing, [](const FontStyle&) { return false; }));
   EXPECT_FALSE(missing.font.HasFace());
 }
 

@@ -20,9 +20,9 @@ namespace qm::test {
 namespace {
 
 // A settings file: global lines, then one field per entry.
-using FieldSpec = IniField;
+using FieldRow = IniField;
 
-std::string Settings(const std::vector<FieldSpec>& fields, const std::string& globals = "") {
+std::string Settings(const std::vector<FieldRow>& fields, const std::string& globals = "") {
   return SettingsText(fields, globals);
 }
 
@@ -210,7 +210,7 @@ TEST(RequestEncoding, Utf16ContentIsMatchedAsText) {
 }
 
 TEST(RequestForeground, SlowFieldsWaitOrWaitForDemand) {
-  const std::vector<FieldSpec> fields{{"x", 1}, {"x", 0}, {"x", 1, 8}};
+  const std::vector<FieldRow> fields{{"x", 1}, {"x", 0}, {"x", 1, 8}};
   LoadedPlugin normal(Settings(fields, "OnDemandLimit=50\r\n"));
   LoadedPlugin low(Settings(fields, "OnDemandLimit=2\r\n"));
   const std::string three = SizedFile(normal.folder(), "three", 3 * 1048576);
@@ -253,7 +253,7 @@ TEST(RequestLimits, SampleOnlyFieldsIgnoreTheGlobalLimit) {
 // Every answer kind has its zero for a file over the global limit, in the
 // kind's own code; a field whose expression failed stands as a Boolean "no".
 TEST(RequestLimits, EachAnswerKindAnswersItsZero) {
-  const std::vector<FieldSpec> fields = {{"x", 0}, {"x", 1}, {"x", 2}, {"x", 3, 0, "$0"},
+  const std::vector<FieldRow> fields = {{"x", 0}, {"x", 1}, {"x", 2}, {"x", 3, 0, "$0"},
                                          {"x", 4, 0, "$0"}, {"x", 6}, {"x", 8}, {"(", 3}};
   LoadedPlugin plugin(Settings(fields, "GlobalFileSizeLimit=5\r\nAnalyzeBuffer=1\r\n"));
   const std::string path = plugin.folder().Write("big", std::string(100, 'x'));
@@ -300,7 +300,7 @@ TEST(RequestRandom, DelayedInTheForegroundAndMadeOfAcceptedCharacters) {
 TEST(RequestChunks, ChunkedAndWholeReadsAgree) {
   // 12 MiB of numbered lines: read whole with FileMemory 500, in 5 MiB
   // chunks with FileMemory 5.
-  const std::vector<FieldSpec> fields{{"(?m)^\\d+ line$", 1}, {"\\d+", 2}, {"line", 6}};
+  const std::vector<FieldRow> fields{{"(?m)^\\d+ line$", 1}, {"\\d+", 2}, {"line", 6}};
   LoadedPlugin whole(Settings(fields, "FileMemory=500\r\n"));
   LoadedPlugin chunked(Settings(fields, "FileMemory=5\r\n"));
   std::string text;

@@ -7,29 +7,29 @@
 namespace qm::host {
 namespace {
 
-struct Spec {
+struct OptionForm {
   std::vector<std::string> spellings;  // "-j", "--jobs"
   std::string name;                    // "jobs"
   bool takesValue = false;
 };
 
-Spec ReadSpec(const char* text) {
-  Spec spec;
+OptionForm ReadOptionForm(const char* text) {
+  OptionForm form;
   std::string all = text;
   if (!all.empty() && all.back() == '=') {
-    spec.takesValue = true;
+    form.takesValue = true;
     all.pop_back();
   }
   std::size_t start = 0;
   for (;;) {
     const std::size_t bar = all.find('|', start);
-    spec.spellings.push_back(all.substr(start, bar - start));
+    form.spellings.push_back(all.substr(start, bar - start));
     if (bar == std::string::npos) break;
     start = bar + 1;
   }
-  const std::string& last = spec.spellings.back();
-  spec.name = last.substr(last.find_first_not_of('-'));
-  return spec;
+  const std::string& last = form.spellings.back();
+  form.name = last.substr(last.find_first_not_of('-'));
+  return form;
 }
 
 }  // namespace
@@ -45,10 +45,10 @@ std::vector<std::string> ParsedArgs::All(const std::string& name) const {
 }
 
 bool ParseArgs(const std::string& command, const std::vector<std::string>& args,
-               std::initializer_list<const char*> specTexts, ParsedArgs* parsed,
+               std::initializer_list<const char*> formTexts, ParsedArgs* parsed,
                std::string* error) {
-  std::vector<Spec> specs;
-  for (const char* text : specTexts) specs.push_back(ReadSpec(text));
+  std::vector<OptionForm> forms;
+  for (const char* text : formTexts) forms.push_back(ReadOptionForm(text));
   bool optionsEnded = false;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string& word = args[i];
@@ -68,10 +68,10 @@ bool ParseArgs(const std::string& command, const std::vector<std::string>& args,
       inlineValue = word.substr(equals + 1);
       hasInline = true;
     }
-    const Spec* found = nullptr;
-    for (const Spec& spec : specs) {
-      for (const std::string& s : spec.spellings) {
-        if (s == spelling) found = &spec;
+    const OptionForm* found = nullptr;
+    for (const OptionForm& form : forms) {
+      for (const std::string& s : form.spellings) {
+        if (s == spelling) found = &form;
       }
     }
     if (found == nullptr) {

@@ -28,13 +28,13 @@ struct ParsedArgs {
   std::vector<std::string> All(const std::string& name) const;
 };
 
-// Parses the words after a command name. Each spec names one option:
+// Parses the words after a command name. Each form names one option:
 // "--long" (a flag), "--long=" (takes a value), with short aliases before
 // it separated by '|' ("-j|--jobs="); the canonical name is the long one
 // without its dashes ("jobs"). A word "-" alone is an operand. False with a
 // one-line message naming the command and the offending word.
 bool ParseArgs(const std::string& command, const std::vector<std::string>& args,
-               std::initializer_list<const char*> specs, ParsedArgs* parsed, std::string* error);
+               std::initializer_list<const char*> forms, ParsedArgs* parsed, std::string* error);
 
 // A whole decimal number within [low, high]; false otherwise.
 bool ParseNumberInRange(const std::string& text, long low, long high, long* value);
