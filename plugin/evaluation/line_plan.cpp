@@ -278,6 +278,7 @@ class Analyzer {
       newline_ = NewlineOf(options_ & kNewlineMask);
       if ((options_ & PCRE_DOLLAR_ENDONLY) != 0) notWindowable_ = true;
       ReadStartItems();
+      bodyStart_ = pos_;
       Flags flags{(options_ & PCRE_CASELESS) != 0, (options_ & PCRE_MULTILINE) != 0,
                   (options_ & PCRE_DOTALL) != 0, (options_ & PCRE_EXTENDED) != 0};
       Fragment top = ParseAlternation(flags, 0);
@@ -300,6 +301,7 @@ class Analyzer {
     // chunk or window may end after an LF or after a CR.
     plan.windowed = !notWindowable_ && !consumesCr_ && !consumesLf_ && !dollarNeedsCr_ &&
                     !lookaheadReadsLineEnd_;
+    plan.wholeLiteral = plan.windowed && IsWholeLiteral(plan.needles);
     return plan;
   }
 
@@ -310,6 +312,25 @@ class Analyzer {
     bool dotall;
     bool extended;
   };
+
+  // True when the body after the start items is exactly the one needle,
+  // case-sensitive, written in characters that stand for themselves in
+  // every mode (no whitespace or '#', which extended mode reads otherwise),
+  // and no start item limits the match.
+  bool IsWholeLiteral(const std::vector<Needle>& needles) const {
+    if (needles.size() != 1 || needles.front().caseless) return false;
+    if ((options_ & (PCRE_CASELESS | PCRE_EXTENDED)) != 0) return false;
+    if (p_.substr(0, bodyStart_).find(u"LIMIT_") != std::u16string::npos) return false;
+    const std::string& text = needles.front().text;
+    if (p_.size() - bodyStart_ != text.size()) return false;
+    static const std::u16string kPlain = u"_-,;:!%&'\"<>=@~/`";
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const char16_t c = p_[bodyStart_ + i];
+      if (c != static_cast<unsigned char>(text[i])) return false;
+      if (!IsAsciiAlnum(c) && kPlain.find(c) == std::u16string::npos) return false;
+    }
+    return true;
+  }
 
   static Newline NewlineOf(unsigned long bits) {
     switch (bits) {
@@ -1035,6 +1056,7 @@ class Analyzer {
   bool dollarNeedsCr_ = false;  // a multiline $ that reads past a CR
   bool notWindowable_ = false;
   std::vector<std::size_t> boundEscapes_;  // where each \z, \Z and \G begins
+  std::size_t bodyStart_ = 0;  // the first unit after the start items and the stop callout
 };
 
 }  // namespace

@@ -39,6 +39,10 @@ struct LinePlan {
   // known). At most kMaxNeedles entries, no two equal. Valid also when not
   // windowed.
   std::vector<Needle> needles;
+  // The pattern is nothing but one case-sensitive ASCII literal (needles
+  // holds it alone): its matches are exactly the places where that text
+  // occurs, so a search for the text answers what PCRE would.
+  bool wholeLiteral = false;
   // The analysis read the whole pattern (every construct was modelled).
   bool parsed = false;
   // When parsed: the offset of the backslash of every \z, \Z and \G escape

@@ -605,6 +605,7 @@ int MatchCursor<Char>::ExecWindows(std::size_t start, int options) {
     options |= kNoUtfCheck;
   }
   const bool literals = !program_.needles.Empty();
+  if (literals && program_.plan.wholeLiteral) return FindLiteral(start);
   const auto inLongLine = [this](std::size_t p) { return p >= longStart_ && p < longEnd_; };
   std::size_t from = start;   // where the next window or literal scan begins
   std::size_t floor = start;  // no match begins between start and here
@@ -681,6 +682,28 @@ int MatchCursor<Char>::ExecWindows(std::size_t start, int options) {
     if (rc != PCRE_ERROR_NOMATCH) return rc;
     from = floor = end;
   }
+}
+
+// The search from start for a program that is one literal: its matches
+// are exactly the literal's occurrences, found by the needle search with no
+// execution (which would find the same), a stop looked for before each
+// stretch of the scan. Sets group 0 as an execution would.
+template <typename Char>
+int MatchCursor<Char>::FindLiteral(std::size_t start) {
+  const std::size_t units = program_.plan.needles.front().text.size();
+  const std::size_t scanUnits = windowSizes.literalScanUnits.load(std::memory_order_relaxed);
+  for (std::size_t from = start; from < length_;) {
+    if (--countdown_ == 0 && PollStop()) return kMatchStopped;
+    const std::size_t to = std::min(length_, from + scanUnits);
+    const std::size_t hit = program_.needles.Find(text_, from, to, length_);
+    if (hit < to) {
+      vector_[0] = static_cast<int>(hit);
+      vector_[1] = static_cast<int>(hit + units);
+      return 1;
+    }
+    from = to;
+  }
+  return PCRE_ERROR_NOMATCH;
 }
 
 // One execution over the window [0, end) from begin: a match, NOMATCH when
