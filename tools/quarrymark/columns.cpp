@@ -118,8 +118,11 @@ class RowWriter {
       WriteSeparated(cells);
     }
     ++rows_;
-    out_.flush();
   }
+
+  // Rows reach the output when no further row is ready (see RunColumns):
+  // one write for many small files instead of one each.
+  void Flush() { out_.flush(); }
 
   // A table waits for its first rows to size its columns, but not for
   // longer than half a second: slow files then do not hold back the rows
@@ -310,7 +313,7 @@ int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, s
   std::vector<RowSlot> rows(files.size());
   std::mutex lock;
   std::condition_variable changed;
-  std::size_t nextRow = 0, finished = 0;
+  std::size_t nextRow = 0, finished = 0, written = 0;
   bool stopping = false;
   std::vector<std::optional<std::size_t>> running;  // the row each worker is on
   const std::size_t workers =
@@ -342,7 +345,9 @@ int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, s
       rows[r].values = std::move(values);
       rows[r].done = true;
       ++finished;
-      changed.notify_one();
+      // The writer looks every 50 ms anyway; it is woken early when many
+      // rows wait or the last one is done, not once for every row.
+      if (finished == files.size() || finished - written >= 64) changed.notify_one();
     }
   };
 
@@ -352,7 +357,6 @@ int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, s
   writer.Begin();
   std::vector<std::thread> pool;
   for (std::size_t t = 0; t < workers; ++t) pool.emplace_back(work, t);
-  std::size_t written = 0;
   bool interrupted = false;
   {
     std::unique_lock<std::mutex> guard(lock);
@@ -372,6 +376,9 @@ int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, s
         rows[r].values.clear();
         guard.lock();
       }
+      guard.unlock();
+      writer.Flush();
+      guard.lock();
       if (interrupted) break;
       if (written < files.size()) {
         if (writer.TableDue()) {
