@@ -301,7 +301,8 @@ class Analyzer {
     // chunk or window may end after an LF or after a CR.
     plan.windowed = !notWindowable_ && !consumesCr_ && !consumesLf_ && !dollarNeedsCr_ &&
                     !lookaheadReadsLineEnd_;
-    plan.wholeLiteral = plan.windowed && IsWholeLiteral(plan.needles);
+    if (plan.windowed) plan.alternatives = WholeLiterals(plan.needles);
+    plan.wholeLiteral = !plan.alternatives.empty();
     return plan;
   }
 
@@ -313,23 +314,36 @@ class Analyzer {
     bool extended;
   };
 
-  // True when the body after the start items is exactly the one needle,
-  // case-sensitive, written in characters that stand for themselves in
-  // every mode (no whitespace or '#', which extended mode reads otherwise),
-  // and no start item limits the match.
-  bool IsWholeLiteral(const std::vector<Needle>& needles) const {
-    if (needles.size() != 1 || needles.front().caseless) return false;
-    if ((options_ & (PCRE_CASELESS | PCRE_EXTENDED)) != 0) return false;
-    if (p_.substr(0, bodyStart_).find(u"LIMIT_") != std::u16string::npos) return false;
-    const std::string& text = needles.front().text;
-    if (p_.size() - bodyStart_ != text.size()) return false;
+  // The body after the start items as its alternatives when it is nothing
+  // but literals separated by "|", each written in characters that stand
+  // for themselves in every mode (no whitespace or '#', which extended mode
+  // reads otherwise), case-sensitive, no two equal, and the needles are
+  // exactly those literals; when no start item limits the match. Else
+  // empty.
+  std::vector<std::string> WholeLiterals(const std::vector<Needle>& needles) const {
+    if ((options_ & (PCRE_CASELESS | PCRE_EXTENDED)) != 0) return {};
+    if (p_.substr(0, bodyStart_).find(u"LIMIT_") != std::u16string::npos) return {};
     static const std::u16string kPlain = u"_-,;:!%&'\"<>=@~/`";
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      const char16_t c = p_[bodyStart_ + i];
-      if (c != static_cast<unsigned char>(text[i])) return false;
-      if (!IsAsciiAlnum(c) && kPlain.find(c) == std::u16string::npos) return false;
+    std::vector<std::string> parts(1);
+    for (std::size_t i = bodyStart_; i < p_.size(); ++i) {
+      const char16_t c = p_[i];
+      if (c == u'|') {
+        parts.emplace_back();
+      } else if (IsAsciiAlnum(c) || kPlain.find(c) != std::u16string::npos) {
+        parts.back().push_back(static_cast<char>(c));
+      } else {
+        return {};
+      }
     }
-    return true;
+    if (parts.size() != needles.size()) return {};
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      if (parts[i].empty() || std::count(parts.begin(), parts.end(), parts[i]) != 1) return {};
+      const bool needed = std::any_of(needles.begin(), needles.end(), [&](const Needle& n) {
+        return !n.caseless && n.text == parts[i];
+      });
+      if (!needed) return {};
+    }
+    return parts;
   }
 
   static Newline NewlineOf(unsigned long bits) {

@@ -256,7 +256,12 @@ TEST(LinePlanNeedles, WholeLiterals) {
       {u"ab\\.cd", kAnyCrlf, false},  // an escape: the needle is "ab.cd", the text is not
       {u"[e]rror", kAnyCrlf, false},
       {u"error ", kAnyCrlf, false},
-      {u"error|warning", kAnyCrlf, false},
+      {u"error|warning|failed", kAnyCrlf, true},
+      {u"err|error", kAnyCrlf, true},  // the first that occurs at a place wins
+      {u"a|a", kAnyCrlf, false},
+      {u"error|", kAnyCrlf, false},
+      {u"(?:error|warning)", kAnyCrlf, false},
+      {u"error|(?i)warning", kAnyCrlf, false},
       {u"errors?", kAnyCrlf, false},
       {u"^error", kAnyCrlf, false},
       {u"\berror\b", kAnyCrlf, false},

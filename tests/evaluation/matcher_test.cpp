@@ -473,9 +473,11 @@ std::u16string LiteralText(std::uint32_t seed) {
   return text;
 }
 
-TEST_F(MatcherTest, WholeLiteralsAnswerAsPcreInEveryFormAndPiece) {
+TEST_F(MatcherTest, WholeLiteralsAndTheirAlternationsAnswerAsPcreInEveryFormAndPiece) {
   state_->settings.caseSensitiveDefault = true;  // a caseless literal is searched by PCRE
-  const std::u16string patterns[] = {u"error", u"b", u"aa", u"x=1", u"a-b_c", u"rror", u"bb"};
+  const std::u16string patterns[] = {u"error", u"b", u"aa", u"x=1", u"a-b_c", u"rror", u"bb",
+                                     u"error|rror|x=1", u"err|error", u"error|err", u"a|aa|b",
+                                     u"aa|a", u"bb|b|=1|x="};
   const FieldType types[] = {FieldType::Count, FieldType::Boolean, FieldType::StringOutput,
                              FieldType::CountIndividual, FieldType::MatchDistanceRatio};
   struct Sizes {
@@ -517,7 +519,7 @@ TEST_F(MatcherTest, WholeLiteralsAnswerAsPcreInEveryFormAndPiece) {
       }
     }
   }
-  EXPECT_EQ(compared, 7 * 5 * 30 * (9 + 6));
+  EXPECT_EQ(compared, 13 * 5 * 30 * (9 + 6));
 }
 
 TEST_F(MatcherTest, APositionGivenUpAtALimitSkipsOnlyItsLine) {
