@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "plugin/content/file_access.h"
+#include "plugin/evaluation/code_page.h"
 #include "plugin/evaluation/line_plan.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/replace_template.h"
