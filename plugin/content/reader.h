@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
-#include "plugin/config/field_definition.h"
+#include "plugin/evaluation/field_definition.h"
 #include "plugin/content/encoding.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/matcher.h"

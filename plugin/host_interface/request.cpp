@@ -12,6 +12,7 @@
 #include "plugin/content/encoding.h"
 #include "plugin/content/file_access.h"
 #include "plugin/content/reader.h"
+#include "plugin/evaluation/code_page.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/random_string.h"
 #include "plugin/filters/filter_text.h"
