@@ -277,7 +277,8 @@ void ParseFulltextExcludeList(const std::string& text, FulltextExcludeSet& set) 
   }
 }
 
-void LoadConfiguration(PluginState& state, std::uint32_t versionHi, std::uint32_t versionLow) {
+void LoadConfiguration(PluginState& state, std::uint32_t versionHi, std::uint32_t versionLow,
+                       const OutsideInLoader& loadOutsideIn) {
   PluginSettings& s = state.settings;
   const std::uint32_t one = 1;
   unsigned char firstByte = 0;
@@ -399,8 +400,9 @@ void LoadConfiguration(PluginState& state, std::uint32_t versionHi, std::uint32_
                      });
   }
 
-  if (!state.modulePath.empty()) state.outsideIn.Load(Utf8ToWide(s, oitPath), state.ModuleFolder());
-  if (s.fulltextHost && state.outsideIn.Loaded()) {
+  const bool outsideInLoaded = !state.modulePath.empty() && loadOutsideIn &&
+                               loadOutsideIn(Utf8ToWide(s, oitPath), state.ModuleFolder());
+  if (s.fulltextHost && outsideInLoaded) {
     std::string ignored;
     if (CompileField(state, Ascii(settings::kMatchAllExpression), kFulltextFieldIndex,
                      "Oracle Outside In fulltext search", ignored, FieldType::OutsideInFulltext, 0,
