@@ -4,14 +4,13 @@
 
 namespace qm::plugin {
 
-bool RunFilter(const PluginState& plugin, const FilterChoice& choice, const FieldDefinition& field,
-               EvaluationState& state, const TextConsumer& consumer) {
+bool RunFilter(const PluginState& plugin, const FilterChoice& choice, EvaluationState& state,
+               const TextConsumer& consumer) {
   switch (choice.kind) {
     case settings::FilterKind::Converter:
-      return RunConverter(plugin.converterCommand, choice.option, plugin.settings, field, state,
-                          consumer);
+      return RunConverter(plugin.converterCommand, choice.option, plugin.settings, state, consumer);
     case settings::FilterKind::OutsideIn:
-      return plugin.outsideIn.Loaded() && plugin.outsideIn.Extract(plugin.settings, field, state, consumer);
+      return plugin.outsideIn.Loaded() && plugin.outsideIn.Extract(plugin.settings, state, consumer);
     default:
       return false;
   }

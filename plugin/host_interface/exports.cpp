@@ -11,6 +11,7 @@
 #include "platform/platform.h"
 #include "plugin/compare/compare.h"
 #include "plugin/config/loader.h"
+#include "plugin/evaluation/answer_sink.h"
 #include "plugin/host_interface/field_text.h"
 #include "plugin/host_interface/request.h"
 

@@ -17,7 +17,6 @@ namespace qm::plugin {
 namespace {
 
 constexpr std::size_t kPieceUnits = 1u << 20;  // units per call of the sink
-constexpr std::uint32_t kNoOutputLimit = 0xFFFFFFFFu;
 
 // Converts what the readers and filters give to UTF-16 and hands it on
 // (nothing with a null sink).
@@ -27,14 +26,15 @@ class TextTap final : public TextConsumer {
           QuarrymarkTextSink sink, void* context)
       : settings_(settings), field_(field), abortSet_(abortSet), sink_(sink), context_(context) {}
 
-  void Bytes(const char* text, std::size_t length, EvaluationState& state) const override {
-    if (sink_ == nullptr) return;  // a probe
+  // The tap wants all the text: it never reports an answer known.
+  bool Bytes(const char* text, std::size_t length, EvaluationState& state) const override {
+    if (sink_ == nullptr) return false;  // a probe
     std::u16string wide;
     ToWide(settings_, text, length, &wide, !state.isUtf8, field_.oemCodePage);
-    Units(wide.data(), wide.size(), state);
+    return Units(wide.data(), wide.size(), state);
   }
-  void Units(const char16_t* text, std::size_t length, EvaluationState& state) const override {
-    if (sink_ == nullptr) return;  // a probe
+  bool Units(const char16_t* text, std::size_t length, EvaluationState& state) const override {
+    if (sink_ == nullptr) return false;  // a probe
     for (std::size_t at = 0; at < length && !stopped_; at += kPieceUnits) {
       const std::size_t n = std::min(kPieceUnits, length - at);
       if (sink_(reinterpret_cast<const QmWideChar*>(text + at), static_cast<int>(n), context_) != 0) {
@@ -42,6 +42,7 @@ class TextTap final : public TextConsumer {
       }
     }
     if (stopped_) state.abortRequested = true;
+    return false;
   }
   bool StopRequested(const EvaluationState& state) const override {
     return stopped_ || abortSet_.Contains(state.requestKey);
@@ -85,10 +86,6 @@ int GetFieldText(PluginState& st, const char16_t* wideName, int fieldIndex, Quar
   }
   state.requestKey = NameHash(nameBytes.data(), nameBytes.size());
   state.fileName = name;
-  // The tap gathers no matches and no output: with a limit it can never
-  // fill, no reader or filter takes the field's answer as settled and
-  // leaves the rest of the text unread.
-  state.outputLimit = kNoOutputLimit;
 
   if (field.filenameOnly && runs) {
     std::u16string part;
@@ -120,7 +117,7 @@ int GetFieldText(PluginState& st, const char16_t* wideName, int fieldIndex, Quar
 
   if (filter != nullptr) {
     state.isUtf16 = true;
-    if (RunFilter(st, *filter, field, state, tap)) {
+    if (RunFilter(st, *filter, state, tap)) {
       if (state.abortRequested) return ft_fieldempty;
       return 2 | (filter->kind == settings::FilterKind::OutsideIn ? QM_TEXT_OUTSIDE_IN : QM_TEXT_CONVERTER);
     }
@@ -140,7 +137,6 @@ int GetFieldText(PluginState& st, const char16_t* wideName, int fieldIndex, Quar
   // learns how the text is read (returns at once when that is settled).
   const auto readFile = [&](EvaluationState& reading, const TextConsumer& consumer, bool forceAnsi,
                             int* how, bool probe) {
-    reading.outputLimit = kNoOutputLimit;
     platform::File file = platform::OpenFile(access, platform::OpenMode::kReadContent);
     if (!file.IsOpen()) return false;
     EncodingSample sample;
@@ -166,16 +162,16 @@ int GetFieldText(PluginState& st, const char16_t* wideName, int fieldIndex, Quar
     if (usize <= settings.analyzeBuffer || !wholeFile) {
       file.Close();
       if (usize > settings.analyzeBuffer) *how |= QM_TEXT_SAMPLE;
-      EvaluateSample(sample.bytes.get(), sample.length, startUnits, reading, field, consumer);
+      EvaluateSample(sample.bytes.get(), sample.length, startUnits, reading, !wholeFile, consumer);
       return true;
     }
     if (usize <= kAlwaysWholeBytes) {
-      if (!ReadWholeFile(file, size, sample, startUnits, reading, field, consumer)) return false;
+      if (!ReadWholeFile(file, size, sample, startUnits, reading, consumer)) return false;
     } else {
       // Chunks give the same text as a whole read, in bounded memory.
       const std::uint32_t budget = ReadBudgetMegabytes(settings);
       if (!ReadInChunks(file, size, sample, startUnits,
-                        budget < kLineChunkMegabytes ? budget : kLineChunkMegabytes, reading, field,
+                        budget < kLineChunkMegabytes ? budget : kLineChunkMegabytes, reading,
                         consumer)) {
         return false;
       }

@@ -12,6 +12,7 @@
 #include "plugin/content/encoding.h"
 #include "plugin/content/file_access.h"
 #include "plugin/content/reader.h"
+#include "plugin/evaluation/answer_sink.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/random_string.h"
 #include "plugin/filters/filter_text.h"
@@ -29,19 +30,6 @@ using settings::RunsExpression;
 constexpr std::int64_t kForegroundBytes = 1048576;  // fields but Boolean wait above it
 constexpr std::int64_t kForegroundBooleanBytes = 5242880;
 
-// Copies n bytes, fewer when maxlen is smaller.
-void WriteBytes(void* buffer, int maxlen, const void* source, std::size_t n) {
-  if (buffer == nullptr || maxlen <= 0) return;
-  std::memcpy(buffer, source, std::min(n, static_cast<std::size_t>(maxlen)));
-}
-
-void WriteUint32(void* buffer, int maxlen, std::uint32_t value) {
-  WriteBytes(buffer, maxlen, &value, sizeof value);
-}
-
-// The answer code of a type for string answers.
-int StringCode(bool wide) { return wide ? ft_stringw : ft_string; }
-
 // The answer code a cached or computed value of this type is given with.
 int CodeForType(FieldType type, bool wide) {
   switch (AnswerKindOf(type)) {
@@ -49,31 +37,11 @@ int CodeForType(FieldType type, bool wide) {
     case AnswerKind::Choice: return ft_multiplechoice;
     case AnswerKind::Flag: return ft_boolean;
     case AnswerKind::Count: return ft_numeric_32;
-    case AnswerKind::Text: return StringCode(wide);
+    case AnswerKind::Text: return wide ? ft_stringw : ft_string;
     case AnswerKind::Ratio: return ft_numeric_floating;
     case AnswerKind::CompareOnly: return ft_comparecontent;
   }
   return ft_nosuchfield;
-}
-
-// A zero value of the field's type: a 32-bit 0 (no, zero, an empty string),
-// or 0.0. Fields that only read (the encoding and full-text fields) have no
-// zero value and answer empty.
-int ZeroAnswer(FieldType type, bool wide, void* fieldValue, int maxlen) {
-  switch (AnswerKindOf(type)) {
-    case AnswerKind::FullText:
-    case AnswerKind::Choice:
-    case AnswerKind::CompareOnly: return ft_fieldempty;
-    case AnswerKind::Ratio: {
-      const double zero = 0.0;
-      WriteBytes(fieldValue, maxlen, &zero, sizeof zero);
-      return ft_numeric_floating;
-    }
-    case AnswerKind::Flag:
-    case AnswerKind::Count:
-    case AnswerKind::Text: WriteUint32(fieldValue, maxlen, 0); return CodeForType(type, wide);
-  }
-  return ft_fieldempty;
 }
 
 // "..." or "<___>" in the request's text form.
@@ -86,95 +54,6 @@ int Placeholder(const char* text, int code, bool wide, void* fieldValue, int max
     CopyNarrow(static_cast<char*>(fieldValue), maxlen, text);
   }
   return code;
-}
-
-// The ANSI form of a string answer, cut to fit maxlen - 1 bytes without
-// splitting a character.
-std::string NarrowAnswer(const PluginState& state, const std::u16string& text, int maxlen) {
-  std::string narrow;
-  ToNarrow(state.settings, text.data(), text.size(), &narrow, true, false);
-  const std::size_t room = maxlen > 0 ? static_cast<std::size_t>(maxlen - 1) : 0;
-  if (narrow.size() > room) {
-    std::size_t cut = room;
-    const std::uint32_t cp = state.settings.ansiCodePage;
-    if (platform::IsMultiByteCodePage(cp) && cut > 0) {
-      // Keep the last character only when it fits whole.
-      const std::size_t start = platform::PreviousCharStart(cp, narrow.data(), cut + 1);
-      if (start < cut) cut = start;
-    }
-    narrow.resize(cut);
-  }
-  return narrow;
-}
-
-// A string answer: the output text cut to the limit (never after a lone
-// lead surrogate), in the request's text form. Returns the units written.
-std::size_t WriteTextAnswer(const PluginState& st, EvaluationState& state, bool wide,
-                            void* fieldValue, int maxlen) {
-  std::u16string& text = state.outputText;
-  if (text.size() > state.outputLimit) text.resize(state.outputLimit);
-  if (!text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) text.pop_back();
-  if (wide) {
-    CopyWide(fieldValue, maxlen, text.data(), text.size());
-    return text.size();
-  }
-  const std::string narrow = NarrowAnswer(st, text, maxlen);
-  CopyNarrow(static_cast<char*>(fieldValue), maxlen, narrow.c_str());
-  return narrow.size();
-}
-
-// The field's floating value: the mean match length, or for the distance
-// ratio the mean gap between matches over the mean size per gap.
-double RatioValue(FieldType type, const EvaluationState& state) {
-  if (type == FieldType::MatchDistanceRatio) {
-    const double gaps = state.matchCount < 2 ? 1.0 : static_cast<double>(state.matchCount - 1);
-    const double size = state.contentSize == 0 ? 1.0 : static_cast<double>(state.contentSize);
-    return (static_cast<double>(state.sum) / gaps) / (size / gaps);
-  }
-  const double count = state.matchCount == 0 ? 1.0 : static_cast<double>(state.matchCount);
-  return static_cast<double>(state.sum) / count;
-}
-
-// A floating answer: the 8-byte value, then from byte 8 its text with three
-// decimals when the buffer has room. Returns the cache image's length value.
-std::size_t WriteRatioAnswer(double value, bool wide, void* fieldValue, int maxlen) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.3f", value);
-  WriteBytes(fieldValue, maxlen, &value, sizeof value);
-  if (maxlen <= 8) return 0;
-  const std::size_t length = std::strlen(text);
-  char* after = static_cast<char*>(fieldValue) + 8;
-  if (wide) {
-    const std::u16string w(text, text + length);
-    CopyWide(after, maxlen - 8, w.data(), w.size());
-    return 4 + length;
-  }
-  CopyNarrow(after, maxlen - 8, text);
-  return 8 + length;
-}
-
-// The answer writer: puts the state's result into the host's buffer in the
-// form the type asks for and stores it in the cache when a key is given.
-int WriteAnswer(PluginState& st, const FieldDefinition& field, EvaluationState& state, bool wide,
-                void* fieldValue, int maxlen, const std::string* cacheKey) {
-  AnswerDescriptor descriptor;
-  descriptor.wide = wide;
-  descriptor.type = field.type;
-  switch (AnswerKindOf(field.type)) {
-    case AnswerKind::FullText:
-    case AnswerKind::Choice:
-    case AnswerKind::CompareOnly: return ft_fieldempty;  // answered by their own routines
-    case AnswerKind::Flag:
-    case AnswerKind::Count: WriteUint32(fieldValue, maxlen, state.matchCount); break;
-    case AnswerKind::Text:
-      descriptor.value = WriteTextAnswer(st, state, wide, fieldValue, maxlen);
-      break;
-    case AnswerKind::Ratio:
-      descriptor.value = WriteRatioAnswer(RatioValue(field.type, state), wide, fieldValue, maxlen);
-      break;
-  }
-  if (cacheKey != nullptr) st.cache.Store(*cacheKey, descriptor, fieldValue, maxlen);
-  return CodeForType(field.type, wide);
 }
 
 // Appends the request's name as bytes, for the hash and the cache key: ANSI
@@ -205,41 +84,19 @@ std::u16string RequestName(const PluginSettings& settings, const char* ansiName,
 }
 
 // The request's state as every evaluation starts it: line counting, the
-// distinct set, the abort key, the output limit and the name.
+// abort key, the name, and what the field's sink accumulates into.
 void PrepareState(EvaluationState& state, const FieldDefinition& field, const char* ansiName,
                   const char16_t* wideName, std::size_t wideLength, std::u16string name,
                   int maxlen) {
   state.countLines = field.templateUsesLineNumbers;
-  if (field.type == FieldType::CountIndividual) {
-    state.distinctMatches = std::make_unique<DistinctSet>();
-  }
   std::string nameBytes;
   AppendNameBytes(&nameBytes, ansiName, wideName, wideLength);
   state.requestKey = NameHash(nameBytes.data(), nameBytes.size());
-  if (field.IsStringType()) {
-    state.outputLimit = maxlen >= 4 ? static_cast<std::uint32_t>(maxlen / 2 - 1) : 0;
-  }
   state.fileName = std::move(name);
-  state.outputText.reserve(std::min<std::size_t>(2u * state.outputLimit, 1u << 16));
+  AnswerSinkFor(field.type).Prepare(state, maxlen);
 }
 
 }  // namespace
-
-void CopyNarrow(char* buffer, int maxlen, const char* text) {
-  if (buffer == nullptr || maxlen <= 0) return;
-  const std::size_t n = std::min(std::strlen(text), static_cast<std::size_t>(maxlen - 1));
-  std::memcpy(buffer, text, n);
-  buffer[n] = 0;
-}
-
-void CopyWide(void* buffer, int maxlen, const char16_t* text, std::size_t length) {
-  if (buffer == nullptr || maxlen < 2) return;
-  const std::size_t n = std::min(length, static_cast<std::size_t>(maxlen / 2 - 1));
-  auto* out = static_cast<unsigned char*>(buffer);
-  std::memcpy(out, text, n * 2);
-  out[n * 2] = 0;
-  out[n * 2 + 1] = 0;
-}
 
 int GetSupportedField(const PluginState& state, int fieldIndex, char* fieldName, char* units,
                       int maxlen) {
@@ -281,10 +138,18 @@ struct Request {
 
   bool Wide() const { return wideName != nullptr; }
   std::u16string Name() const { return RequestName(st.settings, ansiName, wideName, wideLength); }
+  AnswerTarget Target() const { return AnswerTarget{fieldValue, maxlen, Wide()}; }
+  // The answer the state holds, stored in the cache when a key is given.
   int Answer(EvaluationState& state, const std::string* cacheKey) const {
-    return WriteAnswer(st, field, state, Wide(), fieldValue, maxlen, cacheKey);
+    const bool written = AnswerSinkFor(field.type).Write(state, Target(), st.settings, &st.cache,
+                                                         cacheKey);
+    return written ? CodeForType(field.type, Wide()) : ft_fieldempty;
   }
-  int Zero() const { return ZeroAnswer(field.type, Wide(), fieldValue, maxlen); }
+  // The field's zero answer, or empty for a type without one.
+  int Zero() const {
+    return AnswerSinkFor(field.type).WriteZero(Target()) ? CodeForType(field.type, Wide())
+                                                         : ft_fieldempty;
+  }
   int Show(const char* placeholder, int code) const {
     return Placeholder(placeholder, code, Wide(), fieldValue, maxlen);
   }
@@ -392,25 +257,6 @@ std::optional<int> DeferredAnswer(const Request& r, std::int64_t size, bool whol
   return over ? r.Show("<___>", ft_ondemand) : r.Show("...", ft_delayed);
 }
 
-// The encoding field's answer, from the sample's decision.
-int AnswerEncoding(const Request& r, const EvaluationState& state, const std::string* cacheKey) {
-  std::uint32_t choice = 0;
-  if (state.isUtf8) {
-    choice = 1;
-  } else if (state.isUtf16) {
-    choice = state.bigEndian ? 3 : 2;
-  }
-  CopyNarrow(static_cast<char*>(r.fieldValue), r.maxlen, settings::kEncodingNames[choice]);
-  if (cacheKey != nullptr) {
-    AnswerDescriptor descriptor;
-    descriptor.wide = r.Wide();
-    descriptor.type = r.field.type;
-    descriptor.value = choice;
-    r.st.cache.Store(*cacheKey, descriptor, r.fieldValue, r.maxlen);
-  }
-  return ft_multiplechoice;
-}
-
 // The file opened for reading, its encoding sample and where its content
 // starts (in units, after a byte-order mark).
 struct OpenedFile {
@@ -456,22 +302,23 @@ bool ReadAndMatch(OpenedFile& opened, std::int64_t size, EvaluationState& state,
   const auto usize = static_cast<std::uint64_t>(size);
   if (usize <= settings.analyzeBuffer || field.encodingCheckBufferOnly) {
     file.Close();
-    EvaluateSample(sample.bytes.get(), sample.length, startUnits, state, field, evaluator);
+    EvaluateSample(sample.bytes.get(), sample.length, startUnits, state,
+                   field.encodingCheckBufferOnly, evaluator);
     return true;
   }
   if (usize <= kAlwaysWholeBytes) {
-    return ReadWholeFile(file, size, sample, startUnits, state, field, evaluator);
+    return ReadWholeFile(file, size, sample, startUnits, state, evaluator);
   }
   const std::uint32_t budget = ReadBudgetMegabytes(settings);
   if (MatchesStayInLines(field, state)) {
     // Chunks answer exactly as a whole read does here, in less memory.
     const std::uint32_t chunk = std::min(budget, kLineChunkMegabytes);
-    return ReadInChunks(file, size, sample, startUnits, chunk, state, field, evaluator);
+    return ReadInChunks(file, size, sample, startUnits, chunk, state, evaluator);
   }
   if (usize < static_cast<std::uint64_t>(budget) * settings::kMegabyte) {
-    return ReadWholeFile(file, size, sample, startUnits, state, field, evaluator);
+    return ReadWholeFile(file, size, sample, startUnits, state, evaluator);
   }
-  return ReadInChunks(file, size, sample, startUnits, budget, state, field, evaluator);
+  return ReadInChunks(file, size, sample, startUnits, budget, state, evaluator);
 }
 
 }  // namespace
@@ -540,9 +387,9 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
   }
   st.abortSet.Remove(state.requestKey);  // a stale stop mark for this file is forgotten
 
-  if (field.type == FieldType::EncodingCheck) {
+  if (field.type == FieldType::EncodingCheck) {  // the decision is the answer
     opened.file.Close();
-    return AnswerEncoding(r, state, cacheKey);
+    return r.Answer(state, cacheKey);
   }
 
   const EvaluationContext context{settings, *st.LineBreakField(), st.abortSet};
@@ -552,7 +399,7 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
     opened.sample.bytes.reset();
     if (!ok) return ft_fileerror;
     state.contentSize = static_cast<std::uint64_t>(size);
-  } else if (!RunFilter(st, *filter, field, state, evaluator)) {
+  } else if (!RunFilter(st, *filter, state, evaluator)) {
     // A failed filter: the file is searched as it is, when the settings allow.
     if (state.abortRequested) return ft_fieldempty;
     if (!settings.normalSearchForFilterFail) return ft_fileerror;

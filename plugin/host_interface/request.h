@@ -21,9 +21,4 @@ int RequestValue(PluginState& state, const char* ansiName, const char16_t* wideN
                  int fieldIndex, int unitIndex, void* fieldValue, int maxlen, int flags,
                  bool withoutFilter);
 
-// Writes text and its terminator, cut to fit maxlen bytes. Nothing for
-// maxlen <= 0.
-void CopyNarrow(char* buffer, int maxlen, const char* text);
-void CopyWide(void* buffer, int maxlen, const char16_t* text, std::size_t length);
-
 }  // namespace qm::plugin
