@@ -197,14 +197,13 @@ std::size_t WriteRatioAnswer(double value, const AnswerTarget& target) {
   return 8 + length;
 }
 
-// The encoding field's answer: the index of its name in kEncodingNames.
+}  // namespace
+
 std::uint32_t EncodingChoice(const EvaluationState& state) {
   if (state.isUtf8) return 1;
   if (state.isUtf16) return state.bigEndian ? 3 : 2;
   return 0;
 }
-
-}  // namespace
 
 void AnswerSink::Prepare(EvaluationState&, int) const {}
 

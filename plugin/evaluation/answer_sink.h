@@ -17,6 +17,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 #include "plugin/evaluation/evaluation_state.h"
@@ -84,6 +85,10 @@ class AnswerSink {
 
 // The sink of a field type. The object lives as long as the process.
 const AnswerSink& AnswerSinkFor(settings::FieldType type);
+
+// The encoding decision in the state as the index of its name in
+// settings::kEncodingNames (the encoding field's answer).
+std::uint32_t EncodingChoice(const EvaluationState& state);
 
 // Bounded copies into a host buffer: text and its terminator cut to fit
 // maxlen bytes (UTF-16: maxlen / 2 - 1 units). Nothing for a null buffer

@@ -89,9 +89,7 @@ void PrepareState(EvaluationState& state, const FieldDefinition& field, const ch
                   const char16_t* wideName, std::size_t wideLength, std::u16string name,
                   int maxlen) {
   state.countLines = field.templateUsesLineNumbers;
-  std::string nameBytes;
-  AppendNameBytes(&nameBytes, ansiName, wideName, wideLength);
-  state.requestKey = NameHash(nameBytes.data(), nameBytes.size());
+  state.requestKey = RequestKeyFor(ansiName, wideName, wideLength);
   state.fileName = std::move(name);
   AnswerSinkFor(field.type).Prepare(state, maxlen);
 }
@@ -156,26 +154,6 @@ struct Request {
   void Prepare(EvaluationState& state, std::u16string name) const {
     PrepareState(state, field, ansiName, wideName, wideLength, std::move(name), maxlen);
   }
-};
-
-// The name file calls use: the host's name, or for a long wide name its
-// long-path form (kept alive here).
-struct AccessName {
-  explicit AccessName(const Request& r) {
-    if (!r.Wide()) {
-      name.narrow = r.ansiName;
-    } else if (platform::kHasLongPathForm && r.wideLength >= kLongPathThreshold) {
-      longPath = LongPathForm(std::u16string(r.wideName, r.wideLength));
-      name.wide = longPath.c_str();
-    } else {
-      name.wide = r.wideName;
-    }
-  }
-  AccessName(const AccessName&) = delete;
-  AccessName& operator=(const AccessName&) = delete;
-
-  std::u16string longPath;
-  platform::FileName name;
 };
 
 // Random strings come from the generator, never from the file, and are never
@@ -257,19 +235,47 @@ std::optional<int> DeferredAnswer(const Request& r, std::int64_t size, bool whol
   return over ? r.Show("<___>", ft_ondemand) : r.Show("...", ft_delayed);
 }
 
-// The file opened for reading, its encoding sample and where its content
-// starts (in units, after a byte-order mark).
-struct OpenedFile {
-  platform::File file;
-  EncodingSample sample;
-  std::uint32_t startUnits = 0;
-};
+}  // namespace
 
-// Opens the file and decides its encoding, or for filtered text (never
-// opened here) takes UTF-16; then sets what the matcher must validate
-// itself. The open trusts the kind found by the attribute query and never
-// waits on what may have replaced the file since. False when the file
-// cannot be opened or sampled.
+// ---------------------------------------------------------------------------
+// Steps shared with QuarrymarkGetFieldText
+// ---------------------------------------------------------------------------
+AccessName::AccessName(const char* ansiName, const char16_t* wideName, std::size_t wideLength) {
+  if (wideName == nullptr) {
+    name.narrow = ansiName;
+  } else if (platform::kHasLongPathForm && wideLength >= kLongPathThreshold) {
+    longPath_ = LongPathForm(std::u16string(wideName, wideLength));
+    name.wide = longPath_.c_str();
+  } else {
+    name.wide = wideName;
+  }
+}
+
+std::uint64_t RequestKeyFor(const char* ansiName, const char16_t* wideName,
+                            std::size_t wideLength) {
+  std::string nameBytes;
+  AppendNameBytes(&nameBytes, ansiName, wideName, wideLength);
+  return NameHash(nameBytes.data(), nameBytes.size());
+}
+
+bool QueryRegularFile(const platform::FileName& name, platform::FileInfo* info) {
+  return platform::QueryFileInfo(name, info) && info->IsRegularFile();
+}
+
+bool MayFilter(const PluginState& st, const FieldDefinition& field, bool withoutFilter) {
+  return RunsExpression(field.type) && field.filterEnabled && !withoutFilter && !st.filters.empty();
+}
+
+bool ReadsWholeContent(const FieldDefinition& field, const FilterChoice* filter) {
+  return !field.encodingCheckBufferOnly || filter != nullptr;
+}
+
+bool BeyondSizeLimit(const PluginSettings& settings, const FieldDefinition& field,
+                     std::int64_t size, bool wholeContent) {
+  return size < 0 || (static_cast<std::uint64_t>(size) > settings.globalFileSizeLimit &&
+                      RunsExpression(field.type) && wholeContent);
+}
+
 bool OpenContent(const platform::FileName& name, std::int64_t size, bool filtered,
                  bool wholeContent, const PluginSettings& settings, EvaluationState& state,
                  OpenedFile* opened) {
@@ -290,38 +296,31 @@ bool OpenContent(const platform::FileName& name, std::int64_t size, bool filtere
   return true;
 }
 
-// Reads the file's content after its sample and matches it: the sample alone
-// when it is all there is (or all the field reads), a whole read up to the
-// always-whole size or the budget, chunks beyond. False on a read error.
-bool ReadAndMatch(OpenedFile& opened, std::int64_t size, EvaluationState& state,
-                  const FieldDefinition& field, const FieldEvaluator& evaluator,
-                  const PluginSettings& settings) {
+bool ReadContent(OpenedFile& opened, std::int64_t size, EvaluationState& state, bool sampleOnly,
+                 bool lineChunks, const TextConsumer& consumer, const PluginSettings& settings) {
   platform::File& file = opened.file;
   const EncodingSample& sample = opened.sample;
   const std::uint32_t startUnits = opened.startUnits;
   const auto usize = static_cast<std::uint64_t>(size);
-  if (usize <= settings.analyzeBuffer || field.encodingCheckBufferOnly) {
+  if (usize <= settings.analyzeBuffer || sampleOnly) {
     file.Close();
-    EvaluateSample(sample.bytes.get(), sample.length, startUnits, state,
-                   field.encodingCheckBufferOnly, evaluator);
+    EvaluateSample(sample.bytes.get(), sample.length, startUnits, state, sampleOnly, consumer);
     return true;
   }
   if (usize <= kAlwaysWholeBytes) {
-    return ReadWholeFile(file, size, sample, startUnits, state, evaluator);
+    return ReadWholeFile(file, size, sample, startUnits, state, consumer);
   }
   const std::uint32_t budget = ReadBudgetMegabytes(settings);
-  if (MatchesStayInLines(field, state)) {
+  if (lineChunks) {
     // Chunks answer exactly as a whole read does here, in less memory.
     const std::uint32_t chunk = std::min(budget, kLineChunkMegabytes);
-    return ReadInChunks(file, size, sample, startUnits, chunk, state, evaluator);
+    return ReadInChunks(file, size, sample, startUnits, chunk, state, consumer);
   }
   if (usize < static_cast<std::uint64_t>(budget) * settings::kMegabyte) {
-    return ReadWholeFile(file, size, sample, startUnits, state, evaluator);
+    return ReadWholeFile(file, size, sample, startUnits, state, consumer);
   }
-  return ReadInChunks(file, size, sample, startUnits, budget, state, evaluator);
+  return ReadInChunks(file, size, sample, startUnits, budget, state, consumer);
 }
-
-}  // namespace
 
 // The request runs in a fixed order: the answers that need no file content
 // (no usable program, random strings, names), the cache key, the full-text
@@ -343,11 +342,10 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
 
   // The attribute query is the request's only one: it also gives the size
   // and the file part of the cache key. A cache hit makes no copy of the name.
-  const AccessName access(r);
+  const AccessName access(ansiName, wideName, wideLength);
   const bool nameOnly = field.filenameOnly && runs;
   platform::FileInfo info;
-  if (field.type != FieldType::RandomString && !nameOnly &&
-      !(platform::QueryFileInfo(access.name, &info) && info.IsRegularFile())) {
+  if (field.type != FieldType::RandomString && !nameOnly && !QueryRegularFile(access.name, &info)) {
     return ft_fileerror;
   }
   if (field.type == FieldType::RandomString) return AnswerRandomString(r, flags);
@@ -360,18 +358,15 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
   // The text filter is chosen by the name's extension, never on the repeat
   // without filters.
   std::u16string name;
-  const bool mayFilter = runs && field.filterEnabled && !withoutFilter && !st.filters.empty();
+  const bool mayFilter = MayFilter(st, field, withoutFilter);
   if (mayFilter) name = r.Name();
   const FilterChoice* filter = mayFilter ? FindFilterForName(st.filters, name) : nullptr;
   const auto size = static_cast<std::int64_t>(info.size);
 
   if (field.type == FieldType::OutsideInFulltext) return AnswerFulltext(r, access, size, unitIndex);
 
-  const bool wholeContent = !field.encodingCheckBufferOnly || filter != nullptr;
-  if (size < 0 ||
-      (static_cast<std::uint64_t>(size) > settings.globalFileSizeLimit && runs && wholeContent)) {
-    return r.Zero();
-  }
+  const bool wholeContent = ReadsWholeContent(field, filter);
+  if (BeyondSizeLimit(settings, field, size, wholeContent)) return r.Zero();
   if (cacheOn && LookupCache(r, key)) return CodeForType(field.type, wide);
   if (flags == CONTENT_DELAYIFSLOW && runs) {
     if (const std::optional<int> deferred = DeferredAnswer(r, size, wholeContent)) return *deferred;
@@ -395,7 +390,8 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
   const EvaluationContext context{settings, *st.LineBreakField(), st.abortSet};
   const FieldEvaluator evaluator(field, context);
   if (filter == nullptr) {
-    const bool ok = ReadAndMatch(opened, size, state, field, evaluator, settings);
+    const bool ok = ReadContent(opened, size, state, field.encodingCheckBufferOnly,
+                                MatchesStayInLines(field, state), evaluator, settings);
     opened.sample.bytes.reset();
     if (!ok) return ft_fileerror;
     state.contentSize = static_cast<std::uint64_t>(size);
