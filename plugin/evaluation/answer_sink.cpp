@@ -10,6 +10,7 @@
 
 #include "platform/platform.h"
 #include "plugin/evaluation/abort_set.h"
+#include "plugin/evaluation/code_page.h"
 #include "plugin/evaluation/replace_template.h"
 
 namespace qm::plugin {
@@ -136,8 +137,8 @@ void WriteUint32(const AnswerTarget& target, std::uint32_t value) {
 // splitting a character.
 std::string NarrowAnswer(const PluginSettings& settings, const std::u16string& text, int maxlen) {
   std::string narrow;
+  ToNarrow(settings, text.data(), text.size(), &narrow, true, false);
   const std::uint32_t cp = settings.ansiCodePage;
-  if (!text.empty()) platform::AppendNarrow(cp, text.data(), text.size(), &narrow);
   const std::size_t room = maxlen > 0 ? static_cast<std::size_t>(maxlen - 1) : 0;
   if (narrow.size() > room) {
     std::size_t cut = room;

@@ -21,13 +21,12 @@
 #include <string>
 
 #include "plugin/evaluation/evaluation_state.h"
+#include "plugin/evaluation/field_definition.h"
 #include "plugin/evaluation/plugin_settings.h"
 #include "plugin/evaluation/result_cache.h"
 #include "settings_format/settings_format.h"
 
 namespace qm::plugin {
-
-struct FieldDefinition;
 
 // One counted match as the match loop found it: the subject it lies in
 // (bytes, or UTF-16 units in machine order; exactly one is set), the

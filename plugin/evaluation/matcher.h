@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "plugin/config/field_definition.h"
+#include "plugin/evaluation/field_definition.h"
 #include "plugin/evaluation/abort_set.h"
 #include "plugin/evaluation/answer_sink.h"
 #include "plugin/evaluation/evaluation_state.h"

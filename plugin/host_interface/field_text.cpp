@@ -10,6 +10,7 @@
 #include "plugin/content/encoding.h"
 #include "plugin/content/file_access.h"
 #include "plugin/content/reader.h"
+#include "plugin/evaluation/code_page.h"
 #include "plugin/filters/filter_text.h"
 #include "plugin/filters/run_filter.h"
 #include "plugin/host_interface/request.h"
@@ -82,7 +83,9 @@ bool ReadFileText(const PluginSettings& settings, const FieldDefinition& field,
     opened.startUnits = 0;
   }
   // The text is the same in chunks as in a whole read, in bounded memory.
-  if (!ReadContent(opened, size, reading, sampleOnly, true, consumer, settings)) return false;
+  if (!ReadContent(opened, size, reading, sampleOnly, LargeRead::kLineChunks, consumer, settings)) {
+    return false;
+  }
   // ANSI/Binary when the text was found not to be UTF.
   *how = static_cast<int>(EncodingChoice(reading));
   if (sampleOnly && static_cast<std::uint64_t>(size) > settings.analyzeBuffer) *how |= QM_TEXT_SAMPLE;

@@ -13,6 +13,7 @@
 #include "plugin/content/file_access.h"
 #include "plugin/content/reader.h"
 #include "plugin/evaluation/answer_sink.h"
+#include "plugin/evaluation/code_page.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/random_string.h"
 #include "plugin/filters/filter_text.h"
@@ -297,7 +298,7 @@ bool OpenContent(const platform::FileName& name, std::int64_t size, bool filtere
 }
 
 bool ReadContent(OpenedFile& opened, std::int64_t size, EvaluationState& state, bool sampleOnly,
-                 bool lineChunks, const TextConsumer& consumer, const PluginSettings& settings) {
+                 LargeRead large, const TextConsumer& consumer, const PluginSettings& settings) {
   platform::File& file = opened.file;
   const EncodingSample& sample = opened.sample;
   const std::uint32_t startUnits = opened.startUnits;
@@ -311,8 +312,13 @@ bool ReadContent(OpenedFile& opened, std::int64_t size, EvaluationState& state, 
     return ReadWholeFile(file, size, sample, startUnits, state, consumer);
   }
   const std::uint32_t budget = ReadBudgetMegabytes(settings);
-  if (lineChunks) {
-    // Chunks answer exactly as a whole read does here, in less memory.
+  if (large != LargeRead::kByBudget) {
+    // Chunks answer exactly as a whole read does here, in less memory; a
+    // mapped file takes no buffer at all and is matched whole.
+    if (large == LargeRead::kMappedOrLineChunks) {
+      const MappedRead mapped = MatchMappedFile(file, size, startUnits, state, consumer);
+      if (mapped != MappedRead::kNotMapped) return mapped == MappedRead::kDone;
+    }
     const std::uint32_t chunk = std::min(budget, kLineChunkMegabytes);
     return ReadInChunks(file, size, sample, startUnits, chunk, state, consumer);
   }
@@ -390,8 +396,10 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
   const EvaluationContext context{settings, *st.LineBreakField(), st.abortSet};
   const FieldEvaluator evaluator(field, context);
   if (filter == nullptr) {
-    const bool ok = ReadContent(opened, size, state, field.encodingCheckBufferOnly,
-                                MatchesStayInLines(field, state), evaluator, settings);
+    const LargeRead large =
+        MatchesStayInLines(field, state) ? LargeRead::kMappedOrLineChunks : LargeRead::kByBudget;
+    const bool ok =
+        ReadContent(opened, size, state, field.encodingCheckBufferOnly, large, evaluator, settings);
     opened.sample.bytes.reset();
     if (!ok) return ft_fileerror;
     state.contentSize = static_cast<std::uint64_t>(size);

@@ -87,12 +87,17 @@ bool OpenContent(const platform::FileName& name, std::int64_t size, bool filtere
                  bool wholeContent, const PluginSettings& settings, EvaluationState& state,
                  OpenedFile* opened);
 
+// How a file above the always-whole size is read.
+enum class LargeRead {
+  kByBudget,            // whole within the read budget, in chunks of the budget beyond
+  kLineChunks,          // chunks of at most kLineChunkMegabytes (the cuts change nothing)
+  kMappedOrLineChunks,  // matched whole from a read-only mapping, else as kLineChunks
+};
+
 // Hands the opened file's content to consumer: the sample alone when it is
 // all there is or sampleOnly, a whole read up to the always-whole size,
-// then chunks of at most kLineChunkMegabytes when lineChunks (the answer
-// does not depend on the cuts), else a whole read within the budget and
-// chunks of the budget beyond. Closes the file. False on a read error.
+// then as `large` says. Closes the file. False on a read error.
 bool ReadContent(OpenedFile& opened, std::int64_t size, EvaluationState& state, bool sampleOnly,
-                 bool lineChunks, const TextConsumer& consumer, const PluginSettings& settings);
+                 LargeRead large, const TextConsumer& consumer, const PluginSettings& settings);
 
 }  // namespace qm::plugin
