@@ -67,15 +67,15 @@ char16_t UnitAt(const char* buffer, std::size_t index, bool utf16) {
 bool IsLeadSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
 // Hands units [from, to) of a buffer (bytes, or machine-order UTF-16) to the
-// consumer; an empty range is handed on as empty text.
-void Deliver(const char* buffer, std::size_t from, std::size_t to, bool utf16,
+// consumer; an empty range is handed on as empty text. True once the
+// consumer knows its answer.
+bool Deliver(const char* buffer, std::size_t from, std::size_t to, bool utf16,
              EvaluationState& state, const TextConsumer& consumer) {
   if (from > to) from = to;
   if (utf16) {
-    consumer.Units(reinterpret_cast<const char16_t*>(buffer) + from, to - from, state);
-  } else {
-    consumer.Bytes(buffer + from, to - from, state);
+    return consumer.Units(reinterpret_cast<const char16_t*>(buffer) + from, to - from, state);
   }
+  return consumer.Bytes(buffer + from, to - from, state);
 }
 
 // True when units [from, to) of a buffer are well-formed UTF-16 (machine
@@ -191,25 +191,11 @@ ChunkCut FindChunkCut(const char* buffer, std::size_t n, bool utf16, bool utf8) 
   return cut;
 }
 
-// True once the field's answer cannot change any more, so reading can stop.
-bool AnswerKnown(const EvaluationState& state, const FieldDefinition& field) {
-  switch (field.type) {
-    case FieldType::Boolean:
-    case FieldType::FirstMatchStringOutput:
-      return state.matchCount != 0;
-    case FieldType::StringOutput:
-      return state.outputText.size() >= state.outputLimit;
-    default:
-      return false;
-  }
-}
-
 // ---------------------------------------------------------------------------
 // The sample
 // ---------------------------------------------------------------------------
 void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
-                    EvaluationState& state, const FieldDefinition& field,
-                    const TextConsumer& consumer) {
+                    EvaluationState& state, bool sampleOnly, const TextConsumer& consumer) {
   char empty[2] = {0, 0};
   if (sample == nullptr) {
     sample = empty;
@@ -217,14 +203,14 @@ void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
   }
   state.startOffset = startUnits;
   if (!state.isUtf16) {
-    if (field.encodingCheckBufferOnly && state.isUtf8 && count > state.validUtf8Length) {
+    if (sampleOnly && state.isUtf8 && count > state.validUtf8Length) {
       count = state.validUtf8Length;
     }
     Deliver(sample, startUnits, count, false, state, consumer);
     return;
   }
   if (ContentNeedsSwap(state)) SwapUnitsInPlace(sample, count / 2);
-  if (field.encodingCheckBufferOnly && count >= 2 &&
+  if (sampleOnly && count >= 2 &&
       IsLeadSurrogate(UnitAt(sample, count / 2 - 1, true))) {
     count -= 2;
   }
@@ -234,12 +220,6 @@ void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
 // ---------------------------------------------------------------------------
 // The whole file
 // ---------------------------------------------------------------------------
-bool MatchesStayInLines(const FieldDefinition& field, const EvaluationState& state) {
-  if (state.isUtf16) return field.utf16Program != nullptr && field.utf16Program->plan.windowed;
-  const auto& program = state.isUtf8 ? field.utf8Program : field.ansiProgram;
-  return program != nullptr && program->plan.windowed;
-}
-
 namespace {
 
 // Hands a whole content of length bytes (terminated) on: as the text the
@@ -282,7 +262,7 @@ MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_
 
 bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample& sample,
                    std::uint32_t startUnits, EvaluationState& state,
-                   const FieldDefinition& field, const TextConsumer& consumer) {
+                   const TextConsumer& consumer) {
   if (size < 0 || sample.length > static_cast<std::uint64_t>(size)) {
     file.Close();
     return false;
@@ -296,7 +276,7 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
   char* const buffer = ReserveFor(lease, static_cast<std::uint64_t>(size), utf16);
   if (buffer == nullptr) {
     if (static_cast<std::uint64_t>(size) > kAlwaysWholeBytes) {
-      return ReadInChunks(file, size, sample, startUnits, kFallbackChunkMegabytes, state, field,
+      return ReadInChunks(file, size, sample, startUnits, kFallbackChunkMegabytes, state,
                           consumer);
     }
     file.Close();
@@ -327,8 +307,8 @@ enum class PassEnd { kDone, kFailed, kNotUtf };
 // was handed on.
 PassEnd ReadChunkPass(platform::File& file, std::uint64_t total, const EncodingSample& sample,
                       std::uint32_t startUnits, std::uint32_t chunkMegabytes,
-                      EvaluationState& state, const FieldDefinition& field,
-                      const TextConsumer& consumer, std::uint64_t* position) {
+                      EvaluationState& state, const TextConsumer& consumer,
+                      std::uint64_t* position) {
   const bool utf16 = state.isUtf16;
   const bool utf8 = state.isUtf8 && !utf16;
   const std::uint64_t unitBytes = utf16 ? 2 : 1;
@@ -346,17 +326,15 @@ PassEnd ReadChunkPass(platform::File& file, std::uint64_t total, const EncodingS
   std::size_t carry = 0;                 // units of context at the chunk's start
   bool sampleUsed = false;
   bool first = true;
-  // Once the answer is known, text still to be validated is only read and
-  // checked: should it fail, the answer would have to come from the ANSI form.
+  // Once the consumer knows its answer, text still to be validated is only
+  // read and checked: should it fail, the answer would have to come from the
+  // ANSI form.
   bool settled = false;
   ReadBuffer lease;  // one buffer for every chunk
 
   while (pieceStart * unitBytes < total) {
     if (state.abortRequested) break;
-    if (!settled && AnswerKnown(state, field)) {
-      if (!validate) break;
-      settled = true;
-    }
+    if (settled && !validate) break;
     if (consumer.StopRequested(state)) {
       state.abortRequested = true;
       break;
@@ -413,7 +391,7 @@ PassEnd ReadChunkPass(platform::File& file, std::uint64_t total, const EncodingS
       state.startOffset = pieceStart;
       state.contextUnits = static_cast<std::uint32_t>(first ? 0 : carry);
       state.textContinues = !lastChunk;
-      Deliver(chunk, from, end, utf16, state, consumer);
+      settled = Deliver(chunk, from, end, utf16, state, consumer);
       state.contextUnits = 0;
       state.textContinues = false;
     }
@@ -447,8 +425,7 @@ PassEnd ReadChunkPass(platform::File& file, std::uint64_t total, const EncodingS
 
 bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample& sample,
                   std::uint32_t startUnits, std::uint32_t chunkMegabytes,
-                  EvaluationState& state, const FieldDefinition& field,
-                  const TextConsumer& consumer) {
+                  EvaluationState& state, const TextConsumer& consumer) {
   if (size < 0 || sample.length > static_cast<std::uint64_t>(size)) {
     file.Close();
     return false;
@@ -457,8 +434,8 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
   const auto total = static_cast<std::uint64_t>(size);
   const Accumulated before(state);
   std::uint64_t position = sample.length;
-  PassEnd end = ReadChunkPass(file, total, sample, startUnits, chunkMegabytes, state, field,
-                              consumer, &position);
+  PassEnd end = ReadChunkPass(file, total, sample, startUnits, chunkMegabytes, state, consumer,
+                              &position);
   if (end == PassEnd::kNotUtf) {
     // The text read so far was matched as UTF: it is all matched again, as
     // ANSI/Binary bytes from the file's first byte. The file goes back to
@@ -467,8 +444,7 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
     TreatAsAnsi(state);
     const auto back = static_cast<std::int64_t>(position) - static_cast<std::int64_t>(sample.length);
     end = back == 0 || file.SeekRelative(-back)
-              ? ReadChunkPass(file, total, sample, 0, chunkMegabytes, state, field, consumer,
-                              &position)
+              ? ReadChunkPass(file, total, sample, 0, chunkMegabytes, state, consumer, &position)
               : PassEnd::kFailed;
   }
   file.Close();

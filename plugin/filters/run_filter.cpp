@@ -9,16 +9,15 @@ const OutsideInLibraries* DocumentSources::LoadedOutsideIn() const {
   return outsideIn != nullptr && outsideIn->Loaded() ? outsideIn : nullptr;
 }
 
-bool RunFilter(const DocumentSources& sources, const FilterChoice& choice,
-               const FieldDefinition& field, EvaluationState& state,
+bool RunFilter(const DocumentSources& sources, const FilterChoice& choice, EvaluationState& state,
                const TextConsumer& consumer) {
   switch (choice.kind) {
     case settings::FilterKind::Converter:
-      return RunConverter(sources.converterCommand, choice.option, sources.settings, field, state,
+      return RunConverter(sources.converterCommand, choice.option, sources.settings, state,
                           consumer);
     case settings::FilterKind::OutsideIn: {
       const OutsideInLibraries* outsideIn = sources.LoadedOutsideIn();
-      return outsideIn != nullptr && outsideIn->Extract(sources.settings, field, state, consumer);
+      return outsideIn != nullptr && outsideIn->Extract(sources.settings, state, consumer);
     }
     default:
       return false;

@@ -32,9 +32,9 @@ inline DocumentSources SourcesOf(const PluginState& plugin) {
 // Runs the chosen filter over state.fileName and matches its text through
 // consumer: the converter for kind 2, the Outside In extraction for kind 1
 // when the libraries are loaded. True when the filter produced its text (or
-// the field had its answer early) or the request was stopped (the caller
-// then finds state.abortRequested); false when the filter failed.
-bool RunFilter(const DocumentSources& sources, const FilterChoice& choice, const FieldDefinition& field,
-               EvaluationState& state, const TextConsumer& consumer);
+// the consumer knew its answer early) or the request was stopped (the
+// caller then finds state.abortRequested); false when the filter failed.
+bool RunFilter(const DocumentSources& sources, const FilterChoice& choice, EvaluationState& state,
+               const TextConsumer& consumer);
 
 }  // namespace qm::plugin

@@ -15,6 +15,7 @@
 #include "plugin/config/loader.h"
 #include "plugin/filters/outside_in.h"
 #include "plugin/filters/run_filter.h"
+#include "plugin/evaluation/answer_sink.h"
 #include "plugin/host_interface/field_text.h"
 #include "plugin/host_interface/request.h"
 
