@@ -123,6 +123,8 @@ class File {
   ~File() { Close(); }
 
   bool IsOpen() const { return native_ != kClosed; }
+  // The descriptor or handle, still owned by this File.
+  std::intptr_t Native() const { return native_; }
   void Close();
   std::intptr_t Release() {
     const std::intptr_t n = native_;

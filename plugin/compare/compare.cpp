@@ -24,6 +24,7 @@
 #include "plugin/content/encoding.h"
 #include "plugin/content/file_access.h"
 #include "plugin/content/reader.h"
+#include "plugin/evaluation/code_page.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/utf_check.h"
 #include "plugin/filters/filter_text.h"
