@@ -118,8 +118,11 @@ class RowWriter {
       WriteSeparated(cells);
     }
     ++rows_;
-    out_.flush();
   }
+
+  // Rows reach the output when no further row is ready (see WriteDoneRows):
+  // one write for many small files instead of one each.
+  void Flush() { out_.flush(); }
 
   // A table waits for its first rows to size its columns, but not for
   // longer than half a second: slow files then do not hold back the rows
@@ -387,7 +390,9 @@ class ColumnsRun {
       rows_[r].values = std::move(values);
       rows_[r].done = true;
       ++finished_;
-      changed_.notify_one();
+      // The writer looks every 50 ms anyway; it is woken early when many
+      // rows wait or the last one is done, not once for every row.
+      if (finished_ == files_.size() || finished_ - written_ >= 64) changed_.notify_one();
     }
   }
 
@@ -425,6 +430,9 @@ class ColumnsRun {
       rows_[r].values.clear();
       guard.lock();
     }
+    guard.unlock();
+    writer.Flush();
+    guard.lock();
   }
 
   const PluginHost& plugin_;
