@@ -68,15 +68,15 @@ char16_t UnitAt(const char* buffer, std::size_t index, bool utf16) {
 bool IsLeadSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
 // Hands units [from, to) of a buffer (bytes, or machine-order UTF-16) to the
-// consumer; an empty range is handed on as empty text.
-void Deliver(const char* buffer, std::size_t from, std::size_t to, bool utf16,
+// consumer; an empty range is handed on as empty text. True once the
+// consumer knows its answer.
+bool Deliver(const char* buffer, std::size_t from, std::size_t to, bool utf16,
              EvaluationState& state, const TextConsumer& consumer) {
   if (from > to) from = to;
   if (utf16) {
-    consumer.Units(reinterpret_cast<const char16_t*>(buffer) + from, to - from, state);
-  } else {
-    consumer.Bytes(buffer + from, to - from, state);
+    return consumer.Units(reinterpret_cast<const char16_t*>(buffer) + from, to - from, state);
   }
+  return consumer.Bytes(buffer + from, to - from, state);
 }
 
 // True when units [from, to) of a buffer are well-formed UTF-16 (machine
@@ -192,25 +192,11 @@ ChunkCut FindChunkCut(const char* buffer, std::size_t n, bool utf16, bool utf8) 
   return cut;
 }
 
-// True once the field's answer cannot change any more, so reading can stop.
-bool AnswerKnown(const EvaluationState& state, const FieldDefinition& field) {
-  switch (field.type) {
-    case FieldType::Boolean:
-    case FieldType::FirstMatchStringOutput:
-      return state.matchCount != 0;
-    case FieldType::StringOutput:
-      return state.outputText.size() >= state.outputLimit;
-    default:
-      return false;
-  }
-}
-
 // ---------------------------------------------------------------------------
 // The sample
 // ---------------------------------------------------------------------------
 void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
-                    EvaluationState& state, const FieldDefinition& field,
-                    const TextConsumer& consumer) {
+                    EvaluationState& state, bool sampleOnly, const TextConsumer& consumer) {
   char empty[2] = {0, 0};
   if (sample == nullptr) {
     sample = empty;
@@ -218,14 +204,14 @@ void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
   }
   state.startOffset = startUnits;
   if (!state.isUtf16) {
-    if (field.encodingCheckBufferOnly && state.isUtf8 && count > state.validUtf8Length) {
+    if (sampleOnly && state.isUtf8 && count > state.validUtf8Length) {
       count = state.validUtf8Length;
     }
     Deliver(sample, startUnits, count, false, state, consumer);
     return;
   }
   if (ContentNeedsSwap(state)) SwapUnitsInPlace(sample, count / 2);
-  if (field.encodingCheckBufferOnly && count >= 2 &&
+  if (sampleOnly && count >= 2 &&
       IsLeadSurrogate(UnitAt(sample, count / 2 - 1, true))) {
     count -= 2;
   }
@@ -235,12 +221,6 @@ void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
 // ---------------------------------------------------------------------------
 // The whole file
 // ---------------------------------------------------------------------------
-bool MatchesStayInLines(const FieldDefinition& field, const EvaluationState& state) {
-  if (state.isUtf16) return field.utf16Program != nullptr && field.utf16Program->plan.windowed;
-  const auto& program = state.isUtf8 ? field.utf8Program : field.ansiProgram;
-  return program != nullptr && program->plan.windowed;
-}
-
 namespace {
 
 // Hands a whole content of length bytes (terminated) on: as the text the
@@ -303,8 +283,7 @@ std::size_t PieceEnd(const char* text, std::size_t from, std::size_t units, bool
 // by piece (see MatchMappedFile). False when a piece is not valid UTF;
 // the state then holds what the pieces before it accumulated.
 bool DeliverValidatedPieces(const char* text, std::size_t units, std::uint32_t startUnits,
-                            EvaluationState& state, const FieldDefinition& field,
-                            const TextConsumer& consumer) {
+                            EvaluationState& state, const TextConsumer& consumer) {
   const bool utf16 = state.isUtf16;
   const bool utf8 = !utf16;
   bool settled = false;  // the answer is known: the rest is only validated
@@ -317,7 +296,6 @@ bool DeliverValidatedPieces(const char* text, std::size_t units, std::uint32_t s
       state.abortRequested = true;
       return true;
     }
-    if (!settled && AnswerKnown(state, field)) settled = true;
     if (!settled) {
       // Context as the chunked reader gives it, starting on a character.
       std::size_t carry = std::min<std::size_t>(kContextUnits, from - startUnits);
@@ -330,7 +308,7 @@ bool DeliverValidatedPieces(const char* text, std::size_t units, std::uint32_t s
       state.startOffset = from;
       state.contextUnits = static_cast<std::uint32_t>(carry);
       state.textContinues = end < units;
-      Deliver(text, from, end, utf16, state, consumer);
+      settled = Deliver(text, from, end, utf16, state, consumer);
       state.contextUnits = 0;
       state.textContinues = false;
     }
@@ -342,8 +320,7 @@ bool DeliverValidatedPieces(const char* text, std::size_t units, std::uint32_t s
 }  // namespace
 
 MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_t startUnits,
-                           EvaluationState& state, const FieldDefinition& field,
-                           const TextConsumer& consumer) {
+                           EvaluationState& state, const TextConsumer& consumer) {
   if (size < 0 || static_cast<std::uint64_t>(size) < kMapMinimumBytes) return MappedRead::kNotMapped;
   if (state.isUtf16 && (ContentNeedsSwap(state) || size % 2 != 0)) return MappedRead::kNotMapped;
   platform::MappedFile view;
@@ -353,10 +330,10 @@ MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_
   // nothing below writes into it.
   char* const text = const_cast<char*>(view.Data());
   const std::size_t length = view.Size();
-  if (state.utfCheckPending && MatchesStayInLines(field, state)) {
+  if (state.utfCheckPending && consumer.PiecesAnswerAsWhole(state)) {
     const Accumulated before(state);
     if (!DeliverValidatedPieces(text, state.isUtf16 ? length / 2 : length, startUnits, state,
-                                field, consumer)) {
+                                consumer)) {
       before.Restore(state);
       TreatAsAnsi(state);
       state.startOffset = 0;
@@ -370,12 +347,12 @@ MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_
 
 bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample& sample,
                    std::uint32_t startUnits, EvaluationState& state,
-                   const FieldDefinition& field, const TextConsumer& consumer) {
+                   const TextConsumer& consumer) {
   if (size < 0 || sample.length > static_cast<std::uint64_t>(size)) {
     file.Close();
     return false;
   }
-  const MappedRead mapped = MatchMappedFile(file, size, startUnits, state, field, consumer);
+  const MappedRead mapped = MatchMappedFile(file, size, startUnits, state, consumer);
   if (mapped != MappedRead::kNotMapped) return mapped == MappedRead::kDone;
   // Read-ahead advice pays only for reads of several megabytes.
   if (static_cast<std::uint64_t>(size) > kAlwaysWholeBytes) file.AdviseSequential();
@@ -384,7 +361,7 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
   char* const buffer = ReserveFor(lease, static_cast<std::uint64_t>(size), utf16);
   if (buffer == nullptr) {
     if (static_cast<std::uint64_t>(size) > kAlwaysWholeBytes) {
-      return ReadInChunks(file, size, sample, startUnits, kFallbackChunkMegabytes, state, field,
+      return ReadInChunks(file, size, sample, startUnits, kFallbackChunkMegabytes, state,
                           consumer);
     }
     file.Close();
@@ -415,8 +392,8 @@ enum class PassEnd { kDone, kFailed, kNotUtf };
 // was handed on.
 PassEnd ReadChunkPass(platform::File& file, std::uint64_t total, const EncodingSample& sample,
                       std::uint32_t startUnits, std::uint32_t chunkMegabytes,
-                      EvaluationState& state, const FieldDefinition& field,
-                      const TextConsumer& consumer, std::uint64_t* position) {
+                      EvaluationState& state, const TextConsumer& consumer,
+                      std::uint64_t* position) {
   const bool utf16 = state.isUtf16;
   const bool utf8 = state.isUtf8 && !utf16;
   const std::uint64_t unitBytes = utf16 ? 2 : 1;
@@ -434,17 +411,15 @@ PassEnd ReadChunkPass(platform::File& file, std::uint64_t total, const EncodingS
   std::size_t carry = 0;                 // units of context at the chunk's start
   bool sampleUsed = false;
   bool first = true;
-  // Once the answer is known, text still to be validated is only read and
-  // checked: should it fail, the answer would have to come from the ANSI form.
+  // Once the consumer knows its answer, text still to be validated is only
+  // read and checked: should it fail, the answer would have to come from the
+  // ANSI form.
   bool settled = false;
   ReadBuffer lease;  // one buffer for every chunk
 
   while (pieceStart * unitBytes < total) {
     if (state.abortRequested) break;
-    if (!settled && AnswerKnown(state, field)) {
-      if (!validate) break;
-      settled = true;
-    }
+    if (settled && !validate) break;
     if (consumer.StopRequested(state)) {
       state.abortRequested = true;
       break;
@@ -501,7 +476,7 @@ PassEnd ReadChunkPass(platform::File& file, std::uint64_t total, const EncodingS
       state.startOffset = pieceStart;
       state.contextUnits = static_cast<std::uint32_t>(first ? 0 : carry);
       state.textContinues = !lastChunk;
-      Deliver(chunk, from, end, utf16, state, consumer);
+      settled = Deliver(chunk, from, end, utf16, state, consumer);
       state.contextUnits = 0;
       state.textContinues = false;
     }
@@ -535,8 +510,7 @@ PassEnd ReadChunkPass(platform::File& file, std::uint64_t total, const EncodingS
 
 bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample& sample,
                   std::uint32_t startUnits, std::uint32_t chunkMegabytes,
-                  EvaluationState& state, const FieldDefinition& field,
-                  const TextConsumer& consumer) {
+                  EvaluationState& state, const TextConsumer& consumer) {
   if (size < 0 || sample.length > static_cast<std::uint64_t>(size)) {
     file.Close();
     return false;
@@ -545,8 +519,8 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
   const auto total = static_cast<std::uint64_t>(size);
   const Accumulated before(state);
   std::uint64_t position = sample.length;
-  PassEnd end = ReadChunkPass(file, total, sample, startUnits, chunkMegabytes, state, field,
-                              consumer, &position);
+  PassEnd end = ReadChunkPass(file, total, sample, startUnits, chunkMegabytes, state, consumer,
+                              &position);
   if (end == PassEnd::kNotUtf) {
     // The text read so far was matched as UTF: it is all matched again, as
     // ANSI/Binary bytes from the file's first byte. The file goes back to
@@ -555,8 +529,7 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
     TreatAsAnsi(state);
     const auto back = static_cast<std::int64_t>(position) - static_cast<std::int64_t>(sample.length);
     end = back == 0 || file.SeekRelative(-back)
-              ? ReadChunkPass(file, total, sample, 0, chunkMegabytes, state, field, consumer,
-                              &position)
+              ? ReadChunkPass(file, total, sample, 0, chunkMegabytes, state, consumer, &position)
               : PassEnd::kFailed;
   }
   file.Close();

@@ -7,7 +7,6 @@
 #include <cstdint>
 
 #include "platform/platform.h"
-#include "plugin/evaluation/field_definition.h"
 #include "plugin/content/encoding.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/matcher.h"
@@ -19,11 +18,11 @@ namespace qm::plugin {
 inline constexpr std::uint64_t kAlwaysWholeBytes = 5242880;
 
 // Chunk size for a field whose matches stay inside lines (the program of
-// the content's form is searched in line windows): such a field answers
-// the same whether the content is read whole or in chunks, so larger files
-// are read in chunks of at most this many megabytes whatever the budget.
+// the content's form is searched in line windows, MatchesStayInLines): such
+// a field answers the same whether the content is read whole or in chunks,
+// so larger files are read in chunks of at most this many megabytes
+// whatever the budget.
 inline constexpr std::uint32_t kLineChunkMegabytes = 10;
-bool MatchesStayInLines(const FieldDefinition& field, const EvaluationState& state);
 
 // Where a full chunk is cut, in units (bytes, or UTF-16 units).
 struct ChunkCut {
@@ -38,17 +37,13 @@ struct ChunkCut {
 // that no character is split between two chunks; other text is not cut.
 ChunkCut FindChunkCut(const char* buffer, std::size_t n, bool utf16, bool utf8);
 
-// True once the field's answer cannot change any more (a Boolean or first
-// match found, a string output full), so reading can stop.
-bool AnswerKnown(const EvaluationState& state, const FieldDefinition& field);
-
 // Evaluates count bytes of the sample from startUnits on (bytes, or UTF-16
-// units). UTF-16 samples are swapped in place to machine order; a sample-only
-// field drops a UTF-8 sequence or a lead surrogate cut by the sample's end.
-// The consumer is called exactly once (with empty text for an empty file).
+// units). UTF-16 samples are swapped in place to machine order; sampleOnly
+// (a field that reads only the sample) drops a UTF-8 sequence or a lead
+// surrogate cut by the sample's end. The consumer is called exactly once
+// (with empty text for an empty file).
 void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
-                    EvaluationState& state, const FieldDefinition& field,
-                    const TextConsumer& consumer);
+                    EvaluationState& state, bool sampleOnly, const TextConsumer& consumer);
 
 // Reads the whole file into one buffer (the sample reused as its start) and
 // evaluates it once (a file MatchMappedFile takes is matched there
@@ -64,7 +59,7 @@ void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
 // is then content), with the state's encoding flags cleared.
 bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample& sample,
                    std::uint32_t startUnits, EvaluationState& state,
-                   const FieldDefinition& field, const TextConsumer& consumer);
+                   const TextConsumer& consumer);
 
 // Files from this size on are matched where the system maps them, when it
 // can, instead of being copied into a buffer.
@@ -86,15 +81,14 @@ enum class MappedRead { kDone, kFailed, kNotMapped };
 // the file could not be read wholly while it was mapped (it shrank or the
 // device failed), in which case what was accumulated is void.
 MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_t startUnits,
-                           EvaluationState& state, const FieldDefinition& field,
-                           const TextConsumer& consumer);
+                           EvaluationState& state, const TextConsumer& consumer);
 
 // Units of the content before a chunked piece that go with it as context.
 inline constexpr std::size_t kChunkContextUnits = 1024;
 
 // Reads in chunks of chunkMegabytes, each cut after its last line end (the
-// rest is re-read through a relative seek), stopping early once the field's
-// answer is known and when a stop is requested (state.abortRequested).
+// rest is re-read through a relative seek), stopping early once the
+// consumer reports the answer known and when a stop is requested (state.abortRequested).
 // The line end at a cut ends the piece before it, and each piece after the
 // first comes with up to 1024 units of the content before it as context
 // (state.contextUnits, state.textContinues), so that patterns whose matches
@@ -109,7 +103,6 @@ inline constexpr std::size_t kChunkContextUnits = 1024;
 // allocation failure; an early stop or a stop request is a success.
 bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample& sample,
                   std::uint32_t startUnits, std::uint32_t chunkMegabytes,
-                  EvaluationState& state, const FieldDefinition& field,
-                  const TextConsumer& consumer);
+                  EvaluationState& state, const TextConsumer& consumer);
 
 }  // namespace qm::plugin

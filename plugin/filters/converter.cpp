@@ -48,11 +48,10 @@ enum class DrainEnd { kEmpty, kStopped, kTimedOut, kAnswered };
 // Takes what the pipe holds now, matching the text first whenever it has
 // outgrown the budget. A converter that writes faster than the text is
 // matched keeps the pipe full: the deadline is tested on every piece too.
-// kAnswered once a matched piece has settled the field's answer: the rest
-// of the output cannot change it.
+// kAnswered once the consumer knows its answer from a matched piece: the
+// rest of the output cannot change it.
 DrainEnd Drain(platform::ChildProcess& child, FilterText& text, std::uint64_t budget,
-               const Deadline& deadline, EvaluationState& state, const FieldDefinition& field,
-               const TextConsumer& consumer) {
+               const Deadline& deadline, EvaluationState& state, const TextConsumer& consumer) {
   char piece[kReadPiece];
   for (;;) {
     if (consumer.StopRequested(state)) {
@@ -68,9 +67,9 @@ DrainEnd Drain(platform::ChildProcess& child, FilterText& text, std::uint64_t bu
     const std::int64_t got = child.ReadOutput(piece, want);
     if (got <= 0) return DrainEnd::kEmpty;
     if (text.bytes.size() > budget) {
-      MatchFilterText(text, state, consumer, true);
+      const bool known = MatchFilterText(text, state, consumer, true);
       if (state.abortRequested) return DrainEnd::kStopped;
-      if (AnswerKnown(state, field)) return DrainEnd::kAnswered;
+      if (known) return DrainEnd::kAnswered;
     }
     text.Append(piece, static_cast<std::size_t>(got));
   }
@@ -94,8 +93,8 @@ bool ConverterArguments(const std::u16string& option, const std::u16string& file
 }
 
 bool RunConverter(const std::u16string& program, const std::u16string& option,
-                  const PluginSettings& settings, const FieldDefinition& field,
-                  EvaluationState& state, const TextConsumer& consumer) {
+                  const PluginSettings& settings, EvaluationState& state,
+                  const TextConsumer& consumer) {
   if (program.empty()) return false;
   std::vector<std::u16string> arguments;
   if (!ConverterArguments(option, state.fileName, &arguments)) return false;
@@ -134,12 +133,12 @@ bool RunConverter(const std::u16string& program, const std::u16string& option,
   DrainEnd end = DrainEnd::kEmpty;
   try {
     while (!(exited = child.WaitForExit(kPollMilliseconds))) {
-      end = Drain(child, text, budget, deadline, state, field, consumer);
+      end = Drain(child, text, budget, deadline, state, consumer);
       if (end != DrainEnd::kEmpty) break;
     }
     if (exited && !state.abortRequested) {
-      end = Drain(child, text, budget, deadline, state, field, consumer);
-      if (end == DrainEnd::kEmpty && !FinishFilterText(text, state, field, consumer)) {
+      end = Drain(child, text, budget, deadline, state, consumer);
+      if (end == DrainEnd::kEmpty && !FinishFilterText(text, state, consumer)) {
         end = state.abortRequested ? DrainEnd::kStopped : DrainEnd::kAnswered;
       }
     }

@@ -44,7 +44,7 @@ const FilterChoice* FindFilterForName(const FilterExtensionMap& filters, const s
   return nullptr;
 }
 
-void MatchFilterText(FilterText& text, EvaluationState& state, const TextConsumer& consumer,
+bool MatchFilterText(FilterText& text, EvaluationState& state, const TextConsumer& consumer,
                      bool partial) {
   const std::size_t units = text.bytes.size() / 2;
   // The piece is [from, end): after the context, and after a skipped mark.
@@ -55,6 +55,7 @@ void MatchFilterText(FilterText& text, EvaluationState& state, const TextConsume
     from += text.markUnits;
   }
   std::size_t end = units;
+  bool known = false;
   if (partial) {
     end = static_cast<std::size_t>(std::min<std::uint64_t>(units, text.budget / 2));
     if (end > from) {
@@ -67,7 +68,8 @@ void MatchFilterText(FilterText& text, EvaluationState& state, const TextConsume
     state.startOffset = text.consumed + from - text.markUnits;
     state.contextUnits = static_cast<std::uint32_t>(text.contextUnits);
     state.textContinues = partial;
-    consumer.Units(reinterpret_cast<const char16_t*>(text.bytes.data()) + from, end - from, state);
+    known = consumer.Units(reinterpret_cast<const char16_t*>(text.bytes.data()) + from, end - from,
+                           state);
     state.contextUnits = 0;
     state.textContinues = false;
   }
@@ -76,7 +78,7 @@ void MatchFilterText(FilterText& text, EvaluationState& state, const TextConsume
     text.consumed += units;
     text.contextUnits = 0;
     text.bytes.clear();
-    return;
+    return known;
   }
   // Up to kContextUnits units before the next piece stay as its context,
   // starting on a character and never on the skipped mark.
@@ -88,13 +90,12 @@ void MatchFilterText(FilterText& text, EvaluationState& state, const TextConsume
   text.consumed += removed;
   text.contextUnits = carry;
   text.bytes.erase(0, removed * 2);
+  return known;
 }
 
-bool FinishFilterText(FilterText& text, EvaluationState& state, const FieldDefinition& field,
-                      const TextConsumer& consumer) {
+bool FinishFilterText(FilterText& text, EvaluationState& state, const TextConsumer& consumer) {
   while (text.bytes.size() > text.budget) {
-    MatchFilterText(text, state, consumer, true);
-    if (state.abortRequested || AnswerKnown(state, field)) return false;
+    if (MatchFilterText(text, state, consumer, true) || state.abortRequested) return false;
   }
   if (!text.bytes.empty()) MatchFilterText(text, state, consumer, false);
   return true;

@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/evaluation/field_definition.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/plugin_settings.h"
@@ -51,14 +50,14 @@ struct FilterText {
 // everything after the context goes, and state.contentSize becomes the
 // converted length in bytes. Each piece after the first comes with its
 // context (state.contextUnits). The consumer is not called for empty text.
-// state.startOffset is set before each call.
-void MatchFilterText(FilterText& text, EvaluationState& state, const TextConsumer& consumer,
+// state.startOffset is set before each call. True once the consumer knows
+// its answer.
+bool MatchFilterText(FilterText& text, EvaluationState& state, const TextConsumer& consumer,
                      bool partial);
 
 // At the end of the output: hands on pieces as long as the text outgrows
-// the budget, then the rest. False when a stop or the field's settled answer
-// (AnswerKnown) ended it before the rest.
-bool FinishFilterText(FilterText& text, EvaluationState& state, const FieldDefinition& field,
-                      const TextConsumer& consumer);
+// the budget, then the rest. False when a stop or the consumer's known
+// answer ended it before the rest.
+bool FinishFilterText(FilterText& text, EvaluationState& state, const TextConsumer& consumer);
 
 }  // namespace qm::plugin

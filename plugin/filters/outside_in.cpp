@@ -164,8 +164,8 @@ void OutsideInLibraries::Unload() {
 // ---------------------------------------------------------------------------
 // The filter extraction
 // ---------------------------------------------------------------------------
-bool OutsideInLibraries::Extract(const PluginSettings& settings, const FieldDefinition& field,
-                                 EvaluationState& state, const TextConsumer& consumer) const {
+bool OutsideInLibraries::Extract(const PluginSettings& settings, EvaluationState& state,
+                                 const TextConsumer& consumer) const {
   if (!Loaded()) return false;
   std::uint64_t budget = std::uint64_t{ReadBudgetMegabytes(settings)} * settings::kMegabyte;
   FilterText text;
@@ -203,9 +203,8 @@ bool OutsideInLibraries::Extract(const PluginSettings& settings, const FieldDefi
         break;
       }
       if (text.bytes.size() > budget) {
-        MatchFilterText(text, state, consumer, true);
-        // The field's answer cannot change any more: the rest is not read.
-        if (state.abortRequested || AnswerKnown(state, field)) {
+        // Once the answer cannot change any more the rest is not read.
+        if (MatchFilterText(text, state, consumer, true) || state.abortRequested) {
           early = true;
           break;
         }
@@ -217,7 +216,7 @@ bool OutsideInLibraries::Extract(const PluginSettings& settings, const FieldDefi
     if (!early) {
       if (r == oit::kEndOfText) {
         text.Append(read.get(), std::min(count, oit::kReadBufferBytes));
-        FinishFilterText(text, state, field, consumer);
+        FinishFilterText(text, state, consumer);
       } else {
         ok = false;
       }

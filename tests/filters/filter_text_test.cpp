@@ -45,9 +45,10 @@ class Recorder final : public TextConsumer {
     std::uint64_t offset;
   };
   mutable std::vector<Piece> pieces;
-  void Bytes(const char*, std::size_t, EvaluationState&) const override {}
-  void Units(const char16_t* text, std::size_t n, EvaluationState& state) const override {
+  bool Bytes(const char*, std::size_t, EvaluationState&) const override { return false; }
+  bool Units(const char16_t* text, std::size_t n, EvaluationState& state) const override {
     pieces.push_back({std::u16string(text, n), state.startOffset});
+    return false;
   }
   bool StopRequested(const EvaluationState&) const override { return false; }
 };
