@@ -57,7 +57,11 @@ void Attach() {
                                 u"xdoc2txt";
 #endif
   }
-  g_state->outsideIn = std::make_shared<qm::plugin::OutsideInLibraries>();
+  // Not make_shared: its type tag is a unique (STB_GNU_UNIQUE) symbol, which
+  // only the static core's objects lose at the link (--exclude-libs); in
+  // this file it would stay, and the system never unloads a library that
+  // has one (the detach work would wait for the process end).
+  g_state->outsideIn.reset(new qm::plugin::OutsideInLibraries());
 }
 
 // explicitUnload: the library is unloaded on its own, not at process end

@@ -112,6 +112,17 @@ int FieldCount(LoadedPlugin& plugin) {
   return n;
 }
 
+// Unloading the plugin runs its detach work, which de-initialises the
+// libraries: a plugin the system could not unload would keep them until the
+// process ends.
+TEST(OutsideInLoad, UnloadingThePluginDeInitialisesTheLibraries) {
+  LoadedPlugin plugin(OitSettings({{"x", 1}}, kOitDir));
+  const FakeLibrary fake(kOitDir);
+  fake.Reset();
+  plugin.Unload();
+  EXPECT_EQ(fake.Calls(), "DADeInit\n");
+}
+
 TEST(OutsideInLoad, OptionsInOrderAndTheFulltextField) {
   LoadedPlugin plugin(OitSettings({{"x", 1}}, kOitDir));
   const FakeLibrary fake(kOitDir);
