@@ -47,16 +47,6 @@ std::size_t SliceUnits() {
 }
 
 // ---------------------------------------------------------------------------
-// Field selection
-// ---------------------------------------------------------------------------
-
-// The field a compare index names, or null when there is none.
-const FieldDefinition* CompareField(const PluginState& st, int compareIndex) {
-  const long long record = st.CompareRecord(compareIndex);
-  return record < 0 ? nullptr : &st.fields[static_cast<std::size_t>(record)];
-}
-
-// ---------------------------------------------------------------------------
 // Comparing two matches
 // ---------------------------------------------------------------------------
 
@@ -581,9 +571,9 @@ int ComparePass(const PluginSettings& settings, Comparison& c, Side* sides, bool
 // ---------------------------------------------------------------------------
 // The content comparison
 // ---------------------------------------------------------------------------
-int CompareContents(const PluginState& st, const FieldDefinition& field, CompareProgress* progress,
-                    const char16_t* name1, const char16_t* name2) {
-  const PluginSettings& settings = st.settings;
+int CompareContents(const DocumentSources& sources, const FieldDefinition& field,
+                    CompareProgress* progress, const char16_t* name1, const char16_t* name2) {
+  const PluginSettings& settings = sources.settings;
   Side sides[2];
   sides[0].name = MakeLongPath(name1);
   sides[1].name = MakeLongPath(name2);
@@ -606,9 +596,9 @@ int CompareContents(const PluginState& st, const FieldDefinition& field, Compare
   // Documents of a kind-1 filter are compared by their Outside In text
   // (the converter program is never used for comparing).
   const FilterChoice* filter =
-      field.filterEnabled ? FindFilterForName(st.filters, sides[0].name) : nullptr;
+      field.filterEnabled ? FindFilterForName(sources.filters, sides[0].name) : nullptr;
   const bool outsideIn = filter != nullptr && filter->kind == settings::FilterKind::OutsideIn &&
-                         st.outsideIn.Loaded();
+                         sources.LoadedOutsideIn() != nullptr;
 
   // Open both, then decide both encodings (the first file first).
   if (!outsideIn && (!OpenSide(sides[0]) || !OpenSide(sides[1]))) return kCompareCannotOpen;
@@ -616,7 +606,7 @@ int CompareContents(const PluginState& st, const FieldDefinition& field, Compare
   for (Side& side : sides) {
     if (outsideIn) {
       // Extracted text is UTF-16 that nothing has validated yet.
-      side.outsideIn = &st.outsideIn;
+      side.outsideIn = sources.outsideIn;
       side.state.isUtf16 = true;
       side.state.utfCheckPending = true;
       continue;
@@ -709,9 +699,8 @@ int CompareNames(const FieldDefinition& field, const char16_t* name1, const char
 
 }  // namespace
 
-int CompareFiles(const PluginState& st, CompareProgress* progress, int compareIndex,
-                 const char16_t* name1, const char16_t* name2) {
-  const FieldDefinition* field = CompareField(st, compareIndex);
+int CompareFiles(const DocumentSources& sources, const FieldDefinition* field,
+                 CompareProgress* progress, const char16_t* name1, const char16_t* name2) {
   if (field == nullptr) return kCompareNotComparable;
   if (field->filenameOnly) {
     if (name1 == nullptr || name2 == nullptr || *name1 == 0 || *name2 == 0) return kCompareCannotOpen;
@@ -720,7 +709,7 @@ int CompareFiles(const PluginState& st, CompareProgress* progress, int compareIn
   if (name1 == nullptr || name2 == nullptr || *name1 == 0 || *name2 == 0) {
     return kCompareNotComparable;
   }
-  return CompareContents(st, *field, progress, name1, name2);
+  return CompareContents(sources, *field, progress, name1, name2);
 }
 
 }  // namespace qm::plugin

@@ -12,6 +12,7 @@
 
 #include "platform/mapped_file.h"
 #include "plugin/content/read_buffer.h"
+#include "plugin/evaluation/needle_search.h"
 #include "plugin/evaluation/utf_check.h"
 
 #include <algorithm>
@@ -247,16 +248,103 @@ void DeliverWhole(char* buffer, std::size_t length, std::uint32_t startUnits, bo
 
 }  // namespace
 
+namespace {
+
+// Units of a piece of mapped text that is validated and then matched
+// while it is still in the processor's caches.
+constexpr std::size_t kPieceBytes = 512 * 1024;
+
+// The end of the piece from `from` on: after the piece's last line end
+// (FindChunkCut's rule), else after the first line end beyond it (CR LF
+// kept together), else the end of the text. Pieces so end only at line
+// ends, where a field whose matches stay inside lines answers exactly as
+// over the whole text.
+std::size_t PieceEnd(const char* text, std::size_t from, std::size_t units, bool utf16) {
+  const std::size_t unitBytes = utf16 ? 2 : 1;
+  const std::size_t want = kPieceBytes / unitBytes;
+  if (units - from <= want) return units;
+  const ChunkCut cut = FindChunkCut(text + from * unitBytes, want, utf16, false);
+  if (cut.end != 0) return from + cut.end;
+  std::size_t end = from + want;
+  if (utf16) {
+    end = FindLineEnd(reinterpret_cast<const char16_t*>(text), end, units);
+  } else {
+    end = FindLineEnd(text, end, units);
+  }
+  if (end >= units) return units;
+  if (UnitAt(text, end, utf16) == kCarriageReturn && end + 1 < units &&
+      UnitAt(text, end + 1, utf16) == kLineFeed) {
+    ++end;
+  }
+  return end + 1;
+}
+
+// Validates and matches units [startUnits, units) of a whole text piece
+// by piece (see MatchMappedFile). False when a piece is not valid UTF;
+// the state then holds what the pieces before it accumulated.
+bool DeliverValidatedPieces(const char* text, std::size_t units, std::uint32_t startUnits,
+                            EvaluationState& state, const FieldDefinition& field,
+                            const TextConsumer& consumer) {
+  const bool utf16 = state.isUtf16;
+  const bool utf8 = !utf16;
+  bool settled = false;  // the answer is known: the rest is only validated
+  for (std::size_t from = startUnits; from < units;) {
+    const std::size_t end = PieceEnd(text, from, units, utf16);
+    if (!WellFormed(text, from, end, utf16)) return false;
+    state.utfCheckPending = false;  // the matcher need not check the piece again
+    if (state.abortRequested) return true;
+    if (consumer.StopRequested(state)) {
+      state.abortRequested = true;
+      return true;
+    }
+    if (!settled && AnswerKnown(state, field)) settled = true;
+    if (!settled) {
+      // Context as the chunked reader gives it, starting on a character.
+      std::size_t carry = std::min<std::size_t>(kContextUnits, from - startUnits);
+      while (carry > 0) {
+        const char16_t unit = UnitAt(text, from - carry, utf16);
+        const bool inside = utf16 ? (unit >= 0xDC00 && unit <= 0xDFFF) : utf8 && (unit & 0xC0) == 0x80;
+        if (!inside) break;
+        --carry;
+      }
+      state.startOffset = from;
+      state.contextUnits = static_cast<std::uint32_t>(carry);
+      state.textContinues = end < units;
+      Deliver(text, from, end, utf16, state, consumer);
+      state.contextUnits = 0;
+      state.textContinues = false;
+    }
+    from = end;
+  }
+  return true;
+}
+
+}  // namespace
+
 MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_t startUnits,
-                           EvaluationState& state, const TextConsumer& consumer) {
+                           EvaluationState& state, const FieldDefinition& field,
+                           const TextConsumer& consumer) {
   if (size < 0 || static_cast<std::uint64_t>(size) < kMapMinimumBytes) return MappedRead::kNotMapped;
   if (state.isUtf16 && (ContentNeedsSwap(state) || size % 2 != 0)) return MappedRead::kNotMapped;
   platform::MappedFile view;
   if (!view.Map(file, static_cast<std::uint64_t>(size))) return MappedRead::kNotMapped;
   file.Close();
   // The view is read-only; the zero bytes after it terminate the text, so
-  // DeliverWhole writes nothing into it.
-  DeliverWhole(const_cast<char*>(view.Data()), view.Size(), startUnits, false, state, consumer);
+  // nothing below writes into it.
+  char* const text = const_cast<char*>(view.Data());
+  const std::size_t length = view.Size();
+  if (state.utfCheckPending && MatchesStayInLines(field, state)) {
+    const Accumulated before(state);
+    if (!DeliverValidatedPieces(text, state.isUtf16 ? length / 2 : length, startUnits, state,
+                                field, consumer)) {
+      before.Restore(state);
+      TreatAsAnsi(state);
+      state.startOffset = 0;
+      Deliver(text, 0, length, false, state, consumer);
+    }
+  } else {
+    DeliverWhole(text, length, startUnits, false, state, consumer);
+  }
   return view.Faulted() ? MappedRead::kFailed : MappedRead::kDone;
 }
 
@@ -267,7 +355,7 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
     file.Close();
     return false;
   }
-  const MappedRead mapped = MatchMappedFile(file, size, startUnits, state, consumer);
+  const MappedRead mapped = MatchMappedFile(file, size, startUnits, state, field, consumer);
   if (mapped != MappedRead::kNotMapped) return mapped == MappedRead::kDone;
   // Read-ahead advice pays only for reads of several megabytes.
   if (static_cast<std::uint64_t>(size) > kAlwaysWholeBytes) file.AdviseSequential();

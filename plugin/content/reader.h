@@ -46,8 +46,9 @@ void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
                     EvaluationState& state, bool sampleOnly, const TextConsumer& consumer);
 
 // Reads the whole file into one buffer (the sample reused as its start) and
-// evaluates it once; a file MatchMappedFile takes is matched there instead. Falls back to 5 MiB chunks when a buffer above 5 MiB
-// cannot be allocated. Closes the file. False on a failed or short read or a
+// evaluates it once (a file MatchMappedFile takes is matched there
+// instead). Falls back to 5 MiB chunks when a buffer above 5 MiB cannot be
+// allocated. Closes the file. False on a failed or short read or a
 // failed allocation.
 //
 // With state.utfCheckPending (only the sample was validated) the readers
@@ -68,14 +69,20 @@ enum class MappedRead { kDone, kFailed, kNotMapped };
 
 // Matches the whole file in one evaluation from a read-only mapping, with
 // ReadWholeFile's handling of the sample, of utfCheckPending and of text
-// that is not UTF after all. kNotMapped (nothing evaluated, the file still
+// that is not UTF after all. Text still to be validated for a field whose
+// matches stay inside lines goes in pieces cut at line ends instead, each
+// validated just before it is matched (one pass over memory instead of
+// two), with the chunked reader's context; an invalid piece voids what the
+// pieces before it accumulated and the whole is matched as ANSI/Binary,
+// as a whole read does. kNotMapped (nothing evaluated, the file still
 // open) when the file is below kMapMinimumBytes, when its UTF-16 content
 // would need swapping or is of odd length, or when it cannot be mapped:
 // the caller reads it instead. Otherwise the file is closed; kFailed when
 // the file could not be read wholly while it was mapped (it shrank or the
 // device failed), in which case what was accumulated is void.
 MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_t startUnits,
-                           EvaluationState& state, const TextConsumer& consumer);
+                           EvaluationState& state, const FieldDefinition& field,
+                           const TextConsumer& consumer);
 
 // Units of the content before a chunked piece that go with it as context.
 inline constexpr std::size_t kChunkContextUnits = 1024;

@@ -561,6 +561,7 @@ int MatchCursor<Char>::ExecWindows(std::size_t start, int options) {
     options |= kNoUtfCheck;
   }
   const bool literals = !program_.needles.Empty();
+  if (literals && program_.plan.wholeLiteral) return FindLiteral(start);
   const auto inLongLine = [this](std::size_t p) { return p >= longStart_ && p < longEnd_; };
   std::size_t from = start;   // where the next window or literal scan begins
   std::size_t floor = start;  // no match begins between start and here
@@ -637,6 +638,44 @@ int MatchCursor<Char>::ExecWindows(std::size_t start, int options) {
     if (rc != PCRE_ERROR_NOMATCH) return rc;
     from = floor = end;
   }
+}
+
+// True when the ASCII literal occurs at p of the text.
+template <typename Char>
+bool LiteralAt(const Char* text, std::size_t p, std::size_t length, const std::string& literal) {
+  if (literal.size() > length - p) return false;
+  for (std::size_t i = 0; i < literal.size(); ++i) {
+    if (text[p + i] != static_cast<Char>(static_cast<unsigned char>(literal[i]))) return false;
+  }
+  return true;
+}
+
+// The search from start for a program that is nothing but literals (see
+// LinePlan::alternatives): the needle search finds where the next match
+// begins and the first alternative that occurs there is the match, as
+// PCRE would find with no execution. A stop is looked for before each
+// stretch of the scan. Sets group 0 as an execution would.
+template <typename Char>
+int MatchCursor<Char>::FindLiteral(std::size_t start) {
+  const std::vector<std::string>& alternatives = program_.plan.alternatives;
+  const std::size_t scanUnits = windowSizes.literalScanUnits.load(std::memory_order_relaxed);
+  for (std::size_t from = start; from < length_;) {
+    if (--countdown_ == 0 && PollStop()) return kMatchStopped;
+    const std::size_t to = std::min(length_, from + scanUnits);
+    const std::size_t hit = program_.needles.Find(text_, from, to, length_);
+    if (hit < to) {
+      for (const std::string& literal : alternatives) {
+        if (!LiteralAt(text_, hit, length_, literal)) continue;
+        vector_[0] = static_cast<int>(hit);
+        vector_[1] = static_cast<int>(hit + literal.size());
+        return 1;
+      }
+      from = hit + 1;  // not reached: the search found one of them there
+      continue;
+    }
+    from = to;
+  }
+  return PCRE_ERROR_NOMATCH;
 }
 
 // One execution over the window [0, end) from begin: a match, NOMATCH when

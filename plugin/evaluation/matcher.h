@@ -148,6 +148,7 @@ class MatchCursor {
   int Exec(std::size_t start, int options, long anchor, unsigned long limit, bool jit);
   int ExecSliced(std::size_t start, int options, long anchor);
   int ExecWindows(std::size_t start, int options);
+  int FindLiteral(std::size_t start);
   int ExecWindow(std::size_t begin, std::size_t end, int options, bool jit);
   void NoteLongLine(std::size_t p);
   std::size_t StepPastEmpty(std::size_t p) const;

@@ -130,7 +130,7 @@ int GetFieldText(PluginState& st, const char16_t* wideName, int fieldIndex, Quar
 
   if (filter != nullptr) {
     state.isUtf16 = true;
-    if (RunFilter(st, *filter, state, tap)) {
+    if (RunFilter(SourcesOf(st), *filter, state, tap)) {
       if (state.abortRequested) return ft_fieldempty;
       return 2 | (filter->kind == settings::FilterKind::OutsideIn ? QM_TEXT_OUTSIDE_IN : QM_TEXT_CONVERTER);
     }

@@ -16,6 +16,7 @@
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/random_string.h"
 #include "plugin/filters/filter_text.h"
+#include "plugin/filters/outside_in.h"
 #include "plugin/filters/run_filter.h"
 #include "plugin/host_interface/content_plugin.h"
 
@@ -198,8 +199,9 @@ int AnswerFulltext(const Request& r, const AccessName& access, std::int64_t size
   if (!r.Wide() || size < 0 || static_cast<std::uint64_t>(size) > settings.globalFileSizeLimit) {
     return ft_fieldempty;
   }
-  return r.st.outsideIn.ServeFulltext(r.fieldValue, r.maxlen, std::u16string(access.name.wide),
-                                      unitIndex, settings, r.st.fulltextExclude);
+  if (r.st.outsideIn == nullptr) return ft_fieldempty;
+  return r.st.outsideIn->ServeFulltext(r.fieldValue, r.maxlen, std::u16string(access.name.wide),
+                                       unitIndex, settings, r.st.fulltextExclude);
 }
 
 // The cache key: the host's name bytes, the field index, and the file part
@@ -402,7 +404,7 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
     opened.sample.bytes.reset();
     if (!ok) return ft_fileerror;
     state.contentSize = static_cast<std::uint64_t>(size);
-  } else if (!RunFilter(st, *filter, state, evaluator)) {
+  } else if (!RunFilter(SourcesOf(st), *filter, state, evaluator)) {
     // A failed filter: the file is searched as it is, when the settings allow.
     if (state.abortRequested) return ft_fieldempty;
     if (!settings.normalSearchForFilterFail) return ft_fileerror;
