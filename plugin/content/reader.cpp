@@ -283,8 +283,7 @@ std::size_t PieceEnd(const char* text, std::size_t from, std::size_t units, bool
 // by piece (see MatchMappedFile). False when a piece is not valid UTF;
 // the state then holds what the pieces before it accumulated.
 bool DeliverValidatedPieces(const char* text, std::size_t units, std::uint32_t startUnits,
-                            EvaluationState& state, const FieldDefinition& field,
-                            const TextConsumer& consumer) {
+                            EvaluationState& state, const TextConsumer& consumer) {
   const bool utf16 = state.isUtf16;
   const bool utf8 = !utf16;
   bool settled = false;  // the answer is known: the rest is only validated
@@ -297,7 +296,6 @@ bool DeliverValidatedPieces(const char* text, std::size_t units, std::uint32_t s
       state.abortRequested = true;
       return true;
     }
-    if (!settled && AnswerKnown(state, field)) settled = true;
     if (!settled) {
       // Context as the chunked reader gives it, starting on a character.
       std::size_t carry = std::min<std::size_t>(kContextUnits, from - startUnits);
@@ -310,7 +308,7 @@ bool DeliverValidatedPieces(const char* text, std::size_t units, std::uint32_t s
       state.startOffset = from;
       state.contextUnits = static_cast<std::uint32_t>(carry);
       state.textContinues = end < units;
-      Deliver(text, from, end, utf16, state, consumer);
+      settled = Deliver(text, from, end, utf16, state, consumer);
       state.contextUnits = 0;
       state.textContinues = false;
     }
@@ -322,8 +320,7 @@ bool DeliverValidatedPieces(const char* text, std::size_t units, std::uint32_t s
 }  // namespace
 
 MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_t startUnits,
-                           EvaluationState& state, const FieldDefinition& field,
-                           const TextConsumer& consumer) {
+                           EvaluationState& state, const TextConsumer& consumer) {
   if (size < 0 || static_cast<std::uint64_t>(size) < kMapMinimumBytes) return MappedRead::kNotMapped;
   if (state.isUtf16 && (ContentNeedsSwap(state) || size % 2 != 0)) return MappedRead::kNotMapped;
   platform::MappedFile view;
@@ -333,10 +330,10 @@ MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_
   // nothing below writes into it.
   char* const text = const_cast<char*>(view.Data());
   const std::size_t length = view.Size();
-  if (state.utfCheckPending && MatchesStayInLines(field, state)) {
+  if (state.utfCheckPending && consumer.PiecesAnswerAsWhole(state)) {
     const Accumulated before(state);
     if (!DeliverValidatedPieces(text, state.isUtf16 ? length / 2 : length, startUnits, state,
-                                field, consumer)) {
+                                consumer)) {
       before.Restore(state);
       TreatAsAnsi(state);
       state.startOffset = 0;
@@ -355,7 +352,7 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
     file.Close();
     return false;
   }
-  const MappedRead mapped = MatchMappedFile(file, size, startUnits, state, field, consumer);
+  const MappedRead mapped = MatchMappedFile(file, size, startUnits, state, consumer);
   if (mapped != MappedRead::kNotMapped) return mapped == MappedRead::kDone;
   // Read-ahead advice pays only for reads of several megabytes.
   if (static_cast<std::uint64_t>(size) > kAlwaysWholeBytes) file.AdviseSequential();

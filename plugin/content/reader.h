@@ -81,8 +81,7 @@ enum class MappedRead { kDone, kFailed, kNotMapped };
 // the file could not be read wholly while it was mapped (it shrank or the
 // device failed), in which case what was accumulated is void.
 MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_t startUnits,
-                           EvaluationState& state, const FieldDefinition& field,
-                           const TextConsumer& consumer);
+                           EvaluationState& state, const TextConsumer& consumer);
 
 // Units of the content before a chunked piece that go with it as context.
 inline constexpr std::size_t kChunkContextUnits = 1024;
