@@ -4,7 +4,6 @@
 #include "plugin/host_interface/request.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
