@@ -133,6 +133,11 @@ bool ChunkedReader::Allocate() {
   return true;
 }
 
+bool ChunkedReader::Resize(std::uint64_t chunkBytes) {
+  layout_.chunkBytes = std::max<std::uint64_t>(chunkBytes, kMinimumChunkBytes);
+  return Allocate();
+}
+
 void ChunkedReader::Restart(const ChunkFormat& format) {
   format_ = format;
   filled_ = dropBytes_ = carryUnits_ = swappedUnits_ = 0;

@@ -120,6 +120,10 @@ class ChunkedReader {
   // Borrows the buffer from the read buffer pool (given back when the reader
   // goes). False when it cannot be had.
   bool Allocate();
+  // Allocate with chunks of another size (a smaller one when the first
+  // could not be had).
+  bool Resize(std::uint64_t chunkBytes);
+  std::uint64_t ChunkBytes() const { return layout_.chunkBytes; }
 
   // The next piece: kPiece (every call until the last piece), then kEnd;
   // kFailed when the source fails (the reader is then finished). A piece may
@@ -138,6 +142,9 @@ class ChunkedReader {
   std::uint64_t ConsumedBytes() const { return consumedBytes_; }
   std::uint64_t BytesRead() const { return bytesRead_; }
   bool Finished() const { return finished_; }
+  // Units before the first piece: the format's, or 1 once a leading mark
+  // was skipped.
+  std::size_t StartUnits() const { return format_.startUnits; }
 
  private:
   std::size_t UnitBytes() const { return format_.utf16 ? 2 : 1; }

@@ -15,7 +15,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <optional>
 #include <cstring>
 #include <memory>
 
@@ -328,25 +327,21 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
   }
   file.AdviseSequential();
   FileSource source(file, sample, static_cast<std::uint64_t>(size));
-  ChunkLayout layout = FileLayout(size, chunkMegabytes);
-  std::optional<ChunkedReader> reader;
-  reader.emplace(source, layout, FileFormat(state, startUnits));
-  bool allocated = reader->Allocate();
-  if (!allocated && layout.chunkBytes > kAlwaysWholeBytes) {
-    layout.chunkBytes = kAlwaysWholeBytes;
-    reader.emplace(source, layout, FileFormat(state, startUnits));
-    allocated = reader->Allocate();
+  ChunkedReader reader(source, FileLayout(size, chunkMegabytes), FileFormat(state, startUnits));
+  bool allocated = reader.Allocate();
+  if (!allocated && reader.ChunkBytes() > kAlwaysWholeBytes) {
+    allocated = reader.Resize(kAlwaysWholeBytes);
   }
   const Accumulated before(state);
-  PassEnd end = allocated ? ReadChunkPass(*reader, state, field, consumer) : PassEnd::kFailed;
+  PassEnd end = allocated ? ReadChunkPass(reader, state, field, consumer) : PassEnd::kFailed;
   if (end == PassEnd::kNotUtf) {
     // The text read so far was matched as UTF: it is all matched again, as
     // ANSI/Binary bytes from the file's first byte.
     before.Restore(state);
     TreatAsAnsi(state);
     if (source.Rewind()) {
-      reader->Restart(FileFormat(state, 0));
-      end = ReadChunkPass(*reader, state, field, consumer);
+      reader.Restart(FileFormat(state, 0));
+      end = ReadChunkPass(reader, state, field, consumer);
     } else {
       end = PassEnd::kFailed;
     }
