@@ -123,6 +123,8 @@ class File {
   ~File() { Close(); }
 
   bool IsOpen() const { return native_ != kClosed; }
+  // The descriptor or handle, still owned by this File.
+  std::intptr_t Native() const { return native_; }
   void Close();
   std::intptr_t Release() {
     const std::intptr_t n = native_;
@@ -334,7 +336,7 @@ class Library {
   ~Library() { Close(); }
 
   // On failure the result is closed and, when error is given, *error holds
-  // the system's message. (The message is returned rather than kept in a
+  // the system's message (UTF-8). (The message is returned rather than kept in a
   // thread-local: a plugin that can be unloaded must not leave thread-local
   // blocks behind in the host's threads.)
   static Library Open(const std::u16string& path, std::string* error = nullptr);

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "platform/platform.h"
-#include "plugin/content/file_access.h"
+#include "plugin/evaluation/code_page.h"
 
 namespace qm::plugin {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstddef>
 
-#include "plugin/config/field_definition.h"
+#include "plugin/evaluation/field_definition.h"
 #include "plugin/evaluation/plugin_settings.h"
 
 namespace qm::plugin {

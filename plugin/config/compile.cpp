@@ -11,6 +11,7 @@
 #include <type_traits>
 
 #include "plugin/content/file_access.h"
+#include "plugin/evaluation/code_page.h"
 #include "plugin/evaluation/line_plan.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/replace_template.h"
@@ -66,6 +67,50 @@ std::basic_string<Char> WithStopCallout(const std::basic_string<Char>& pattern, 
   return out;
 }
 
+// The jit stack callback of a unit width (see CurrentNarrowJitStack).
+template <typename Char>
+typename PcreApi<Char>::JitCallback CurrentJitStack() {
+  if constexpr (std::is_same_v<Char, char>) {
+    return CurrentNarrowJitStack;
+  } else {
+    return CurrentWideJitStack;
+  }
+}
+
+// One of a field's three compilations: the pattern text in its unit width,
+// the options and character tables it compiles with, and what a compile
+// error names (the UTF-8 text for the Unicode forms).
+template <typename Char>
+struct Form {
+  std::basic_string<Char> pattern;
+  int options = 0;
+  const unsigned char* tables = nullptr;
+  CompileVariant variant = CompileVariant::kAnsi;
+  std::string errorText;
+
+  typename PcreApi<Char>::Code* Compile(const std::basic_string<Char>& text, const char** message,
+                                         int* offset) const {
+    return PcreApi<Char>::Compile(text, options, message, offset, tables);
+  }
+};
+
+template <typename Char>
+std::u16string AsUnits(const std::basic_string<Char>& pattern) {
+  std::u16string units;
+  units.reserve(pattern.size());
+  for (const Char c : pattern) {
+    units.push_back(static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(c)));
+  }
+  return units;
+}
+
+template <typename Char>
+int CaptureCount(const typename PcreApi<Char>::Code* code) {
+  int groups = -1;
+  PcreApi<Char>::Info(code, nullptr, PCRE_INFO_CAPTURECOUNT, &groups);
+  return groups;
+}
+
 // Recompiles a program with the stop callout at its start, so that a
 // running execution can be stopped and tell where it stands. The
 // instrumented program matches exactly as the plain one (a callout that
@@ -74,52 +119,22 @@ std::basic_string<Char> WithStopCallout(const std::basic_string<Char>& pattern, 
 // is kept and stops are seen between executions only.
 std::atomic<bool> stopCalloutEnabled{true};
 
-void Instrument(Program8& program, const std::string& pattern, int options,
-                const unsigned char* tables) {
+template <typename Char>
+void Instrument(Program<Char>& program, const Form<Char>& form) {
   if (!stopCalloutEnabled.load(std::memory_order_relaxed)) return;
-  const std::size_t at = StopCalloutPosition(pattern);
+  const std::size_t at = StopCalloutPosition(form.pattern);
   const char* message = nullptr;
   int offset = 0;
-  pcre* code = pcre_compile(WithStopCallout(pattern, at).c_str(), options, &message, &offset, tables);
+  auto* code = form.Compile(WithStopCallout(form.pattern, at), &message, &offset);
   if (code == nullptr) return;
-  int plainGroups = 0;
-  int groups = -1;
-  pcre_fullinfo(program.code, nullptr, PCRE_INFO_CAPTURECOUNT, &plainGroups);
-  pcre_fullinfo(code, nullptr, PCRE_INFO_CAPTURECOUNT, &groups);
-  if (groups != plainGroups) {
-    pcre_free(code);
+  if (CaptureCount<Char>(code) != CaptureCount<Char>(program.code)) {
+    PcreApi<Char>::Free(code);
     return;
   }
   if (program.plan.windowed) {
     program.windowCode = program.code;
   } else {
-    pcre_free(program.code);
-  }
-  program.code = code;
-  program.stopPoint = static_cast<int>(at) + kStopCalloutLength;
-}
-
-void Instrument(Program16& program, const std::u16string& pattern, int options) {
-  if (!stopCalloutEnabled.load(std::memory_order_relaxed)) return;
-  const std::size_t at = StopCalloutPosition(pattern);
-  const char* message = nullptr;
-  int offset = 0;
-  const std::u16string text = WithStopCallout(pattern, at);
-  pcre16* code = pcre16_compile(reinterpret_cast<PCRE_SPTR16>(text.c_str()), options, &message,
-                                &offset, nullptr);
-  if (code == nullptr) return;
-  int plainGroups = 0;
-  int groups = -1;
-  pcre16_fullinfo(program.code, nullptr, PCRE_INFO_CAPTURECOUNT, &plainGroups);
-  pcre16_fullinfo(code, nullptr, PCRE_INFO_CAPTURECOUNT, &groups);
-  if (groups != plainGroups) {
-    pcre16_free(code);
-    return;
-  }
-  if (program.plan.windowed) {
-    program.windowCode = program.code;
-  } else {
-    pcre16_free(program.code);
+    PcreApi<Char>::Free(program.code);
   }
   program.code = code;
   program.stopPoint = static_cast<int>(at) + kStopCalloutLength;
@@ -129,12 +144,9 @@ constexpr int kNarrowFirstUnits = 32;
 
 // Decides whether the program may run over windows of whole lines and
 // which literals every match holds. pattern is the form's own text.
-template <typename Program, typename Char>
-void PlanLines(Program& program, const std::basic_string<Char>& pattern, int options) {
-  std::u16string units;
-  units.reserve(pattern.size());
-  for (const Char c : pattern) units.push_back(static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(c)));
-  program.plan = AnalyzeLines(units, static_cast<unsigned long>(options));
+template <typename Char>
+void PlanLines(Program<Char>& program, const std::basic_string<Char>& pattern, int options) {
+  program.plan = AnalyzeLines(AsUnits(pattern), static_cast<unsigned long>(options));
   if (!program.plan.windowed) program.plan.needles.clear();
 }
 
@@ -144,48 +156,46 @@ void PlanLines(Program& program, const std::basic_string<Char>& pattern, int opt
 // or more literals where the nibble-mask scan takes them; otherwise only
 // when PCRE knows no first character and its set of possible first units
 // is wide.
-template <typename Program, typename Info>
-void ChooseLiterals(Program& program, Info info) {
+template <typename Char>
+void ChooseLiterals(Program<Char>& program) {
+  using Api = PcreApi<Char>;
   std::vector<Needle>& needles = program.plan.needles;
   const bool scanFirst = (needles.size() == 1 && needles.front().text.size() >= 4) ||
                          (needles.size() >= 2 && LiteralScannerAvailable());
   int firstCharacter = 0;
-  info(program.code, program.study, PCRE_INFO_FIRSTCHARACTERFLAGS, &firstCharacter);
+  Api::Info(program.code, program.study, PCRE_INFO_FIRSTCHARACTERFLAGS, &firstCharacter);
   const unsigned char* firstUnits = nullptr;
-  info(program.code, program.study, PCRE_INFO_FIRSTTABLE, &firstUnits);
+  Api::Info(program.code, program.study, PCRE_INFO_FIRSTTABLE, &firstUnits);
   int possibleFirst = 256;
   if (firstUnits != nullptr) {
     possibleFirst = 0;
     for (int i = 0; i < 32; ++i) possibleFirst += __builtin_popcount(firstUnits[i]);
   }
   if (!scanFirst && (firstCharacter != 0 || possibleFirst <= kNarrowFirstUnits)) needles.clear();
-  program.needles = decltype(program.needles)(needles);
+  program.needles = NeedleSearch<Char>(needles);
 }
 
 // Studies with JIT compilation. A program JIT cannot compile keeps the
 // plain study and runs in the interpreter.
 // The JIT stack comes from the executing thread's lease (see
 // CurrentNarrowJitStack), assigned here once, before any thread matches.
-template <typename Code, typename Extra, typename Study, typename Info, typename Assign,
-          typename Callback>
-void StudyOneWithJit(Code* code, Extra*& extra, bool& hasJit, Study study, Info info,
-                     Assign assign, Callback callback, const char*& message) {
-  extra = study(code, PCRE_STUDY_JIT_COMPILE, &message);
+template <typename Char>
+void StudyOneWithJit(typename PcreApi<Char>::Code* code, typename PcreApi<Char>::Extra*& extra,
+                     bool& hasJit, const char*& message) {
+  using Api = PcreApi<Char>;
+  extra = Api::Study(code, PCRE_STUDY_JIT_COMPILE, &message);
   int jit = 0;
-  if (message == nullptr && extra != nullptr && info(code, extra, PCRE_INFO_JIT, &jit) == 0) {
+  if (message == nullptr && extra != nullptr && Api::Info(code, extra, PCRE_INFO_JIT, &jit) == 0) {
     hasJit = jit != 0;
   }
-  if (hasJit) assign(extra, callback, nullptr);
+  if (hasJit) Api::AssignJitStack(extra, CurrentJitStack<Char>());
 }
 
-template <typename Program, typename Study, typename Info, typename Assign, typename Callback>
-void StudyWithJit(Program& program, Study study, Info info, Assign assign, Callback callback,
-                  const char*& message) {
-  StudyOneWithJit(program.code, program.study, program.jit, study, info, assign, callback,
-                  message);
+template <typename Char>
+void StudyWithJit(Program<Char>& program, const char*& message) {
+  StudyOneWithJit<Char>(program.code, program.study, program.jit, message);
   if (message == nullptr && program.windowCode != nullptr) {
-    StudyOneWithJit(program.windowCode, program.windowStudy, program.windowJit, study, info,
-                    assign, callback, message);
+    StudyOneWithJit<Char>(program.windowCode, program.windowStudy, program.windowJit, message);
   }
 }
 
@@ -219,37 +229,97 @@ int BoundKinds(const LinePlan& plan, const std::u16string& units) {
   return kinds;
 }
 
-// Builds the program's piece forms (see Program8::pieceForms): each is
+// Builds the program's piece forms (see Program::pieceForms): each is
 // compiled from the rewritten pattern, instrumented as the program is, and
 // kept only when it compiles, studies and has the program's groups.
-template <typename Program, typename Char, typename Compile, typename Study, typename Info,
-          typename Assign, typename Callback>
-void BuildPieceForms(Program& program, const std::basic_string<Char>& pattern, Compile compile,
-                     Study study, Info info, Assign assign, Callback callback) {
+template <typename Char>
+void BuildPieceForms(Program<Char>& program, const Form<Char>& form) {
   const LinePlan& plan = program.plan;
   if (!plan.parsed || plan.boundEscapes.empty()) return;
-  std::u16string units;
-  for (const Char c : pattern) {
-    units.push_back(static_cast<char16_t>(static_cast<std::make_unsigned_t<Char>>(c)));
-  }
-  const int kinds = BoundKinds(plan, units);
-  int groups = 0;
-  info(program.code, nullptr, PCRE_INFO_CAPTURECOUNT, &groups);
+  const int kinds = BoundKinds(plan, AsUnits(form.pattern));
+  const int groups = CaptureCount<Char>(program.code);
   for (int mask = 1; mask <= 3; ++mask) {
     if ((mask & ~kinds) != 0) continue;
-    std::basic_string<Char> text = WithBoundsNever(pattern, plan.boundEscapes, mask);
+    std::basic_string<Char> text = WithBoundsNever(form.pattern, plan.boundEscapes, mask);
     if (program.stopPoint != kNoStopPoint) text = WithStopCallout(text, StopCalloutPosition(text));
-    auto form = std::make_unique<Program>();
-    form->code = compile(text);
-    if (form->code == nullptr) continue;
-    int formGroups = -1;
-    info(form->code, nullptr, PCRE_INFO_CAPTURECOUNT, &formGroups);
-    if (formGroups != groups) continue;
+    auto piece = std::make_unique<Program<Char>>();
+    const char* error = nullptr;
+    int at = 0;
+    piece->code = form.Compile(text, &error, &at);
+    if (piece->code == nullptr) continue;
+    if (CaptureCount<Char>(piece->code) != groups) continue;
     const char* message = nullptr;
-    StudyOneWithJit(form->code, form->study, form->jit, study, info, assign, callback, message);
+    StudyOneWithJit<Char>(piece->code, piece->study, piece->jit, message);
     if (message != nullptr) continue;
-    form->stopPoint = program.stopPoint;
-    program.pieceForms[mask - 1] = std::move(form);
+    piece->stopPoint = program.stopPoint;
+    program.pieceForms[mask - 1] = std::move(piece);
+  }
+}
+
+// The compiled program of one form, planned and instrumented; null with
+// PCRE's message and offset when the pattern does not compile.
+template <typename Char>
+std::shared_ptr<Program<Char>> CompileForm(const Form<Char>& form, const char** message,
+                                           int* offset) {
+  auto program = std::make_shared<Program<Char>>();
+  program->code = form.Compile(form.pattern, message, offset);
+  if (program->code == nullptr) return nullptr;
+  PlanLines(*program, form.pattern, form.options);
+  Instrument(*program, form);
+  return program;
+}
+
+// The three forms of one field's expression.
+struct FieldForms {
+  Form<char> ansi;
+  Form<char> utf8;
+  Form<char16_t> utf16;
+};
+
+FieldForms FormsOf(const PluginState& state, const std::u16string& expression,
+                   std::uint32_t flags, bool oemCodePage) {
+  const PluginSettings& settings = state.settings;
+  const settings::ExpressionOptions options = settings::ExpressionOptionsFor(
+      settings.caseSensitiveDefault, (flags & settings::flags::DisableUnicodeProperties) == 0);
+  FieldForms forms;
+  ToNarrow(settings, expression.data(), expression.size(), &forms.ansi.pattern, true, oemCodePage);
+  ToNarrow(settings, expression.data(), expression.size(), &forms.utf8.pattern, false, false);
+  forms.ansi.options = options.byteForm;
+  forms.ansi.tables = oemCodePage ? state.oemTables.get() : state.ansiTables.get();
+  forms.ansi.variant = CompileVariant::kAnsi;
+  forms.ansi.errorText = forms.ansi.pattern;
+  forms.utf8.options = options.unicodeForm;
+  forms.utf8.variant = CompileVariant::kUtf8;
+  forms.utf8.errorText = forms.utf8.pattern;
+  forms.utf16.pattern = expression;
+  forms.utf16.options = options.unicodeForm;
+  forms.utf16.variant = CompileVariant::kUtf16;
+  forms.utf16.errorText = forms.utf8.pattern;
+  return forms;
+}
+
+// The record's group count and execution options, read from its UTF-8
+// program (all three forms compile the same pattern).
+void SetExecOptions(FieldDefinition& record, const Program8& utf8) {
+  int captureCount = 0;
+  pcre_fullinfo(utf8.code, utf8.study, PCRE_INFO_CAPTURECOUNT, &captureCount);
+  unsigned long compiledOptions = 0;
+  pcre_fullinfo(utf8.code, utf8.study, PCRE_INFO_OPTIONS, &compiledOptions);
+  const int newline = static_cast<int>(compiledOptions) & kNewlineBits;
+  record.captureCount = captureCount;
+  record.crlfIsNewline = IsCrlfNewline(newline);
+  record.ansiExecOptions = static_cast<std::uint32_t>(newline);
+  record.utf8ExecOptions = static_cast<std::uint32_t>(newline | kNoUtfCheck);
+  record.utf16ExecOptions = static_cast<std::uint32_t>(newline | kNoUtfCheck);
+}
+
+// Appended, or in place of the first record for index 0 when the table is
+// not empty.
+void StoreField(FieldTable& fields, int index, FieldDefinition record) {
+  if (fields.empty() || index != 0) {
+    fields.push_back(std::move(record));
+  } else {
+    fields[0] = std::move(record);
   }
 }
 
@@ -257,20 +327,6 @@ void BuildPieceForms(Program& program, const std::basic_string<Char>& pattern, C
 
 void SetStopCalloutEnabled(bool enabled) {
   stopCalloutEnabled.store(enabled, std::memory_order_relaxed);
-}
-
-FieldDefinition MakeFieldDefinition(const std::string& configuredName, std::uint32_t flags,
-                                    FieldType type) {
-  FieldDefinition record;
-  record.configuredName = configuredName;
-  record.oemCodePage = (flags & settings::flags::OemCodePage) != 0;
-  record.emptyMatchesPassThrough = (flags & settings::flags::EmptyMatchesPassThrough) != 0;
-  record.encodingCheckBufferOnly = (flags & settings::flags::EncodingCheckBufferOnly) != 0;
-  record.filterEnabled = (flags & settings::flags::DisableTextFilter) == 0;
-  record.compareCaseInsensitive = (flags & settings::flags::CompareCaseInsensitive) != 0;
-  record.filenameOnly = (flags & settings::flags::FilenameOnly) != 0;
-  record.type = type;
-  return record;
 }
 
 void AppendCompileError(const char* message, const std::string& expressionText, int offset,
@@ -294,121 +350,46 @@ void AppendCompileError(const char* message, const std::string& expressionText, 
 bool CompileField(PluginState& state, const std::u16string& expression, int index,
                   const std::string& name, std::string& errorLog, FieldType type,
                   std::uint32_t flags, const std::u16string& replaceTemplate) {
-  const PluginSettings& settings = state.settings;
   FieldDefinition record = MakeFieldDefinition(name, flags, type);
+  const FieldForms forms = FormsOf(state, expression, flags, record.oemCodePage);
+  const auto fail = [&](const char* message, const auto& form, int offset) {
+    AppendCompileError(message, form.errorText, offset, form.variant, index, record, errorLog);
+    return false;
+  };
 
-  std::string ansiForm;
-  ToNarrow(settings, expression.data(), expression.size(), &ansiForm, true, record.oemCodePage);
-  std::string utf8Form;
-  ToNarrow(settings, expression.data(), expression.size(), &utf8Form, false, false);
-
-  const settings::ExpressionOptions options = settings::ExpressionOptionsFor(
-      settings.caseSensitiveDefault, (flags & settings::flags::DisableUnicodeProperties) == 0);
+  // Every form compiles before any is studied, so that a syntax error is
+  // what the log names.
   const char* message = nullptr;
   int offset = 0;
-
-  auto ansi = std::make_shared<Program8>();
-  const unsigned char* tables = record.oemCodePage ? state.oemTables.get() : state.ansiTables.get();
-  ansi->code = pcre_compile(ansiForm.c_str(), options.byteForm,
-                            &message, &offset, tables);
-  if (ansi->code == nullptr) {
-    AppendCompileError(message, ansiForm, offset, CompileVariant::kAnsi, index, record, errorLog);
-    return false;
-  }
-  record.ansiProgram = ansi;
-  PlanLines(*ansi, ansiForm, options.byteForm);
-  Instrument(*ansi, ansiForm, options.byteForm, tables);
-
-  const int unicodeOptions = options.unicodeForm;
-
-  auto utf8 = std::make_shared<Program8>();
-  utf8->code = pcre_compile(utf8Form.c_str(), unicodeOptions, &message, &offset, nullptr);
-  if (utf8->code == nullptr) {
-    AppendCompileError(message, utf8Form, offset, CompileVariant::kUtf8, index, record, errorLog);
-    return false;
-  }
-  record.utf8Program = utf8;
-  PlanLines(*utf8, utf8Form, unicodeOptions);
-  Instrument(*utf8, utf8Form, unicodeOptions, nullptr);
-
-  auto utf16 = std::make_shared<Program16>();
-  const std::u16string terminated = expression;  // c_str() gives the terminator
-  utf16->code = pcre16_compile(reinterpret_cast<PCRE_SPTR16>(terminated.c_str()), unicodeOptions,
-                               &message, &offset, nullptr);
-  if (utf16->code == nullptr) {
-    AppendCompileError(message, utf8Form, offset, CompileVariant::kUtf16, index, record, errorLog);
-    return false;
-  }
-  record.utf16Program = utf16;
-  PlanLines(*utf16, terminated, unicodeOptions);
-  Instrument(*utf16, terminated, unicodeOptions);
+  const auto ansi = CompileForm(forms.ansi, &message, &offset);
+  if (ansi == nullptr) return fail(message, forms.ansi, offset);
+  const auto utf8 = CompileForm(forms.utf8, &message, &offset);
+  if (utf8 == nullptr) return fail(message, forms.utf8, offset);
+  const auto utf16 = CompileForm(forms.utf16, &message, &offset);
+  if (utf16 == nullptr) return fail(message, forms.utf16, offset);
 
   // Study each program; the first that reports an error fails the field.
   message = nullptr;
-  StudyWithJit(*ansi, pcre_study, pcre_fullinfo, pcre_assign_jit_stack, CurrentNarrowJitStack,
-               message);
-  if (message != nullptr) {
-    AppendCompileError(message, utf8Form, 0, CompileVariant::kAnsi, index, record, errorLog);
-    return false;
-  }
-  StudyWithJit(*utf8, pcre_study, pcre_fullinfo, pcre_assign_jit_stack, CurrentNarrowJitStack,
-               message);
-  if (message != nullptr) {
-    AppendCompileError(message, utf8Form, 0, CompileVariant::kUtf8, index, record, errorLog);
-    return false;
-  }
-  StudyWithJit(*utf16, pcre16_study, pcre16_fullinfo, pcre16_assign_jit_stack,
-               CurrentWideJitStack, message);
-  if (message != nullptr) {
-    AppendCompileError(message, utf8Form, 0, CompileVariant::kUtf16, index, record, errorLog);
-    return false;
-  }
+  StudyWithJit(*ansi, message);
+  if (message != nullptr) return fail(message, forms.ansi, 0);
+  StudyWithJit(*utf8, message);
+  if (message != nullptr) return fail(message, forms.utf8, 0);
+  StudyWithJit(*utf16, message);
+  if (message != nullptr) return fail(message, forms.utf16, 0);
 
-  const auto compileAnsi = [&](const std::string& text) {
-    const char* error = nullptr;
-    int at = 0;
-    return pcre_compile(text.c_str(), options.byteForm, &error, &at, tables);
-  };
-  const auto compileUtf8 = [&](const std::string& text) {
-    const char* error = nullptr;
-    int at = 0;
-    return pcre_compile(text.c_str(), unicodeOptions, &error, &at, nullptr);
-  };
-  const auto compileUtf16 = [&](const std::u16string& text) {
-    const char* error = nullptr;
-    int at = 0;
-    return pcre16_compile(reinterpret_cast<PCRE_SPTR16>(text.c_str()), unicodeOptions, &error,
-                          &at, nullptr);
-  };
-  BuildPieceForms(*ansi, ansiForm, compileAnsi, pcre_study, pcre_fullinfo, pcre_assign_jit_stack,
-                  CurrentNarrowJitStack);
-  BuildPieceForms(*utf8, utf8Form, compileUtf8, pcre_study, pcre_fullinfo, pcre_assign_jit_stack,
-                  CurrentNarrowJitStack);
-  BuildPieceForms(*utf16, terminated, compileUtf16, pcre16_study, pcre16_fullinfo,
-                  pcre16_assign_jit_stack, CurrentWideJitStack);
+  BuildPieceForms(*ansi, forms.ansi);
+  BuildPieceForms(*utf8, forms.utf8);
+  BuildPieceForms(*utf16, forms.utf16);
+  ChooseLiterals(*ansi);
+  ChooseLiterals(*utf8);
+  ChooseLiterals(*utf16);
 
-  ChooseLiterals(*ansi, pcre_fullinfo);
-  ChooseLiterals(*utf8, pcre_fullinfo);
-  ChooseLiterals(*utf16, pcre16_fullinfo);
-
-  int captureCount = 0;
-  pcre_fullinfo(utf8->code, utf8->study, PCRE_INFO_CAPTURECOUNT, &captureCount);
-  unsigned long compiledOptions = 0;
-  pcre_fullinfo(utf8->code, utf8->study, PCRE_INFO_OPTIONS, &compiledOptions);
-  const int newline = static_cast<int>(compiledOptions) & kNewlineBits;
-  record.captureCount = captureCount;
-  record.crlfIsNewline = IsCrlfNewline(newline);
-  record.ansiExecOptions = static_cast<std::uint32_t>(newline);
-  record.utf8ExecOptions = static_cast<std::uint32_t>(newline | kNoUtfCheck);
-  record.utf16ExecOptions = static_cast<std::uint32_t>(newline | kNoUtfCheck);
-
+  record.ansiProgram = ansi;
+  record.utf8Program = utf8;
+  record.utf16Program = utf16;
+  SetExecOptions(record, *utf8);
   if (record.IsStringType()) CompileReplaceTemplate(replaceTemplate, record);
-
-  if (state.fields.empty() || index != 0) {
-    state.fields.push_back(std::move(record));
-  } else {
-    state.fields[0] = std::move(record);
-  }
+  StoreField(state.fields, index, std::move(record));
   return true;
 }
 

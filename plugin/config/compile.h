@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/config/field_definition.h"
+#include "plugin/evaluation/field_definition.h"
 #include "plugin/config/plugin_state.h"
 
 namespace qm::plugin {

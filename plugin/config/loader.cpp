@@ -16,6 +16,7 @@
 #include "plugin/config/compile.h"
 #include "plugin/content/encoding.h"
 #include "plugin/content/file_access.h"
+#include "plugin/evaluation/code_page.h"
 #include "settings_format/ini_document.h"
 #include "settings_format/settings_file.h"
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/config/field_definition.h"
+#include "plugin/evaluation/field_definition.h"
 #include "plugin/evaluation/abort_set.h"
 #include "plugin/evaluation/plugin_settings.h"
 #include "plugin/evaluation/random_string.h"

@@ -1,4 +1,4 @@
-// Names, existence, sizes, the read budget and code-page conversion.
+// Names, existence, sizes, the read budget and the cache key's file part.
 #include "plugin/content/file_access.h"
 
 #include <utility>
@@ -84,23 +84,6 @@ std::uint32_t ReadBudgetMegabytes(const PluginSettings& settings) {
   if (machine > 500) machine = 500;
   return static_cast<std::uint32_t>(
       static_cast<std::uint64_t>(configured) < machine ? configured : machine);
-}
-
-std::uint32_t CodePageFor(const PluginSettings& settings, bool ansi, bool oem) {
-  if (!ansi) return platform::kCodePageUtf8;
-  return oem ? settings.oemCodePage : settings.ansiCodePage;
-}
-
-void ToWide(const PluginSettings& settings, const char* bytes, std::size_t count,
-            std::u16string* out, bool ansi, bool oem) {
-  if (bytes == nullptr || count == 0) return;
-  platform::AppendWide(CodePageFor(settings, ansi, oem), bytes, count, out);
-}
-
-void ToNarrow(const PluginSettings& settings, const char16_t* units, std::size_t count,
-              std::string* out, bool ansi, bool oem) {
-  if (units == nullptr || count == 0) return;
-  platform::AppendNarrow(CodePageFor(settings, ansi, oem), units, count, out);
 }
 
 }  // namespace qm::plugin

@@ -1,5 +1,5 @@
-// Names, existence, sizes, the read budget and code-page conversion: the
-// small helpers every part of the plugin uses.
+// Names, existence, sizes, the read budget and the cache key's file part:
+// the small file helpers of the readers, the request and the comparison.
 #pragma once
 
 #include <cstdint>
@@ -47,18 +47,6 @@ void AppendFileKey(std::string* key, const platform::FileInfo& info);
 // more than the machine allowance, which is half the free physical memory in
 // megabytes (at most 500), or 5 when less than 5 MiB is free.
 std::uint32_t ReadBudgetMegabytes(const PluginSettings& settings);
-
-// Code page of a conversion: UTF-8 unless ansi is set; then OEM when oem is
-// set, else ANSI.
-std::uint32_t CodePageFor(const PluginSettings& settings, bool ansi, bool oem);
-
-// Appends the UTF-16 form of the bytes. Null or empty input does nothing.
-void ToWide(const PluginSettings& settings, const char* bytes, std::size_t count,
-            std::u16string* out, bool ansi, bool oem);
-// Appends the narrow form of the units; characters the code page cannot hold
-// become its default character.
-void ToNarrow(const PluginSettings& settings, const char16_t* units, std::size_t count,
-              std::string* out, bool ansi, bool oem);
 
 // Appends v as 4 little-endian bytes.
 void AppendLe32(std::string* out, std::uint32_t v);

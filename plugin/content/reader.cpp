@@ -10,6 +10,7 @@
 // reader returns.
 #include "plugin/content/reader.h"
 
+#include "platform/mapped_file.h"
 #include "plugin/content/read_buffer.h"
 #include "plugin/evaluation/utf_check.h"
 
@@ -185,6 +186,46 @@ bool MatchesStayInLines(const FieldDefinition& field, const EvaluationState& sta
   return program != nullptr && program->plan.windowed;
 }
 
+namespace {
+
+// Hands a whole content of length bytes (terminated) on: as the text the
+// state says, or as ANSI/Binary bytes from its first byte when the part
+// the sample did not validate turns out not to be valid UTF. swapped: the
+// buffer holds UTF-16 swapped in place, to be swapped back for that case.
+void DeliverWhole(char* buffer, std::size_t length, std::uint32_t startUnits, bool swapped,
+                  EvaluationState& state, const TextConsumer& consumer) {
+  const bool utf16 = state.isUtf16;
+  if (state.utfCheckPending) {
+    // Only the sample was validated: the rest is checked here, once.
+    if (!WellFormed(buffer, startUnits, utf16 ? length / 2 : length, utf16)) {
+      if (swapped) SwapUnitsInPlace(buffer, length / 2);  // back to the file's bytes
+      TreatAsAnsi(state);
+      if (buffer[length] != 0) buffer[length] = 0;
+      state.startOffset = 0;
+      Deliver(buffer, 0, length, false, state, consumer);
+      return;
+    }
+    state.utfCheckPending = false;
+  }
+  state.startOffset = startUnits;
+  Deliver(buffer, startUnits, utf16 ? length / 2 : length, utf16, state, consumer);
+}
+
+}  // namespace
+
+MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_t startUnits,
+                           EvaluationState& state, const TextConsumer& consumer) {
+  if (size < 0 || static_cast<std::uint64_t>(size) < kMapMinimumBytes) return MappedRead::kNotMapped;
+  if (state.isUtf16 && (ContentNeedsSwap(state) || size % 2 != 0)) return MappedRead::kNotMapped;
+  platform::MappedFile view;
+  if (!view.Map(file, static_cast<std::uint64_t>(size))) return MappedRead::kNotMapped;
+  file.Close();
+  // The view is read-only; the zero bytes after it terminate the text, so
+  // DeliverWhole writes nothing into it.
+  DeliverWhole(const_cast<char*>(view.Data()), view.Size(), startUnits, false, state, consumer);
+  return view.Faulted() ? MappedRead::kFailed : MappedRead::kDone;
+}
+
 bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample& sample,
                    std::uint32_t startUnits, EvaluationState& state,
                    const FieldDefinition& field, const TextConsumer& consumer) {
@@ -192,6 +233,8 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
     file.Close();
     return false;
   }
+  const MappedRead mapped = MatchMappedFile(file, size, startUnits, state, consumer);
+  if (mapped != MappedRead::kNotMapped) return mapped == MappedRead::kDone;
   // Read-ahead advice pays only for reads of several megabytes.
   if (static_cast<std::uint64_t>(size) > kAlwaysWholeBytes) file.AdviseSequential();
   const bool utf16 = state.isUtf16;
@@ -213,20 +256,7 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
   Terminate(buffer, length, utf16);
   const bool swapped = ContentNeedsSwap(state);
   if (swapped) SwapUnitsInPlace(buffer, length / 2);
-  if (state.utfCheckPending) {
-    // Only the sample was validated: the rest is checked here, once.
-    if (!WellFormed(buffer, startUnits, utf16 ? length / 2 : length, utf16)) {
-      if (swapped) SwapUnitsInPlace(buffer, length / 2);  // back to the file's bytes
-      TreatAsAnsi(state);
-      buffer[length] = 0;
-      state.startOffset = 0;
-      Deliver(buffer, 0, length, false, state, consumer);
-      return true;
-    }
-    state.utfCheckPending = false;
-  }
-  state.startOffset = startUnits;
-  Deliver(buffer, startUnits, utf16 ? length / 2 : length, utf16, state, consumer);
+  DeliverWhole(buffer, length, startUnits, swapped, state, consumer);
   return true;
 }
 

@@ -7,8 +7,8 @@
 #include <cstdint>
 
 #include "platform/platform.h"
-#include "plugin/config/field_definition.h"
 #include "plugin/content/chunked_reader.h"
+#include "plugin/evaluation/field_definition.h"
 #include "plugin/content/encoding.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/matcher.h"
@@ -39,7 +39,7 @@ void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
                     const TextConsumer& consumer);
 
 // Reads the whole file into one buffer (the sample reused as its start) and
-// evaluates it once. Falls back to 5 MiB chunks when a buffer above 5 MiB
+// evaluates it once; a file MatchMappedFile takes is matched there instead. Falls back to 5 MiB chunks when a buffer above 5 MiB
 // cannot be allocated. Closes the file. False on a failed or short read or a
 // failed allocation.
 //
@@ -52,6 +52,23 @@ void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
 bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample& sample,
                    std::uint32_t startUnits, EvaluationState& state,
                    const FieldDefinition& field, const TextConsumer& consumer);
+
+// Files from this size on are matched where the system maps them, when it
+// can, instead of being copied into a buffer.
+inline constexpr std::uint64_t kMapMinimumBytes = 1048576;
+
+enum class MappedRead { kDone, kFailed, kNotMapped };
+
+// Matches the whole file in one evaluation from a read-only mapping, with
+// ReadWholeFile's handling of the sample, of utfCheckPending and of text
+// that is not UTF after all. kNotMapped (nothing evaluated, the file still
+// open) when the file is below kMapMinimumBytes, when its UTF-16 content
+// would need swapping or is of odd length, or when it cannot be mapped:
+// the caller reads it instead. Otherwise the file is closed; kFailed when
+// the file could not be read wholly while it was mapped (it shrank or the
+// device failed), in which case what was accumulated is void.
+MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_t startUnits,
+                           EvaluationState& state, const TextConsumer& consumer);
 
 // Reads through the chunked reader in chunks of chunkMegabytes, stopping
 // early once the field's answer is known and when a stop is requested

@@ -175,41 +175,24 @@ void PrepareExtra(Extra& extra, unsigned long matchLimit, void* cursor, bool jit
 // small default stack: a window's execution is short, the lease's stack
 // costs two thread-slot writes per execution, and a window that needs more
 // stack fails with a limit error and is searched again the ordinary way.
-int ExecProgram(const Program8& program, const char* text, std::size_t length, std::size_t start,
-                int options, int* vector, unsigned long matchLimit, void* cursor, bool jit,
-                JitStackLease& stacks, bool window = false) {
-  const bool alternate = window && program.windowCode != nullptr;
-  const pcre* code = alternate ? program.windowCode : program.code;
-  const pcre_extra* study = alternate ? program.windowStudy : program.study;
-  pcre_extra extra{};
-  if (study != nullptr) extra = *study;
-  PrepareExtra(extra, matchLimit, cursor, jit);
-  if (jit && !window && program.jit) {
-    const CurrentLease current(stacks);
-    return pcre_exec(code, &extra, text, static_cast<int>(length), static_cast<int>(start),
-                     options, vector, kMatchVectorSize);
-  }
-  return pcre_exec(code, &extra, text, static_cast<int>(length), static_cast<int>(start), options,
-                   vector, kMatchVectorSize);
-}
-
-int ExecProgram(const Program16& program, const char16_t* text, std::size_t length,
+template <typename Char>
+int ExecProgram(const Program<Char>& program, const Char* text, std::size_t length,
                 std::size_t start, int options, int* vector, unsigned long matchLimit,
                 void* cursor, bool jit, JitStackLease& stacks, bool window = false) {
+  using Api = PcreApi<Char>;
   const bool alternate = window && program.windowCode != nullptr;
-  const pcre16* code = alternate ? program.windowCode : program.code;
-  const pcre16_extra* study = alternate ? program.windowStudy : program.study;
-  pcre16_extra extra{};
+  const auto* code = alternate ? program.windowCode : program.code;
+  const auto* study = alternate ? program.windowStudy : program.study;
+  typename Api::Extra extra{};
   if (study != nullptr) extra = *study;
   PrepareExtra(extra, matchLimit, cursor, jit);
-  const auto subject = reinterpret_cast<PCRE_SPTR16>(text);
   if (jit && !window && program.jit) {
     const CurrentLease current(stacks);
-    return pcre16_exec(code, &extra, subject, static_cast<int>(length), static_cast<int>(start),
-                       options, vector, kMatchVectorSize);
-  }
-  return pcre16_exec(code, &extra, subject, static_cast<int>(length), static_cast<int>(start),
+    return Api::Exec(code, &extra, text, static_cast<int>(length), static_cast<int>(start),
                      options, vector, kMatchVectorSize);
+  }
+  return Api::Exec(code, &extra, text, static_cast<int>(length), static_cast<int>(start), options,
+                   vector, kMatchVectorSize);
 }
 
 bool IsWellFormed(const char* text, std::size_t length) { return IsWellFormedUtf8(text, length); }

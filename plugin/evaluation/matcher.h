@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "plugin/config/field_definition.h"
+#include "plugin/evaluation/field_definition.h"
 #include "plugin/evaluation/abort_set.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/plugin_settings.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "plugin/config/field_definition.h"
+#include "plugin/evaluation/field_definition.h"
 #include "plugin/evaluation/abort_set.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/plugin_settings.h"

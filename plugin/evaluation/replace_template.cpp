@@ -8,7 +8,7 @@
 #include <algorithm>
 
 #include "platform/platform.h"
-#include "plugin/content/file_access.h"
+#include "plugin/evaluation/code_page.h"
 
 namespace qm::plugin {
 

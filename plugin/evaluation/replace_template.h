@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "plugin/config/field_definition.h"
+#include "plugin/evaluation/field_definition.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/plugin_settings.h"
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/config/field_definition.h"
+#include "plugin/evaluation/field_definition.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/plugin_settings.h"

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "plugin/config/field_definition.h"
 #include "plugin/content/chunked_reader.h"
+#include "plugin/evaluation/field_definition.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/plugin_settings.h"

@@ -10,6 +10,7 @@
 #include "plugin/content/encoding.h"
 #include "plugin/content/file_access.h"
 #include "plugin/content/reader.h"
+#include "plugin/evaluation/code_page.h"
 #include "plugin/filters/filter_text.h"
 #include "plugin/filters/run_filter.h"
 

@@ -12,6 +12,7 @@
 #include "plugin/content/encoding.h"
 #include "plugin/content/file_access.h"
 #include "plugin/content/reader.h"
+#include "plugin/evaluation/code_page.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/random_string.h"
 #include "plugin/filters/filter_text.h"
@@ -464,7 +465,10 @@ bool ReadAndMatch(OpenedFile& opened, std::int64_t size, EvaluationState& state,
   }
   const std::uint32_t budget = ReadBudgetMegabytes(settings);
   if (MatchesStayInLines(field, state)) {
-    // Chunks answer exactly as a whole read does here, in less memory.
+    // Chunks answer exactly as a whole read does here, in less memory; a
+    // mapped file takes no buffer at all and is matched whole.
+    const MappedRead mapped = MatchMappedFile(file, size, startUnits, state, evaluator);
+    if (mapped != MappedRead::kNotMapped) return mapped == MappedRead::kDone;
     const std::uint32_t chunk = std::min(budget, kLineChunkMegabytes);
     return ReadInChunks(file, size, sample, startUnits, chunk, state, field, evaluator);
   }

@@ -85,6 +85,9 @@ TEST(LateEncodingFault, Utf8ContentAnswersAsTheAnsiFormWholeAndChunked) {
       {"whole read, byte order mark", "\xEF\xBB\xBF", 1u << 20, 200000},
       {"chunked, fault in a later chunk", "", 6u << 20, 1400000},
       {"chunked, fault in the first chunk", "", 6u << 20, 100000},
+      // Sizes that are not whole pages are matched from a mapping.
+      {"mapped", "", (1u << 20) + 5, 200000},
+      {"mapped, beyond the always-whole size", "", (6u << 20) + 5, 1400000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.label);
@@ -127,7 +130,8 @@ TEST(LateEncodingFault, Utf16ContentAnswersAsTheAnsiFormWholeAndChunked) {
   LoadedPlugin plugin(Settings(specs));
   const int fields = static_cast<int>(specs.size());
   const std::string line = Utf16Le(u"x\u00E9\n"), fault = Utf16Le(u"x\xD800\n");
-  for (const std::size_t bytes : {std::size_t{1} << 20, std::size_t{6} << 20}) {
+  for (const std::size_t bytes : {std::size_t{1} << 20, std::size_t{6} << 20,
+                                  (std::size_t{1} << 20) + 6, (std::size_t{6} << 20) + 6}) {
     SCOPED_TRACE(bytes);
     const std::string late = plugin.folder().Write(
         "late16.txt", Lines("\xFF\xFE", line, fault, bytes / 6 - 100, bytes));

@@ -13,7 +13,7 @@
 #include "platform/platform.h"
 #include "plugin/config/compile.h"
 #include "plugin/config/plugin_state.h"
-#include "plugin/content/file_access.h"
+#include "plugin/evaluation/code_page.h"
 
 namespace qm::plugin {
 namespace {

@@ -140,6 +140,41 @@ TEST_F(Files, ChildGetsEachArgumentWholeAndReportsItsExitCode) {
   EXPECT_FALSE(ChildProcess::Start(WideName("no such program"), {}).IsRunning());
 }
 
+// Runs in a forked test process whose lowest descriptors are closed, so
+// that the child's pipes and /dev/null take those numbers. Exits 0 when the
+// child got each stream right, else the number of the first wrong check.
+[[noreturn]] void RunChildWithStandardStreamsClosed(int closedBelow, ChildProcess::ErrorOutput errors,
+                                                    const std::string& expected) {
+  for (int fd = 0; fd < closedBelow; ++fd) ::close(fd);
+  // Reads its input (empty: "end" follows at once), writes one line on
+  // each of its output and error streams.
+  ChildProcess child = ChildProcess::Start(
+      u"/bin/sh", {u"-c", u"read line; printf 'out:%s;' \"$line\"; printf 'err;' >&2; exit 5"}, errors);
+  if (!child.IsRunning()) _exit(10);
+  std::string output;
+  char buffer[64];
+  for (std::int64_t n; (n = child.ReadOutput(buffer, sizeof buffer)) > 0;) {
+    output.append(buffer, static_cast<std::size_t>(n));
+  }
+  if (output != expected) _exit(11);
+  if (child.Wait() != 5) _exit(12);
+  _exit(0);
+}
+
+TEST(ChildStreams, AHostWithoutStandardStreamsStillConnectsTheChildsOwn) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  for (int closedBelow = 1; closedBelow <= 3; ++closedBelow) {
+    EXPECT_EXIT(RunChildWithStandardStreamsClosed(closedBelow, ChildProcess::ErrorOutput::kDiscard,
+                                                  "out:;"),
+                ::testing::ExitedWithCode(0), "")
+        << "descriptors below " << closedBelow << " closed, errors discarded";
+    EXPECT_EXIT(RunChildWithStandardStreamsClosed(closedBelow, ChildProcess::ErrorOutput::kIntoOutput,
+                                                  "out:;err;"),
+                ::testing::ExitedWithCode(0), "")
+        << "descriptors below " << closedBelow << " closed, errors into the output";
+  }
+}
+
 TEST(ModulePath, AnAddressInTheProgramNamesTheProgram) {
   std::u16string wide;
   std::string narrow;

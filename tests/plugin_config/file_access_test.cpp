@@ -5,6 +5,7 @@
 #include <filesystem>
 
 #include "plugin/content/file_access.h"
+#include "plugin/evaluation/code_page.h"
 #include "support/test_files.h"
 
 namespace qm::plugin {
