@@ -20,14 +20,6 @@ constexpr char16_t kLineFeed = 10;
 constexpr char16_t kCarriageReturn = 13;
 constexpr std::size_t kMinimumChunkBytes = 4;
 
-char16_t UnitAt(const char* buffer, std::size_t index, bool utf16) {
-  if (!utf16) return static_cast<unsigned char>(buffer[index]);
-  char16_t unit;
-  std::memcpy(&unit, buffer + 2 * index, sizeof unit);
-  return unit;
-}
-
-bool IsLeadSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool IsTrailSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 // The end of the last whole UTF-8 sequence in n bytes: n unless the bytes
@@ -87,23 +79,32 @@ bool FileSource::Rewind() {
 // ---------------------------------------------------------------------------
 // Where a chunk is cut
 // ---------------------------------------------------------------------------
+char16_t ContentUnitAt(const char* buffer, std::size_t index, bool utf16) {
+  if (!utf16) return static_cast<unsigned char>(buffer[index]);
+  char16_t unit;
+  std::memcpy(&unit, buffer + 2 * index, sizeof unit);
+  return unit;
+}
+
+bool IsLeadSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+
 ChunkCut FindChunkCut(const char* buffer, std::size_t n, bool utf16, bool utf8) {
   ChunkCut cut;
   for (std::size_t i = n; i-- > 0;) {
-    if (UnitAt(buffer, i, utf16) == kLineFeed) {
+    if (ContentUnitAt(buffer, i, utf16) == kLineFeed) {
       cut.end = i + 1;
-      cut.lineEnd = i >= 1 && UnitAt(buffer, i - 1, utf16) == kCarriageReturn ? 2 : 1;
+      cut.lineEnd = i >= 1 && ContentUnitAt(buffer, i - 1, utf16) == kCarriageReturn ? 2 : 1;
       return cut;
     }
   }
   for (std::size_t i = n; i-- > 0;) {
-    if (UnitAt(buffer, i, utf16) == kCarriageReturn) {
+    if (ContentUnitAt(buffer, i, utf16) == kCarriageReturn) {
       cut.end = i + 1;
       cut.lineEnd = 1;
       return cut;
     }
   }
-  if (utf16 && n > 1 && IsLeadSurrogate(UnitAt(buffer, n - 1, true))) {
+  if (utf16 && n > 1 && IsLeadSurrogate(ContentUnitAt(buffer, n - 1, true))) {
     cut.end = n - 1;
   } else if (utf8) {
     const std::size_t boundary = Utf8Boundary(buffer, n);
@@ -118,8 +119,14 @@ ChunkCut FindChunkCut(const char* buffer, std::size_t n, bool utf16, bool utf8) 
 ChunkedReader::ChunkedReader(ByteSource& source, const ChunkLayout& layout,
                              const ChunkFormat& format)
     : source_(source), layout_(layout), format_(format) {
-  layout_.chunkBytes = std::max<std::uint64_t>(layout_.chunkBytes, kMinimumChunkBytes);
   layout_.readPiece = std::max<std::size_t>(layout_.readPiece, 1);
+  layout_.chunkBytes = std::max<std::uint64_t>(layout_.chunkBytes, MinimumChunkBytes());
+}
+
+// Every chunk has room for new text beside the context it keeps (at most
+// half a chunk): at least 4 bytes, and with reads in pieces two pieces more.
+std::uint64_t ChunkedReader::MinimumChunkBytes() const {
+  return layout_.readPiece == 1 ? kMinimumChunkBytes : 2 * std::uint64_t{layout_.readPiece} + 4;
 }
 
 // The chunk and one unit more: room for the look-ahead byte and for the
@@ -134,7 +141,7 @@ bool ChunkedReader::Allocate() {
 }
 
 bool ChunkedReader::Resize(std::uint64_t chunkBytes) {
-  layout_.chunkBytes = std::max<std::uint64_t>(chunkBytes, kMinimumChunkBytes);
+  layout_.chunkBytes = std::max<std::uint64_t>(chunkBytes, MinimumChunkBytes());
   return Allocate();
 }
 
@@ -220,7 +227,7 @@ std::size_t ChunkedReader::ContextAfter(std::size_t end) const {
   std::size_t carry = static_cast<std::size_t>(std::min<std::uint64_t>(
       {layout_.contextUnits, available, layout_.chunkBytes / UnitBytes() / 2, end}));
   while (carry > 0) {
-    const char16_t unit = UnitAt(data_, end - carry, format_.utf16);
+    const char16_t unit = ContentUnitAt(data_, end - carry, format_.utf16);
     const bool inside = format_.utf16 ? IsTrailSurrogate(unit) : format_.utf8 && (unit & 0xC0) == 0x80;
     if (!inside) break;
     --carry;
@@ -243,7 +250,7 @@ ChunkStatus ChunkedReader::Next(ChunkPiece* piece) {
   const std::size_t units = chunkBytes / unitBytes;
   if (!markChecked_ && units > 0) {
     markChecked_ = true;
-    if (format_.skipLeadingMark && format_.utf16 && UnitAt(data_, 0, true) == 0xFEFF) {
+    if (format_.skipLeadingMark && format_.utf16 && ContentUnitAt(data_, 0, true) == 0xFEFF) {
       format_.startUnits = 1;
     }
   }

@@ -49,6 +49,11 @@ class FileSource final : public ByteSource {
   std::uint64_t offset_ = 0;  // bytes of the content served
 };
 
+// The unit at index of content: a byte, or a machine-order UTF-16 unit.
+char16_t ContentUnitAt(const char* buffer, std::size_t index, bool utf16);
+// A UTF-16 unit that begins a surrogate pair.
+bool IsLeadSurrogate(char16_t unit);
+
 // Where a full chunk is cut, in units (bytes, or UTF-16 units).
 struct ChunkCut {
   std::size_t end = 0;      // units up to and including the line end; 0: no cut
@@ -78,13 +83,14 @@ struct ChunkFormat {
 
 // How the content is cut into chunks.
 struct ChunkLayout {
-  std::uint64_t chunkBytes = 0;    // bytes of one chunk, context included (at least 4)
+  std::uint64_t chunkBytes = 0;    // bytes of one chunk, context included (at least 4; see below)
   std::size_t contextUnits = 0;    // at most this many units before each later piece
   // The source reads in pieces of this many bytes at most and is never asked
   // for less (Outside In's 32 KiB reads into the chunk): a chunk with less
   // room than that is full, and whether more follows is known only from the
   // source. With 1, the reader looks one byte past the chunk instead, so a
   // chunk that ends exactly at the end of the content is the last one.
+  // With pieces a chunk holds at least two pieces and 4 bytes.
   std::size_t readPiece = 1;
   // A full chunk that ends the content is still cut at its last line end
   // (unless that ends the content), giving a last piece after it: the blocks
@@ -148,6 +154,7 @@ class ChunkedReader {
 
  private:
   std::size_t UnitBytes() const { return format_.utf16 ? 2 : 1; }
+  std::uint64_t MinimumChunkBytes() const;
   void DropConsumed();
   bool Fill();
   ChunkCut CutOf(std::size_t from, std::size_t units, bool full) const;

@@ -57,15 +57,6 @@ void Terminate(char* buffer, std::size_t length, bool utf16) {
   }
 }
 
-char16_t UnitAt(const char* buffer, std::size_t index, bool utf16) {
-  if (!utf16) return static_cast<unsigned char>(buffer[index]);
-  char16_t unit;
-  std::memcpy(&unit, buffer + 2 * index, sizeof unit);
-  return unit;
-}
-
-bool IsLeadSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-
 // Hands units [from, to) of a buffer (bytes, or machine-order UTF-16) to the
 // consumer; an empty range is handed on as empty text.
 void Deliver(const char* buffer, std::size_t from, std::size_t to, bool utf16,
@@ -171,7 +162,7 @@ void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
   }
   if (ContentNeedsSwap(state)) SwapUnitsInPlace(sample, count / 2);
   if (field.encodingCheckBufferOnly && count >= 2 &&
-      IsLeadSurrogate(UnitAt(sample, count / 2 - 1, true))) {
+      IsLeadSurrogate(ContentUnitAt(sample, count / 2 - 1, true))) {
     count -= 2;
   }
   Deliver(sample, startUnits, count / 2, true, state, consumer);
