@@ -66,6 +66,12 @@ int Main() {
        }()},
       // Long lines with many matches: a search in long-line windows.
       {u"b", "b, 32 MB line of b", std::string(32000000, 'b')},
+      // Literals answered by the needle search, one match after another.
+      {u"ab|b|c", "ab|b|c, 32 MB line of ab(c)", [] {
+         std::string line;
+         while (line.size() < 32000000) line += "ab(c);";
+         return line;
+       }()},
       {u"\\w+", "\\w+, 32 MB line of short words", [] {
          std::string line;
          while (line.size() < 32000000) line += "ab(c);d=e.f+1;";

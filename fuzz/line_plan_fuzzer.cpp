@@ -4,8 +4,8 @@
 // what the plan promises, over the text as given and with its LF line ends
 // rewritten as CRLF and as CR: a windowed plan's matches hold no CR or LF;
 // each attempt starting at or before any CR or LF answers the same on the
-// text truncated after it; every match holds a needle. A broken promise
-// aborts.
+// text truncated after it; every match holds a needle; a pattern of plain
+// literals matches where the literal search says. A broken promise aborts.
 //
 // The check is the one the readers rely on: chunks and windows end after
 // whichever line-end unit comes, so a plan that allowed cuts at one unit
@@ -121,6 +121,25 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     };
     for (int start = 0; start <= length;) {
       const int rc = exec(length, start, 0, vector);
+      if (plan.wholeLiteral && (rc >= 0 || rc == PCRE_ERROR_NOMATCH)) {
+        // The search the matcher runs instead of PCRE: the first place any
+        // alternative occurs, and the first alternative there. (Text that
+        // is not valid UTF-8 for a (*UTF8) pattern never reaches it.)
+        int at = -1;
+        int to = -1;
+        for (int p = start; p < length && at < 0; ++p) {
+          for (const std::string& literal : plan.alternatives) {
+            if (subject.compare(static_cast<std::size_t>(p), literal.size(), literal) == 0) {
+              at = p;
+              to = p + static_cast<int>(literal.size());
+              break;
+            }
+          }
+        }
+        if ((rc < 0) != (at < 0) || (rc >= 0 && (vector[0] != at || vector[1] != to))) {
+          Broken("literal search answers differently", pattern, options);
+        }
+      }
       if (rc < 0) break;
       const char* begin = subject.data() + vector[0];
       const char* end = subject.data() + vector[1];

@@ -78,45 +78,64 @@ std::vector<std::u16string> FieldCountItems() {
   return items;
 }
 
+namespace {
+
+// Which setting each control of the options shows: one table read both ways.
+struct CheckLink {
+  bool GlobalOptionsView::*control;
+  bool SettingsBlock::*setting;
+};
+constexpr CheckLink kCheckLinks[] = {
+    {&GlobalOptionsView::modFieldName, &SettingsBlock::modFieldName},
+    {&GlobalOptionsView::sortFields, &SettingsBlock::sortFields},
+    {&GlobalOptionsView::regex1Extern, &SettingsBlock::regex1Extern},
+    {&GlobalOptionsView::matchAllForErrors, &SettingsBlock::matchAllForErrors},
+    {&GlobalOptionsView::logErrors, &SettingsBlock::logErrors},
+    {&GlobalOptionsView::unicodeZerosValid, &SettingsBlock::unicodeZerosValid},
+    {&GlobalOptionsView::normalSearchForFilterFail, &SettingsBlock::normalSearchForFilterFail},
+    {&GlobalOptionsView::clearCacheOnReread, &SettingsBlock::clearCacheOnReread},
+    {&GlobalOptionsView::oitUnknownFormatsAsText, &SettingsBlock::oitFulltextTreatUnknownFileFormatAsText},
+};
+
+// An editable box shows the value itself.
+struct ComboLink {
+  EditableCombo GlobalOptionsView::*control;
+  std::int32_t SettingsBlock::*setting;
+};
+constexpr ComboLink kComboLinks[] = {
+    {&GlobalOptionsView::fileMemory, &SettingsBlock::fileMemory},
+    {&GlobalOptionsView::onDemandLimit, &SettingsBlock::onDemandLimit},
+    {&GlobalOptionsView::globalFileSizeLimit, &SettingsBlock::globalFileSizeLimit},
+    {&GlobalOptionsView::randomLength, &SettingsBlock::randomLength},
+    {&GlobalOptionsView::converterTimeLimit, &SettingsBlock::converterTimeLimit},
+};
+
+// A plain list selects the item value - first: its first item stands for
+// the setting's value first.
+struct ListLink {
+  int GlobalOptionsView::*control;
+  std::int32_t SettingsBlock::*setting;
+  int first;
+};
+constexpr ListLink kListLinks[] = {
+    {&GlobalOptionsView::analyzeBufferIndex, &SettingsBlock::analyzeBuffer, 1},
+    {&GlobalOptionsView::resultCacheIndex, &SettingsBlock::resultCache, 0},
+    {&GlobalOptionsView::randomLoopsIndex, &SettingsBlock::randomLoops, 1},
+};
+
+}  // namespace
+
 void ShowGlobalOptions(const SettingsBlock& b, GlobalOptionsView* v) {
-  v->modFieldName = b.modFieldName;
-  v->sortFields = b.sortFields;
-  v->regex1Extern = b.regex1Extern;
-  v->matchAllForErrors = b.matchAllForErrors;
-  v->logErrors = b.logErrors;
-  v->unicodeZerosValid = b.unicodeZerosValid;
-  v->normalSearchForFilterFail = b.normalSearchForFilterFail;
-  v->clearCacheOnReread = b.clearCacheOnReread;
-  v->oitUnknownFormatsAsText = b.oitFulltextTreatUnknownFileFormatAsText;
-  ShowValue(b.fileMemory, &v->fileMemory);
-  ShowValue(b.onDemandLimit, &v->onDemandLimit);
-  ShowValue(b.globalFileSizeLimit, &v->globalFileSizeLimit);
-  ShowValue(b.randomLength, &v->randomLength);
-  ShowValue(b.converterTimeLimit, &v->converterTimeLimit);
-  v->analyzeBufferIndex = b.analyzeBuffer - 1;
-  v->resultCacheIndex = b.resultCache;
-  v->randomLoopsIndex = b.randomLoops - 1;
+  for (const CheckLink& link : kCheckLinks) v->*link.control = b.*link.setting;
+  for (const ComboLink& link : kComboLinks) ShowValue(b.*link.setting, &(v->*link.control));
+  for (const ListLink& link : kListLinks) v->*link.control = b.*link.setting - link.first;
   v->fieldCountIndex = b.regexCount - 1;
 }
 
 void ReadGlobalOptions(const GlobalOptionsView& v, SettingsBlock* b) {
-  b->modFieldName = v.modFieldName;
-  b->sortFields = v.sortFields;
-  b->regex1Extern = v.regex1Extern;
-  b->matchAllForErrors = v.matchAllForErrors;
-  b->logErrors = v.logErrors;
-  b->unicodeZerosValid = v.unicodeZerosValid;
-  b->normalSearchForFilterFail = v.normalSearchForFilterFail;
-  b->clearCacheOnReread = v.clearCacheOnReread;
-  b->oitFulltextTreatUnknownFileFormatAsText = v.oitUnknownFormatsAsText;
-  b->fileMemory = ReadDecimalText(v.fileMemory.text);
-  b->onDemandLimit = ReadDecimalText(v.onDemandLimit.text);
-  b->globalFileSizeLimit = ReadDecimalText(v.globalFileSizeLimit.text);
-  b->randomLength = ReadDecimalText(v.randomLength.text);
-  b->converterTimeLimit = ReadDecimalText(v.converterTimeLimit.text);
-  b->analyzeBuffer = v.analyzeBufferIndex + 1;
-  b->resultCache = v.resultCacheIndex;
-  b->randomLoops = v.randomLoopsIndex + 1;
+  for (const CheckLink& link : kCheckLinks) b->*link.setting = v.*link.control;
+  for (const ComboLink& link : kComboLinks) b->*link.setting = ReadDecimalText((v.*link.control).text);
+  for (const ListLink& link : kListLinks) b->*link.setting = v.*link.control + link.first;
   b->regexCount = static_cast<std::int16_t>(std::clamp(v.fieldCountIndex + 1, 1, settings::kMaxFields));
 }
 

@@ -50,7 +50,6 @@ constexpr char kAboutText[] =
     "quarrymark-config, the settings program of the Quarrymark content plugin\n\n"
     "Expressions are checked with the \"Perl Compatible Regular Expressions\" (PCRE) "
     "library 8.39, https://www.pcre.org/";
-constexpr char kFontFailedMessage[] = "Font change failed!";
 constexpr int kFilterLimit = 255;
 constexpr int kHelpPaneColumns = 80;  // the help texts' widest lines
 
@@ -309,17 +308,15 @@ void SettingsWindow::Build() {
   connect(regexHelp_, &QPushButton::clicked, this, [this] { HelpClicked(true); });
   connect(replaceHelp_, &QPushButton::clicked, this, [this] { HelpClicked(false); });
   connect(buttons_->button(QDialogButtonBox::Ok), &QPushButton::clicked, this,
-          [this] { Save(false); });
+          [this] { SaveSession(false); });
   connect(buttons_->button(QDialogButtonBox::Apply), &QPushButton::clicked, this,
-          [this] { Save(true); });
+          [this] { SaveSession(true); });
   connect(buttons_->button(QDialogButtonBox::Cancel), &QPushButton::clicked, this,
           [this] { Close(false); });
 }
 
-QWidget* SettingsWindow::BuildFieldPage() {
-  auto* page = new QWidget;
-
-  // The field list.
+// The field list and its count of active fields.
+QGroupBox* SettingsWindow::BuildFieldList(QWidget* page) {
   auto* fieldsGroup = new QGroupBox(QStringLiteral("Fields"), page);
   fieldCount_ = new QComboBox(fieldsGroup);
   fieldCount_->setObjectName(QStringLiteral("fieldCount"));
@@ -336,8 +333,12 @@ QWidget* SettingsWindow::BuildFieldPage() {
   auto* fieldsLayout = new QVBoxLayout(fieldsGroup);
   fieldsLayout->addLayout(countRow);
   fieldsLayout->addWidget(fieldList_, 1);
+  return fieldsGroup;
+}
 
-  // The expression.
+// The expression box with its caption and quick-insert buttons above it,
+// and the compile status.
+QHBoxLayout* SettingsWindow::BuildExpressionRow(QWidget* page) {
   expression_ = TextBox("expression", page);
   auto* expressionLabel = new QLabel(QStringLiteral("Regular e&xpression"), page);
   expressionLabel->setBuddy(expression_);
@@ -361,8 +362,11 @@ QWidget* SettingsWindow::BuildFieldPage() {
   status_->setToolTip(
       QStringLiteral("How the expression compiles for ANSI, UTF-8 and UTF-16 text. For an "
                      "error, a click selects the character at the error's position."));
+  return expressionRow;
+}
 
-  // Name, type and flags.
+// The name box's caption row, with the font button.
+QHBoxLayout* SettingsWindow::BuildNameRow(QWidget* page) {
   name_ = TextBox("name", page);
   name_->setLineWrapMode(QPlainTextEdit::NoWrap);
   name_->setToolTip(QStringLiteral("The column name in the file manager (regexNname)"));
@@ -374,7 +378,11 @@ QWidget* SettingsWindow::BuildFieldPage() {
   nameRow->addWidget(nameLabel);
   nameRow->addStretch(1);
   nameRow->addWidget(fontButton_);
+  return nameRow;
+}
 
+// The field types as radio buttons in three columns.
+QGroupBox* SettingsWindow::BuildTypeGroup(QWidget* page) {
   auto* typeGroup = new QGroupBox(QStringLiteral("Field &type"), page);
   types_ = new QButtonGroup(this);
   auto* typeGrid = new QGridLayout(typeGroup);
@@ -387,6 +395,11 @@ QWidget* SettingsWindow::BuildFieldPage() {
     types_->addButton(radio, type + 1);  // ids from 0: -1 would ask for an automatic one
     typeGrid->addWidget(radio, i / 3, i % 3);
   }
+  return typeGroup;
+}
+
+// The field flags as check boxes in columns of four.
+QGroupBox* SettingsWindow::BuildFlagGroup(QWidget* page) {
   auto* flagGroup = new QGroupBox(QStringLiteral("Fi&eld flags / options"), page);
   auto* flagGrid = new QGridLayout(flagGroup);
   for (int bit = 0; bit < 7; ++bit) {
@@ -401,8 +414,11 @@ QWidget* SettingsWindow::BuildFieldPage() {
   for (const int bit : {0, 1}) {
     connect(flags_[bit], &QCheckBox::clicked, this, [this] { RecheckExpression(); });
   }
+  return flagGroup;
+}
 
-  // Replace string / test text and the test.
+// The replace string (or test text) box and its caption.
+void SettingsWindow::BuildReplaceBox(QWidget* page) {
   replace_ = TextBox("replace", page);
   replace_->setLineWrapMode(QPlainTextEdit::NoWrap);
   replaceLabel_ = new QLabel(page);
@@ -411,7 +427,10 @@ QWidget* SettingsWindow::BuildFieldPage() {
   replace_->setToolTip(QStringLiteral(
       "The replace string of string fields (regexNreplace; default $0\\x20), or the text the "
       "expression test runs over"));
+}
 
+// The expression test's buttons, then the field's defaults and reload.
+QHBoxLayout* SettingsWindow::BuildTestLine(QWidget* page) {
   auto* testGroup = new QGroupBox(QStringLiteral("Expression test"), page);
   auto* testRow = new QHBoxLayout(testGroup);
   QPushButton** testButtons[] = {&testToggle_, &testStart_, &testNext_, &groupPrev_, &groupNext_};
@@ -438,6 +457,18 @@ QWidget* SettingsWindow::BuildFieldPage() {
   testLine->addStretch(1);
   testLine->addWidget(fieldDefaults_);
   testLine->addWidget(reloadField_);
+  return testLine;
+}
+
+QWidget* SettingsWindow::BuildFieldPage() {
+  auto* page = new QWidget;
+  QGroupBox* fieldsGroup = BuildFieldList(page);
+  QHBoxLayout* expressionRow = BuildExpressionRow(page);
+  QHBoxLayout* nameRow = BuildNameRow(page);
+  QGroupBox* typeGroup = BuildTypeGroup(page);
+  QGroupBox* flagGroup = BuildFlagGroup(page);
+  BuildReplaceBox(page);
+  QHBoxLayout* testLine = BuildTestLine(page);
 
   auto* editor = new QVBoxLayout;
   editor->addLayout(expressionRow);
@@ -481,8 +512,9 @@ QWidget* SettingsWindow::BuildFieldPage() {
   return page;
 }
 
-QWidget* SettingsWindow::BuildOptionsPage() {
-  auto* page = new QWidget;
+// The option widgets that the groups below arrange, in the orders of the
+// model's option tables.
+void SettingsWindow::BuildOptionWidgets(QWidget* page) {
   for (const auto& b : kOptionChecks) {
     auto* box = new QCheckBox(QLatin1String(b.caption), page);
     box->setObjectName(QLatin1String(b.key));
@@ -509,7 +541,11 @@ QWidget* SettingsWindow::BuildOptionsPage() {
   caseSensitive_->setObjectName(QStringLiteral("caseSensitive"));
   caseSensitive_->setToolTip(Q(OptionTooltip(sf::kCaseSensitiveDefault.name)));
   connect(caseSensitive_, &QCheckBox::clicked, this, [this] { RecheckExpression(); });
+}
 
+// The groups of plain options: memory, size limits, the result cache,
+// random strings and the global options.
+void SettingsWindow::AddOptionGroups(QWidget* page, QGridLayout* grid) {
   auto row = [](QFormLayout* form, const QString& label, QWidget* field, const QString& unit) {
     auto* line = new QHBoxLayout;
     line->addWidget(field, 1);
@@ -544,8 +580,16 @@ QWidget* SettingsWindow::BuildOptionsPage() {
   auto* globalGrid = new QGridLayout(global);
   for (int i = 0; i < 7; ++i) globalGrid->addWidget(optionChecks_[i], i % 4, i / 4);
   globalGrid->addWidget(caseSensitive_, 3, 1);
+  grid->addWidget(memory, 0, 0);
+  grid->addWidget(limits, 0, 1);
+  grid->addWidget(cache, 1, 0);
+  grid->addWidget(random, 1, 1);
+  grid->addWidget(global, 2, 0, 1, 2);
+}
 
-  // Outside In paths.
+// The Outside In paths: one edit box for the setting its radio button
+// chooses.
+QGroupBox* SettingsWindow::BuildOitGroup(QWidget* page) {
   auto* oit = new QGroupBox(QStringLiteral("Oracle Outside In Content Access filter"), page);
   const char* oitCaptions[] = {"&32-bit library path", "&64-bit library path",
                                "Fulltext search excl&ude"};
@@ -571,8 +615,12 @@ QWidget* SettingsWindow::BuildOptionsPage() {
   oitGrid->addWidget(optionChecks_[kOitUnknownCheck], 1, 1);
   oitGrid->setColumnStretch(1, 1);
   connect(oitBrowse_, &QPushButton::clicked, this, [this] { BrowseFolder(); });
+  return oit;
+}
 
-  // Filter extensions.
+// The filter extensions ([Quarrymark_filters]) and the converter's time
+// limit.
+QGroupBox* SettingsWindow::BuildFilterGroup(QWidget* page) {
   auto* filters = new QGroupBox(QStringLiteral("Filter extensions"), page);
   filterExt_ = new QComboBox(filters);
   filterExt_->setObjectName(QStringLiteral("filterExt"));
@@ -630,15 +678,18 @@ QWidget* SettingsWindow::BuildOptionsPage() {
   connect(filterIFilter_, &QCheckBox::clicked, this, [this] { FilterKindClicked(2); });
   connect(filterAdd_, &QPushButton::clicked, this, [this] { FilterAddOrRemove(true); });
   connect(filterRemove_, &QPushButton::clicked, this, [this] { FilterAddOrRemove(false); });
+  return filters;
+}
 
+// A dialog page of option groups; the widgets are made in the order Tab
+// visits them.
+QWidget* SettingsWindow::BuildOptionsPage() {
+  auto* page = new QWidget;
+  BuildOptionWidgets(page);
   auto* grid = new QGridLayout(page);
-  grid->addWidget(memory, 0, 0);
-  grid->addWidget(limits, 0, 1);
-  grid->addWidget(cache, 1, 0);
-  grid->addWidget(random, 1, 1);
-  grid->addWidget(global, 2, 0, 1, 2);
-  grid->addWidget(oit, 3, 0, 1, 2);
-  grid->addWidget(filters, 4, 0, 1, 2);
+  AddOptionGroups(page, grid);
+  grid->addWidget(BuildOitGroup(page), 3, 0, 1, 2);
+  grid->addWidget(BuildFilterGroup(page), 4, 0, 1, 2);
   grid->setRowStretch(5, 1);
   return page;
 }
@@ -687,12 +738,7 @@ bool SettingsWindow::FillAfterOpen() {
   expression_->document()->setMaximumBlockCount(0);
   RefillFieldList();
   fieldList_->setCurrentRow(session_->editor.CurrentField());
-  FillOptionLists();
-  PushEditor(EditorEffects(), false);
-  PushFilters(true);
-  PushOitPaths();
-  ApplyHelpChange(session_->initialHelp);
-  PushHelpButtons();
+  PushOpenedSession();
   pushing_ = false;
   return true;
 }
@@ -844,7 +890,7 @@ void SettingsWindow::ChooseUserFont() {
   if (!chosen) return;
   const FontStyle style = StyleOfQFont(*chosen, logicalDpiY());
   if (!style.HasFace()) {
-    prompter_->Warn(this, QLatin1String(kFontFailedMessage));
+    prompter_->Warn(this, Q(kFontFailedMessage));
     return;
   }
   session_->settings.font = style;
@@ -863,29 +909,15 @@ void SettingsWindow::About() {
 
 // OK and Apply: the widgets go into the model, which writes the file. A new
 // file's folder (the per-user folder of a first start) is made first.
-void SettingsWindow::Save(bool apply) {
+// OK and Apply take, besides the editor and the options, the Outside In
+// path being edited; the settings file's folder is made when missing.
+void SettingsWindow::PullWindowState() {
   SettingsSession& s = *session_;
-  PullEditor();
-  PullOptions();
   s.oitPaths.text = FromQString(oitPath_->text());
   QDir().mkpath(QFileInfo(Q(s.settings.path)).absolutePath());
-  const bool written = apply ? s.Apply() : s.Ok();
-  if (!written) {
-    pushing_ = true;
-    PushEditor(EditorEffects(), false);
-    pushing_ = false;
-    prompter_->Warn(this, Q(SaveFailedText(s.settings)));
-    return;
-  }
-  if (!apply) {
-    End(static_cast<int>(DialogEnd::kClosed));
-    return;
-  }
-  pushing_ = true;
-  if (s.fieldListChanged) RefillFieldList();
-  PushEditor(EditorEffects(), false);
-  pushing_ = false;
 }
+
+void SettingsWindow::WarnSaveFailed(const std::u16string& text) { prompter_->Warn(this, Q(text)); }
 
 // Cancel and Reload INI. The window's position is left to the window
 // manager and never stored, so a Cancel without any change leaves the file

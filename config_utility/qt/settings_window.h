@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "config_utility/model/expression_probe.h"
+#include "config_utility/model/session_front.h"
 #include "config_utility/model/settings_session.h"
 #include "config_utility/qt/settings_location.h"
 
@@ -30,6 +31,9 @@ class QButtonGroup;
 class QCheckBox;
 class QComboBox;
 class QDialogButtonBox;
+class QGridLayout;
+class QGroupBox;
+class QHBoxLayout;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -72,7 +76,7 @@ class DialogPrompter : public Prompter {
 QFont QFontOfStyle(const FontStyle& style, const QFont& fallback);
 FontStyle StyleOfQFont(const QFont& font, int logicalDpi);
 
-class SettingsWindow : public QDialog {
+class SettingsWindow : public QDialog, public SessionFront {
   Q_OBJECT
 
  public:
@@ -97,10 +101,21 @@ class SettingsWindow : public QDialog {
  private:
   void Build();
   QWidget* BuildFieldPage();
+  QGroupBox* BuildFieldList(QWidget* page);
+  QHBoxLayout* BuildExpressionRow(QWidget* page);
+  QHBoxLayout* BuildNameRow(QWidget* page);
+  QGroupBox* BuildTypeGroup(QWidget* page);
+  QGroupBox* BuildFlagGroup(QWidget* page);
+  void BuildReplaceBox(QWidget* page);
+  QHBoxLayout* BuildTestLine(QWidget* page);
   QWidget* BuildOptionsPage();
+  void BuildOptionWidgets(QWidget* page);
+  void AddOptionGroups(QWidget* page, QGridLayout* grid);
+  QGroupBox* BuildOitGroup(QWidget* page);
+  QGroupBox* BuildFilterGroup(QWidget* page);
   bool FillAfterOpen();
   void WarnLoadFailed(const QString& path);
-  void End(int code);
+  void End(int code) override;
 
   // Handlers.
   void FieldCountChosen(int index);
@@ -121,20 +136,22 @@ class SettingsWindow : public QDialog {
   void ChooseUserFont();
   void HelpClicked(bool regex);
   void About();
-  void Save(bool apply);
   void Close(bool reloadIni);
 
   // Copies between widgets and model.
-  void PullEditor();
-  void PushEditor(const EditorEffects& effects, bool selections);
+  SettingsSession& FrontSession() override { return *session_; }
+  void PullEditor() override;
+  void PullOptions() override;
+  void PullWindowState() override;
+  void PushEditor(const EditorEffects& effects, bool selections) override;
   void PushStatus();
-  void RefillFieldList();
-  void FillOptionLists();
-  void PullOptions();
-  void PushFilters(bool refillList);
-  void PushOitPaths();
-  void ApplyHelpChange(const HelpPaneChange& change);
-  void PushHelpButtons();
+  void RefillFieldList() override;
+  void FillOptionLists() override;
+  void PushFilters(bool refillList) override;
+  void PushOitPaths() override;
+  void ApplyHelpChange(const HelpPaneChange& change) override;
+  void PushHelpButtons() override;
+  void WarnSaveFailed(const std::u16string& text) override;
   void SetEditorFont(const QFont& font);
 
   UtilityRun* run_;
@@ -143,7 +160,6 @@ class SettingsWindow : public QDialog {
   std::unique_ptr<SettingsSession> session_;
   bool ended_ = false;
   int endCode_ = 0;
-  bool pushing_ = false;  // widget changes made by the window itself are not user input
 
   // Widgets (owned by the window).
   QSplitter* splitter_ = nullptr;

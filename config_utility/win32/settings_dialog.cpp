@@ -24,7 +24,6 @@ constexpr char16_t kAboutText[] =
     u"Using \"Perl Compatible Regular\nExpressions\" (PCRE) library 8.39\n"
     u"https://www.pcre.org/";
 constexpr char16_t kNoDialogMessage[] = u"No support for Windows 9x or non-Unicode!";
-constexpr char16_t kFontFailedMessage[] = u"Font change failed!";
 
 constexpr int kExpressionLimit = 65534;
 constexpr int kNameLimit = 1022;
@@ -288,12 +287,7 @@ bool SettingsDialog::Open() {
   FillCombo(Item(QM_ID_FIELD_COUNT), FieldCountItems(), -1);
   RefillFieldList();
   SendDlgItemMessageW(window_, QM_ID_FIELD_LIST, LB_SETCURSEL, session_->editor.CurrentField(), 0);
-  FillOptionLists();
-  PushEditor(EditorEffects(), false);
-  PushFilters(true);
-  PushOitPaths();
-  ApplyHelpChange(session_->initialHelp);
-  PushHelpButtons();
+  PushOpenedSession();
   pushing_ = false;
   return true;
 }
@@ -419,41 +413,48 @@ void SettingsDialog::BrowseFolder() {
 // Commands
 // ---------------------------------------------------------------------------
 void SettingsDialog::Command(int id, int code) {
-  SettingsSession& s = *session_;
-  FieldEditor& editor = s.editor;
   if (id >= QM_ID_TYPE_FIRST && id <= QM_ID_FLAG_LAST && id != QM_ID_FLAG_OEM &&
       id != QM_ID_FLAG_NO_UCP) {
     return;  // read when the field is stored
   }
+  if (ControlNotified(id, code)) return;
+  if (code == BN_CLICKED) Clicked(id);
+}
+
+// The field count and list, the expression and its status, the filter
+// extension box. False for any other control.
+bool SettingsDialog::ControlNotified(int id, int code) {
+  SettingsSession& s = *session_;
+  FieldEditor& editor = s.editor;
   switch (id) {
     case QM_ID_FIELD_COUNT:
       if (code == CBN_SELCHANGE) {
         editor.SelectFieldCount(static_cast<int>(SendDlgItemMessageW(window_, id, CB_GETCURSEL, 0, 0)));
         RefillFieldList();
       }
-      return;
+      return true;
     case QM_ID_FIELD_LIST:
       if (code == LBN_SELCHANGE) {
         const int selected = static_cast<int>(SendDlgItemMessageW(window_, id, LB_GETCURSEL, 0, 0));
-        if (selected < 0) return;
+        if (selected < 0) return true;
         PullEditor();
         const EditorEffects effects = editor.SwitchField(selected);
         PushEditor(effects, false);
       }
-      return;
+      return true;
     case QM_ID_EXPRESSION:
       if (code == EN_CHANGE) {
         PullEditor();
         editor.CheckExpression();
         PushStatus();
       }
-      return;
+      return true;
     case QM_ID_STATUS:
       if (code == STN_CLICKED) {
         PullEditor();
         PushEditor(editor.CheckExpression(true), true);
       }
-      return;
+      return true;
     case QM_ID_FILTER_EXT:
       if (code == CBN_EDITCHANGE) {
         s.filters.text = Text(id);
@@ -463,16 +464,21 @@ void SettingsDialog::Command(int id, int code) {
         s.filters.SelectItem(static_cast<int>(SendDlgItemMessageW(window_, id, CB_GETCURSEL, 0, 0)));
         PushFilters(false);
       }
-      return;
+      return true;
     default:
-      break;
+      return false;
   }
-  if (code != BN_CLICKED) return;
+}
+
+// A button.
+void SettingsDialog::Clicked(int id) {
+  SettingsSession& s = *session_;
+  FieldEditor& editor = s.editor;
   switch (id) {
     case QM_ID_REGEX_HELP: ApplyHelpChange(s.help.ClickRegexHelp()); PushHelpButtons(); return;
     case QM_ID_REPLACE_HELP: ApplyHelpChange(s.help.ClickReplaceHelp()); PushHelpButtons(); return;
-    case IDOK: Save(false); return;
-    case QM_ID_APPLY: Save(true); return;
+    case IDOK: SaveSession(false); return;
+    case QM_ID_APPLY: SaveSession(true); return;
     case IDCANCEL: Close(false); return;
     case QM_ID_RELOAD_INI: Close(true); return;
     case QM_ID_QUICK_GROUP:
@@ -501,40 +507,13 @@ void SettingsDialog::Command(int id, int code) {
     case QM_ID_TEST_START:
     case QM_ID_TEST_NEXT:
     case QM_ID_GROUP_PREV:
-    case QM_ID_GROUP_NEXT: {
-      PullEditor();
-      EditorEffects effects;
-      if (id == QM_ID_TEST_TOGGLE) effects = editor.TestButton();
-      if (id == QM_ID_TEST_START) effects = editor.StartButton();
-      if (id == QM_ID_TEST_NEXT) effects = editor.NextButton();
-      if (id == QM_ID_GROUP_PREV) effects = editor.PrevGroup();
-      if (id == QM_ID_GROUP_NEXT) effects = editor.NextGroup();
-      PushEditor(effects, true);
-      if (effects.notice != Notice::kNone) {
-        MessageBoxW(window_, W(NoticeText(effects.notice)), W(kMessageTitle), MB_OK);
-      }
-      return;
-    }
+    case QM_ID_GROUP_NEXT: TestClicked(id); return;
     case QM_ID_FILTER_XDOC:
     case QM_ID_FILTER_OIT:
     case QM_ID_FILTER_IFILTER:
-      s.filters.text = Text(QM_ID_FILTER_EXT);
-      if (id == QM_ID_FILTER_XDOC) s.filters.ClickXdoc();
-      if (id == QM_ID_FILTER_OIT) s.filters.ClickOit();
-      if (id == QM_ID_FILTER_IFILTER) s.filters.ClickIFilter();
-      PushFilters(false);
-      return;
     case QM_ID_FILTER_ADD:
-    case QM_ID_FILTER_REMOVE:
-      s.filters.text = Text(QM_ID_FILTER_EXT);
-      if (s.filters.text.empty()) return;
-      if (id == QM_ID_FILTER_ADD) s.filters.Add(); else s.filters.Remove();
-      PushFilters(true);
-      SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(QM_ID_FILTER_EXT)), TRUE);
-      return;
-    case QM_ID_ABOUT:
-      Warn(kAboutText, MB_ICONINFORMATION);
-      return;
+    case QM_ID_FILTER_REMOVE: FilterClicked(id); return;
+    case QM_ID_ABOUT: Warn(kAboutText, MB_ICONINFORMATION); return;
     case QM_ID_FIELD_DEFAULTS:
       PullEditor();
       PushEditor(editor.FieldDefaults(), false);
@@ -548,31 +527,47 @@ void SettingsDialog::Command(int id, int code) {
   }
 }
 
-// OK and Apply: the controls go into the model, which writes the file.
-void SettingsDialog::Save(bool apply) {
-  SettingsSession& s = *session_;
+// The expression test's buttons; a notice of the test is shown in a box.
+void SettingsDialog::TestClicked(int id) {
+  FieldEditor& editor = session_->editor;
   PullEditor();
-  PullOptions();
+  EditorEffects effects;
+  if (id == QM_ID_TEST_TOGGLE) effects = editor.TestButton();
+  if (id == QM_ID_TEST_START) effects = editor.StartButton();
+  if (id == QM_ID_TEST_NEXT) effects = editor.NextButton();
+  if (id == QM_ID_GROUP_PREV) effects = editor.PrevGroup();
+  if (id == QM_ID_GROUP_NEXT) effects = editor.NextGroup();
+  PushEditor(effects, true);
+  if (effects.notice != Notice::kNone) {
+    MessageBoxW(window_, W(NoticeText(effects.notice)), W(kMessageTitle), MB_OK);
+  }
+}
+
+// The filter kind buttons, and adding or removing the extension typed.
+void SettingsDialog::FilterClicked(int id) {
+  FilterEditor& filters = session_->filters;
+  filters.text = Text(QM_ID_FILTER_EXT);
+  if (id == QM_ID_FILTER_ADD || id == QM_ID_FILTER_REMOVE) {
+    if (filters.text.empty()) return;
+    if (id == QM_ID_FILTER_ADD) filters.Add(); else filters.Remove();
+    PushFilters(true);
+    SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(QM_ID_FILTER_EXT)), TRUE);
+    return;
+  }
+  if (id == QM_ID_FILTER_XDOC) filters.ClickXdoc();
+  if (id == QM_ID_FILTER_OIT) filters.ClickOit();
+  if (id == QM_ID_FILTER_IFILTER) filters.ClickIFilter();
+  PushFilters(false);
+}
+
+// OK and Apply take, besides the editor and the options, the Outside In
+// path being edited and the window's position.
+void SettingsDialog::PullWindowState() {
+  SettingsSession& s = *session_;
   s.oitPaths.text = Text(QM_ID_OIT_PATH);
   RECT r{};
   GetWindowRect(window_, &r);
   s.SetWindowPosition(r.left, r.top);
-  const bool written = apply ? s.Apply() : s.Ok();
-  if (!written) {
-    pushing_ = true;
-    PushEditor(EditorEffects(), false);
-    pushing_ = false;
-    Warn(SaveFailedText(s.settings).c_str());
-    return;
-  }
-  if (!apply) {
-    End(static_cast<int>(DialogEnd::kClosed));
-    return;
-  }
-  pushing_ = true;
-  if (s.fieldListChanged) RefillFieldList();
-  PushEditor(EditorEffects(), false);
-  pushing_ = false;
 }
 
 // Cancel and Reload INI. Cancel saves the window position only when the user

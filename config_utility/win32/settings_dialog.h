@@ -17,11 +17,12 @@
 #include <string>
 
 #include "config_utility/model/expression_probe.h"
+#include "config_utility/model/session_front.h"
 #include "config_utility/model/settings_session.h"
 
 namespace qm::utility::win32 {
 
-class SettingsDialog {
+class SettingsDialog : public SessionFront {
  public:
   // run and tables must outlive the dialog. settingsPath is the file to
   // load (empty: loading fails as with a missing file).
@@ -45,10 +46,15 @@ class SettingsDialog {
   INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
 
   bool Open();
-  void End(int code);
+  void End(int code) override;
   void ReleaseResources();
+  // WM_COMMAND: notifications of the edit, list and combo boxes, then
+  // button clicks.
   void Command(int id, int code);
-  void Save(bool apply);
+  bool ControlNotified(int id, int code);
+  void Clicked(int id);
+  void TestClicked(int id);
+  void FilterClicked(int id);
   void Close(bool reloadIni);
 
   // Geometry and fonts.
@@ -59,16 +65,19 @@ class SettingsDialog {
   bool WindowMovedSincePlaced() const;
 
   // Copies between the controls and the model.
-  void PullEditor();
-  void PushEditor(const EditorEffects& effects, bool selections);
+  SettingsSession& FrontSession() override { return *session_; }
+  void PullEditor() override;
+  void PullOptions() override;
+  void PullWindowState() override;
+  void PushEditor(const EditorEffects& effects, bool selections) override;
   void PushStatus();
-  void RefillFieldList();
-  void FillOptionLists();
-  void PullOptions();
-  void PushFilters(bool refillList);
-  void PushOitPaths();
-  void ApplyHelpChange(const HelpPaneChange& change);
-  void PushHelpButtons();
+  void RefillFieldList() override;
+  void FillOptionLists() override;
+  void PushFilters(bool refillList) override;
+  void PushOitPaths() override;
+  void ApplyHelpChange(const HelpPaneChange& change) override;
+  void PushHelpButtons() override;
+  void WarnSaveFailed(const std::u16string& text) override { Warn(text.c_str()); }
 
   // Control helpers.
   HWND Item(int id) const { return GetDlgItem(window_, id); }
@@ -89,7 +98,6 @@ class SettingsDialog {
   bool modeless_ = false;
   bool ended_ = false;
   int endCode_ = 0;
-  bool pushing_ = false;  // control changes made by the dialog itself raise no commands
 
   HBRUSH statusBrush_ = nullptr;
   HFONT defaultFont_ = nullptr;

@@ -1,6 +1,6 @@
 // Content comparison.
 //
-// Divisions: field selection; the comparison loop; the content comparison
+// Divisions: the comparison loop; the content comparison
 // (its steps: existence and sizes, opening and sampling, the blocks, the
 // passes); the name comparison. Comparing two matches is in
 // match_equality.cpp, reading a side's blocks in compare_side.cpp.
@@ -26,16 +26,6 @@ namespace {
 
 constexpr std::uint64_t kFallbackBudget = 5242880;
 constexpr std::uint32_t kProgressIntervalMs = 500;
-
-// ---------------------------------------------------------------------------
-// Field selection
-// ---------------------------------------------------------------------------
-
-// The field a compare index names, or null when there is none.
-const FieldDefinition* CompareField(const PluginState& st, int compareIndex) {
-  const long long record = st.CompareRecord(compareIndex);
-  return record < 0 ? nullptr : &st.fields[static_cast<std::size_t>(record)];
-}
 
 // ---------------------------------------------------------------------------
 // The comparison loop
@@ -163,11 +153,12 @@ int CheckFiles(const PluginSettings& settings, Side* sides) {
 
 // Documents of an Outside In filter are compared by their extracted text
 // (the converter program is never used for comparing).
-bool ComparesOutsideInText(const PluginState& st, const FieldDefinition& field,
+bool ComparesOutsideInText(const DocumentSources& sources, const FieldDefinition& field,
                            const std::u16string& name) {
-  const FilterChoice* filter = field.filterEnabled ? FindFilterForName(st.filters, name) : nullptr;
+  const FilterChoice* filter =
+      field.filterEnabled ? FindFilterForName(sources.filters, name) : nullptr;
   return filter != nullptr && filter->kind == settings::FilterKind::OutsideIn &&
-         st.outsideIn.Loaded();
+         sources.LoadedOutsideIn() != nullptr;
 }
 
 // Opens both files, then decides both encodings (the first file first);
@@ -202,15 +193,16 @@ int OpenAndSample(const PluginSettings& settings, Side* sides, bool outsideIn) {
 // Each side's reader, with blocks of half the budget; when either cannot be
 // had and the budget is above 5 MiB, both try half of 5 MiB. False when the
 // blocks cannot be had.
-bool StartBothReaders(const PluginState& st, Comparison& c, Side* sides) {
+bool StartBothReaders(const DocumentSources& sources, Comparison& c, Side* sides) {
   const std::uint64_t budget =
-      std::uint64_t{ReadBudgetMegabytes(st.settings)} * settings::kMegabyte;
+      std::uint64_t{ReadBudgetMegabytes(sources.settings)} * settings::kMegabyte;
+  const OutsideInLibraries* outsideIn = sources.LoadedOutsideIn();
   c.halfBytes = budget / 2;
-  const bool first = StartReading(c, &st.outsideIn, sides[0]);
-  if (first && StartReading(c, &st.outsideIn, sides[1])) return true;
+  const bool first = StartReading(c, outsideIn, sides[0]);
+  if (first && StartReading(c, outsideIn, sides[1])) return true;
   if (budget <= kFallbackBudget) return false;
   c.halfBytes = kFallbackBudget / 2;
-  return StartReading(c, &st.outsideIn, sides[0]) && StartReading(c, &st.outsideIn, sides[1]);
+  return StartReading(c, outsideIn, sides[0]) && StartReading(c, outsideIn, sides[1]);
 }
 
 // Compares pass by pass: a side found not to be UTF after all starts both
@@ -232,14 +224,15 @@ int CompareInPasses(const PluginSettings& settings, Comparison& c, Side* sides, 
 
 // Both files and any Outside In handles close, and the blocks go back to
 // the pool, as the sides go.
-int CompareContents(const PluginState& st, const FieldDefinition& field, CompareProgress* progress,
-                    const char16_t* name1, const char16_t* name2) {
+int CompareContents(const DocumentSources& sources, const FieldDefinition& field,
+                    CompareProgress* progress, const char16_t* name1, const char16_t* name2) {
+  const PluginSettings& settings = sources.settings;
   Side sides[2];
   sides[0].name = MakeLongPath(name1);
   sides[1].name = MakeLongPath(name2);
-  if (const int answer = CheckFiles(st.settings, sides); answer != 0) return answer;
-  const bool outsideIn = ComparesOutsideInText(st, field, sides[0].name);
-  if (const int answer = OpenAndSample(st.settings, sides, outsideIn); answer != 0) return answer;
+  if (const int answer = CheckFiles(settings, sides); answer != 0) return answer;
+  const bool outsideIn = ComparesOutsideInText(sources, field, sides[0].name);
+  if (const int answer = OpenAndSample(settings, sides, outsideIn); answer != 0) return answer;
   if (!HasProgram(field, sides[0].state) || !HasProgram(field, sides[1].state)) {
     return kCompareNotComparable;
   }
@@ -247,8 +240,8 @@ int CompareContents(const PluginState& st, const FieldDefinition& field, Compare
   Comparison c{field, progress};
   c.countingSide = sides[1].size > sides[0].size ? 1 : 0;
   c.Report();  // the first report announces the comparison; its answer is not examined
-  if (!StartBothReaders(st, c, sides)) return kCompareNotComparable;
-  return CompareInPasses(st.settings, c, sides, outsideIn);
+  if (!StartBothReaders(sources, c, sides)) return kCompareNotComparable;
+  return CompareInPasses(settings, c, sides, outsideIn);
 }
 
 // ---------------------------------------------------------------------------
@@ -286,9 +279,8 @@ int CompareNames(const FieldDefinition& field, const char16_t* name1, const char
 
 }  // namespace
 
-int CompareFiles(const PluginState& st, CompareProgress* progress, int compareIndex,
-                 const char16_t* name1, const char16_t* name2) {
-  const FieldDefinition* field = CompareField(st, compareIndex);
+int CompareFiles(const DocumentSources& sources, const FieldDefinition* field,
+                 CompareProgress* progress, const char16_t* name1, const char16_t* name2) {
   if (field == nullptr) return kCompareNotComparable;
   if (field->filenameOnly) {
     if (name1 == nullptr || name2 == nullptr || *name1 == 0 || *name2 == 0) return kCompareCannotOpen;
@@ -297,7 +289,7 @@ int CompareFiles(const PluginState& st, CompareProgress* progress, int compareIn
   if (name1 == nullptr || name2 == nullptr || *name1 == 0 || *name2 == 0) {
     return kCompareNotComparable;
   }
-  return CompareContents(st, *field, progress, name1, name2);
+  return CompareContents(sources, *field, progress, name1, name2);
 }
 
 }  // namespace qm::plugin

@@ -14,7 +14,9 @@
 #include <cstdint>
 #include <string_view>
 
-#include "plugin/config/plugin_state.h"
+#include "plugin/evaluation/field_definition.h"
+#include "plugin/evaluation/plugin_settings.h"
+#include "plugin/filters/run_filter.h"
 
 namespace qm::plugin {
 
@@ -34,10 +36,11 @@ class CompareProgress {
   virtual int Report(int bytes) = 0;
 };
 
-// Compares two files (UTF-16 names as the host gave them) by the compare
-// field compareIndex names (PluginState::CompareRecord).
-// progress may be null. Every file and buffer is released before it returns.
-int CompareFiles(const PluginState& state, CompareProgress* progress, int compareIndex,
-                 const char16_t* name1, const char16_t* name2);
+// Compares two files (UTF-16 names as the host gave them) by a compare
+// field (PluginState::CompareField; null: not comparable). Documents of an
+// Outside In filter are compared by their text. progress may be null.
+// Every file and buffer is released before it returns.
+int CompareFiles(const DocumentSources& sources, const FieldDefinition* field,
+                 CompareProgress* progress, const char16_t* name1, const char16_t* name2);
 
 }  // namespace qm::plugin

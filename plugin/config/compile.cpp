@@ -171,7 +171,13 @@ void ChooseLiterals(Program<Char>& program) {
     possibleFirst = 0;
     for (int i = 0; i < 32; ++i) possibleFirst += __builtin_popcount(firstUnits[i]);
   }
-  if (!scanFirst && (firstCharacter != 0 || possibleFirst <= kNarrowFirstUnits)) needles.clear();
+  // A program that is nothing but literals is answered by the search
+  // alone, with no execution per match, which beats PCRE's start search in
+  // every case.
+  if (!scanFirst && !program.plan.wholeLiteral &&
+      (firstCharacter != 0 || possibleFirst <= kNarrowFirstUnits)) {
+    needles.clear();
+  }
   program.needles = NeedleSearch<Char>(needles);
 }
 

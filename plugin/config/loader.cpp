@@ -66,9 +66,18 @@ std::u16string Ascii(const char* text) {
   return wide;
 }
 
-void ReadGlobalOptions(const settings::IniDocument& ini, PluginSettings& s, bool* regex1Extern,
-                       bool* logErrors, bool* sortFields, std::string* excludeList,
-                       std::string* oitPath, int* fieldCount) {
+// What the settings file says beyond PluginSettings: the choices the later
+// steps of loading act on.
+struct LoadOptions {
+  bool regex1Extern = settings::kRegex1Extern.defaultValue;
+  bool logErrors = settings::kLogErrors.defaultValue;
+  bool sortFields = settings::kSortFields.defaultValue;
+  std::string excludeList;  // "OitFulltextExclude" as written
+  std::string oitPath;      // the Outside In folder as written
+  int fieldCount = 0;
+};
+
+void ReadGlobalOptions(const settings::IniDocument& ini, PluginSettings& s, LoadOptions& options) {
   using namespace settings;
   const auto get = [&](const char* key) { return ini.GetValue(kMainSection, key, nullptr); };
   const auto integer = [&](const IntegerKey& key, long* out) {
@@ -88,15 +97,15 @@ void ReadGlobalOptions(const settings::IniDocument& ini, PluginSettings& s, bool
   if (integer(kRandomLength, &v)) s.randomLength = static_cast<std::int32_t>(v);
   if (integer(kRandomLoops, &v)) s.randomLoops = RandomLoopCount(v);
   if (integer(kConverterTimeLimit, &v)) s.converterTimeLimit = static_cast<std::uint32_t>(v);
-  *regex1Extern = ReadBool(get(kRegex1Extern.name), kRegex1Extern);
+  options.regex1Extern = ReadBool(get(kRegex1Extern.name), kRegex1Extern);
   s.matchAllForErrors = ReadBool(get(kMatchAllForErrors.name), kMatchAllForErrors);
   s.modFieldName = ReadBool(get(kModFieldName.name), kModFieldName);
-  *logErrors = ReadBool(get(kLogErrors.name), kLogErrors);
+  options.logErrors = ReadBool(get(kLogErrors.name), kLogErrors);
   s.clearCacheOnReread = ReadBool(get(kClearCacheOnReread.name), kClearCacheOnReread);
   s.unicodeZerosValid = ReadBool(get(kUnicodeZerosValid.name), kUnicodeZerosValid);
   s.normalSearchForFilterFail =
       ReadBool(get(kNormalSearchForFilterFail.name), kNormalSearchForFilterFail);
-  *sortFields = ReadBool(get(kSortFields.name), kSortFields);
+  options.sortFields = ReadBool(get(kSortFields.name), kSortFields);
   s.caseSensitiveDefault = ReadBool(get(kCaseSensitiveDefault.name), kCaseSensitiveDefault);
   s.oitFulltextTreatUnknownFileFormatAsText = ReadBool(
       get(kOitFulltextTreatUnknownFileFormatAsText.name), kOitFulltextTreatUnknownFileFormatAsText);
@@ -106,14 +115,14 @@ void ReadGlobalOptions(const settings::IniDocument& ini, PluginSettings& s, bool
 #else
   const char* oit = get(kOitDllPath32);
 #endif
-  *oitPath = oit != nullptr ? oit : "";
+  options.oitPath = oit != nullptr ? oit : "";
   const char* exclude = get(kOitFulltextExclude);
-  *excludeList = exclude != nullptr ? exclude : "";
+  options.excludeList = exclude != nullptr ? exclude : "";
   // "regexcount" is clamped, not range-checked.
-  *fieldCount = static_cast<int>(kRegexCount.defaultValue);
+  options.fieldCount = static_cast<int>(kRegexCount.defaultValue);
   if (const char* text = get(kRegexCount.name)) {
     if (const auto count = ParseInteger(text)) {
-      *fieldCount = static_cast<int>(std::clamp<long>(*count, 1, kMaxFields));
+      options.fieldCount = static_cast<int>(std::clamp<long>(*count, 1, kMaxFields));
     }
   }
 }
@@ -244,6 +253,160 @@ std::uint32_t MultibyteFlags(std::uint32_t ansi, std::uint32_t oem) {
   return flags;
 }
 
+// The machine's byte order, what the host's interface version allows and
+// the code pages of the process.
+void SetMachineSettings(PluginSettings& s, std::uint32_t versionHi, std::uint32_t versionLow) {
+  const std::uint32_t one = 1;
+  unsigned char firstByte = 0;
+  std::memcpy(&firstByte, &one, 1);
+  s.bigEndianMachine = firstByte == 0;
+  s.fulltextHost = versionHi > 2 || (versionHi == 2 && versionLow >= 11);
+  s.ansiCodePage = platform::AnsiCodePage();
+  s.oemCodePage = platform::OemCodePage();
+}
+
+// The settings file beside the plugin, or the sample settings when there is
+// no such regular file.
+SiblingFile SettingsFileOf(const PluginState& state) {
+  SiblingFile file = Sibling(state, settings::kSettingsFileName);
+  platform::FileInfo info;
+  if (!platform::QueryFileInfo(file.Name(), &info) || !info.IsRegularFile()) {
+    file = Sibling(state, settings::kSampleSettingsFileName);
+  }
+  return file;
+}
+
+// Compiles fields 1 to options.fieldCount in their order. With an external
+// expression, field 1 holds a placeholder and its settings go to field1.
+void ReadConfiguredFields(const settings::IniDocument& ini, PluginState& state,
+                          const LoadOptions& options, FieldSource* field1, std::string& errorLog) {
+  using namespace settings;
+  const PluginSettings& s = state.settings;
+  state.fields.reserve(static_cast<std::size_t>(options.fieldCount + kInternalFieldCount + 1));
+  for (int n = 1; n <= options.fieldCount; ++n) {
+    const auto value = [&](const char* suffix) {
+      return ini.GetValue(kMainSection, FieldKey(n, suffix).c_str(), nullptr);
+    };
+    FieldSource source;
+    if (const char* name = value(kNameSuffix)) source.name = LfToCrLf(name);
+    const long type = ReadInteger(value(kTypeSuffix), IntegerKey{"", 0, kMinStoredType, kMaxStoredType});
+    source.type = StoredType(type);
+    source.flags = static_cast<std::uint32_t>(
+        ReadInteger(value(kFlagsSuffix), IntegerKey{"", 0, 0, static_cast<long>(flags::kAll)}));
+    const char* replace = value(kReplaceSuffix);
+    source.replace = Utf8ToWide(s, LfToCrLf(replace != nullptr ? replace : kDefaultReplace));
+    if (options.regex1Extern && n == 1) {
+      state.fields.push_back(MakeFieldDefinition(std::string(), 0, FieldType::Boolean));
+      *field1 = source;
+      continue;
+    }
+    const char* expression = value("");
+    const std::u16string configured =
+        Utf8ToWide(s, LfToCrLf(expression != nullptr ? expression : ""));
+    CompileConfiguredField(state, configured, n - 1, source, errorLog);
+  }
+}
+
+// The filter map from [Quarrymark_filters], in the order of the file; a
+// value that names no filter is left out.
+void ReadFilters(const settings::IniDocument& ini, PluginState& state) {
+  settings::IniDocument::TNamesDepend keys;
+  if (!ini.GetAllKeys(settings::kFiltersSection, keys)) return;
+  keys.sort(settings::IniDocument::Entry::LoadOrder());
+  for (const auto& key : keys) {
+    if (key.pItem == nullptr || *key.pItem == 0) continue;
+    const char* v = ini.GetValue(settings::kFiltersSection, key.pItem, nullptr);
+    if (v == nullptr) continue;
+    FilterChoice choice;
+    if (std::strcmp(v, settings::kFilterXdoc) == 0) {
+      choice.kind = settings::FilterKind::Converter;
+    } else if (std::strcmp(v, settings::kFilterXdocIndexed) == 0) {
+      choice.kind = settings::FilterKind::Converter;
+      choice.option = u"-i ";
+    } else if (std::strcmp(v, settings::kFilterOit) == 0) {
+      choice.kind = settings::FilterKind::OutsideIn;
+    } else {
+      continue;
+    }
+    state.filters[Utf8ToWide(state.settings, key.pItem)] = choice;
+  }
+}
+
+// Reads the settings file (as the settings utility reads it, NUL bytes left
+// out) when the interface version allows: the global options, the fields
+// and the filters. A file that cannot be used leaves the defaults, with the
+// host's default field names.
+void ReadSettingsFile(const SiblingFile& file, std::uint32_t versionHi, std::uint32_t versionLow,
+                      PluginState& state, LoadOptions& options, FieldSource* field1,
+                      std::string& errorLog) {
+  const bool versionReads = versionHi > 1 || (versionHi == 1 && versionLow >= 4);
+  settings::SettingsText text;
+  if (versionReads) text = settings::ReadSettingsText(file.Name());
+  if (!versionReads || !text.Usable()) {
+    state.settings.modFieldName = true;
+    return;
+  }
+  auto ini = std::make_unique<settings::IniDocument>();
+  settings::ConfigureIniDocument(*ini);
+  ini->LoadData(text.text.data(), text.text.size());
+  ReadGlobalOptions(*ini, state.settings, options);
+  ReadConfiguredFields(*ini, state, options, field1, errorLog);
+  ReadFilters(*ini, state);
+}
+
+// No configured field: four fields that match everything or are flagged
+// broken.
+void AddFallbackFields(PluginState& state, std::string& errorLog) {
+  for (int index = 0; index < 4; ++index) {
+    if (state.settings.matchAllForErrors) {
+      CompileField(state, Ascii(settings::kMatchAllExpression), index, std::string(), errorLog,
+                   FieldType::Boolean, 0, Ascii(settings::kDefaultReplace));
+    } else {
+      state.fields.push_back(ErrorPlaceholder(std::string(), FieldType::Boolean));
+    }
+  }
+}
+
+// The display names, then the fields sorted by them when the settings ask
+// and every field compiled.
+void NameAndSortFields(PluginState& state, bool sortFields) {
+  BuildDisplayNames(state);
+  const bool anyError = std::any_of(state.fields.begin(), state.fields.end(),
+                                    [](const FieldDefinition& f) { return f.compileError; });
+  if (state.settings.modFieldName && sortFields && !anyError) {
+    std::stable_sort(state.fields.begin(), state.fields.end(),
+                     [](const FieldDefinition& a, const FieldDefinition& b) {
+                       return platform::CollateNarrow(a.displayName, b.displayName) < 0;
+                     });
+  }
+}
+
+// Loads Outside In when the plugin's wide path is known, and adds the
+// full-text field after the configured ones when it loaded and the host
+// can ask for it.
+void AddFulltextField(PluginState& state, const std::string& oitPath,
+                      const OutsideInLoader& loadOutsideIn) {
+  const bool loaded = !state.modulePath.empty() && loadOutsideIn &&
+                      loadOutsideIn(Utf8ToWide(state.settings, oitPath), state.ModuleFolder());
+  if (!state.settings.fulltextHost || !loaded) return;
+  std::string ignored;
+  if (CompileField(state, Ascii(settings::kMatchAllExpression), kFulltextFieldIndex,
+                   "Oracle Outside In fulltext search", ignored, FieldType::OutsideInFulltext, 0,
+                   u"$0")) {
+    state.fields.back().displayName = "Oracle Outside In fulltext search";
+  }
+}
+
+// The compare fields move behind all others (keeping their order), and the
+// hidden line-break field comes last.
+void ArrangeTableEnd(PluginState& state) {
+  std::stable_partition(state.fields.begin(), state.fields.end(),
+                        [](const FieldDefinition& f) { return f.type != FieldType::FileCompare; });
+  std::string ignored;
+  CompileField(state, u"\\R", kLineBreakFieldIndex, std::string(), ignored, FieldType::Boolean, 0,
+               u"$0");
+}
+
 }  // namespace
 
 void ParseFulltextExcludeList(const std::string& text, FulltextExcludeSet& set) {
@@ -277,148 +440,28 @@ void ParseFulltextExcludeList(const std::string& text, FulltextExcludeSet& set) 
   }
 }
 
-void LoadConfiguration(PluginState& state, std::uint32_t versionHi, std::uint32_t versionLow) {
+void LoadConfiguration(PluginState& state, std::uint32_t versionHi, std::uint32_t versionLow,
+                       const OutsideInLoader& loadOutsideIn) {
   PluginSettings& s = state.settings;
-  const std::uint32_t one = 1;
-  unsigned char firstByte = 0;
-  std::memcpy(&firstByte, &one, 1);
-  s.bigEndianMachine = firstByte == 0;
-  s.fulltextHost = versionHi > 2 || (versionHi == 2 && versionLow >= 11);
-  s.ansiCodePage = platform::AnsiCodePage();
-  s.oemCodePage = platform::OemCodePage();
-
-  SiblingFile settingsFile = Sibling(state, settings::kSettingsFileName);
-  {
-    platform::FileInfo info;
-    if (!platform::QueryFileInfo(settingsFile.Name(), &info) || !info.IsRegularFile()) {
-      settingsFile = Sibling(state, settings::kSampleSettingsFileName);
-    }
-  }
-
+  SetMachineSettings(s, versionHi, versionLow);
+  const SiblingFile settingsFile = SettingsFileOf(state);
   state.oemTables = settings::MakeCharTables(s.oemCodePage);
   state.ansiTables = settings::MakeCharTables(s.ansiCodePage);
 
-  bool regex1Extern = settings::kRegex1Extern.defaultValue;
-  bool logErrors = settings::kLogErrors.defaultValue;
-  bool sortFields = settings::kSortFields.defaultValue;
-  std::string excludeList;
-  std::string oitPath;
+  LoadOptions options;
   std::string errorLog;
   FieldSource field1;  // kept for the external expression
-
-  const bool versionReads = versionHi > 1 || (versionHi == 1 && versionLow >= 4);
-  // Read as the settings utility reads it (NUL bytes left out); a file that
-  // cannot be used leaves the defaults.
-  settings::SettingsText text;
-  if (versionReads) text = settings::ReadSettingsText(settingsFile.Name());
-  if (versionReads && text.Usable()) {
-    auto ini = std::make_unique<settings::IniDocument>();
-    settings::ConfigureIniDocument(*ini);
-    ini->LoadData(text.text.data(), text.text.size());
-    int fieldCount = 0;
-    ReadGlobalOptions(*ini, s, &regex1Extern, &logErrors, &sortFields, &excludeList, &oitPath,
-                      &fieldCount);
-    state.fields.reserve(static_cast<std::size_t>(fieldCount + kInternalFieldCount + 1));
-
-    for (int n = 1; n <= fieldCount; ++n) {
-      using namespace settings;
-      const auto value = [&](const char* suffix) {
-        return ini->GetValue(kMainSection, FieldKey(n, suffix).c_str(), nullptr);
-      };
-      FieldSource source;
-      if (const char* name = value(kNameSuffix)) source.name = LfToCrLf(name);
-      const long type = ReadInteger(value(kTypeSuffix), IntegerKey{"", 0, kMinStoredType, kMaxStoredType});
-      source.type = StoredType(type);
-      source.flags = static_cast<std::uint32_t>(
-          ReadInteger(value(kFlagsSuffix), IntegerKey{"", 0, 0, static_cast<long>(flags::kAll)}));
-      const char* replace = value(kReplaceSuffix);
-      source.replace = Utf8ToWide(s, LfToCrLf(replace != nullptr ? replace : kDefaultReplace));
-      if (regex1Extern && n == 1) {
-        state.fields.push_back(MakeFieldDefinition(std::string(), 0, FieldType::Boolean));
-        field1 = source;
-        continue;
-      }
-      const char* expression = value("");
-      const std::u16string configured =
-          Utf8ToWide(s, LfToCrLf(expression != nullptr ? expression : ""));
-      CompileConfiguredField(state, configured, n - 1, source, errorLog);
-    }
-
-    {
-      settings::IniDocument::TNamesDepend keys;
-      if (ini->GetAllKeys(settings::kFiltersSection, keys)) {
-        keys.sort(settings::IniDocument::Entry::LoadOrder());
-        for (const auto& key : keys) {
-          if (key.pItem == nullptr || *key.pItem == 0) continue;
-          const char* v = ini->GetValue(settings::kFiltersSection, key.pItem, nullptr);
-          if (v == nullptr) continue;
-          FilterChoice choice;
-          if (std::strcmp(v, settings::kFilterXdoc) == 0) {
-            choice.kind = settings::FilterKind::Converter;
-          } else if (std::strcmp(v, settings::kFilterXdocIndexed) == 0) {
-            choice.kind = settings::FilterKind::Converter;
-            choice.option = u"-i ";
-          } else if (std::strcmp(v, settings::kFilterOit) == 0) {
-            choice.kind = settings::FilterKind::OutsideIn;
-          } else {
-            continue;
-          }
-          state.filters[Utf8ToWide(s, key.pItem)] = choice;
-        }
-      }
-    }
-  } else {
-    s.modFieldName = true;
-  }
-
-  // No settings: four fields that match everything or are flagged broken.
-  if (state.fields.empty()) {
-    for (int index = 0; index < 4; ++index) {
-      if (s.matchAllForErrors) {
-        CompileField(state, Ascii(settings::kMatchAllExpression), index, std::string(), errorLog,
-                     FieldType::Boolean, 0, Ascii(settings::kDefaultReplace));
-      } else {
-        state.fields.push_back(ErrorPlaceholder(std::string(), FieldType::Boolean));
-      }
-    }
-  }
-
-  if (regex1Extern) {
+  ReadSettingsFile(settingsFile, versionHi, versionLow, state, options, &field1, errorLog);
+  if (state.fields.empty()) AddFallbackFields(state, errorLog);
+  if (options.regex1Extern) {
     CompileConfiguredField(state, ReadExternalExpression(state), 0, field1, errorLog);
   }
+  if (options.logErrors && !errorLog.empty()) WriteErrorLog(state, errorLog);
 
-  if (logErrors && !errorLog.empty()) WriteErrorLog(state, errorLog);
-
-  BuildDisplayNames(state);
-  const bool anyError = std::any_of(state.fields.begin(), state.fields.end(),
-                                    [](const FieldDefinition& f) { return f.compileError; });
-  if (s.modFieldName && sortFields && !anyError) {
-    std::stable_sort(state.fields.begin(), state.fields.end(),
-                     [](const FieldDefinition& a, const FieldDefinition& b) {
-                       return platform::CollateNarrow(a.displayName, b.displayName) < 0;
-                     });
-  }
-
-  if (!state.modulePath.empty()) state.outsideIn.Load(Utf8ToWide(s, oitPath), state.ModuleFolder());
-  if (s.fulltextHost && state.outsideIn.Loaded()) {
-    std::string ignored;
-    if (CompileField(state, Ascii(settings::kMatchAllExpression), kFulltextFieldIndex,
-                     "Oracle Outside In fulltext search", ignored, FieldType::OutsideInFulltext, 0,
-                     u"$0")) {
-      state.fields.back().displayName = "Oracle Outside In fulltext search";
-    }
-  }
-
-  ParseFulltextExcludeList(excludeList, state.fulltextExclude);
-
-  std::stable_partition(state.fields.begin(), state.fields.end(),
-                        [](const FieldDefinition& f) { return f.type != FieldType::FileCompare; });
-
-  {
-    std::string ignored;
-    CompileField(state, u"\\R", kLineBreakFieldIndex, std::string(), ignored, FieldType::Boolean, 0,
-                 u"$0");
-  }
+  NameAndSortFields(state, options.sortFields);
+  AddFulltextField(state, options.oitPath, loadOutsideIn);
+  ParseFulltextExcludeList(options.excludeList, state.fulltextExclude);
+  ArrangeTableEnd(state);
 
   state.random.Seed(static_cast<std::uint32_t>(platform::CurrentTimeSeconds()));
   s.multibyteCodePageFlags = MultibyteFlags(s.ansiCodePage, s.oemCodePage);

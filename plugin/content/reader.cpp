@@ -12,6 +12,7 @@
 
 #include "platform/mapped_file.h"
 #include "plugin/content/read_buffer.h"
+#include "plugin/evaluation/needle_search.h"
 #include "plugin/evaluation/utf_check.h"
 
 #include <algorithm>
@@ -29,6 +30,9 @@ constexpr std::uint32_t kFallbackChunkMegabytes =
 constexpr std::size_t kContextUnits = kChunkContextUnits;
 
 std::atomic<std::size_t> g_testChunkBytes{0};
+
+constexpr char16_t kLineFeed = 10;
+constexpr char16_t kCarriageReturn = 13;
 
 // ---------------------------------------------------------------------------
 // Buffers, early stop and delivery
@@ -58,15 +62,15 @@ void Terminate(char* buffer, std::size_t length, bool utf16) {
 }
 
 // Hands units [from, to) of a buffer (bytes, or machine-order UTF-16) to the
-// consumer; an empty range is handed on as empty text.
-void Deliver(const char* buffer, std::size_t from, std::size_t to, bool utf16,
+// consumer; an empty range is handed on as empty text. True once the
+// consumer knows its answer.
+bool Deliver(const char* buffer, std::size_t from, std::size_t to, bool utf16,
              EvaluationState& state, const TextConsumer& consumer) {
   if (from > to) from = to;
   if (utf16) {
-    consumer.Units(reinterpret_cast<const char16_t*>(buffer) + from, to - from, state);
-  } else {
-    consumer.Bytes(buffer + from, to - from, state);
+    return consumer.Units(reinterpret_cast<const char16_t*>(buffer) + from, to - from, state);
   }
+  return consumer.Bytes(buffer + from, to - from, state);
 }
 
 // True when units [from, to) of a buffer are well-formed UTF-16 (machine
@@ -128,25 +132,11 @@ class Accumulated {
 
 }  // namespace
 
-// True once the field's answer cannot change any more, so reading can stop.
-bool AnswerKnown(const EvaluationState& state, const FieldDefinition& field) {
-  switch (field.type) {
-    case FieldType::Boolean:
-    case FieldType::FirstMatchStringOutput:
-      return state.matchCount != 0;
-    case FieldType::StringOutput:
-      return state.outputText.size() >= state.outputLimit;
-    default:
-      return false;
-  }
-}
-
 // ---------------------------------------------------------------------------
 // The sample
 // ---------------------------------------------------------------------------
 void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
-                    EvaluationState& state, const FieldDefinition& field,
-                    const TextConsumer& consumer) {
+                    EvaluationState& state, bool sampleOnly, const TextConsumer& consumer) {
   char empty[2] = {0, 0};
   if (sample == nullptr) {
     sample = empty;
@@ -154,14 +144,14 @@ void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
   }
   state.startOffset = startUnits;
   if (!state.isUtf16) {
-    if (field.encodingCheckBufferOnly && state.isUtf8 && count > state.validUtf8Length) {
+    if (sampleOnly && state.isUtf8 && count > state.validUtf8Length) {
       count = state.validUtf8Length;
     }
     Deliver(sample, startUnits, count, false, state, consumer);
     return;
   }
   if (ContentNeedsSwap(state)) SwapUnitsInPlace(sample, count / 2);
-  if (field.encodingCheckBufferOnly && count >= 2 &&
+  if (sampleOnly && count >= 2 &&
       IsLeadSurrogate(ContentUnitAt(sample, count / 2 - 1, true))) {
     count -= 2;
   }
@@ -171,12 +161,6 @@ void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
 // ---------------------------------------------------------------------------
 // The whole file
 // ---------------------------------------------------------------------------
-bool MatchesStayInLines(const FieldDefinition& field, const EvaluationState& state) {
-  if (state.isUtf16) return field.utf16Program != nullptr && field.utf16Program->plan.windowed;
-  const auto& program = state.isUtf8 ? field.utf8Program : field.ansiProgram;
-  return program != nullptr && program->plan.windowed;
-}
-
 namespace {
 
 // Hands a whole content of length bytes (terminated) on: as the text the
@@ -204,27 +188,111 @@ void DeliverWhole(char* buffer, std::size_t length, std::uint32_t startUnits, bo
 
 }  // namespace
 
+namespace {
+
+// Units of a piece of mapped text that is validated and then matched
+// while it is still in the processor's caches.
+constexpr std::size_t kPieceBytes = 512 * 1024;
+
+// The end of the piece from `from` on: after the piece's last line end
+// (FindChunkCut's rule), else after the first line end beyond it (CR LF
+// kept together), else the end of the text. Pieces so end only at line
+// ends, where a field whose matches stay inside lines answers exactly as
+// over the whole text.
+std::size_t PieceEnd(const char* text, std::size_t from, std::size_t units, bool utf16) {
+  const std::size_t unitBytes = utf16 ? 2 : 1;
+  const std::size_t want = kPieceBytes / unitBytes;
+  if (units - from <= want) return units;
+  const ChunkCut cut = FindChunkCut(text + from * unitBytes, want, utf16, false);
+  if (cut.end != 0) return from + cut.end;
+  std::size_t end = from + want;
+  if (utf16) {
+    end = FindLineEnd(reinterpret_cast<const char16_t*>(text), end, units);
+  } else {
+    end = FindLineEnd(text, end, units);
+  }
+  if (end >= units) return units;
+  if (ContentUnitAt(text, end, utf16) == kCarriageReturn && end + 1 < units &&
+      ContentUnitAt(text, end + 1, utf16) == kLineFeed) {
+    ++end;
+  }
+  return end + 1;
+}
+
+// Validates and matches units [startUnits, units) of a whole text piece
+// by piece (see MatchMappedFile). False when a piece is not valid UTF;
+// the state then holds what the pieces before it accumulated.
+bool DeliverValidatedPieces(const char* text, std::size_t units, std::uint32_t startUnits,
+                            EvaluationState& state, const TextConsumer& consumer) {
+  const bool utf16 = state.isUtf16;
+  const bool utf8 = !utf16;
+  bool settled = false;  // the answer is known: the rest is only validated
+  for (std::size_t from = startUnits; from < units;) {
+    const std::size_t end = PieceEnd(text, from, units, utf16);
+    if (!WellFormed(text, from, end, utf16)) return false;
+    state.utfCheckPending = false;  // the matcher need not check the piece again
+    if (state.abortRequested) return true;
+    if (consumer.StopRequested(state)) {
+      state.abortRequested = true;
+      return true;
+    }
+    if (!settled) {
+      // Context as the chunked reader gives it, starting on a character.
+      std::size_t carry = std::min<std::size_t>(kContextUnits, from - startUnits);
+      while (carry > 0) {
+        const char16_t unit = ContentUnitAt(text, from - carry, utf16);
+        const bool inside = utf16 ? (unit >= 0xDC00 && unit <= 0xDFFF) : utf8 && (unit & 0xC0) == 0x80;
+        if (!inside) break;
+        --carry;
+      }
+      state.startOffset = from;
+      state.contextUnits = static_cast<std::uint32_t>(carry);
+      state.textContinues = end < units;
+      settled = Deliver(text, from, end, utf16, state, consumer);
+      state.contextUnits = 0;
+      state.textContinues = false;
+    }
+    from = end;
+  }
+  return true;
+}
+
+}  // namespace
+
 MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_t startUnits,
-                           EvaluationState& state, const TextConsumer& consumer) {
+                           bool linePieces, EvaluationState& state, const TextConsumer& consumer) {
   if (size < 0 || static_cast<std::uint64_t>(size) < kMapMinimumBytes) return MappedRead::kNotMapped;
   if (state.isUtf16 && (ContentNeedsSwap(state) || size % 2 != 0)) return MappedRead::kNotMapped;
   platform::MappedFile view;
   if (!view.Map(file, static_cast<std::uint64_t>(size))) return MappedRead::kNotMapped;
   file.Close();
   // The view is read-only; the zero bytes after it terminate the text, so
-  // DeliverWhole writes nothing into it.
-  DeliverWhole(const_cast<char*>(view.Data()), view.Size(), startUnits, false, state, consumer);
+  // nothing below writes into it.
+  char* const text = const_cast<char*>(view.Data());
+  const std::size_t length = view.Size();
+  if (state.utfCheckPending && linePieces) {
+    const Accumulated before(state);
+    if (!DeliverValidatedPieces(text, state.isUtf16 ? length / 2 : length, startUnits, state,
+                                consumer)) {
+      before.Restore(state);
+      TreatAsAnsi(state);
+      state.startOffset = 0;
+      Deliver(text, 0, length, false, state, consumer);
+    }
+  } else {
+    DeliverWhole(text, length, startUnits, false, state, consumer);
+  }
   return view.Faulted() ? MappedRead::kFailed : MappedRead::kDone;
 }
 
 bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample& sample,
                    std::uint32_t startUnits, EvaluationState& state,
-                   const FieldDefinition& field, const TextConsumer& consumer) {
+                   const TextConsumer& consumer) {
   if (size < 0 || sample.length > static_cast<std::uint64_t>(size)) {
     file.Close();
     return false;
   }
-  const MappedRead mapped = MatchMappedFile(file, size, startUnits, state, consumer);
+  const MappedRead mapped = MatchMappedFile(file, size, startUnits, false, state, consumer);
   if (mapped != MappedRead::kNotMapped) return mapped == MappedRead::kDone;
   // Read-ahead advice pays only for reads of several megabytes.
   if (static_cast<std::uint64_t>(size) > kAlwaysWholeBytes) file.AdviseSequential();
@@ -233,7 +301,7 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
   char* const buffer = ReserveFor(lease, static_cast<std::uint64_t>(size), utf16);
   if (buffer == nullptr) {
     if (static_cast<std::uint64_t>(size) > kAlwaysWholeBytes) {
-      return ReadInChunks(file, size, sample, startUnits, kFallbackChunkMegabytes, state, field,
+      return ReadInChunks(file, size, sample, startUnits, kFallbackChunkMegabytes, state,
                           consumer);
     }
     file.Close();
@@ -254,14 +322,15 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
 // ---------------------------------------------------------------------------
 // Chunks
 // ---------------------------------------------------------------------------
-void DeliverPiece(const ChunkPiece& piece, bool utf16, std::uint64_t offsetBase,
+bool DeliverPiece(const ChunkPiece& piece, bool utf16, std::uint64_t offsetBase,
                   EvaluationState& state, const TextConsumer& consumer) {
   state.startOffset = piece.position - offsetBase;
   state.contextUnits = static_cast<std::uint32_t>(piece.first ? 0 : piece.from);
   state.textContinues = !piece.last;
-  Deliver(piece.chunk, piece.from, piece.end, utf16, state, consumer);
+  const bool known = Deliver(piece.chunk, piece.from, piece.end, utf16, state, consumer);
   state.contextUnits = 0;
   state.textContinues = false;
+  return known;
 }
 
 void SetChunkBytesForTesting(std::size_t bytes) { g_testChunkBytes = bytes; }
@@ -291,16 +360,12 @@ ChunkLayout FileLayout(std::int64_t size, std::uint32_t chunkMegabytes) {
 }
 
 // Whether the chunked read goes on before the next piece: not after a stop
-// request or once the answer is known, except that text still to be
-// validated is then read and checked without being handed on (should it
-// fail, the answer would have to come from the ANSI form): *settled.
-bool ReadOn(EvaluationState& state, const FieldDefinition& field, const TextConsumer& consumer,
-            bool validate, bool* settled) {
+// request or once the consumer knows its answer (settled), except that text
+// still to be validated is then read and checked without being handed on
+// (should it fail, the answer would have to come from the ANSI form).
+bool ReadOn(EvaluationState& state, const TextConsumer& consumer, bool validate, bool settled) {
   if (state.abortRequested) return false;
-  if (!*settled && AnswerKnown(state, field)) {
-    if (!validate) return false;
-    *settled = true;
-  }
+  if (settled && !validate) return false;
   if (consumer.StopRequested(state)) {
     state.abortRequested = true;
     return false;
@@ -312,14 +377,14 @@ bool ReadOn(EvaluationState& state, const FieldDefinition& field, const TextCons
 // text the sample took for UTF is not valid UTF; nothing of that piece was
 // handed on.
 PassEnd ReadChunkPass(ChunkedReader& reader, EvaluationState& state,
-                      const FieldDefinition& field, const TextConsumer& consumer) {
+                      const TextConsumer& consumer) {
   const bool utf16 = state.isUtf16;
   // Only the sample was validated: every piece is new text, checked here
   // before the matcher sees it.
   const bool validate = state.utfCheckPending;
   bool settled = false;
   ChunkPiece piece;
-  while (ReadOn(state, field, consumer, validate, &settled)) {
+  while (ReadOn(state, consumer, validate, settled)) {
     const ChunkStatus status = reader.Next(&piece);
     if (status == ChunkStatus::kFailed) return PassEnd::kFailed;
     if (status == ChunkStatus::kEnd) break;
@@ -329,7 +394,7 @@ PassEnd ReadChunkPass(ChunkedReader& reader, EvaluationState& state,
     }
     // An empty first piece is content without text (no more than its mark).
     if (!settled && (piece.Units() != 0 || !piece.first)) {
-      DeliverPiece(piece, utf16, 0, state, consumer);
+      settled = DeliverPiece(piece, utf16, 0, state, consumer);
     }
     if (piece.last) break;
   }
@@ -340,8 +405,7 @@ PassEnd ReadChunkPass(ChunkedReader& reader, EvaluationState& state,
 
 bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample& sample,
                   std::uint32_t startUnits, std::uint32_t chunkMegabytes,
-                  EvaluationState& state, const FieldDefinition& field,
-                  const TextConsumer& consumer) {
+                  EvaluationState& state, const TextConsumer& consumer) {
   if (size < 0 || sample.length > static_cast<std::uint64_t>(size)) {
     file.Close();
     return false;
@@ -354,7 +418,7 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
     allocated = reader.Resize(kAlwaysWholeBytes);
   }
   const Accumulated before(state);
-  PassEnd end = allocated ? ReadChunkPass(reader, state, field, consumer) : PassEnd::kFailed;
+  PassEnd end = allocated ? ReadChunkPass(reader, state, consumer) : PassEnd::kFailed;
   if (end == PassEnd::kNotUtf) {
     // The text read so far was matched as UTF: it is all matched again, as
     // ANSI/Binary bytes from the file's first byte.
@@ -362,7 +426,7 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
     TreatAsAnsi(state);
     if (source.Rewind()) {
       reader.Restart(FileFormat(state, 0));
-      end = ReadChunkPass(reader, state, field, consumer);
+      end = ReadChunkPass(reader, state, consumer);
     } else {
       end = PassEnd::kFailed;
     }

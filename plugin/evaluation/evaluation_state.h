@@ -3,8 +3,9 @@
 // One EvaluationState lives on the stack of each value request (and each
 // side of a comparison). It is passed between the pipeline, the readers, the
 // encoding decision, the filters and the matchers, and carries what the
-// matchers accumulate across the calls of one request (a file read in chunks
-// is evaluated by several calls on one state).
+// field type's answer sink (answer_sink.h) accumulates across the calls of
+// one request (a file read in chunks is evaluated by several calls on one
+// state).
 #pragma once
 
 #include <cstdint>
@@ -20,7 +21,7 @@ inline constexpr int kMatchVectorPairs = 100;
 inline constexpr int kMatchVectorSize = kMatchVectorPairs * 3;  // PCRE's ovector size
 
 struct EvaluationState {
-  std::u16string outputText;  // the string result being built (types 3 to 5)
+  std::u16string outputText;  // the text answer being built (answer kind Text)
   std::u16string fileName;    // request's name, for the template's name references
   std::unique_ptr<DistinctSet> distinctMatches;  // CountIndividual only
   std::unique_ptr<std::vector<std::int32_t>> lineEnds;  // line ends of the current text
@@ -34,7 +35,7 @@ struct EvaluationState {
 
   std::uint32_t validUtf8Length = 0;  // sample length up to its last whole UTF-8 sequence
   std::uint32_t matchCount = 0;       // Boolean value or match count
-  std::uint32_t outputLimit = 0;      // max UTF-16 units of a string result
+  std::uint32_t outputLimit = 0;      // max UTF-16 units of a text answer
   std::uint32_t offsetDigits = 0;     // low 16: decimal digits; high 16: hex digits
   std::uint32_t lineBase = 0;         // lines of earlier chunks
   std::uint64_t startOffset = 0;      // first unit of the current text in the content
@@ -49,7 +50,7 @@ struct EvaluationState {
   bool searchReachedCut = false;
   std::int64_t previousMatchStart = -1;  // MatchDistanceRatio; -1 = none recorded
   std::uint64_t contentSize = 0;      // bytes of the whole searched content
-  std::uint64_t sum = 0;              // types 6 and 8
+  std::uint64_t sum = 0;              // AverageResultLength, MatchDistanceRatio
   std::uint64_t requestKey = 0;       // NameHash of the file name: the abort key
 
   int matchVector[kMatchVectorSize + 1] = {};  // PCRE output vector, then the next start

@@ -278,6 +278,7 @@ class Analyzer {
       newline_ = NewlineOf(options_ & kNewlineMask);
       if ((options_ & PCRE_DOLLAR_ENDONLY) != 0) notWindowable_ = true;
       ReadStartItems();
+      bodyStart_ = pos_;
       Flags flags{(options_ & PCRE_CASELESS) != 0, (options_ & PCRE_MULTILINE) != 0,
                   (options_ & PCRE_DOTALL) != 0, (options_ & PCRE_EXTENDED) != 0};
       Fragment top = ParseAlternation(flags, 0);
@@ -300,6 +301,8 @@ class Analyzer {
     // chunk or window may end after an LF or after a CR.
     plan.windowed = !notWindowable_ && !consumesCr_ && !consumesLf_ && !dollarNeedsCr_ &&
                     !lookaheadReadsLineEnd_;
+    if (plan.windowed) plan.alternatives = WholeLiterals(plan.needles);
+    plan.wholeLiteral = !plan.alternatives.empty();
     return plan;
   }
 
@@ -310,6 +313,38 @@ class Analyzer {
     bool dotall;
     bool extended;
   };
+
+  // The body after the start items as its alternatives when it is nothing
+  // but literals separated by "|", each written in characters that stand
+  // for themselves in every mode (no whitespace or '#', which extended mode
+  // reads otherwise), case-sensitive, no two equal, and the needles are
+  // exactly those literals; when no start item limits the match. Else
+  // empty.
+  std::vector<std::string> WholeLiterals(const std::vector<Needle>& needles) const {
+    if ((options_ & (PCRE_CASELESS | PCRE_EXTENDED)) != 0) return {};
+    if (p_.substr(0, bodyStart_).find(u"LIMIT_") != std::u16string::npos) return {};
+    static const std::u16string kPlain = u"_-,;:!%&'\"<>=@~/`";
+    std::vector<std::string> parts(1);
+    for (std::size_t i = bodyStart_; i < p_.size(); ++i) {
+      const char16_t c = p_[i];
+      if (c == u'|') {
+        parts.emplace_back();
+      } else if (IsAsciiAlnum(c) || kPlain.find(c) != std::u16string::npos) {
+        parts.back().push_back(static_cast<char>(c));
+      } else {
+        return {};
+      }
+    }
+    if (parts.size() != needles.size()) return {};
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+      if (parts[i].empty() || std::count(parts.begin(), parts.end(), parts[i]) != 1) return {};
+      const bool needed = std::any_of(needles.begin(), needles.end(), [&](const Needle& n) {
+        return !n.caseless && n.text == parts[i];
+      });
+      if (!needed) return {};
+    }
+    return parts;
+  }
 
   static Newline NewlineOf(unsigned long bits) {
     switch (bits) {
@@ -1035,6 +1070,7 @@ class Analyzer {
   bool dollarNeedsCr_ = false;  // a multiline $ that reads past a CR
   bool notWindowable_ = false;
   std::vector<std::size_t> boundEscapes_;  // where each \z, \Z and \G begins
+  std::size_t bodyStart_ = 0;  // the first unit after the start items and the stop callout
 };
 
 }  // namespace

@@ -39,6 +39,14 @@ struct LinePlan {
   // known). At most kMaxNeedles entries, no two equal. Valid also when not
   // windowed.
   std::vector<Needle> needles;
+  // The pattern is nothing but case-sensitive ASCII literals: one, or
+  // several as alternatives (no two equal), held in pattern order in
+  // `alternatives`, and needles holds each of them. A match then begins at
+  // the first place where any of them occurs and is the first of them, in
+  // pattern order, that occurs there; so a search for the texts answers
+  // what PCRE would.
+  bool wholeLiteral = false;
+  std::vector<std::string> alternatives;
   // The analysis read the whole pattern (every construct was modelled).
   bool parsed = false;
   // When parsed: the offset of the backslash of every \z, \Z and \G escape

@@ -1,10 +1,11 @@
 // The match loop, shared by the 8-bit and the 16-bit routine.
 //
 // One template runs the loop; a small traits type per width executes the
-// program and knows how to step past an unmatchable empty match. Results
-// accumulate in the request's EvaluationState. A "line pass" is the same
-// loop run with the line-break field to record line ends for templates that
-// refer to line numbers.
+// program and knows how to step past an unmatchable empty match. Each
+// counted match goes to the answer sink of the field's type, which
+// accumulates into the request's EvaluationState and ends the loop once it
+// knows the answer. The line index (IndexLines) records line ends with the
+// line-break field for templates that refer to line numbers.
 #include "plugin/evaluation/matcher.h"
 
 #include <pcre.h>
@@ -15,13 +16,10 @@
 #include <new>
 #include <vector>
 
-#include "plugin/evaluation/replace_template.h"
 #include "plugin/evaluation/utf_check.h"
 
 namespace qm::plugin {
 namespace {
-
-using settings::FieldType;
 
 constexpr int kNoUtfCheck = 0x2000;  // PCRE_NO_UTF8_CHECK == PCRE_NO_UTF16_CHECK
 constexpr int kNewlineBits = 0x700000;
@@ -205,7 +203,6 @@ bool IsContinuation(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 struct Bytes8 {
   using Char = char;
-  static constexpr int kUnitSize = 1;
 
   static const Program8* ProgramFor(const FieldDefinition& field, const EvaluationState& state) {
     return state.isUtf8 ? field.utf8Program.get() : field.ansiProgram.get();
@@ -216,15 +213,10 @@ struct Bytes8 {
     if (state.textContinues) rules.execOptions |= PCRE_NOTEOL;
     return rules;
   }
-  static void Expand(const FieldDefinition& field, const char* text, std::size_t length,
-                     EvaluationState& state, const EvaluationContext& context) {
-    ExpandReplaceTemplate(field, text, length, state, context.settings);
-  }
 };
 
 struct Units16 {
   using Char = char16_t;
-  static constexpr int kUnitSize = 2;
 
   static const Program16* ProgramFor(const FieldDefinition& field, const EvaluationState&) {
     return field.utf16Program.get();
@@ -234,10 +226,6 @@ struct Units16 {
     rules.validateFirst = state.utfCheckPending;
     if (state.textContinues) rules.execOptions |= PCRE_NOTEOL;
     return rules;
-  }
-  static void Expand(const FieldDefinition& field, const char16_t* text, std::size_t length,
-                     EvaluationState& state, const EvaluationContext&) {
-    ExpandReplaceTemplate(field, text, length, state);
   }
 };
 
@@ -260,16 +248,54 @@ std::size_t LineEndLimit(std::size_t n) {
   return (scaled + 5242880) / 4;
 }
 
+// Records the line index of one subject for templates with line
+// references: the end of every line break ("\\R") from unit `from` on, in
+// state.lineEnds. A list that outgrows its limit, or that cannot be
+// allocated, is dropped and line counting is switched off for the request.
+template <typename Traits>
+void IndexLines(const typename Traits::Char* text, std::size_t length, std::size_t from,
+                EvaluationState& state, const EvaluationContext& context) {
+  const FieldDefinition& lineBreak = context.lineBreakField;
+  const auto* program = Traits::ProgramFor(lineBreak, state);
+  const auto overflow = [&state] {
+    state.lineEnds.reset();
+    state.countLines = false;
+  };
+  try {
+    state.lineEnds = std::make_unique<std::vector<std::int32_t>>();
+    state.lineEnds->reserve(length <= 500 ? length : length / 40);
+    if (program == nullptr || program->code == nullptr) return;
+    const std::size_t limit = LineEndLimit(length);
+    AbortPoll abortPoll(context.abortSet, state.requestKey);
+    MatchCursor<typename Traits::Char> cursor(*program, Traits::RulesFor(lineBreak, state), text,
+                                               length, state.matchVector);
+    cursor.SetStopCheck(&abortPoll);
+    cursor.StartAt(from);
+    while (FindNextMatch(cursor)) {
+      state.lineEnds->push_back(static_cast<std::int32_t>(cursor.End()));
+      if (state.lineEnds->size() > limit) return overflow();
+    }
+    if (cursor.Status() == kMatchStopped) state.abortRequested = true;
+  } catch (const std::bad_alloc&) {
+    overflow();
+  }
+}
+
+void SetSubject(CountedMatch& match, const char* text) { match.bytes = text; }
+void SetSubject(CountedMatch& match, const char16_t* text) { match.units = text; }
+
 // Runs over [context, context + length) of the subject that begins
 // `context` units before piece (state.contextUnits); every position below is
 // relative to that subject, and state.startOffset is moved to its start for
-// the time of the call.
+// the time of the call. Each match goes to the field's answer sink, until
+// the sink knows its answer.
 template <typename Traits>
 void MatchLoop(const typename Traits::Char* piece, std::size_t pieceLength,
                EvaluationState& state, const FieldDefinition& field,
-               const EvaluationContext& context, bool linePass) {
+               const EvaluationContext& context) {
   const auto* program = Traits::ProgramFor(field, state);
   if (program == nullptr || program->code == nullptr) return;
+  const AnswerSink& sink = AnswerSinkFor(field.type);
   const std::size_t before = state.contextUnits;
   const typename Traits::Char* text = piece - before;
   const std::size_t length = pieceLength + before;
@@ -278,30 +304,10 @@ void MatchLoop(const typename Traits::Char* piece, std::size_t pieceLength,
     std::size_t by;
     OffsetShift(EvaluationState& s, std::size_t b) : state(s), by(b) { state.startOffset -= by; }
     ~OffsetShift() { state.startOffset += by; }
-  } shift(state, linePass ? 0 : before);
-  const int t = static_cast<int>(field.type);
-  const bool distinct = field.type == FieldType::CountIndividual;
-  const bool stringType = field.IsStringType();
-  const bool firstOnly = field.type == FieldType::FirstMatchStringOutput;
+  } shift(state, before);
 
-  // The line index of this text, for templates with line references.
-  if (!linePass && state.countLines && !state.lineEnds) {
-    try {
-      const std::size_t n = length;
-      state.lineEnds = std::make_unique<std::vector<std::int32_t>>();
-      state.lineEnds->reserve(n <= 500 ? n : n / 40);
-      MatchLoop<Traits>(piece, pieceLength, state, context.lineBreakField, context, true);
-      if (state.lineEnds->size() == 1 && (*state.lineEnds)[0] == -1) {
-        state.lineEnds.reset();
-        state.countLines = false;
-      }
-    } catch (const std::bad_alloc&) {
-      state.lineEnds.reset();
-      state.countLines = false;
-    }
-  }
+  if (state.countLines && !state.lineEnds) IndexLines<Traits>(text, length, before, state, context);
   if (state.abortRequested) return;
-  const std::size_t lineLimit = linePass ? LineEndLimit(length) : 0;
 
   // A piece of a longer content is searched as that content would be. \z
   // and \Z hold nowhere in a piece that more content follows, and \G holds
@@ -310,7 +316,6 @@ void MatchLoop(const typename Traits::Char* piece, std::size_t pieceLength,
   // escapes, say so (a program without them searches unchanged).
   const auto* runs = program;
   const decltype(program) first = [&]() -> decltype(program) {
-    if (linePass) return nullptr;
     const bool endNever = state.textContinues && program->pieceForms[0] != nullptr;
     if (endNever) runs = program->pieceForms[0].get();
     if (before == 0 || state.searchReachedCut) return nullptr;
@@ -323,53 +328,21 @@ void MatchLoop(const typename Traits::Char* piece, std::size_t pieceLength,
   cursor.SetStopCheck(&abortPoll);
   cursor.StartAt(before);
   cursor.FirstExecutionWith(first);
-  for (;;) {
-    if (!linePass) {
-      bool go;
-      if (t <= 0 || firstOnly) {
-        go = state.matchCount == 0;
-      } else if (field.type == FieldType::StringOutput || field.type == FieldType::RandomString) {
-        go = state.outputText.size() < state.outputLimit;
-      } else {
-        go = true;
-      }
-      if (!go) break;
-    }
+  CountedMatch match;
+  SetSubject(match, text);
+  match.length = length;
+  while (!sink.Known(state)) {
     if (!FindNextMatch(cursor)) {
       if (cursor.Status() == kMatchStopped) state.abortRequested = true;
       break;
     }
-    const std::size_t start = cursor.Start();
-    const std::size_t end = cursor.End();
-    if (linePass) {
-      state.lineEnds->push_back(static_cast<std::int32_t>(end));
-      if (state.lineEnds->size() > lineLimit) {
-        state.lineEnds->clear();
-        state.lineEnds->push_back(-1);
-        return;
-      }
-    } else {
-      if (distinct) {
-        const std::uint64_t hash = NameHash(text + start, (end - start) * Traits::kUnitSize);
-        if (state.distinctMatches->Insert(hash)) ++state.matchCount;
-      } else {
-        ++state.matchCount;
-      }
-      if (stringType) Traits::Expand(field, text, length, state, context);
-      if (field.type == FieldType::AverageResultLength) {
-        state.sum += (end - start) * Traits::kUnitSize;
-      } else if (field.type == FieldType::MatchDistanceRatio) {
-        const auto s = static_cast<std::int64_t>((state.startOffset + start) * Traits::kUnitSize);
-        if (state.previousMatchStart >= 0) {
-          state.sum += static_cast<std::uint64_t>(s - state.previousMatchStart);
-        }
-        state.previousMatchStart = s;
-      }
-    }
+    match.start = cursor.Start();
+    match.end = cursor.End();
+    sink.Take(match, state, field, context.settings);
   }
 
-  if (!linePass) state.searchReachedCut = cursor.Offset() == length;
-  if (!linePass && state.lineEnds) {
+  state.searchReachedCut = cursor.Offset() == length;
+  if (state.lineEnds) {
     const bool leaveOutOne =
         state.startOffset != 0 && state.lineBase == 1 && state.lineEnds->empty();
     // A piece that continues the content ends with its line end (or inside
@@ -588,6 +561,7 @@ int MatchCursor<Char>::ExecWindows(std::size_t start, int options) {
     options |= kNoUtfCheck;
   }
   const bool literals = !program_.needles.Empty();
+  if (literals && program_.plan.wholeLiteral) return FindLiteral(start);
   const auto inLongLine = [this](std::size_t p) { return p >= longStart_ && p < longEnd_; };
   std::size_t from = start;   // where the next window or literal scan begins
   std::size_t floor = start;  // no match begins between start and here
@@ -664,6 +638,44 @@ int MatchCursor<Char>::ExecWindows(std::size_t start, int options) {
     if (rc != PCRE_ERROR_NOMATCH) return rc;
     from = floor = end;
   }
+}
+
+// True when the ASCII literal occurs at p of the text.
+template <typename Char>
+bool LiteralAt(const Char* text, std::size_t p, std::size_t length, const std::string& literal) {
+  if (literal.size() > length - p) return false;
+  for (std::size_t i = 0; i < literal.size(); ++i) {
+    if (text[p + i] != static_cast<Char>(static_cast<unsigned char>(literal[i]))) return false;
+  }
+  return true;
+}
+
+// The search from start for a program that is nothing but literals (see
+// LinePlan::alternatives): the needle search finds where the next match
+// begins and the first alternative that occurs there is the match, as
+// PCRE would find with no execution. A stop is looked for before each
+// stretch of the scan. Sets group 0 as an execution would.
+template <typename Char>
+int MatchCursor<Char>::FindLiteral(std::size_t start) {
+  const std::vector<std::string>& alternatives = program_.plan.alternatives;
+  const std::size_t scanUnits = windowSizes.literalScanUnits.load(std::memory_order_relaxed);
+  for (std::size_t from = start; from < length_;) {
+    if (--countdown_ == 0 && PollStop()) return kMatchStopped;
+    const std::size_t to = std::min(length_, from + scanUnits);
+    const std::size_t hit = program_.needles.Find(text_, from, to, length_);
+    if (hit < to) {
+      for (const std::string& literal : alternatives) {
+        if (!LiteralAt(text_, hit, length_, literal)) continue;
+        vector_[0] = static_cast<int>(hit);
+        vector_[1] = static_cast<int>(hit + literal.size());
+        return 1;
+      }
+      from = hit + 1;  // not reached: the search found one of them there
+      continue;
+    }
+    from = to;
+  }
+  return PCRE_ERROR_NOMATCH;
 }
 
 // One execution over the window [0, end) from begin: a match, NOMATCH when
@@ -782,16 +794,22 @@ template class MatchCursor<char16_t>;
 template bool FindNextMatch(MatchCursor<char>&);
 template bool FindNextMatch(MatchCursor<char16_t>&);
 
+bool MatchesStayInLines(const FieldDefinition& field, const EvaluationState& state) {
+  if (state.isUtf16) return field.utf16Program != nullptr && field.utf16Program->plan.windowed;
+  const auto& program = state.isUtf8 ? field.utf8Program : field.ansiProgram;
+  return program != nullptr && program->plan.windowed;
+}
+
 void MatchBytes(const char* text, std::size_t length, EvaluationState& state,
                 const FieldDefinition& field, const EvaluationContext& context) {
   static const char kEmpty[1] = {0};
-  MatchLoop<Bytes8>(text != nullptr ? text : kEmpty, length, state, field, context, false);
+  MatchLoop<Bytes8>(text != nullptr ? text : kEmpty, length, state, field, context);
 }
 
 void MatchUnits(const char16_t* text, std::size_t length, EvaluationState& state,
                 const FieldDefinition& field, const EvaluationContext& context) {
   static const char16_t kEmpty[1] = {0};
-  MatchLoop<Units16>(text != nullptr ? text : kEmpty, length, state, field, context, false);
+  MatchLoop<Units16>(text != nullptr ? text : kEmpty, length, state, field, context);
 }
 
 }  // namespace qm::plugin

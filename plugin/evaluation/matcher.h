@@ -1,8 +1,9 @@
 // Match evaluation: one field's expression over one piece of text.
 //
 // The 8-bit routine (ANSI/OEM text, or UTF-8 text when state.isUtf8) and the
-// 16-bit routine (UTF-16 units in machine order) share one match loop. They
-// accumulate into the request's EvaluationState, so a file read in chunks is
+// 16-bit routine (UTF-16 units in machine order) share one match loop, which
+// hands every counted match to the answer sink of the field's type
+// (answer_sink.h). They accumulate into the request's EvaluationState, so a file read in chunks is
 // evaluated by one call per chunk on the same state: readers set
 // state.startOffset before each call, end every chunk but the last before a
 // line break and test for a stop between chunks.
@@ -14,6 +15,7 @@
 
 #include "plugin/evaluation/field_definition.h"
 #include "plugin/evaluation/abort_set.h"
+#include "plugin/evaluation/answer_sink.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/plugin_settings.h"
 
@@ -146,6 +148,7 @@ class MatchCursor {
   int Exec(std::size_t start, int options, long anchor, unsigned long limit, bool jit);
   int ExecSliced(std::size_t start, int options, long anchor);
   int ExecWindows(std::size_t start, int options);
+  int FindLiteral(std::size_t start);
   int ExecWindow(std::size_t begin, std::size_t end, int options, bool jit);
   void NoteLongLine(std::size_t p);
   std::size_t StepPastEmpty(std::size_t p) const;
@@ -197,18 +200,28 @@ extern template class MatchCursor<char16_t>;
 extern template bool FindNextMatch(MatchCursor<char>&);
 extern template bool FindNextMatch(MatchCursor<char16_t>&);
 
+// Match one piece of text into state through the answer sink of the
+// field's type (see the file comment).
 void MatchBytes(const char* text, std::size_t length, EvaluationState& state,
                 const FieldDefinition& field, const EvaluationContext& context);
 void MatchUnits(const char16_t* text, std::size_t length, EvaluationState& state,
                 const FieldDefinition& field, const EvaluationContext& context);
 
-// What the readers hand content to. The real one runs a field's matcher;
-// tests record what they are given.
+// True when the field's program for the state's text form never lets a
+// match run over a line end (it is searched in line windows): the field
+// answers the same whether its content is read whole or in chunks.
+bool MatchesStayInLines(const FieldDefinition& field, const EvaluationState& state);
+
+// What the readers and text filters hand content to. Bytes and Units
+// return true once the answer is known: no further text can change it, so
+// the feeder stops reading (it may still read on to validate text, see
+// ReadInChunks). The real one runs a field's matcher; tests record what
+// they are given.
 class TextConsumer {
  public:
   virtual ~TextConsumer() = default;
-  virtual void Bytes(const char* text, std::size_t length, EvaluationState& state) const = 0;
-  virtual void Units(const char16_t* text, std::size_t length, EvaluationState& state) const = 0;
+  virtual bool Bytes(const char* text, std::size_t length, EvaluationState& state) const = 0;
+  virtual bool Units(const char16_t* text, std::size_t length, EvaluationState& state) const = 0;
   // True when a stop was requested for the request (the AbortSet holds its key).
   virtual bool StopRequested(const EvaluationState& state) const = 0;
 };
@@ -216,12 +229,14 @@ class TextConsumer {
 class FieldEvaluator final : public TextConsumer {
  public:
   FieldEvaluator(const FieldDefinition& field, const EvaluationContext& context)
-      : field_(field), context_(context) {}
-  void Bytes(const char* text, std::size_t length, EvaluationState& state) const override {
+      : field_(field), context_(context), sink_(AnswerSinkFor(field.type)) {}
+  bool Bytes(const char* text, std::size_t length, EvaluationState& state) const override {
     MatchBytes(text, length, state, field_, context_);
+    return sink_.Known(state);
   }
-  void Units(const char16_t* text, std::size_t length, EvaluationState& state) const override {
+  bool Units(const char16_t* text, std::size_t length, EvaluationState& state) const override {
     MatchUnits(text, length, state, field_, context_);
+    return sink_.Known(state);
   }
   bool StopRequested(const EvaluationState& state) const override {
     return context_.abortSet.Contains(state.requestKey);
@@ -230,6 +245,7 @@ class FieldEvaluator final : public TextConsumer {
  private:
   const FieldDefinition& field_;
   const EvaluationContext& context_;
+  const AnswerSink& sink_;
 };
 
 }  // namespace qm::plugin

@@ -23,6 +23,14 @@
 namespace qm::plugin {
 namespace {
 
+// Asks for the memory 2 KiB past `at` (no fault, whatever the address):
+// text fresh from the file system crosses a page every 4 KiB, where the
+// hardware's own prefetch stops, and a scan that waits on memory there
+// runs at half its speed.
+inline void PrefetchAhead(const void* at) {
+  __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(at) + 2048));
+}
+
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 char Upper(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
 
@@ -85,6 +93,7 @@ __attribute__((target("avx2"))) std::size_t NextProbeBlock(const Char* text, std
   const __m256i s1 = wide ? _mm256_set1_epi16(second) : _mm256_set1_epi8(second);
   const __m256i s2 = wide ? _mm256_set1_epi16(otherSecond) : _mm256_set1_epi8(otherSecond);
   for (; p + kLanes <= limit; p += kLanes) {
+    if ((p & kLanes) == 0) PrefetchAhead(text + p);
     // p + probe + kLanes <= length, as limit + n - 1 <= length.
     const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + p + probe1));
     const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(text + p + probe2));
@@ -205,6 +214,7 @@ class LiteralScanner {
       high[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(high_[k]));
     }
     for (; p < end; p += 16) {
+      if ((p & 48) == 0) PrefetchAhead(text + p);
       __m128i buckets = starts;
       for (std::size_t k = 0; k < M; ++k) {
         const __m128i block =
@@ -236,6 +246,7 @@ class LiteralScanner {
           _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(high_[k])));
     }
     for (; p < end; p += 32) {
+      if ((p & 32) == 0) PrefetchAhead(text + p);
       __m256i buckets = starts;
       for (std::size_t k = 0; k < M; ++k) {
         const __m256i block =

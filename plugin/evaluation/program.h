@@ -88,6 +88,7 @@ struct PcreApi<char16_t> {
 template <typename Char>
 struct Program {
   using Api = PcreApi<Char>;
+  using Unit = Char;
 
   typename Api::Code* code = nullptr;
   typename Api::Extra* study = nullptr;

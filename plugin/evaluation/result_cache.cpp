@@ -1,7 +1,7 @@
 // The result cache: the keyed hash, and the store's lookup, store and clear.
 //
-// Answer images: the 4-byte value for Boolean, Count, CountIndividual and
-// EncodingCheck (the choice index); for string and floating answers the LZ4
+// Answer images (by answer kind): the 4-byte value for flags, counts and
+// choices (the choice index); for string and floating answers the LZ4
 // block compression of the bytes the answer writer left in the host's buffer
 // (double, text and terminator), empty for an empty answer.
 #include "plugin/evaluation/result_cache.h"
@@ -156,7 +156,8 @@ bool ResultCacheStore::Lookup(std::string_view key, const AnswerDescriptor& desc
 
   if (image.size() != 4) return false;
   const std::int32_t value = ReadValue(image);
-  if (descriptor.type == settings::FieldType::EncodingCheck) {
+  const settings::AnswerKind kind = settings::AnswerKindOf(descriptor.type);
+  if (kind == settings::AnswerKind::Choice) {
     if (value < 0 || value > 3 || maxlen <= 0) return false;
     const char* text = settings::kEncodingNames[value];
     const std::size_t length = std::strlen(text);
@@ -166,7 +167,7 @@ bool ResultCacheStore::Lookup(std::string_view key, const AnswerDescriptor& desc
     static_cast<char*>(fieldValue)[copied] = '\0';
     return true;
   }
-  if (descriptor.type == settings::FieldType::Boolean && value != 0 && value != 1) return false;
+  if (kind == settings::AnswerKind::Flag && value != 0 && value != 1) return false;
   WriteBounded(fieldValue, maxlen, image.data(), 4);
   return true;
 }
@@ -187,7 +188,7 @@ void ResultCacheStore::Store(std::string_view key, const AnswerDescriptor& descr
                                          static_cast<int>(length), kImageBound);
       if (n > 0) image.assign(compressed, static_cast<std::size_t>(n));
     }
-  } else if (descriptor.type == settings::FieldType::EncodingCheck) {
+  } else if (settings::AnswerKindOf(descriptor.type) == settings::AnswerKind::Choice) {
     image = ValueImage(static_cast<std::uint32_t>(descriptor.value));
   } else {
     image.assign(4, '\0');

@@ -105,8 +105,8 @@ bool ConverterArguments(const std::u16string& option, const std::u16string& file
 }
 
 bool RunConverter(const std::u16string& program, const std::u16string& option,
-                  const PluginSettings& settings, const FieldDefinition& field,
-                  EvaluationState& state, const TextConsumer& consumer) {
+                  const PluginSettings& settings, EvaluationState& state,
+                  const TextConsumer& consumer) {
   if (program.empty()) return false;
   std::vector<std::u16string> arguments;
   if (!ConverterArguments(option, state.fileName, &arguments)) return false;
@@ -135,7 +135,7 @@ bool RunConverter(const std::u16string& program, const std::u16string& option,
 
   FilterTextEnd end = FilterTextEnd::kFailed;
   try {
-    end = MatchFilterText(reader, state, field, consumer);
+    end = MatchFilterText(reader, state, consumer);
   } catch (const std::bad_alloc&) {
     // Out of memory while matching: the child is ended below and the filter
     // fails, so the request can fall back to the file itself.

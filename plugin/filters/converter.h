@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "plugin/evaluation/field_definition.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/plugin_settings.h"
@@ -31,13 +30,13 @@ bool ConverterArguments(const std::u16string& option, const std::u16string& file
 // counts as failed; on Linux the child also runs under an address-space
 // limit, and it never outlives the calling thread (see ChildProcess). True
 // when the converter exited with 0 or the request was stopped; false when
-// it could not be started, ran out of time or exited otherwise. Once a
-// matched piece settles the answer of field (AnswerKnown) the rest of the
-// output is not read: the child is ended as on a stop, but the run counts
+// it could not be started, ran out of time or exited otherwise. Once the
+// consumer knows its answer from a matched piece the rest of the output is
+// not read: the child is ended as on a stop, but the run counts
 // as succeeded (true), its answer being what the whole output gives. The
 // child, its pipes and the text are released on every path.
 bool RunConverter(const std::u16string& program, const std::u16string& option,
-                  const PluginSettings& settings, const FieldDefinition& field,
-                  EvaluationState& state, const TextConsumer& consumer);
+                  const PluginSettings& settings, EvaluationState& state,
+                  const TextConsumer& consumer);
 
 }  // namespace qm::plugin

@@ -49,9 +49,10 @@ bool AllocateFilterReader(ChunkedReader& reader) {
 }
 
 FilterTextEnd MatchFilterText(ChunkedReader& reader, EvaluationState& state,
-                              const FieldDefinition& field, const TextConsumer& consumer) {
+                              const TextConsumer& consumer) {
   const bool validateEachPiece = state.utfCheckPending;
   ChunkPiece piece;
+  bool known = false;
   for (;;) {
     const ChunkStatus status = reader.Next(&piece);
     if (status == ChunkStatus::kFailed) {
@@ -60,14 +61,14 @@ FilterTextEnd MatchFilterText(ChunkedReader& reader, EvaluationState& state,
     if (status == ChunkStatus::kEnd) return FilterTextEnd::kDone;
     if (piece.Units() != 0 || !piece.first) {
       if (validateEachPiece) state.utfCheckPending = true;
-      DeliverPiece(piece, true, reader.StartUnits(), state, consumer);
+      known = DeliverPiece(piece, true, reader.StartUnits(), state, consumer);
     }
     if (piece.last) {
       state.contentSize = reader.BytesRead() / 2 * 2;
       return FilterTextEnd::kDone;
     }
     if (state.abortRequested) return FilterTextEnd::kStopped;
-    if (AnswerKnown(state, field)) return FilterTextEnd::kAnswered;
+    if (known) return FilterTextEnd::kAnswered;
   }
 }
 

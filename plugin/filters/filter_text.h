@@ -9,7 +9,6 @@
 #include <string>
 
 #include "plugin/content/chunked_reader.h"
-#include "plugin/evaluation/field_definition.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/plugin_settings.h"
@@ -26,7 +25,7 @@ const FilterChoice* FindFilterForName(const FilterExtensionMap& filters, const s
 // How reading a filter's output ended.
 enum class FilterTextEnd {
   kDone,      // the whole output was handed on
-  kAnswered,  // a piece settled the field's answer (AnswerKnown): the rest was not read
+  kAnswered,  // the consumer knew its answer from a piece: the rest was not read
   kStopped,   // a stop was requested (state.abortRequested)
   kFailed,    // the source failed
 };
@@ -47,9 +46,9 @@ bool AllocateFilterReader(ChunkedReader& reader);
 // content size still counts it. An odd trailing byte is not content. Empty
 // output is not handed on. With state.utfCheckPending every piece is handed
 // on with it set. At the end state.contentSize becomes the output's length
-// in bytes. Between pieces it stops for a stop request and once the field's
-// answer is known.
+// in bytes. Between pieces it stops for a stop request and once the
+// consumer knows its answer.
 FilterTextEnd MatchFilterText(ChunkedReader& reader, EvaluationState& state,
-                              const FieldDefinition& field, const TextConsumer& consumer);
+                              const TextConsumer& consumer);
 
 }  // namespace qm::plugin

@@ -163,8 +163,8 @@ void OutsideInLibraries::Unload() {
 // ---------------------------------------------------------------------------
 // The filter extraction
 // ---------------------------------------------------------------------------
-bool OutsideInLibraries::Extract(const PluginSettings& settings, const FieldDefinition& field,
-                                 EvaluationState& state, const TextConsumer& consumer) const {
+bool OutsideInLibraries::Extract(const PluginSettings& settings, EvaluationState& state,
+                                 const TextConsumer& consumer) const {
   if (!Loaded()) return false;
   const auto stopRequested = [&state, &consumer] {
     if (!consumer.StopRequested(state)) return false;
@@ -177,7 +177,7 @@ bool OutsideInLibraries::Extract(const PluginSettings& settings, const FieldDefi
   if (!AllocateFilterReader(reader)) return false;
   state.offsetDigits = OffsetDigitsFor(reader.ChunkBytes());
   try {
-    return MatchFilterText(reader, state, field, consumer) != FilterTextEnd::kFailed;
+    return MatchFilterText(reader, state, consumer) != FilterTextEnd::kFailed;
   } catch (const std::bad_alloc&) {
     return false;
   }

@@ -81,11 +81,11 @@ class OutsideInLibraries {
   // The Outside In filter over state.fileName: the text is read in 32 KiB
   // pieces and matched through consumer in the chunked reader's pieces
   // within the read budget (MatchFilterText). True on
-  // success, on a stop (state.abortRequested) and when the field has its
-  // answer early; false when the document cannot be opened, its format is
+  // success, on a stop (state.abortRequested) and when the consumer knows
+  // its answer early; false when the document cannot be opened, its format is
   // unknown, its text cannot be opened or a read fails. Every handle opened
   // is closed before it returns.
-  bool Extract(const PluginSettings& settings, const FieldDefinition& field, EvaluationState& state,
+  bool Extract(const PluginSettings& settings, EvaluationState& state,
                const TextConsumer& consumer) const;
 
   // Opens name's document (its format must be known) and its text. False,

@@ -1,17 +1,24 @@
 #include "plugin/filters/run_filter.h"
 
 #include "plugin/filters/converter.h"
+#include "plugin/filters/outside_in.h"
 
 namespace qm::plugin {
 
-bool RunFilter(const PluginState& plugin, const FilterChoice& choice, const FieldDefinition& field,
-               EvaluationState& state, const TextConsumer& consumer) {
+const OutsideInLibraries* DocumentSources::LoadedOutsideIn() const {
+  return outsideIn != nullptr && outsideIn->Loaded() ? outsideIn : nullptr;
+}
+
+bool RunFilter(const DocumentSources& sources, const FilterChoice& choice, EvaluationState& state,
+               const TextConsumer& consumer) {
   switch (choice.kind) {
     case settings::FilterKind::Converter:
-      return RunConverter(plugin.converterCommand, choice.option, plugin.settings, field, state,
+      return RunConverter(sources.converterCommand, choice.option, sources.settings, state,
                           consumer);
-    case settings::FilterKind::OutsideIn:
-      return plugin.outsideIn.Loaded() && plugin.outsideIn.Extract(plugin.settings, field, state, consumer);
+    case settings::FilterKind::OutsideIn: {
+      const OutsideInLibraries* outsideIn = sources.LoadedOutsideIn();
+      return outsideIn != nullptr && outsideIn->Extract(sources.settings, state, consumer);
+    }
     default:
       return false;
   }

@@ -6,11 +6,16 @@
 // released when it is detached.
 #include "plugin/host_interface/content_plugin.h"
 
+#include <memory>
 #include <new>
+#include <string>
 
 #include "platform/platform.h"
 #include "plugin/compare/compare.h"
 #include "plugin/config/loader.h"
+#include "plugin/filters/outside_in.h"
+#include "plugin/filters/run_filter.h"
+#include "plugin/evaluation/answer_sink.h"
 #include "plugin/host_interface/field_text.h"
 #include "plugin/host_interface/request.h"
 
@@ -52,6 +57,7 @@ void Attach() {
                                 u"xdoc2txt";
 #endif
   }
+  g_state->outsideIn = std::make_shared<qm::plugin::OutsideInLibraries>();
 }
 
 // explicitUnload: the library is unloaded on its own, not at process end
@@ -60,7 +66,7 @@ void Detach(bool explicitUnload) {
   if (g_state == nullptr) return;
   g_state->abortSet.Clear();
   g_state->cache.Clear();
-  if (explicitUnload) g_state->outsideIn.Unload();
+  if (explicitUnload && g_state->outsideIn != nullptr) g_state->outsideIn->Unload();
   delete g_state;
   g_state = nullptr;
 }
@@ -169,8 +175,12 @@ QM_API void QM_CALL ContentSetDefaultParams(ContentDefaultParamStruct* dps) {
     // Loading happens once per load of the library; a repeated call keeps
     // the table that requests may already be reading.
     if (g_state == nullptr || dps == nullptr || g_state->loaded) return;
-    qm::plugin::LoadConfiguration(*g_state, dps->PluginInterfaceVersionHi,
-                                  dps->PluginInterfaceVersionLow);
+    qm::plugin::LoadConfiguration(
+        *g_state, dps->PluginInterfaceVersionHi, dps->PluginInterfaceVersionLow,
+        [](const std::u16string& configured, const std::u16string& moduleFolder) {
+          return g_state->outsideIn != nullptr &&
+                 g_state->outsideIn->Load(configured, moduleFolder);
+        });
     g_state->cache.SetCapacity(g_state->settings.resultCache);
   } catch (...) {
   }
@@ -210,7 +220,8 @@ QM_API int QM_CALL ContentCompareFilesW(ProgressCallbackProc progresscallback, i
   try {
     if (g_state == nullptr || !g_state->loaded) return qm::plugin::kCompareNotComparable;
     HostProgress progress(progresscallback);
-    return qm::plugin::CompareFiles(*g_state, &progress, compareindex,
+    return qm::plugin::CompareFiles(qm::plugin::SourcesOf(*g_state),
+                                    g_state->CompareField(compareindex), &progress,
                                     reinterpret_cast<const char16_t*>(filename1),
                                     reinterpret_cast<const char16_t*>(filename2));
   } catch (...) {

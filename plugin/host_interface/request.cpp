@@ -12,10 +12,12 @@
 #include "plugin/content/encoding.h"
 #include "plugin/content/file_access.h"
 #include "plugin/content/reader.h"
+#include "plugin/evaluation/answer_sink.h"
 #include "plugin/evaluation/code_page.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/random_string.h"
 #include "plugin/filters/filter_text.h"
+#include "plugin/filters/outside_in.h"
 #include "plugin/filters/run_filter.h"
 #include "plugin/host_interface/content_plugin.h"
 
@@ -30,19 +32,6 @@ using settings::RunsExpression;
 constexpr std::int64_t kForegroundBytes = 1048576;  // fields but Boolean wait above it
 constexpr std::int64_t kForegroundBooleanBytes = 5242880;
 
-// Copies n bytes, fewer when maxlen is smaller.
-void WriteBytes(void* buffer, int maxlen, const void* source, std::size_t n) {
-  if (buffer == nullptr || maxlen <= 0) return;
-  std::memcpy(buffer, source, std::min(n, static_cast<std::size_t>(maxlen)));
-}
-
-void WriteUint32(void* buffer, int maxlen, std::uint32_t value) {
-  WriteBytes(buffer, maxlen, &value, sizeof value);
-}
-
-// The answer code of a type for string answers.
-int StringCode(bool wide) { return wide ? ft_stringw : ft_string; }
-
 // The answer code a cached or computed value of this type is given with.
 int CodeForType(FieldType type, bool wide) {
   switch (AnswerKindOf(type)) {
@@ -50,31 +39,11 @@ int CodeForType(FieldType type, bool wide) {
     case AnswerKind::Choice: return ft_multiplechoice;
     case AnswerKind::Flag: return ft_boolean;
     case AnswerKind::Count: return ft_numeric_32;
-    case AnswerKind::Text: return StringCode(wide);
+    case AnswerKind::Text: return wide ? ft_stringw : ft_string;
     case AnswerKind::Ratio: return ft_numeric_floating;
     case AnswerKind::CompareOnly: return ft_comparecontent;
   }
   return ft_nosuchfield;
-}
-
-// A zero value of the field's type: a 32-bit 0 (no, zero, an empty string),
-// or 0.0. Fields that only read (the encoding and full-text fields) have no
-// zero value and answer empty.
-int ZeroAnswer(FieldType type, bool wide, void* fieldValue, int maxlen) {
-  switch (AnswerKindOf(type)) {
-    case AnswerKind::FullText:
-    case AnswerKind::Choice:
-    case AnswerKind::CompareOnly: return ft_fieldempty;
-    case AnswerKind::Ratio: {
-      const double zero = 0.0;
-      WriteBytes(fieldValue, maxlen, &zero, sizeof zero);
-      return ft_numeric_floating;
-    }
-    case AnswerKind::Flag:
-    case AnswerKind::Count:
-    case AnswerKind::Text: WriteUint32(fieldValue, maxlen, 0); return CodeForType(type, wide);
-  }
-  return ft_fieldempty;
 }
 
 // "..." or "<___>" in the request's text form.
@@ -87,95 +56,6 @@ int Placeholder(const char* text, int code, bool wide, void* fieldValue, int max
     CopyNarrow(static_cast<char*>(fieldValue), maxlen, text);
   }
   return code;
-}
-
-// The ANSI form of a string answer, cut to fit maxlen - 1 bytes without
-// splitting a character.
-std::string NarrowAnswer(const PluginState& state, const std::u16string& text, int maxlen) {
-  std::string narrow;
-  ToNarrow(state.settings, text.data(), text.size(), &narrow, true, false);
-  const std::size_t room = maxlen > 0 ? static_cast<std::size_t>(maxlen - 1) : 0;
-  if (narrow.size() > room) {
-    std::size_t cut = room;
-    const std::uint32_t cp = state.settings.ansiCodePage;
-    if (platform::IsMultiByteCodePage(cp) && cut > 0) {
-      // Keep the last character only when it fits whole.
-      const std::size_t start = platform::PreviousCharStart(cp, narrow.data(), cut + 1);
-      if (start < cut) cut = start;
-    }
-    narrow.resize(cut);
-  }
-  return narrow;
-}
-
-// A string answer: the output text cut to the limit (never after a lone
-// lead surrogate), in the request's text form. Returns the units written.
-std::size_t WriteTextAnswer(const PluginState& st, EvaluationState& state, bool wide,
-                            void* fieldValue, int maxlen) {
-  std::u16string& text = state.outputText;
-  if (text.size() > state.outputLimit) text.resize(state.outputLimit);
-  if (!text.empty() && text.back() >= 0xD800 && text.back() <= 0xDBFF) text.pop_back();
-  if (wide) {
-    CopyWide(fieldValue, maxlen, text.data(), text.size());
-    return text.size();
-  }
-  const std::string narrow = NarrowAnswer(st, text, maxlen);
-  CopyNarrow(static_cast<char*>(fieldValue), maxlen, narrow.c_str());
-  return narrow.size();
-}
-
-// The field's floating value: the mean match length, or for the distance
-// ratio the mean gap between matches over the mean size per gap.
-double RatioValue(FieldType type, const EvaluationState& state) {
-  if (type == FieldType::MatchDistanceRatio) {
-    const double gaps = state.matchCount < 2 ? 1.0 : static_cast<double>(state.matchCount - 1);
-    const double size = state.contentSize == 0 ? 1.0 : static_cast<double>(state.contentSize);
-    return (static_cast<double>(state.sum) / gaps) / (size / gaps);
-  }
-  const double count = state.matchCount == 0 ? 1.0 : static_cast<double>(state.matchCount);
-  return static_cast<double>(state.sum) / count;
-}
-
-// A floating answer: the 8-byte value, then from byte 8 its text with three
-// decimals when the buffer has room. Returns the cache image's length value.
-std::size_t WriteRatioAnswer(double value, bool wide, void* fieldValue, int maxlen) {
-  char text[64];
-  std::snprintf(text, sizeof text, "%.3f", value);
-  WriteBytes(fieldValue, maxlen, &value, sizeof value);
-  if (maxlen <= 8) return 0;
-  const std::size_t length = std::strlen(text);
-  char* after = static_cast<char*>(fieldValue) + 8;
-  if (wide) {
-    const std::u16string w(text, text + length);
-    CopyWide(after, maxlen - 8, w.data(), w.size());
-    return 4 + length;
-  }
-  CopyNarrow(after, maxlen - 8, text);
-  return 8 + length;
-}
-
-// The answer writer: puts the state's result into the host's buffer in the
-// form the type asks for and stores it in the cache when a key is given.
-int WriteAnswer(PluginState& st, const FieldDefinition& field, EvaluationState& state, bool wide,
-                void* fieldValue, int maxlen, const std::string* cacheKey) {
-  AnswerDescriptor descriptor;
-  descriptor.wide = wide;
-  descriptor.type = field.type;
-  switch (AnswerKindOf(field.type)) {
-    case AnswerKind::FullText:
-    case AnswerKind::Choice:
-    case AnswerKind::CompareOnly: return ft_fieldempty;  // answered by their own routines
-    case AnswerKind::Flag:
-    case AnswerKind::Count: WriteUint32(fieldValue, maxlen, state.matchCount); break;
-    case AnswerKind::Text:
-      descriptor.value = WriteTextAnswer(st, state, wide, fieldValue, maxlen);
-      break;
-    case AnswerKind::Ratio:
-      descriptor.value = WriteRatioAnswer(RatioValue(field.type, state), wide, fieldValue, maxlen);
-      break;
-  }
-  if (cacheKey != nullptr) st.cache.Store(*cacheKey, descriptor, fieldValue, maxlen);
-  return CodeForType(field.type, wide);
 }
 
 // Appends the request's name as bytes, for the hash and the cache key: ANSI
@@ -206,41 +86,17 @@ std::u16string RequestName(const PluginSettings& settings, const char* ansiName,
 }
 
 // The request's state as every evaluation starts it: line counting, the
-// distinct set, the abort key, the output limit and the name.
+// abort key, the name, and what the field's sink accumulates into.
 void PrepareState(EvaluationState& state, const FieldDefinition& field, const char* ansiName,
                   const char16_t* wideName, std::size_t wideLength, std::u16string name,
                   int maxlen) {
   state.countLines = field.templateUsesLineNumbers;
-  if (field.type == FieldType::CountIndividual) {
-    state.distinctMatches = std::make_unique<DistinctSet>();
-  }
-  std::string nameBytes;
-  AppendNameBytes(&nameBytes, ansiName, wideName, wideLength);
-  state.requestKey = NameHash(nameBytes.data(), nameBytes.size());
-  if (field.IsStringType()) {
-    state.outputLimit = maxlen >= 4 ? static_cast<std::uint32_t>(maxlen / 2 - 1) : 0;
-  }
+  state.requestKey = RequestKeyFor(ansiName, wideName, wideLength);
   state.fileName = std::move(name);
-  state.outputText.reserve(std::min<std::size_t>(2u * state.outputLimit, 1u << 16));
+  AnswerSinkFor(field.type).Prepare(state, maxlen);
 }
 
 }  // namespace
-
-void CopyNarrow(char* buffer, int maxlen, const char* text) {
-  if (buffer == nullptr || maxlen <= 0) return;
-  const std::size_t n = std::min(std::strlen(text), static_cast<std::size_t>(maxlen - 1));
-  std::memcpy(buffer, text, n);
-  buffer[n] = 0;
-}
-
-void CopyWide(void* buffer, int maxlen, const char16_t* text, std::size_t length) {
-  if (buffer == nullptr || maxlen < 2) return;
-  const std::size_t n = std::min(length, static_cast<std::size_t>(maxlen / 2 - 1));
-  auto* out = static_cast<unsigned char*>(buffer);
-  std::memcpy(out, text, n * 2);
-  out[n * 2] = 0;
-  out[n * 2 + 1] = 0;
-}
 
 int GetSupportedField(const PluginState& state, int fieldIndex, char* fieldName, char* units,
                       int maxlen) {
@@ -282,36 +138,24 @@ struct Request {
 
   bool Wide() const { return wideName != nullptr; }
   std::u16string Name() const { return RequestName(st.settings, ansiName, wideName, wideLength); }
+  AnswerTarget Target() const { return AnswerTarget{fieldValue, maxlen, Wide()}; }
+  // The answer the state holds, stored in the cache when a key is given.
   int Answer(EvaluationState& state, const std::string* cacheKey) const {
-    return WriteAnswer(st, field, state, Wide(), fieldValue, maxlen, cacheKey);
+    const bool written = AnswerSinkFor(field.type).Write(state, Target(), st.settings, &st.cache,
+                                                         cacheKey);
+    return written ? CodeForType(field.type, Wide()) : ft_fieldempty;
   }
-  int Zero() const { return ZeroAnswer(field.type, Wide(), fieldValue, maxlen); }
+  // The field's zero answer, or empty for a type without one.
+  int Zero() const {
+    return AnswerSinkFor(field.type).WriteZero(Target()) ? CodeForType(field.type, Wide())
+                                                         : ft_fieldempty;
+  }
   int Show(const char* placeholder, int code) const {
     return Placeholder(placeholder, code, Wide(), fieldValue, maxlen);
   }
   void Prepare(EvaluationState& state, std::u16string name) const {
     PrepareState(state, field, ansiName, wideName, wideLength, std::move(name), maxlen);
   }
-};
-
-// The name file calls use: the host's name, or for a long wide name its
-// long-path form (kept alive here).
-struct AccessName {
-  explicit AccessName(const Request& r) {
-    if (!r.Wide()) {
-      name.narrow = r.ansiName;
-    } else if (platform::kHasLongPathForm && r.wideLength >= kLongPathThreshold) {
-      longPath = LongPathForm(std::u16string(r.wideName, r.wideLength));
-      name.wide = longPath.c_str();
-    } else {
-      name.wide = r.wideName;
-    }
-  }
-  AccessName(const AccessName&) = delete;
-  AccessName& operator=(const AccessName&) = delete;
-
-  std::u16string longPath;
-  platform::FileName name;
 };
 
 // Random strings come from the generator, never from the file, and are never
@@ -356,8 +200,9 @@ int AnswerFulltext(const Request& r, const AccessName& access, std::int64_t size
   if (!r.Wide() || size < 0 || static_cast<std::uint64_t>(size) > settings.globalFileSizeLimit) {
     return ft_fieldempty;
   }
-  return r.st.outsideIn.ServeFulltext(r.fieldValue, r.maxlen, std::u16string(access.name.wide),
-                                      unitIndex, settings, r.st.fulltextExclude);
+  if (r.st.outsideIn == nullptr) return ft_fieldempty;
+  return r.st.outsideIn->ServeFulltext(r.fieldValue, r.maxlen, std::u16string(access.name.wide),
+                                       unitIndex, settings, r.st.fulltextExclude);
 }
 
 // The cache key: the host's name bytes, the field index, and the file part
@@ -393,38 +238,47 @@ std::optional<int> DeferredAnswer(const Request& r, std::int64_t size, bool whol
   return over ? r.Show("<___>", ft_ondemand) : r.Show("...", ft_delayed);
 }
 
-// The encoding field's answer, from the sample's decision.
-int AnswerEncoding(const Request& r, const EvaluationState& state, const std::string* cacheKey) {
-  std::uint32_t choice = 0;
-  if (state.isUtf8) {
-    choice = 1;
-  } else if (state.isUtf16) {
-    choice = state.bigEndian ? 3 : 2;
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Steps shared with QuarrymarkGetFieldText
+// ---------------------------------------------------------------------------
+AccessName::AccessName(const char* ansiName, const char16_t* wideName, std::size_t wideLength) {
+  if (wideName == nullptr) {
+    name.narrow = ansiName;
+  } else if (platform::kHasLongPathForm && wideLength >= kLongPathThreshold) {
+    longPath_ = LongPathForm(std::u16string(wideName, wideLength));
+    name.wide = longPath_.c_str();
+  } else {
+    name.wide = wideName;
   }
-  CopyNarrow(static_cast<char*>(r.fieldValue), r.maxlen, settings::kEncodingNames[choice]);
-  if (cacheKey != nullptr) {
-    AnswerDescriptor descriptor;
-    descriptor.wide = r.Wide();
-    descriptor.type = r.field.type;
-    descriptor.value = choice;
-    r.st.cache.Store(*cacheKey, descriptor, r.fieldValue, r.maxlen);
-  }
-  return ft_multiplechoice;
 }
 
-// The file opened for reading, its encoding sample and where its content
-// starts (in units, after a byte-order mark).
-struct OpenedFile {
-  platform::File file;
-  EncodingSample sample;
-  std::uint32_t startUnits = 0;
-};
+std::uint64_t RequestKeyFor(const char* ansiName, const char16_t* wideName,
+                            std::size_t wideLength) {
+  std::string nameBytes;
+  AppendNameBytes(&nameBytes, ansiName, wideName, wideLength);
+  return NameHash(nameBytes.data(), nameBytes.size());
+}
 
-// Opens the file and decides its encoding, or for filtered text (never
-// opened here) takes UTF-16; then sets what the matcher must validate
-// itself. The open trusts the kind found by the attribute query and never
-// waits on what may have replaced the file since. False when the file
-// cannot be opened or sampled.
+bool QueryRegularFile(const platform::FileName& name, platform::FileInfo* info) {
+  return platform::QueryFileInfo(name, info) && info->IsRegularFile();
+}
+
+bool MayFilter(const PluginState& st, const FieldDefinition& field, bool withoutFilter) {
+  return RunsExpression(field.type) && field.filterEnabled && !withoutFilter && !st.filters.empty();
+}
+
+bool ReadsWholeContent(const FieldDefinition& field, const FilterChoice* filter) {
+  return !field.encodingCheckBufferOnly || filter != nullptr;
+}
+
+bool BeyondSizeLimit(const PluginSettings& settings, const FieldDefinition& field,
+                     std::int64_t size, bool wholeContent) {
+  return size < 0 || (static_cast<std::uint64_t>(size) > settings.globalFileSizeLimit &&
+                      RunsExpression(field.type) && wholeContent);
+}
+
 bool OpenContent(const platform::FileName& name, std::int64_t size, bool filtered,
                  bool wholeContent, const PluginSettings& settings, EvaluationState& state,
                  OpenedFile* opened) {
@@ -445,40 +299,36 @@ bool OpenContent(const platform::FileName& name, std::int64_t size, bool filtere
   return true;
 }
 
-// Reads the file's content after its sample and matches it: the sample alone
-// when it is all there is (or all the field reads), a whole read up to the
-// always-whole size or the budget, chunks beyond. False on a read error.
-bool ReadAndMatch(OpenedFile& opened, std::int64_t size, EvaluationState& state,
-                  const FieldDefinition& field, const FieldEvaluator& evaluator,
-                  const PluginSettings& settings) {
+bool ReadContent(OpenedFile& opened, std::int64_t size, EvaluationState& state, bool sampleOnly,
+                 LargeRead large, const TextConsumer& consumer, const PluginSettings& settings) {
   platform::File& file = opened.file;
   const EncodingSample& sample = opened.sample;
   const std::uint32_t startUnits = opened.startUnits;
   const auto usize = static_cast<std::uint64_t>(size);
-  if (usize <= settings.analyzeBuffer || field.encodingCheckBufferOnly) {
+  if (usize <= settings.analyzeBuffer || sampleOnly) {
     file.Close();
-    EvaluateSample(sample.bytes.get(), sample.length, startUnits, state, field, evaluator);
+    EvaluateSample(sample.bytes.get(), sample.length, startUnits, state, sampleOnly, consumer);
     return true;
   }
   if (usize <= kAlwaysWholeBytes) {
-    return ReadWholeFile(file, size, sample, startUnits, state, field, evaluator);
+    return ReadWholeFile(file, size, sample, startUnits, state, consumer);
   }
   const std::uint32_t budget = ReadBudgetMegabytes(settings);
-  if (MatchesStayInLines(field, state)) {
+  if (large != LargeRead::kByBudget) {
     // Chunks answer exactly as a whole read does here, in less memory; a
     // mapped file takes no buffer at all and is matched whole.
-    const MappedRead mapped = MatchMappedFile(file, size, startUnits, state, evaluator);
-    if (mapped != MappedRead::kNotMapped) return mapped == MappedRead::kDone;
+    if (large == LargeRead::kMappedOrLineChunks) {
+      const MappedRead mapped = MatchMappedFile(file, size, startUnits, true, state, consumer);
+      if (mapped != MappedRead::kNotMapped) return mapped == MappedRead::kDone;
+    }
     const std::uint32_t chunk = std::min(budget, kLineChunkMegabytes);
-    return ReadInChunks(file, size, sample, startUnits, chunk, state, field, evaluator);
+    return ReadInChunks(file, size, sample, startUnits, chunk, state, consumer);
   }
   if (usize < static_cast<std::uint64_t>(budget) * settings::kMegabyte) {
-    return ReadWholeFile(file, size, sample, startUnits, state, field, evaluator);
+    return ReadWholeFile(file, size, sample, startUnits, state, consumer);
   }
-  return ReadInChunks(file, size, sample, startUnits, budget, state, field, evaluator);
+  return ReadInChunks(file, size, sample, startUnits, budget, state, consumer);
 }
-
-}  // namespace
 
 // The request runs in a fixed order: the answers that need no file content
 // (no usable program, random strings, names), the cache key, the full-text
@@ -500,11 +350,10 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
 
   // The attribute query is the request's only one: it also gives the size
   // and the file part of the cache key. A cache hit makes no copy of the name.
-  const AccessName access(r);
+  const AccessName access(ansiName, wideName, wideLength);
   const bool nameOnly = field.filenameOnly && runs;
   platform::FileInfo info;
-  if (field.type != FieldType::RandomString && !nameOnly &&
-      !(platform::QueryFileInfo(access.name, &info) && info.IsRegularFile())) {
+  if (field.type != FieldType::RandomString && !nameOnly && !QueryRegularFile(access.name, &info)) {
     return ft_fileerror;
   }
   if (field.type == FieldType::RandomString) return AnswerRandomString(r, flags);
@@ -517,18 +366,15 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
   // The text filter is chosen by the name's extension, never on the repeat
   // without filters.
   std::u16string name;
-  const bool mayFilter = runs && field.filterEnabled && !withoutFilter && !st.filters.empty();
+  const bool mayFilter = MayFilter(st, field, withoutFilter);
   if (mayFilter) name = r.Name();
   const FilterChoice* filter = mayFilter ? FindFilterForName(st.filters, name) : nullptr;
   const auto size = static_cast<std::int64_t>(info.size);
 
   if (field.type == FieldType::OutsideInFulltext) return AnswerFulltext(r, access, size, unitIndex);
 
-  const bool wholeContent = !field.encodingCheckBufferOnly || filter != nullptr;
-  if (size < 0 ||
-      (static_cast<std::uint64_t>(size) > settings.globalFileSizeLimit && runs && wholeContent)) {
-    return r.Zero();
-  }
+  const bool wholeContent = ReadsWholeContent(field, filter);
+  if (BeyondSizeLimit(settings, field, size, wholeContent)) return r.Zero();
   if (cacheOn && LookupCache(r, key)) return CodeForType(field.type, wide);
   if (flags == CONTENT_DELAYIFSLOW && runs) {
     if (const std::optional<int> deferred = DeferredAnswer(r, size, wholeContent)) return *deferred;
@@ -544,19 +390,22 @@ int RequestValue(PluginState& st, const char* ansiName, const char16_t* wideName
   }
   st.abortSet.Remove(state.requestKey);  // a stale stop mark for this file is forgotten
 
-  if (field.type == FieldType::EncodingCheck) {
+  if (field.type == FieldType::EncodingCheck) {  // the decision is the answer
     opened.file.Close();
-    return AnswerEncoding(r, state, cacheKey);
+    return r.Answer(state, cacheKey);
   }
 
   const EvaluationContext context{settings, *st.LineBreakField(), st.abortSet};
   const FieldEvaluator evaluator(field, context);
   if (filter == nullptr) {
-    const bool ok = ReadAndMatch(opened, size, state, field, evaluator, settings);
+    const LargeRead large =
+        MatchesStayInLines(field, state) ? LargeRead::kMappedOrLineChunks : LargeRead::kByBudget;
+    const bool ok =
+        ReadContent(opened, size, state, field.encodingCheckBufferOnly, large, evaluator, settings);
     opened.sample.bytes.reset();
     if (!ok) return ft_fileerror;
     state.contentSize = static_cast<std::uint64_t>(size);
-  } else if (!RunFilter(st, *filter, field, state, evaluator)) {
+  } else if (!RunFilter(SourcesOf(st), *filter, state, evaluator)) {
     // A failed filter: the file is searched as it is, when the settings allow.
     if (state.abortRequested) return ft_fieldempty;
     if (!settings.normalSearchForFilterFail) return ft_fileerror;

@@ -1,9 +1,14 @@
 // The plugin's answers to the host: the field table and the value request.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
+#include "platform/platform.h"
 #include "plugin/config/plugin_state.h"
+#include "plugin/content/encoding.h"
+#include "plugin/evaluation/matcher.h"
 
 namespace qm::plugin {
 
@@ -21,9 +26,78 @@ int RequestValue(PluginState& state, const char* ansiName, const char16_t* wideN
                  int fieldIndex, int unitIndex, void* fieldValue, int maxlen, int flags,
                  bool withoutFilter);
 
-// Writes text and its terminator, cut to fit maxlen bytes. Nothing for
-// maxlen <= 0.
-void CopyNarrow(char* buffer, int maxlen, const char* text);
-void CopyWide(void* buffer, int maxlen, const char16_t* text, std::size_t length);
+// ---------------------------------------------------------------------------
+// Steps a value request shares with QuarrymarkGetFieldText (field_text.cpp),
+// in the order both take them.
+// ---------------------------------------------------------------------------
+
+// The name file calls use: the host's name (exactly one of ansiName and
+// wideName is set), or for a long wide name its long-path form, kept alive
+// here.
+class AccessName {
+ public:
+  AccessName(const char* ansiName, const char16_t* wideName, std::size_t wideLength);
+  AccessName(const AccessName&) = delete;
+  AccessName& operator=(const AccessName&) = delete;
+
+  platform::FileName name;
+
+ private:
+  std::u16string longPath_;
+};
+
+// The request's abort key: the NameHash of the host's name as bytes (ANSI
+// bytes, or the UTF-16 units as little-endian pairs).
+std::uint64_t RequestKeyFor(const char* ansiName, const char16_t* wideName, std::size_t wideLength);
+
+// The file's attributes, size and time; false unless it is a regular file
+// (a missing file, a folder, a FIFO or a device is never read).
+bool QueryRegularFile(const platform::FileName& name, platform::FileInfo* info);
+
+// Whether the field's content may come from a text filter: it runs its
+// expression, its filter flag is on, filters are configured and this is
+// not the repeat without filters. The filter is then the one
+// FindFilterForName gives for the name.
+bool MayFilter(const PluginState& st, const FieldDefinition& field, bool withoutFilter);
+
+// False when the field reads only the encoding sample (a filtered file is
+// always read whole).
+bool ReadsWholeContent(const FieldDefinition& field, const FilterChoice* filter);
+
+// True when the content is not read: the size is unknown, or beyond
+// GlobalFileSizeLimit for a field that runs its expression over more than
+// the sample.
+bool BeyondSizeLimit(const PluginSettings& settings, const FieldDefinition& field,
+                     std::int64_t size, bool wholeContent);
+
+// The file opened for reading, its encoding sample and where its content
+// starts (in units, after a byte-order mark).
+struct OpenedFile {
+  platform::File file;
+  EncodingSample sample;
+  std::uint32_t startUnits = 0;
+};
+
+// Opens the file and decides its encoding, or for filtered text (never
+// opened here) takes UTF-16; then sets what the matcher must validate
+// itself (state.utfCheckPending). The open trusts the kind found by the
+// attribute query and never waits on what may have replaced the file since.
+// False when the file cannot be opened or sampled.
+bool OpenContent(const platform::FileName& name, std::int64_t size, bool filtered,
+                 bool wholeContent, const PluginSettings& settings, EvaluationState& state,
+                 OpenedFile* opened);
+
+// How a file above the always-whole size is read.
+enum class LargeRead {
+  kByBudget,            // whole within the read budget, in chunks of the budget beyond
+  kLineChunks,          // chunks of at most kLineChunkMegabytes (the cuts change nothing)
+  kMappedOrLineChunks,  // matched whole from a read-only mapping, else as kLineChunks
+};
+
+// Hands the opened file's content to consumer: the sample alone when it is
+// all there is or sampleOnly, a whole read up to the always-whole size,
+// then as `large` says. Closes the file. False on a read error.
+bool ReadContent(OpenedFile& opened, std::int64_t size, EvaluationState& state, bool sampleOnly,
+                 LargeRead large, const TextConsumer& consumer, const PluginSettings& settings);
 
 }  // namespace qm::plugin

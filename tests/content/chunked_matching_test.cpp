@@ -72,9 +72,9 @@ class ChunkedMatching : public ContentTest {
     const FieldEvaluator evaluator(field, context);
     if (asRequest) chunked = MatchesStayInLines(field, state);
     answer.ok = chunked ? ReadInChunks(file, static_cast<std::int64_t>(size), sample, start, 1,
-                                       state, field, evaluator)
+                                       state, evaluator)
                         : ReadWholeFile(file, static_cast<std::int64_t>(size), sample, start,
-                                        state, field, evaluator);
+                                        state, evaluator);
     answer.count = state.matchCount;
     answer.sum = state.sum;
     answer.output = state.outputText;

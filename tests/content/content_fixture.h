@@ -27,25 +27,27 @@ struct Piece {
 };
 
 // Records each call. onText runs after recording and plays the matcher (sets
-// matchCount, outputText, abortRequested). StopRequested answers true once
-// stopAfterPieces pieces were recorded. Like a matcher, clears
-// utfCheckPending after the call that saw it.
+// matchCount, outputText, abortRequested); the answer is known when sink
+// (the answer sink of a field type, none: never) says so. StopRequested
+// answers true once stopAfterPieces pieces were recorded. Like a matcher,
+// clears utfCheckPending after the call that saw it.
 class RecordingConsumer final : public TextConsumer {
  public:
   mutable std::vector<Piece> pieces;
   std::function<void(const Piece&, EvaluationState&)> onText;
   std::size_t stopAfterPieces = SIZE_MAX;
+  mutable const AnswerSink* sink = nullptr;
 
-  void Bytes(const char* text, std::size_t length, EvaluationState& state) const override {
+  bool Bytes(const char* text, std::size_t length, EvaluationState& state) const override {
     EXPECT_NE(text, nullptr);
     const auto* bytes = reinterpret_cast<const unsigned char*>(text);
-    Record(Piece{std::u16string(bytes, bytes + length), false, state.startOffset,
+    return Record(Piece{std::u16string(bytes, bytes + length), false, state.startOffset,
                  state.utfCheckPending, state.isUtf8},
            state);
   }
-  void Units(const char16_t* text, std::size_t length, EvaluationState& state) const override {
+  bool Units(const char16_t* text, std::size_t length, EvaluationState& state) const override {
     EXPECT_NE(text, nullptr);
-    Record(Piece{std::u16string(text, length), true, state.startOffset, state.utfCheckPending,
+    return Record(Piece{std::u16string(text, length), true, state.startOffset, state.utfCheckPending,
                  state.isUtf8},
            state);
   }
@@ -54,10 +56,11 @@ class RecordingConsumer final : public TextConsumer {
   }
 
  private:
-  void Record(const Piece& p, EvaluationState& state) const {
+  bool Record(const Piece& p, EvaluationState& state) const {
     pieces.push_back(p);
     state.utfCheckPending = false;
     if (onText) onText(p, state);
+    return sink != nullptr && sink->Known(state);
   }
 };
 
@@ -106,13 +109,15 @@ class ContentTest : public ::testing::Test {
     EncodingSample sample;
     if (!ReadEncodingSample(size, &run.bom, file, run.state, &sample, settings)) return run;
     const std::uint32_t start = run.state.isUtf16 ? run.bom / 2 : run.bom;
+    consumer.sink = &AnswerSinkFor(field.type);
     if (path == Path::kSample) {
       run.ok = true;
-      EvaluateSample(sample.bytes.get(), sample.length, start, run.state, field, consumer);
+      EvaluateSample(sample.bytes.get(), sample.length, start, run.state,
+                     field.encodingCheckBufferOnly, consumer);
     } else if (path == Path::kWhole) {
-      run.ok = ReadWholeFile(file, size, sample, start, run.state, field, consumer);
+      run.ok = ReadWholeFile(file, size, sample, start, run.state, consumer);
     } else {
-      run.ok = ReadInChunks(file, size, sample, start, chunkMegabytes, run.state, field, consumer);
+      run.ok = ReadInChunks(file, size, sample, start, chunkMegabytes, run.state, consumer);
     }
     run.closed = !file.IsOpen();
     return run;

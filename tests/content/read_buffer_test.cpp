@@ -67,11 +67,12 @@ class TerminatedConsumer final : public TextConsumer {
  public:
   mutable std::string text;
   mutable bool terminated = false;
-  void Bytes(const char* bytes, std::size_t length, EvaluationState&) const override {
+  bool Bytes(const char* bytes, std::size_t length, EvaluationState&) const override {
     text.assign(bytes, length);
     terminated = bytes[length] == 0;
+    return false;
   }
-  void Units(const char16_t*, std::size_t, EvaluationState&) const override {}
+  bool Units(const char16_t*, std::size_t, EvaluationState&) const override { return false; }
   bool StopRequested(const EvaluationState&) const override { return false; }
 };
 
@@ -92,7 +93,7 @@ TEST_F(ReusedBufferTest, AShorterFileAfterALongerOneIsItsOwnText) {
     std::uint32_t bom = 0;
     const auto size = static_cast<std::int64_t>(bytes->size());
     ASSERT_TRUE(ReadEncodingSample(size, &bom, file, state, &sample, settings));
-    ASSERT_TRUE(ReadWholeFile(file, size, sample, 0, state, FieldDefinition(), consumer));
+    ASSERT_TRUE(ReadWholeFile(file, size, sample, 0, state, consumer));
     EXPECT_TRUE(consumer.text == *bytes);
     EXPECT_TRUE(consumer.terminated);
   }

@@ -200,7 +200,8 @@ TEST_F(ReaderTest, EarlyStopByFieldType) {
       ASSERT_TRUE(ReadEncodingSample(std::int64_t(bytes.size()), &run.bom, file, run.state,
                                      &sample, settings));
       run.state.outputLimit = 4;
-      EXPECT_TRUE(ReadInChunks(file, std::int64_t(bytes.size()), sample, 0, 1, run.state, field,
+      consumer.sink = &AnswerSinkFor(field.type);
+      EXPECT_TRUE(ReadInChunks(file, std::int64_t(bytes.size()), sample, 0, 1, run.state,
                                consumer));
     }
     EXPECT_EQ(consumer.pieces.size() > 1, s.readsOn) << int(s.type);
@@ -266,11 +267,10 @@ TEST_F(ReaderTest, TextFoundNotUtfIsReadAgainAsBytes) {
     const bool utf16 = state.isUtf16;
     const std::uint32_t start = utf16 ? bom / 2 : bom;
     state.utfCheckPending = true;
-    FieldDefinition count;  // reads to the end
-    count.type = FieldType::Count;
+    // The consumer never knows its answer: it reads to the end.
     const bool ok = c.path == Path::kChunks
-                        ? ReadInChunks(file, size, sample, start, 1, state, count, consumer)
-                        : ReadWholeFile(file, size, sample, start, state, count, consumer);
+                        ? ReadInChunks(file, size, sample, start, 1, state, consumer)
+                        : ReadWholeFile(file, size, sample, start, state, consumer);
     ASSERT_TRUE(ok);
     EXPECT_FALSE(file.IsOpen());
     ASSERT_FALSE(consumer.pieces.empty());
@@ -372,8 +372,8 @@ TEST_F(ReaderTest, OddByteOfUtf16ContentIsNotContent) {
     state.isUtf16 = true;
     const EncodingSample none;
     const std::int64_t size = std::int64_t(bytes.size());
-    ASSERT_TRUE(path == Path::kWhole ? ReadWholeFile(file, size, none, 0, state, {}, consumer)
-                                     : ReadInChunks(file, size, none, 0, 1, state, {}, consumer));
+    ASSERT_TRUE(path == Path::kWhole ? ReadWholeFile(file, size, none, 0, state, consumer)
+                                     : ReadInChunks(file, size, none, 0, 1, state, consumer));
     EXPECT_TRUE(Covers(Units(bytes, state), 0, consumer.pieces));
   }
 }

@@ -234,6 +234,46 @@ TEST(LinePlanNeedles, LiteralsAndRuns) {
   });
 }
 
+// A whole literal is answered without PCRE: only a pattern that is the
+// needle's text and nothing else qualifies.
+TEST(LinePlanNeedles, WholeLiterals) {
+  struct Case {
+    const char16_t* pattern;
+    unsigned long options;
+    bool whole;
+  };
+  const Case cases[] = {
+      {u"error", kAnyCrlf, true},
+      {u"b", kAnyCrlf, true},
+      {u"x=1", kAnyCrlf, true},
+      {u"a-b_c@d/e", kAnyCrlf, true},
+      {u"(*UTF8)(*LF)(?C255)error", kAnyCrlf, true},
+      {u"(*LIMIT_MATCH=5)error", kAnyCrlf, false},
+      {u"(?i)error", kAnyCrlf, false},
+      {u"error", kAnyCrlf | PCRE_CASELESS, false},
+      {u"error", kAnyCrlf | PCRE_EXTENDED, false},
+      {u"(?:error)", kAnyCrlf, false},
+      {u"ab\\.cd", kAnyCrlf, false},  // an escape: the needle is "ab.cd", the text is not
+      {u"[e]rror", kAnyCrlf, false},
+      {u"error ", kAnyCrlf, false},
+      {u"error|warning|failed", kAnyCrlf, true},
+      {u"err|error", kAnyCrlf, true},  // the first that occurs at a place wins
+      {u"a|a", kAnyCrlf, false},
+      {u"error|", kAnyCrlf, false},
+      {u"(?:error|warning)", kAnyCrlf, false},
+      {u"error|(?i)warning", kAnyCrlf, false},
+      {u"errors?", kAnyCrlf, false},
+      {u"^error", kAnyCrlf, false},
+      {u"\berror\b", kAnyCrlf, false},
+      {u"error$", kAnyCrlf, false},
+      {u"caf\u00e9", kAnyCrlf, false},
+      {u"", kAnyCrlf, false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(AnalyzeLines(c.pattern, c.options).wholeLiteral, c.whole) << Narrow(c.pattern);
+  }
+}
+
 TEST(LinePlanNeedles, QuantifiersAndGroups) {
   ExpectNeedles({
       {u"abc+d", kAnyCrlf, {"abc"}},  // or "cd": the first of equal ones

@@ -106,6 +106,54 @@ class MatcherTest : public ::testing::Test {
     return Outcome{state.matchCount, state.outputText, state.sum, state.previousMatchStart,
                    state.abortRequested};
   }
+  // The text handed over as the chunked reader does (validated already):
+  // pieces cut after line ends (never inside CR LF), each after the first
+  // with up to `context` units before it, starting on a character.
+  template <typename Char>
+  Outcome RunInPieces(const FieldDefinition& field, const std::basic_string<Char>& text,
+                      std::uint32_t seed, std::size_t context, std::size_t contentSize) {
+    EvaluationState state;
+    state.isUtf8 = sizeof(Char) == 1;
+    state.isUtf16 = sizeof(Char) == 2;
+    state.countLines = field.templateUsesLineNumbers;
+    state.outputLimit = 1023;
+    state.requestKey = 77;
+    state.contentSize = contentSize;  // as Run gives it
+    state.offsetDigits = OffsetDigitsFor(state.contentSize);
+    if (field.type == FieldType::CountIndividual) state.distinctMatches = std::make_unique<DistinctSet>();
+    const EvaluationContext evaluation{state_->settings, *lineBreak_, state_->abortSet};
+    std::vector<std::size_t> cuts;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      const bool end = text[i] == Char('\n') ||
+                       (text[i] == Char('\r') && (i + 1 == text.size() || text[i + 1] != Char('\n')));
+      seed = seed * 1103515245u + 12345u;
+      if (end && (seed >> 16) % 3 == 0) cuts.push_back(i + 1);
+    }
+    if (cuts.empty() || cuts.back() != text.size()) cuts.push_back(text.size());
+    std::size_t from = 0;
+    for (const std::size_t end : cuts) {
+      std::size_t carry = std::min(context, from);
+      while (carry > 0) {
+        const auto unit = static_cast<std::make_unsigned_t<Char>>(text[from - carry]);
+        const bool inside = sizeof(Char) == 2 ? (unit >= 0xDC00 && unit <= 0xDFFF) : (unit & 0xC0) == 0x80;
+        if (!inside) break;
+        --carry;
+      }
+      state.startOffset = from;
+      state.contextUnits = static_cast<std::uint32_t>(carry);
+      state.textContinues = end != text.size();
+      if constexpr (sizeof(Char) == 1) {
+        MatchBytes(text.data() + from, end - from, state, field, evaluation);
+      } else {
+        MatchUnits(text.data() + from, end - from, state, field, evaluation);
+      }
+      state.contextUnits = 0;
+      state.textContinues = false;
+      from = end;
+    }
+    return Outcome{state.matchCount, state.outputText, state.sum, state.previousMatchStart,
+                   state.abortRequested};
+  }
   Text MakeText(const std::u16string& units) {
     Text t;
     t.utf16 = units;
@@ -403,6 +451,75 @@ TEST_F(MatcherTest, LongRepeatsAreAnsweredRightInEveryForm) {
       }
     }
   }
+}
+
+// Texts dense with short literals and their near misses: overlapping runs
+// ("aaaa" for "aa"), case variants, literals split by line ends, non-ASCII
+// neighbours.
+std::u16string LiteralText(std::uint32_t seed) {
+  static const char16_t* const kTokens[] = {
+      u"error", u"err", u"rror", u"errorerror", u"ERROR", u"b", u"bb", u"aaaa", u"a", u"x=1",
+      u"x=", u"=1", u"a-b_c", u"é", u"€", u"\U0001F600", u" ", u"  ", u"-", u"err\nor",
+      u"x=\r\n1", u"b\rb", u"\n", u"\r\n", u"\r"};
+  auto next = [&seed](std::uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  std::u16string text;
+  const std::uint32_t tokens = 1 + next(400);
+  for (std::uint32_t i = 0; i < tokens; ++i) {
+    text += kTokens[next(sizeof kTokens / sizeof kTokens[0])];
+  }
+  return text;
+}
+
+TEST_F(MatcherTest, WholeLiteralsAndTheirAlternationsAnswerAsPcreInEveryFormAndPiece) {
+  state_->settings.caseSensitiveDefault = true;  // a caseless literal is searched by PCRE
+  const std::u16string patterns[] = {u"error", u"b", u"aa", u"x=1", u"a-b_c", u"rror", u"bb",
+                                     u"error|rror|x=1", u"err|error", u"error|err", u"a|aa|b",
+                                     u"aa|a", u"bb|b|=1|x="};
+  const FieldType types[] = {FieldType::Count, FieldType::Boolean, FieldType::StringOutput,
+                             FieldType::CountIndividual, FieldType::MatchDistanceRatio};
+  struct Sizes {
+    std::size_t units, maxUnits, literalScan;
+  };
+  const Sizes sizes[] = {{0, 0, 0}, {1, 24, 3}, {16, 64, 1}};
+  int compared = 0;
+  for (const std::u16string& pattern : patterns) {
+    for (const FieldType type : types) {
+      auto field = Field(pattern, type);
+      ASSERT_NE(field, nullptr);
+      ASSERT_TRUE(field->ansiProgram->plan.wholeLiteral && field->utf8Program->plan.wholeLiteral &&
+                  field->utf16Program->plan.wholeLiteral)
+          << Utf8(pattern);
+      for (std::uint32_t seed = 1; seed <= 30; ++seed) {
+        const Text text = MakeText(LiteralText(seed));
+        for (const Form form : {Form::kAnsi, Form::kUtf8, Form::kUtf16}) {
+          SetLineWindowsEnabled(false);  // every match found by PCRE
+          const Outcome whole = Run(*field, text, form);
+          SetLineWindowsEnabled(true);
+          for (const Sizes& size : sizes) {
+            SetWindowSizesForTesting(size.units, size.maxUnits, size.literalScan);
+            EXPECT_EQ(Run(*field, text, form), whole)
+                << Utf8(pattern) << " seed " << seed << " form " << static_cast<int>(form);
+            ++compared;
+          }
+          SetWindowSizesForTesting(0, 0, 0);
+          if (form == Form::kAnsi) continue;
+          for (const std::size_t context : {std::size_t{1}, std::size_t{3}, std::size_t{1024}}) {
+            const std::size_t size = text.utf8.size();
+            EXPECT_EQ(form == Form::kUtf8 ? RunInPieces(*field, text.utf8, seed, context, size)
+                                          : RunInPieces(*field, text.utf16, seed, context, size),
+                      whole)
+                << Utf8(pattern) << " seed " << seed << " in pieces, form "
+                << static_cast<int>(form) << " context " << context;
+            ++compared;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_EQ(compared, 13 * 5 * 30 * (9 + 6));
 }
 
 TEST_F(MatcherTest, APositionGivenUpAtALimitSkipsOnlyItsLine) {

@@ -47,9 +47,10 @@ class Recorder final : public TextConsumer {
     std::uint64_t offset;
   };
   mutable std::vector<Piece> pieces;
-  void Bytes(const char*, std::size_t, EvaluationState&) const override {}
-  void Units(const char16_t* text, std::size_t n, EvaluationState& state) const override {
+  bool Bytes(const char*, std::size_t, EvaluationState&) const override { return false; }
+  bool Units(const char16_t* text, std::size_t n, EvaluationState& state) const override {
     pieces.push_back({std::u16string(text, n), state.startOffset});
+    return false;
   }
   bool StopRequested(const EvaluationState&) const override { return false; }
 };
@@ -85,7 +86,7 @@ std::vector<Recorder::Piece> PiecesOf(const std::string& output, std::size_t bud
   EvaluationState own;
   EvaluationState& s = state != nullptr ? *state : own;
   Recorder r;
-  EXPECT_EQ(MatchFilterText(reader, s, FieldDefinition(), r), FilterTextEnd::kDone);
+  EXPECT_EQ(MatchFilterText(reader, s, r), FilterTextEnd::kDone);
   return r.pieces;
 }
 
@@ -132,9 +133,10 @@ TEST(FilterTextPieces, CutsAfterTheLastLineEnd) {
   class ContextRecorder final : public TextConsumer {
    public:
     explicit ContextRecorder(std::vector<std::size_t>* seen) : seen_(seen) {}
-    void Bytes(const char*, std::size_t, EvaluationState&) const override {}
-    void Units(const char16_t*, std::size_t, EvaluationState& state) const override {
+    bool Bytes(const char*, std::size_t, EvaluationState&) const override { return false; }
+    bool Units(const char16_t*, std::size_t, EvaluationState& state) const override {
       seen_->push_back(state.contextUnits);
+      return false;
     }
     bool StopRequested(const EvaluationState&) const override { return false; }
 
@@ -153,7 +155,7 @@ TEST(FilterTextPieces, CutsAfterTheLastLineEnd) {
   ChunkedReader reader = FilterReader(source, 8000);
   ASSERT_TRUE(AllocateFilterReader(reader));
   EvaluationState state;
-  MatchFilterText(reader, state, FieldDefinition(), ContextRecorder(&context));
+  MatchFilterText(reader, state, ContextRecorder(&context));
   EXPECT_EQ(context, (std::vector<std::size_t>{0, 1023}));
 }
 

@@ -28,20 +28,13 @@ inline std::string Ini(const std::vector<std::string>& lines) {
 }
 
 // True when the program finds a match in the subject.
-inline bool Finds(const std::shared_ptr<const Program8>& program, const std::string& subject,
-                  int options = 0) {
+template <typename Char>
+bool Finds(const std::shared_ptr<const Program<Char>>& program,
+           const std::basic_string<typename Program<Char>::Unit>& subject, int options = 0) {
   if (!program || program->code == nullptr) return false;
   int vector[30];
-  return pcre_exec(program->code, program->study, subject.data(), static_cast<int>(subject.size()),
-                   0, options, vector, 30) >= 0;
-}
-
-inline bool Finds(const std::shared_ptr<const Program16>& program, const std::u16string& subject,
-                  int options = 0) {
-  if (!program || program->code == nullptr) return false;
-  int vector[30];
-  return pcre16_exec(program->code, program->study, reinterpret_cast<PCRE_SPTR16>(subject.data()),
-                     static_cast<int>(subject.size()), 0, options, vector, 30) >= 0;
+  return PcreApi<Char>::Exec(program->code, program->study, subject.data(),
+                             static_cast<int>(subject.size()), 0, options, vector, 30) >= 0;
 }
 
 class ConfigTest : public ::testing::Test {
@@ -56,10 +49,11 @@ class ConfigTest : public ::testing::Test {
     if (!settingsText.empty()) folder_.Write("Quarrymark.ini", settingsText);
     return LoadFolder(hi, low);
   }
-  PluginState& LoadFolder(std::uint32_t hi = 2, std::uint32_t low = 11) {
+  PluginState& LoadFolder(std::uint32_t hi = 2, std::uint32_t low = 11,
+                          const OutsideInLoader& loadOutsideIn = {}) {
     state_ = std::make_unique<PluginState>();
     state_->modulePath = U16(folder_.PathOf("Quarrymark.wdx"));
-    LoadConfiguration(*state_, hi, low);
+    LoadConfiguration(*state_, hi, low, loadOutsideIn);
     return *state_;
   }
   // Display names of the records the host sees.

@@ -325,6 +325,45 @@ TEST_F(ConfigTest, CompareFieldsFollowAllOthersInTheirOrder) {
   EXPECT_TRUE(state_->fields.back().configuredName.empty());  // the line-break field
 }
 
+// The libraries are loaded through the function the exports hand in, with
+// the folder text as configured; the full-text field follows the sorted
+// configured fields (before the compare fields) only when they loaded and
+// the host can ask for it.
+TEST_F(ConfigTest, FulltextFieldExistsExactlyWhenOutsideInLoadsForAFulltextHost) {
+  folder_.Write("Quarrymark.ini",
+                Ini({"regexcount=3", "regex1=a", "regex1name=Z", "regex2=a", "regex2name=Cmp",
+                     "regex2type=7", "regex3=b", "regex3name=Y", "OitDllPath32=oit \xC3\xA9",
+                     "SortFields=yes"}));
+  std::vector<std::u16string> asked;
+  bool loads = true;
+  const OutsideInLoader loader = [&](const std::u16string& configured,
+                                     const std::u16string& moduleFolder) {
+    asked = {configured, moduleFolder};
+    return loads;
+  };
+  const Strings withFulltext = {"Y", "Z", "Oracle Outside In fulltext search", "Cmp"};
+  const Strings without = {"Y", "Z", "Cmp"};
+
+  LoadFolder(2, 11, loader);
+  EXPECT_EQ(Names(), withFulltext);
+  EXPECT_EQ(Field(2).type, FieldType::OutsideInFulltext);
+  EXPECT_EQ(asked, (std::vector<std::u16string>{u"oit \u00E9", state_->ModuleFolder()}));
+  EXPECT_EQ(state_->CompareField(kFirstCompareIndex), &Field(3));
+
+  asked.clear();
+  LoadFolder(2, 10, loader);  // loaded for the filters, but no full-text host
+  EXPECT_EQ(Names(), without);
+  EXPECT_EQ(asked.size(), 2u);
+
+  loads = false;
+  LoadFolder(2, 11, loader);
+  EXPECT_EQ(Names(), without);
+  LoadFolder(2, 11);  // no loader: no Outside In
+  EXPECT_EQ(Names(), without);
+  EXPECT_EQ(state_->CompareField(kFirstCompareIndex), &Field(2));
+  EXPECT_EQ(state_->CompareField(kFirstCompareIndex + 1), nullptr);
+}
+
 // ---------------------------------------------------------------------------
 // Filters and full-text exclusions
 // ---------------------------------------------------------------------------

@@ -118,8 +118,11 @@ class RowWriter {
       WriteSeparated(cells);
     }
     ++rows_;
-    out_.flush();
   }
+
+  // Rows reach the output when no further row is ready (see WriteDoneRows):
+  // one write for many small files instead of one each.
+  void Flush() { out_.flush(); }
 
   // A table waits for its first rows to size its columns, but not for
   // longer than half a second: slow files then do not hold back the rows
@@ -222,6 +225,228 @@ std::vector<std::string> SplitList(const std::vector<std::string>& values) {
   return items;
 }
 
+// What `columns` was asked to show, and how.
+struct ColumnsOptions {
+  std::string format;
+  long threads = 1;
+  bool colour = false;
+  bool onDemand = false;
+  FileSelection selection;
+  std::vector<FieldInfo> fields;
+};
+
+// The value fields the plugin offers (not the compare fields), or those
+// --fields names, by name or index, in its order.
+bool ChooseFields(const PluginHost& plugin, const ParsedArgs& parsed, std::ostream& err,
+                  std::vector<FieldInfo>* fields) {
+  std::vector<FieldInfo> offered;
+  for (const FieldInfo& f : plugin.Fields()) {
+    if (f.index < 10000) offered.push_back(f);
+  }
+  if (!parsed.Has("fields")) {
+    *fields = offered;
+    return true;
+  }
+  for (const std::string& item : SplitList(parsed.All("fields"))) {
+    const auto it = std::find_if(offered.begin(), offered.end(), [&](const FieldInfo& f) {
+      return f.name == item || std::to_string(f.index) == item;
+    });
+    if (it == offered.end()) {
+      err << "columns: no field " << item << " (quarrymark fields lists them)\n";
+      return false;
+    }
+    fields->push_back(*it);
+  }
+  return true;
+}
+
+// The options after the help request; false after a usage message.
+bool ReadColumnsOptions(const PluginHost& plugin, const ParsedArgs& parsed, std::ostream& err,
+                        ColumnsOptions* options) {
+  std::string error;
+  options->format = parsed.Last("format", "table");
+  const std::string& format = options->format;
+  if (format != "table" && format != "tsv" && format != "csv" && format != "json" && format != "jsonl") {
+    err << "columns: unknown format " << format << " (table, tsv, csv, json or jsonl)\n";
+    return false;
+  }
+  options->threads = std::max(1u, std::thread::hardware_concurrency());
+  if (parsed.Has("jobs") && !ParseNumberInRange(parsed.Last("jobs"), 1, 256, &options->threads)) {
+    err << "columns: -j takes a number from 1 to 256, not " << parsed.Last("jobs") << '\n';
+    return false;
+  }
+  if (!ResolveColour(parsed.Last("color", "auto"), &options->colour)) {
+    err << "columns: --color takes auto, always or never, not " << parsed.Last("color") << '\n';
+    return false;
+  }
+  if (!ReadFileSelection("columns", parsed, &options->selection, &error)) {
+    err << error << '\n';
+    return false;
+  }
+  if (parsed.operands.empty()) {
+    err << "columns: no PATH given\n(quarrymark columns --help lists the options)\n";
+    return false;
+  }
+  options->onDemand = parsed.Has("on-demand");
+  return ChooseFields(plugin, parsed, err, &options->fields);
+}
+
+// The files: a folder's as the selection chooses them, a file as named.
+// *missing tells that a path was reported on err (missing, or a folder that
+// cannot be listed).
+std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, const FileSelection& selection,
+                                      std::ostream& err, bool* missing) {
+  std::vector<std::string> files;
+  std::string error;
+  *missing = false;
+  for (const std::string& path : paths) {
+    std::error_code ec;
+    const fs::path p = fs::u8path(path);
+    if (fs::is_directory(p, ec)) {
+      std::vector<std::string> relative;
+      if (!ListFolder(path, selection, &relative, &error)) {
+        err << "columns: " << error << '\n';
+        *missing = true;
+        continue;
+      }
+      for (const std::string& r : relative) files.push_back((p / fs::u8path(r)).u8string());
+    } else if (fs::exists(p, ec)) {
+      files.push_back(path);
+    } else {
+      err << "columns: no such file or folder: " << path << '\n';
+      *missing = true;
+    }
+  }
+  return files;
+}
+
+// The rows of a run: workers fill them, one file at a time in file order,
+// while the thread that called Run writes each as soon as it and every row
+// before it are done. Ctrl-C stops the requests running.
+class ColumnsRun {
+ public:
+  ColumnsRun(const PluginHost& plugin, const std::vector<std::string>& files, const ColumnsOptions& options)
+      : plugin_(plugin), files_(files), fields_(options.fields), onDemand_(options.onDemand),
+        rows_(files.size()),
+        running_(std::max<std::size_t>(
+            1, std::min<std::size_t>(static_cast<std::size_t>(options.threads), files.size()))) {}
+
+  // Runs the workers and writes the rows. False when Ctrl-C stopped the
+  // run: the rows finished after the first unfinished one are then not
+  // written, so that the output holds a prefix of the files.
+  bool Run(RowWriter& writer) {
+    ProgressLine progress;
+    std::vector<std::thread> pool;
+    for (std::size_t t = 0; t < running_.size(); ++t) pool.emplace_back(&ColumnsRun::Work, this, t);
+    bool interrupted = false;
+    {
+      std::unique_lock<std::mutex> guard(lock_);
+      while (written_ < files_.size()) {
+        changed_.wait_for(guard, std::chrono::milliseconds(50));
+        if (Interrupted()) {
+          interrupted = stopping_ = true;
+          StopRunning();
+        }
+        WriteDoneRows(guard, writer, progress);
+        if (interrupted) break;
+        if (written_ < files_.size()) {
+          if (writer.TableDue()) {
+            guard.unlock();
+            progress.Clear();
+            writer.FlushDueTable();
+            guard.lock();
+          }
+          progress.Show(std::to_string(finished_) + " of " + std::to_string(files_.size()) + " files");
+        }
+      }
+    }
+    for (std::thread& t : pool) t.join();
+    progress.Clear();
+    return !interrupted;
+  }
+
+  std::size_t Written() const { return written_; }
+
+ private:
+  struct RowSlot {
+    std::vector<Value> values;
+    bool done = false;
+  };
+
+  // One worker: takes the next file until there is none or the run stops.
+  void Work(std::size_t worker) {
+    for (;;) {
+      std::size_t r;
+      {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (stopping_ || nextRow_ >= files_.size()) return;
+        r = nextRow_++;
+        running_[worker] = r;
+      }
+      std::vector<Value> values = AskRow(files_[r]);
+      std::lock_guard<std::mutex> guard(lock_);
+      running_[worker].reset();
+      if (stopping_) return;  // its answers may be cut short by the stop
+      rows_[r].values = std::move(values);
+      rows_[r].done = true;
+      ++finished_;
+      // The writer looks every 50 ms anyway; it is woken early when many
+      // rows wait or the last one is done, not once for every row.
+      if (finished_ == files_.size() || finished_ - written_ >= 64) changed_.notify_one();
+    }
+  }
+
+  // Every field of one file as a file manager asks: first with the
+  // delay-if-slow flag, then again for what the plugin put off.
+  std::vector<Value> AskRow(const std::string& file) const {
+    std::vector<Value> values(fields_.size());
+    for (std::size_t c = 0; c < fields_.size(); ++c) {
+      values[c] = plugin_.GetValue(file, fields_[c].index, 0, kMaxlen, CONTENT_DELAYIFSLOW, false);
+    }
+    for (std::size_t c = 0; c < fields_.size(); ++c) {
+      const int code = values[c].code;
+      if (code == ft_delayed || (code == ft_ondemand && onDemand_)) {
+        values[c] = plugin_.GetValue(file, fields_[c].index, 0, kMaxlen, 0, false);
+      }
+    }
+    return values;
+  }
+
+  // Stops the request of every worker that is on a row (the lock held).
+  void StopRunning() {
+    for (const auto& r : running_) {
+      if (r) plugin_.Stop(files_[*r]);
+    }
+  }
+
+  // Writes the rows that are done in order from the first unwritten one;
+  // the lock is let go while a row is written.
+  void WriteDoneRows(std::unique_lock<std::mutex>& guard, RowWriter& writer, ProgressLine& progress) {
+    while (written_ < files_.size() && rows_[written_].done) {
+      const std::size_t r = written_++;
+      guard.unlock();
+      progress.Clear();
+      writer.Row(files_[r], rows_[r].values);
+      rows_[r].values.clear();
+      guard.lock();
+    }
+    guard.unlock();
+    writer.Flush();
+    guard.lock();
+  }
+
+  const PluginHost& plugin_;
+  const std::vector<std::string>& files_;
+  const std::vector<FieldInfo>& fields_;
+  const bool onDemand_;
+  std::vector<RowSlot> rows_;
+  std::mutex lock_;
+  std::condition_variable changed_;
+  std::size_t nextRow_ = 0, finished_ = 0, written_ = 0;
+  bool stopping_ = false;
+  std::vector<std::optional<std::size_t>> running_;  // the row each worker is on
+};
+
 }  // namespace
 
 int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, std::ostream& out,
@@ -237,163 +462,21 @@ int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, s
     return kUsageError;
   }
   if (parsed.Has("help")) return out << kColumnsHelp, 0;
-  const std::string format = parsed.Last("format", "table");
-  if (format != "table" && format != "tsv" && format != "csv" && format != "json" && format != "jsonl") {
-    err << "columns: unknown format " << format << " (table, tsv, csv, json or jsonl)\n";
-    return kUsageError;
-  }
-  long threads = std::max(1u, std::thread::hardware_concurrency());
-  if (parsed.Has("jobs") && !ParseNumberInRange(parsed.Last("jobs"), 1, 256, &threads)) {
-    err << "columns: -j takes a number from 1 to 256, not " << parsed.Last("jobs") << '\n';
-    return kUsageError;
-  }
-  bool colour = false;
-  if (!ResolveColour(parsed.Last("color", "auto"), &colour)) {
-    err << "columns: --color takes auto, always or never, not " << parsed.Last("color") << '\n';
-    return kUsageError;
-  }
-  FileSelection selection;
-  if (!ReadFileSelection("columns", parsed, &selection, &error)) return err << error << '\n', kUsageError;
-  if (parsed.operands.empty()) {
-    err << "columns: no PATH given\n(quarrymark columns --help lists the options)\n";
-    return kUsageError;
-  }
-  const bool onDemand = parsed.Has("on-demand");
-
-  std::vector<FieldInfo> offered;
-  for (const FieldInfo& f : plugin.Fields()) {
-    if (f.index < 10000) offered.push_back(f);
-  }
-  std::vector<FieldInfo> fields;
-  if (!parsed.Has("fields")) {
-    fields = offered;
-  } else {
-    for (const std::string& item : SplitList(parsed.All("fields"))) {
-      const auto it = std::find_if(offered.begin(), offered.end(), [&](const FieldInfo& f) {
-        return f.name == item || std::to_string(f.index) == item;
-      });
-      if (it == offered.end()) {
-        err << "columns: no field " << item << " (quarrymark fields lists them)\n";
-        return kUsageError;
-      }
-      fields.push_back(*it);
-    }
-  }
-
-  // The files: a folder's as the selection chooses them, a file as named.
+  ColumnsOptions options;
+  if (!ReadColumnsOptions(plugin, parsed, err, &options)) return kUsageError;
   bool missing = false;
-  std::vector<std::string> files;
-  for (const std::string& path : parsed.operands) {
-    std::error_code ec;
-    const fs::path p = fs::u8path(path);
-    if (fs::is_directory(p, ec)) {
-      std::vector<std::string> relative;
-      if (!ListFolder(path, selection, &relative, &error)) {
-        err << "columns: " << error << '\n';
-        missing = true;
-        continue;
-      }
-      for (const std::string& r : relative) files.push_back((p / fs::u8path(r)).u8string());
-    } else if (fs::exists(p, ec)) {
-      files.push_back(path);
-    } else {
-      err << "columns: no such file or folder: " << path << '\n';
-      missing = true;
-    }
-  }
+  const std::vector<std::string> files = CollectFiles(parsed.operands, options.selection, err, &missing);
 
-  // Rows, filled by the workers; written here in order.
-  struct RowSlot {
-    std::vector<Value> values;
-    bool done = false;
-  };
-  std::vector<RowSlot> rows(files.size());
-  std::mutex lock;
-  std::condition_variable changed;
-  std::size_t nextRow = 0, finished = 0;
-  bool stopping = false;
-  std::vector<std::optional<std::size_t>> running;  // the row each worker is on
-  const std::size_t workers =
-      std::max<std::size_t>(1, std::min<std::size_t>(static_cast<std::size_t>(threads), files.size()));
-  running.resize(workers);
-
-  const auto work = [&](std::size_t worker) {
-    for (;;) {
-      std::size_t r;
-      {
-        std::lock_guard<std::mutex> guard(lock);
-        if (stopping || nextRow >= files.size()) return;
-        r = nextRow++;
-        running[worker] = r;
-      }
-      std::vector<Value> values(fields.size());
-      for (std::size_t c = 0; c < fields.size(); ++c) {
-        values[c] = plugin.GetValue(files[r], fields[c].index, 0, kMaxlen, CONTENT_DELAYIFSLOW, false);
-      }
-      for (std::size_t c = 0; c < fields.size(); ++c) {
-        const int code = values[c].code;
-        if (code == ft_delayed || (code == ft_ondemand && onDemand)) {
-          values[c] = plugin.GetValue(files[r], fields[c].index, 0, kMaxlen, 0, false);
-        }
-      }
-      std::lock_guard<std::mutex> guard(lock);
-      running[worker].reset();
-      if (stopping) return;  // its answers may be cut short by the stop
-      rows[r].values = std::move(values);
-      rows[r].done = true;
-      ++finished;
-      changed.notify_one();
-    }
-  };
-
-  RowWriter writer(out, format, fields, StdoutIsTerminal(), colour);
-  ProgressLine progress;
+  RowWriter writer(out, options.format, options.fields, StdoutIsTerminal(), options.colour);
   InterruptGuard interrupt;
   writer.Begin();
-  std::vector<std::thread> pool;
-  for (std::size_t t = 0; t < workers; ++t) pool.emplace_back(work, t);
-  std::size_t written = 0;
-  bool interrupted = false;
-  {
-    std::unique_lock<std::mutex> guard(lock);
-    while (written < files.size()) {
-      changed.wait_for(guard, std::chrono::milliseconds(50));
-      if (Interrupted()) {
-        interrupted = stopping = true;
-        for (const auto& r : running) {
-          if (r) plugin.Stop(files[*r]);
-        }
-      }
-      while (written < files.size() && rows[written].done) {
-        const std::size_t r = written++;
-        guard.unlock();
-        progress.Clear();
-        writer.Row(files[r], rows[r].values);
-        rows[r].values.clear();
-        guard.lock();
-      }
-      if (interrupted) break;
-      if (written < files.size()) {
-        if (writer.TableDue()) {
-          guard.unlock();
-          progress.Clear();
-          writer.FlushDueTable();
-          guard.lock();
-        }
-        progress.Show(std::to_string(finished) + " of " + std::to_string(files.size()) + " files");
-      }
-    }
-  }
-  for (std::thread& t : pool) t.join();
-  progress.Clear();
-  if (interrupted) {
-    // Rows finished after the first unfinished one are not written: the
-    // output holds a prefix of the files.
-    writer.End();
-    err << "columns: interrupted; " << written << " of " << files.size() << " files written\n";
+  ColumnsRun run(plugin, files, options);
+  const bool whole = run.Run(writer);
+  writer.End();
+  if (!whole) {
+    err << "columns: interrupted; " << run.Written() << " of " << files.size() << " files written\n";
     return kInterrupted;
   }
-  writer.End();
   return missing ? kUsageError : 0;
 }
 

@@ -182,6 +182,214 @@ std::string FieldName(const PluginHost& plugin, int index) {
   return "";
 }
 
+// ---------------------------------------------------------------------------
+// sync steps
+// ---------------------------------------------------------------------------
+struct SyncOptions {
+  int index = kFirstCompareIndex;
+  std::string format;
+  long jobs = 2;
+  bool colour = false;
+  bool bytesFallback = true;
+  FileSelection selection;
+  std::vector<std::string> folders;
+};
+
+// The options after the help request; false after a usage message.
+bool ReadSyncOptions(const PluginHost& plugin, const ParsedArgs& parsed, std::ostream& err,
+                     SyncOptions* options) {
+  std::string error;
+  if (parsed.Has("field") && !ResolveCompareField(plugin, parsed.Last("field"), &options->index)) {
+    err << "sync: no compare field " << parsed.Last("field") << '\n';
+    return false;
+  }
+  options->format = parsed.Last("format", "table");
+  const std::string& format = options->format;
+  if (format != "table" && format != "tsv" && format != "json") {
+    err << "sync: unknown format " << format << " (table, tsv or json)\n";
+    return false;
+  }
+  if (parsed.Has("jobs") && !ParseNumberInRange(parsed.Last("jobs"), 1, 64, &options->jobs)) {
+    err << "sync: -j takes a number from 1 to 64, not " << parsed.Last("jobs") << '\n';
+    return false;
+  }
+  if (!ResolveColour(parsed.Last("color", "auto"), &options->colour)) {
+    err << "sync: --color takes auto, always or never, not " << parsed.Last("color") << '\n';
+    return false;
+  }
+  if (!ReadFileSelection("sync", parsed, &options->selection, &error)) {
+    err << error << '\n';
+    return false;
+  }
+  options->selection.hidden = options->selection.noIgnore = true;
+  options->bytesFallback = !parsed.Has("no-bytes");
+  options->folders = parsed.operands;
+  if (options->folders.size() != 2) {
+    err << "usage: quarrymark sync [OPTIONS] DIR1 DIR2\n(quarrymark sync --help lists the options)\n";
+    return false;
+  }
+  return true;
+}
+
+// Every relative path of either folder, in order; false after a message
+// when one is not a folder or cannot be listed.
+bool ListBothFolders(const SyncOptions& options, std::ostream& err, std::vector<Row>* rows) {
+  std::vector<std::string> left, right;
+  std::string error;
+  for (int side = 0; side < 2; ++side) {
+    const std::string& folder = options.folders[side];
+    std::error_code ec;
+    if (!fs::is_directory(fs::u8path(folder), ec)) {
+      err << "sync: not a folder: " << folder << '\n';
+      return false;
+    }
+    if (!ListFolder(folder, options.selection, side == 0 ? &left : &right, &error)) {
+      err << "sync: " << error << '\n';
+      return false;
+    }
+  }
+  rows->reserve(left.size() + right.size());
+  std::size_t l = 0, r = 0;
+  while (l < left.size() || r < right.size()) {
+    Row row;
+    if (r == right.size() || (l < left.size() && left[l] < right[r])) {
+      row.path = left[l++];
+      row.side = 'l';
+    } else if (l == left.size() || right[r] < left[l]) {
+      row.path = right[r++];
+      row.side = 'r';
+    } else {
+      row.path = left[l++];
+      ++r;
+    }
+    rows->push_back(std::move(row));
+  }
+  return true;
+}
+
+// Compares the pairs (rows present in both folders) on the jobs threads.
+// False after a message when Ctrl-C stopped them; a pair never started is
+// then left stopped.
+bool ComparePairs(const PluginHost& plugin, const SyncOptions& options, std::vector<Row>& rows,
+                  std::ostream& err) {
+  std::vector<std::size_t> pairs;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    if (rows[i].side == 'b') pairs.push_back(i);
+  }
+  ProgressLine progress;
+  std::atomic<std::size_t> next{0};
+  std::atomic<std::size_t> finished{0};
+  std::mutex progressLock;
+  bool interrupted;
+  {
+    InterruptGuard interrupt;
+    const auto work = [&] {
+      for (;;) {
+        const std::size_t k = next++;
+        if (k >= pairs.size() || Interrupted()) return;
+        Row& row = rows[pairs[k]];
+        const std::string file1 = Join(options.folders[0], row.path);
+        const std::string file2 = Join(options.folders[1], row.path);
+        row.code = plugin.Compare(file1, file2, options.index, OnProgress);
+        if (row.code == contentcompare_unsupported && options.bytesFallback) {
+          row.code = CompareBytes(file1, file2);
+          row.byBytes = true;
+        }
+        row.compared = true;
+        const std::size_t done = ++finished;
+        std::lock_guard<std::mutex> guard(progressLock);
+        progress.Show("compared " + std::to_string(done) + " of " + std::to_string(pairs.size()) +
+                      " pairs");
+      }
+    };
+    std::vector<std::thread> threads;
+    const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(options.jobs), pairs.size());
+    for (std::size_t t = 1; t < count; ++t) threads.emplace_back(work);
+    work();
+    for (std::thread& t : threads) t.join();
+    interrupted = Interrupted();
+  }
+  progress.Clear();
+  if (interrupted) {
+    err << "sync: interrupted; " << finished.load() << " of " << pairs.size() << " pairs compared\n";
+    return false;
+  }
+  for (const std::size_t i : pairs) {
+    if (!rows[i].compared) rows[i].code = contentcompare_stopped;  // never started
+  }
+  return true;
+}
+
+struct SyncCounts {
+  std::size_t equal = 0, byBytes = 0, different = 0, onlyLeft = 0, onlyRight = 0, undecided = 0;
+};
+
+SyncCounts CountStates(const std::vector<Row>& rows) {
+  SyncCounts n;
+  for (const Row& row : rows) {
+    if (row.side == 'l') {
+      ++n.onlyLeft;
+    } else if (row.side == 'r') {
+      ++n.onlyRight;
+    } else if (IsEqual(row.code)) {
+      ++n.equal;
+      n.byBytes += row.byBytes;
+    } else if (row.code == contentcompare_notequal) {
+      ++n.different;
+    } else {
+      ++n.undecided;
+    }
+  }
+  return n;
+}
+
+void WriteSyncJson(const PluginHost& plugin, const SyncOptions& options, const std::vector<Row>& rows,
+                   const SyncCounts& n, std::ostream& out) {
+  out << "{\"left\": " << JsonString(options.folders[0]) << ", \"right\": " << JsonString(options.folders[1])
+      << ", \"field\": " << JsonString(FieldName(plugin, options.index)) << ", \"fieldIndex\": " << options.index
+      << ",\n \"rows\": [\n";
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    const Row& row = rows[i];
+    const std::string status = StatusOf(row);
+    out << "  {\"status\": " << JsonString(status[0] == '?' ? "?" : status)
+        << ", \"path\": " << JsonString(row.path);
+    if (row.side == 'b') {
+      out << ", \"code\": " << row.code << ", \"decidedBy\": " << JsonString(DecidedBy(row));
+    }
+    out << "}" << (i + 1 < rows.size() ? "," : "") << '\n';
+  }
+  out << " ],\n \"summary\": {\"paths\": " << rows.size() << ", \"equal\": " << n.equal
+      << ", \"equalByBytes\": " << n.byBytes << ", \"different\": " << n.different
+      << ", \"onlyLeft\": " << n.onlyLeft << ", \"onlyRight\": " << n.onlyRight
+      << ", \"undecided\": " << n.undecided << "}}\n";
+}
+
+// The table and TSV forms: a line per path, then the summary line.
+void WriteSyncLines(const SyncOptions& options, const std::vector<Row>& rows, const SyncCounts& n,
+                    std::ostream& out) {
+  const std::vector<std::string>& folders = options.folders;
+  const std::string summary =
+      std::to_string(rows.size()) + " paths: " + std::to_string(n.equal) + " equal" +
+      (n.byBytes ? " (" + std::to_string(n.byBytes) + " by bytes)" : std::string()) + ", " +
+      std::to_string(n.different) + " different, " + std::to_string(n.onlyLeft) + " only in " +
+      folders[0] + ", " + std::to_string(n.onlyRight) + " only in " + folders[1] + ", " +
+      std::to_string(n.undecided) + " undecided";
+  if (options.format == "tsv") {
+    for (const Row& row : rows) {
+      out << StatusOf(row) << '\t' << EscapeTsv(row.path) << '\t' << DecidedBy(row) << '\n';
+    }
+    out << "#\t" << summary << '\n';
+    return;
+  }
+  for (const Row& row : rows) {
+    const std::string status = StatusOf(row), by = DecidedBy(row);
+    out << Paint(status, StatusColour(row), options.colour)
+        << std::string(status.size() < 4 ? 5 - status.size() : 1, ' ') << by
+        << std::string(7 - by.size(), ' ') << EscapeControls(row.path) << '\n';
+  }
+  out << summary << '\n';
+}
+
 }  // namespace
 
 const char kCompareHelp[] =
@@ -268,168 +476,18 @@ int RunSync(const PluginHost& plugin, const std::vector<std::string>& args, std:
     return kUsageError;
   }
   if (parsed.Has("help")) return out << kSyncHelp, 0;
-  int index = kFirstCompareIndex;
-  if (parsed.Has("field") && !ResolveCompareField(plugin, parsed.Last("field"), &index)) {
-    err << "sync: no compare field " << parsed.Last("field") << '\n';
-    return kUsageError;
-  }
-  const std::string format = parsed.Last("format", "table");
-  if (format != "table" && format != "tsv" && format != "json") {
-    err << "sync: unknown format " << format << " (table, tsv or json)\n";
-    return kUsageError;
-  }
-  long jobs = 2;
-  if (parsed.Has("jobs") && !ParseNumberInRange(parsed.Last("jobs"), 1, 64, &jobs)) {
-    err << "sync: -j takes a number from 1 to 64, not " << parsed.Last("jobs") << '\n';
-    return kUsageError;
-  }
-  bool colour = false;
-  if (!ResolveColour(parsed.Last("color", "auto"), &colour)) {
-    err << "sync: --color takes auto, always or never, not " << parsed.Last("color") << '\n';
-    return kUsageError;
-  }
-  FileSelection selection;
-  if (!ReadFileSelection("sync", parsed, &selection, &error)) return err << error << '\n', kUsageError;
-  selection.hidden = selection.noIgnore = true;
-  const bool bytesFallback = !parsed.Has("no-bytes");
-  const std::vector<std::string>& folders = parsed.operands;
-  if (folders.size() != 2) {
-    err << "usage: quarrymark sync [OPTIONS] DIR1 DIR2\n(quarrymark sync --help lists the options)\n";
-    return kUsageError;
-  }
-  std::vector<std::string> left, right;
-  for (int side = 0; side < 2; ++side) {
-    std::error_code ec;
-    if (!fs::is_directory(fs::u8path(folders[side]), ec)) {
-      err << "sync: not a folder: " << folders[side] << '\n';
-      return kUsageError;
-    }
-    if (!ListFolder(folders[side], selection, side == 0 ? &left : &right, &error)) {
-      err << "sync: " << error << '\n';
-      return kUsageError;
-    }
-  }
-
-  // Every relative path of either folder, in order.
+  SyncOptions options;
+  if (!ReadSyncOptions(plugin, parsed, err, &options)) return kUsageError;
   std::vector<Row> rows;
-  rows.reserve(left.size() + right.size());
-  std::size_t l = 0, r = 0;
-  while (l < left.size() || r < right.size()) {
-    Row row;
-    if (r == right.size() || (l < left.size() && left[l] < right[r])) {
-      row.path = left[l++];
-      row.side = 'l';
-    } else if (l == left.size() || right[r] < left[l]) {
-      row.path = right[r++];
-      row.side = 'r';
-    } else {
-      row.path = left[l++];
-      ++r;
-    }
-    rows.push_back(std::move(row));
-  }
-  std::vector<std::size_t> pairs;
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    if (rows[i].side == 'b') pairs.push_back(i);
-  }
-
-  // The pairs, on jobs threads.
-  ProgressLine progress;
-  std::atomic<std::size_t> next{0};
-  std::atomic<std::size_t> finished{0};
-  std::mutex progressLock;
-  bool interrupted;
-  {
-    InterruptGuard interrupt;
-    const auto work = [&] {
-      for (;;) {
-        const std::size_t k = next++;
-        if (k >= pairs.size() || Interrupted()) return;
-        Row& row = rows[pairs[k]];
-        const std::string file1 = Join(folders[0], row.path), file2 = Join(folders[1], row.path);
-        row.code = plugin.Compare(file1, file2, index, OnProgress);
-        if (row.code == contentcompare_unsupported && bytesFallback) {
-          row.code = CompareBytes(file1, file2);
-          row.byBytes = true;
-        }
-        row.compared = true;
-        const std::size_t done = ++finished;
-        std::lock_guard<std::mutex> guard(progressLock);
-        progress.Show("compared " + std::to_string(done) + " of " + std::to_string(pairs.size()) +
-                      " pairs");
-      }
-    };
-    std::vector<std::thread> threads;
-    const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(jobs), pairs.size());
-    for (std::size_t t = 1; t < count; ++t) threads.emplace_back(work);
-    work();
-    for (std::thread& t : threads) t.join();
-    interrupted = Interrupted();
-  }
-  progress.Clear();
-  if (interrupted) {
-    err << "sync: interrupted; " << finished.load() << " of " << pairs.size() << " pairs compared\n";
-    return kInterrupted;
-  }
-  for (const std::size_t i : pairs) {
-    if (!rows[i].compared) rows[i].code = contentcompare_stopped;  // never started
-  }
-
-  std::size_t equal = 0, byBytes = 0, different = 0, onlyLeft = 0, onlyRight = 0, undecided = 0;
-  for (const Row& row : rows) {
-    if (row.side == 'l') {
-      ++onlyLeft;
-    } else if (row.side == 'r') {
-      ++onlyRight;
-    } else if (IsEqual(row.code)) {
-      ++equal;
-      byBytes += row.byBytes;
-    } else if (row.code == contentcompare_notequal) {
-      ++different;
-    } else {
-      ++undecided;
-    }
-  }
-  const std::string summary =
-      std::to_string(rows.size()) + " paths: " + std::to_string(equal) + " equal" +
-      (byBytes ? " (" + std::to_string(byBytes) + " by bytes)" : std::string()) + ", " +
-      std::to_string(different) + " different, " + std::to_string(onlyLeft) + " only in " +
-      folders[0] + ", " + std::to_string(onlyRight) + " only in " + folders[1] + ", " +
-      std::to_string(undecided) + " undecided";
-
-  if (format == "json") {
-    out << "{\"left\": " << JsonString(folders[0]) << ", \"right\": " << JsonString(folders[1])
-        << ", \"field\": " << JsonString(FieldName(plugin, index)) << ", \"fieldIndex\": " << index
-        << ",\n \"rows\": [\n";
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      const Row& row = rows[i];
-      const std::string status = StatusOf(row);
-      out << "  {\"status\": " << JsonString(status[0] == '?' ? "?" : status)
-          << ", \"path\": " << JsonString(row.path);
-      if (row.side == 'b') {
-        out << ", \"code\": " << row.code << ", \"decidedBy\": " << JsonString(DecidedBy(row));
-      }
-      out << "}" << (i + 1 < rows.size() ? "," : "") << '\n';
-    }
-    out << " ],\n \"summary\": {\"paths\": " << rows.size() << ", \"equal\": " << equal
-        << ", \"equalByBytes\": " << byBytes << ", \"different\": " << different
-        << ", \"onlyLeft\": " << onlyLeft << ", \"onlyRight\": " << onlyRight
-        << ", \"undecided\": " << undecided << "}}\n";
-  } else if (format == "tsv") {
-    for (const Row& row : rows) {
-      out << StatusOf(row) << '\t' << EscapeTsv(row.path) << '\t' << DecidedBy(row) << '\n';
-    }
-    out << "#\t" << summary << '\n';
+  if (!ListBothFolders(options, err, &rows)) return kUsageError;
+  if (!ComparePairs(plugin, options, rows, err)) return kInterrupted;
+  const SyncCounts counts = CountStates(rows);
+  if (options.format == "json") {
+    WriteSyncJson(plugin, options, rows, counts, out);
   } else {
-    for (const Row& row : rows) {
-      const std::string status = StatusOf(row), by = DecidedBy(row);
-      out << Paint(status, StatusColour(row), colour)
-          << std::string(status.size() < 4 ? 5 - status.size() : 1, ' ') << by
-          << std::string(7 - by.size(), ' ') << EscapeControls(row.path) << '\n';
-    }
-    out << summary << '\n';
+    WriteSyncLines(options, rows, counts, out);
   }
-  return different == 0 && undecided == 0 ? 0 : 1;
+  return counts.different == 0 && counts.undecided == 0 ? 0 : 1;
 }
 
 }  // namespace qm::host

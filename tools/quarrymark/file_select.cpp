@@ -235,9 +235,11 @@ class Walker {
       const std::string relative = base + name;
       std::error_code e;
       if (entry.is_symlink(e) && !selection_.follow) continue;
-      const fs::file_status status = entry.status(e);
+      // The entry's type as the folder listing gave it: a stat only for
+      // links and where the listing did not say.
+      const bool folder = entry.is_directory(e);
       if (e) continue;
-      if (fs::is_directory(status)) {
+      if (folder) {
         if (!selection_.recursive || Excluded(relative) || Ignored(relative, true)) continue;
         if (selection_.follow) {
           // A link back to a folder being walked would never end.
@@ -250,7 +252,7 @@ class Walker {
           continue;
         }
         Folder(entry.path(), relative + "/", error);
-      } else if (fs::is_regular_file(status)) {
+      } else if (entry.is_regular_file(e) && !e) {
         if (Excluded(relative) || Ignored(relative, false) || !Wanted(relative)) continue;
         out_->push_back(relative);
       }

@@ -291,96 +291,116 @@ std::vector<std::string> SplitWords(const std::string& line) {
 // command is answered in the order the commands came, with exactly one
 // line: the value line, "ok", or "error<TAB>MESSAGE"; `fields` alone
 // answers with its field lines and then an empty line.
-int CommandBatch(const PluginHost& plugin, std::istream& in, std::ostream& out) {
+class Batch {
+ public:
+  Batch(const PluginHost& plugin, std::ostream& out) : plugin_(plugin), out_(out) {}
+
+  // Reads and answers commands until the input ends; 1 when any command
+  // failed, else 0.
+  int Run(std::istream& in) {
+    std::thread worker([this] { Work(); });
+    std::string line;
+    while (std::getline(in, line)) {
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      Dispatch(line);
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      ended_ = true;
+    }
+    wake_.notify_one();
+    worker.join();
+    return failed_ ? 1 : 0;
+  }
+
+ private:
   struct Job {
     std::size_t slot;
     bool fields;
     ValueRequest request;
   };
-  std::mutex mutex;
-  std::condition_variable wake;
-  std::deque<Job> jobs;
-  std::deque<std::optional<std::string>> answers;  // by command, from firstSlot on
-  std::size_t firstSlot = 0;
-  bool ended = false;
-  bool failed = false;
 
-  // Called with the lock held.
-  const auto newSlot = [&] { return firstSlot + answers.size(); };
-  const auto answer = [&](std::size_t slot, std::string text) {
-    answers[slot - firstSlot] = std::move(text);
-    while (!answers.empty() && answers.front().has_value()) {
-      out << *answers.front();
-      answers.pop_front();
-      ++firstSlot;
-    }
-    out.flush();
-  };
-
-  std::thread worker([&] {
-    std::unique_lock<std::mutex> lock(mutex);
-    for (;;) {
-      wake.wait(lock, [&] { return ended || !jobs.empty(); });
-      if (jobs.empty()) return;
-      const Job job = std::move(jobs.front());
-      jobs.pop_front();
-      lock.unlock();
-      std::string text;
-      bool jobFailed = false;
-      if (job.fields) {
-        text = FieldLines(plugin) + '\n';
-      } else {
-        const Value value = RunValueRequest(plugin, job.request);
-        jobFailed = value.code == -100;
-        text = AnswerLine(job.request, value) + '\n';
-      }
-      lock.lock();
-      failed = failed || jobFailed;
-      answer(job.slot, std::move(text));
-    }
-  });
-
-  std::string line;
-  while (std::getline(in, line)) {
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  // One command line: requests go to the worker, the others are answered
+  // at once (in their turn).
+  void Dispatch(const std::string& line) {
     const std::vector<std::string> words = SplitWords(line);
-    if (words.empty() || words[0][0] == '#') continue;
+    if (words.empty() || words[0][0] == '#') return;
     const std::vector<std::string> args(words.begin() + 1, words.end());
-    std::unique_lock<std::mutex> lock(mutex);
-    const std::size_t slot = newSlot();
-    answers.emplace_back();
+    std::unique_lock<std::mutex> lock(mutex_);
+    const std::size_t slot = firstSlot_ + answers_.size();
+    answers_.emplace_back();
     if (words[0] == "value" || (words[0] == "fields" && args.empty())) {
       Job job{slot, words[0] == "fields", ValueRequest()};
       std::string error;
       lock.unlock();  // resolving a field name asks the plugin
-      const bool usable = job.fields || ParseValue(plugin, args, &job.request, &error);
+      const bool usable = job.fields || ParseValue(plugin_, args, &job.request, &error);
       lock.lock();
       if (usable) {
-        jobs.push_back(std::move(job));
-        wake.notify_one();
+        jobs_.push_back(std::move(job));
+        wake_.notify_one();
       } else {
-        failed = true;
-        answer(slot, "error\t" + EscapeControls(error) + '\n');
+        failed_ = true;
+        Answer(slot, "error\t" + EscapeControls(error) + '\n');
       }
     } else if (words[0] == "refresh" && args.empty()) {
-      plugin.Refresh();
-      answer(slot, "ok\n");
+      plugin_.Refresh();
+      Answer(slot, "ok\n");
     } else if (words[0] == "stop" && args.size() == 1) {
-      plugin.Stop(args[0]);
-      answer(slot, "ok\n");
+      plugin_.Stop(args[0]);
+      Answer(slot, "ok\n");
     } else {
-      failed = true;
-      answer(slot, "error\tunknown command: " + EscapeControls(line) + '\n');
+      failed_ = true;
+      Answer(slot, "error\tunknown command: " + EscapeControls(line) + '\n');
     }
   }
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    ended = true;
+
+  // The worker: runs the jobs in order until the input has ended and no
+  // job is left.
+  void Work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      wake_.wait(lock, [&] { return ended_ || !jobs_.empty(); });
+      if (jobs_.empty()) return;
+      const Job job = std::move(jobs_.front());
+      jobs_.pop_front();
+      lock.unlock();
+      std::string text;
+      bool jobFailed = false;
+      if (job.fields) {
+        text = FieldLines(plugin_) + '\n';
+      } else {
+        const Value value = RunValueRequest(plugin_, job.request);
+        jobFailed = value.code == -100;
+        text = AnswerLine(job.request, value) + '\n';
+      }
+      lock.lock();
+      failed_ = failed_ || jobFailed;
+      Answer(job.slot, std::move(text));
+    }
   }
-  wake.notify_one();
-  worker.join();
-  return failed ? 1 : 0;
-}
+
+  // Keeps a command's answer and writes every answer that is now due, in
+  // command order. The lock is held.
+  void Answer(std::size_t slot, std::string text) {
+    answers_[slot - firstSlot_] = std::move(text);
+    while (!answers_.empty() && answers_.front().has_value()) {
+      out_ << *answers_.front();
+      answers_.pop_front();
+      ++firstSlot_;
+    }
+    out_.flush();
+  }
+
+  const PluginHost& plugin_;
+  std::ostream& out_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  std::deque<Job> jobs_;
+  std::deque<std::optional<std::string>> answers_;  // by command, from firstSlot_ on
+  std::size_t firstSlot_ = 0;
+  bool ended_ = false;
+  bool failed_ = false;
+};
 
 // ---------------------------------------------------------------------------
 // Commands and dispatch
@@ -394,7 +414,7 @@ int RunBatchCommand(const PluginHost& plugin, const std::vector<std::string>& ar
     err << "batch: " << (args[0][0] == '-' ? "unknown option " : "takes no operands: ") << args[0] << '\n';
     return kUsageError;
   }
-  return CommandBatch(plugin, std::cin, out);
+  return Batch(plugin, out).Run(std::cin);
 }
 
 const std::string kSetupHelpText =
@@ -458,11 +478,17 @@ bool ParseInterface(const std::string& text, std::uint32_t* hi, std::uint32_t* l
   return true;
 }
 
-int Main(const std::vector<std::string>& args, const char* argv0) {
-  const std::string folder = ProgramFolder(argv0);
-  const std::vector<PluginPlace> places = PluginPlaces(folder);
-  std::string pluginPath;  // --plugin, else the first of the places holding one
+// What comes before the command name.
+struct GlobalOptions {
+  std::string pluginPath;  // --plugin, else empty
   std::uint32_t versionHi = 2, versionLow = 11;
+  std::size_t commandAt = 0;  // the index of the command name in the arguments
+};
+
+// Reads the options before the command name. False when the run ends here
+// (--version, --help, or a usage error) with *exitCode.
+bool ReadGlobalOptions(const std::vector<std::string>& args, const std::vector<PluginPlace>& places,
+                       GlobalOptions* options, int* exitCode) {
   std::size_t i = 0;
   for (; i < args.size(); ++i) {
     const std::string& a = args[i];
@@ -479,16 +505,16 @@ int Main(const std::vector<std::string>& args, const char* argv0) {
     };
     std::string value;
     if (valueOf("--plugin", &value)) {
-      pluginPath = value;
+      options->pluginPath = value;
     } else if (valueOf("--interface", &value)) {
-      if (!ParseInterface(value, &versionHi, &versionLow)) {
+      if (!ParseInterface(value, &options->versionHi, &options->versionLow)) {
         std::cerr << "quarrymark: --interface takes HI.LO (for example 2.11), not " << value << '\n';
-        return kUsageError;
+        return *exitCode = kUsageError, false;
       }
     } else if (a == "--version" || a == "-V") {
       // "--version HI.LO" is the older spelling of --interface: a command
       // name never looks like a version, so the two cannot be confused.
-      if (i + 1 < args.size() && ParseInterface(args[i + 1], &versionHi, &versionLow)) {
+      if (i + 1 < args.size() && ParseInterface(args[i + 1], &options->versionHi, &options->versionLow)) {
         ++i;
         continue;
       }
@@ -496,30 +522,57 @@ int Main(const std::vector<std::string>& args, const char* argv0) {
         std::cerr << "quarrymark: --version takes no value (the interface version is --interface "
                      "HI.LO), not "
                   << args[i + 1] << '\n';
-        return kUsageError;
+        return *exitCode = kUsageError, false;
       }
       std::cout << "quarrymark " << QM_VERSION_STRING << '\n';
-      return 0;
+      return *exitCode = 0, false;
     } else if (a == "--help" || a == "-h") {
       std::cout << Usage() << "The plugin, without --plugin the first of:\n" << DescribePluginPlaces(places);
-      return 0;
+      return *exitCode = 0, false;
     } else if (a.size() > 1 && a[0] == '-') {
       std::cerr << "quarrymark: unknown option " << a << "\n(quarrymark --help lists the options)\n";
-      return kUsageError;
+      return *exitCode = kUsageError, false;
     } else {
       break;
     }
   }
   if (i >= args.size()) {
     std::cerr << Usage();
+    return *exitCode = kUsageError, false;
+  }
+  options->commandAt = i;
+  return true;
+}
+
+const Command* FindCommand(const std::string& name) {
+  for (const Command& c : kCommands) {
+    if (name == c.name) return &c;
+  }
+  return nullptr;
+}
+
+// Loads the plugin and runs a command that needs it.
+int RunWithPlugin(const Command& command, const std::vector<std::string>& rest, const GlobalOptions& options,
+                  const std::string& pluginPath, bool pluginFound, const std::vector<PluginPlace>& places) {
+  PluginHost plugin;
+  std::string error;
+  if (!plugin.Load(pluginPath, options.versionHi, options.versionLow, &error)) {
+    std::cerr << "quarrymark: " << error << '\n';
+    if (!pluginFound) std::cerr << "no plugin found; looked at:\n" << DescribePluginPlaces(places);
     return kUsageError;
   }
-  const std::string name = args[i];
-  const std::vector<std::string> rest(args.begin() + static_cast<long>(i) + 1, args.end());
-  const Command* command = nullptr;
-  for (const Command& c : kCommands) {
-    if (name == c.name) command = &c;
-  }
+  return command.run(plugin, rest, std::cout, std::cerr);
+}
+
+int Main(const std::vector<std::string>& args, const char* argv0) {
+  const std::string folder = ProgramFolder(argv0);
+  const std::vector<PluginPlace> places = PluginPlaces(folder);
+  GlobalOptions options;
+  int exitCode = 0;
+  if (!ReadGlobalOptions(args, places, &options, &exitCode)) return exitCode;
+  const std::string name = args[options.commandAt];
+  const std::vector<std::string> rest(args.begin() + static_cast<long>(options.commandAt) + 1, args.end());
+  const Command* command = FindCommand(name);
   if (command == nullptr) {
     std::cerr << "quarrymark: unknown command " << name << "\n" << Usage();
     return kUsageError;
@@ -529,20 +582,15 @@ int Main(const std::vector<std::string>& args, const char* argv0) {
     return 0;
   }
   if (name == "setup") return RunSetupCommand(rest, folder, std::cout, std::cerr);
+  // --plugin, else the first of the places holding one.
   bool pluginFound = true;
-  if (pluginPath.empty()) pluginPath = LocatePlugin(places, &pluginFound);
+  const std::string pluginPath =
+      options.pluginPath.empty() ? LocatePlugin(places, &pluginFound) : options.pluginPath;
 #ifdef QM_HAVE_SETTINGS_COMMAND
   // The settings beside the plugin that would be loaded.
   if (name == "settings") return RunSettingsCommand(rest, PluginFolder(pluginPath));
 #endif
-  PluginHost plugin;
-  std::string error;
-  if (!plugin.Load(pluginPath, versionHi, versionLow, &error)) {
-    std::cerr << "quarrymark: " << error << '\n';
-    if (!pluginFound) std::cerr << "no plugin found; looked at:\n" << DescribePluginPlaces(places);
-    return kUsageError;
-  }
-  return command->run(plugin, rest, std::cout, std::cerr);
+  return RunWithPlugin(*command, rest, options, pluginPath, pluginFound, places);
 }
 
 }  // namespace
