@@ -260,7 +260,7 @@ bool DeliverValidatedPieces(const char* text, std::size_t units, std::uint32_t s
 }  // namespace
 
 MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_t startUnits,
-                           bool linePieces, EvaluationState& state, const TextConsumer& consumer) {
+                           EvaluationState& state, const TextConsumer& consumer) {
   if (size < 0 || static_cast<std::uint64_t>(size) < kMapMinimumBytes) return MappedRead::kNotMapped;
   if (state.isUtf16 && (ContentNeedsSwap(state) || size % 2 != 0)) return MappedRead::kNotMapped;
   platform::MappedFile view;
@@ -270,7 +270,7 @@ MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_
   // nothing below writes into it.
   char* const text = const_cast<char*>(view.Data());
   const std::size_t length = view.Size();
-  if (state.utfCheckPending && linePieces) {
+  if (state.utfCheckPending && consumer.PiecesAnswerAsWhole(state)) {
     const Accumulated before(state);
     if (!DeliverValidatedPieces(text, state.isUtf16 ? length / 2 : length, startUnits, state,
                                 consumer)) {
@@ -292,7 +292,7 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
     file.Close();
     return false;
   }
-  const MappedRead mapped = MatchMappedFile(file, size, startUnits, false, state, consumer);
+  const MappedRead mapped = MatchMappedFile(file, size, startUnits, state, consumer);
   if (mapped != MappedRead::kNotMapped) return mapped == MappedRead::kDone;
   // Read-ahead advice pays only for reads of several megabytes.
   if (static_cast<std::uint64_t>(size) > kAlwaysWholeBytes) file.AdviseSequential();

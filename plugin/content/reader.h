@@ -67,11 +67,9 @@ enum class MappedRead { kDone, kFailed, kNotMapped };
 // would need swapping or is of odd length, or when it cannot be mapped:
 // the caller reads it instead. Otherwise the file is closed; kFailed when
 // the file could not be read wholly while it was mapped (it shrank or the
-// device failed), in which case what was accumulated is void. linePieces:
-// the field's matches stay inside lines (MatchesStayInLines), so text still
-// to be validated may go in pieces.
+// device failed), in which case what was accumulated is void.
 MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_t startUnits,
-                           bool linePieces, EvaluationState& state, const TextConsumer& consumer);
+                           EvaluationState& state, const TextConsumer& consumer);
 
 // Reads through the chunked reader in chunks of chunkMegabytes, stopping
 // early once the consumer reports its answer known and when a stop is

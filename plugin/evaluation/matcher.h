@@ -224,6 +224,9 @@ class TextConsumer {
   virtual bool Units(const char16_t* text, std::size_t length, EvaluationState& state) const = 0;
   // True when a stop was requested for the request (the AbortSet holds its key).
   virtual bool StopRequested(const EvaluationState& state) const = 0;
+  // True when the content may be handed on in pieces cut at line ends and
+  // still answer as one whole text (MatchesStayInLines).
+  virtual bool PiecesAnswerAsWhole(const EvaluationState&) const { return false; }
 };
 
 class FieldEvaluator final : public TextConsumer {
@@ -237,6 +240,9 @@ class FieldEvaluator final : public TextConsumer {
   bool Units(const char16_t* text, std::size_t length, EvaluationState& state) const override {
     MatchUnits(text, length, state, field_, context_);
     return sink_.Known(state);
+  }
+  bool PiecesAnswerAsWhole(const EvaluationState& state) const override {
+    return MatchesStayInLines(field_, state);
   }
   bool StopRequested(const EvaluationState& state) const override {
     return context_.abortSet.Contains(state.requestKey);

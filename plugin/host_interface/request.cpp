@@ -318,7 +318,7 @@ bool ReadContent(OpenedFile& opened, std::int64_t size, EvaluationState& state, 
     // Chunks answer exactly as a whole read does here, in less memory; a
     // mapped file takes no buffer at all and is matched whole.
     if (large == LargeRead::kMappedOrLineChunks) {
-      const MappedRead mapped = MatchMappedFile(file, size, startUnits, true, state, consumer);
+      const MappedRead mapped = MatchMappedFile(file, size, startUnits, state, consumer);
       if (mapped != MappedRead::kNotMapped) return mapped == MappedRead::kDone;
     }
     const std::uint32_t chunk = std::min(budget, kLineChunkMegabytes);
