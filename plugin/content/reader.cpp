@@ -1,7 +1,7 @@
 // Reading a file's content and handing it to a TextConsumer.
 //
-// Divisions: buffers, early stop and delivery; where a chunk is cut; the
-// sample; the whole file; chunks.
+// Divisions: buffers, early stop and delivery; the sample; the whole file;
+// chunks (through the chunked reader).
 //
 // Content is handed on as bytes, or as UTF-16 units in machine order (data
 // in the other order is swapped in place first). Every buffer holds one
@@ -16,6 +16,7 @@
 #include "plugin/evaluation/utf_check.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <memory>
 
@@ -27,6 +28,8 @@ constexpr std::uint32_t kFallbackChunkMegabytes =
     static_cast<std::uint32_t>(kAlwaysWholeBytes / kMegabyte);
 
 constexpr std::size_t kContextUnits = kChunkContextUnits;
+
+std::atomic<std::size_t> g_testChunkBytes{0};
 
 constexpr char16_t kLineFeed = 10;
 constexpr char16_t kCarriageReturn = 13;
@@ -57,15 +60,6 @@ void Terminate(char* buffer, std::size_t length, bool utf16) {
     buffer[length] = 0;
   }
 }
-
-char16_t UnitAt(const char* buffer, std::size_t index, bool utf16) {
-  if (!utf16) return static_cast<unsigned char>(buffer[index]);
-  char16_t unit;
-  std::memcpy(&unit, buffer + 2 * index, sizeof unit);
-  return unit;
-}
-
-bool IsLeadSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
 // Hands units [from, to) of a buffer (bytes, or machine-order UTF-16) to the
 // consumer; an empty range is handed on as empty text. True once the
@@ -139,60 +133,6 @@ class Accumulated {
 }  // namespace
 
 // ---------------------------------------------------------------------------
-// Where a chunk is cut
-// ---------------------------------------------------------------------------
-namespace {
-
-// The end of the last whole UTF-8 sequence in n bytes: n unless the bytes
-// end inside a sequence, else the start of that sequence.
-std::size_t Utf8Boundary(const char* buffer, std::size_t n) {
-  std::size_t back = 1;
-  while (back <= 4 && back <= n &&
-         (static_cast<unsigned char>(buffer[n - back]) & 0xC0) == 0x80) {
-    ++back;
-  }
-  if (back > 4 || back > n) return n;  // no lead byte near the end: not ours to judge
-  const std::size_t lead = n - back;
-  const unsigned char c = static_cast<unsigned char>(buffer[lead]);
-  std::size_t length = 1;
-  if ((c & 0xE0) == 0xC0) {
-    length = 2;
-  } else if ((c & 0xF0) == 0xE0) {
-    length = 3;
-  } else if ((c & 0xF8) == 0xF0) {
-    length = 4;
-  }
-  return lead + length <= n ? n : lead;
-}
-
-}  // namespace
-
-ChunkCut FindChunkCut(const char* buffer, std::size_t n, bool utf16, bool utf8) {
-  ChunkCut cut;
-  for (std::size_t i = n; i-- > 0;) {
-    if (UnitAt(buffer, i, utf16) == kLineFeed) {
-      cut.end = i + 1;
-      cut.lineEnd = i >= 1 && UnitAt(buffer, i - 1, utf16) == kCarriageReturn ? 2 : 1;
-      return cut;
-    }
-  }
-  for (std::size_t i = n; i-- > 0;) {
-    if (UnitAt(buffer, i, utf16) == kCarriageReturn) {
-      cut.end = i + 1;
-      cut.lineEnd = 1;
-      return cut;
-    }
-  }
-  if (utf16 && n > 1 && IsLeadSurrogate(UnitAt(buffer, n - 1, true))) {
-    cut.end = n - 1;
-  } else if (utf8) {
-    const std::size_t boundary = Utf8Boundary(buffer, n);
-    if (boundary != n) cut.end = boundary;
-  }
-  return cut;
-}
-
-// ---------------------------------------------------------------------------
 // The sample
 // ---------------------------------------------------------------------------
 void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
@@ -212,7 +152,7 @@ void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
   }
   if (ContentNeedsSwap(state)) SwapUnitsInPlace(sample, count / 2);
   if (sampleOnly && count >= 2 &&
-      IsLeadSurrogate(UnitAt(sample, count / 2 - 1, true))) {
+      IsLeadSurrogate(ContentUnitAt(sample, count / 2 - 1, true))) {
     count -= 2;
   }
   Deliver(sample, startUnits, count / 2, true, state, consumer);
@@ -272,8 +212,8 @@ std::size_t PieceEnd(const char* text, std::size_t from, std::size_t units, bool
     end = FindLineEnd(text, end, units);
   }
   if (end >= units) return units;
-  if (UnitAt(text, end, utf16) == kCarriageReturn && end + 1 < units &&
-      UnitAt(text, end + 1, utf16) == kLineFeed) {
+  if (ContentUnitAt(text, end, utf16) == kCarriageReturn && end + 1 < units &&
+      ContentUnitAt(text, end + 1, utf16) == kLineFeed) {
     ++end;
   }
   return end + 1;
@@ -300,7 +240,7 @@ bool DeliverValidatedPieces(const char* text, std::size_t units, std::uint32_t s
       // Context as the chunked reader gives it, starting on a character.
       std::size_t carry = std::min<std::size_t>(kContextUnits, from - startUnits);
       while (carry > 0) {
-        const char16_t unit = UnitAt(text, from - carry, utf16);
+        const char16_t unit = ContentUnitAt(text, from - carry, utf16);
         const bool inside = utf16 ? (unit >= 0xDC00 && unit <= 0xDFFF) : utf8 && (unit & 0xC0) == 0x80;
         if (!inside) break;
         --carry;
@@ -382,126 +322,81 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
 // ---------------------------------------------------------------------------
 // Chunks
 // ---------------------------------------------------------------------------
+bool DeliverPiece(const ChunkPiece& piece, bool utf16, std::uint64_t offsetBase,
+                  EvaluationState& state, const TextConsumer& consumer) {
+  state.startOffset = piece.position - offsetBase;
+  state.contextUnits = static_cast<std::uint32_t>(piece.first ? 0 : piece.from);
+  state.textContinues = !piece.last;
+  const bool known = Deliver(piece.chunk, piece.from, piece.end, utf16, state, consumer);
+  state.contextUnits = 0;
+  state.textContinues = false;
+  return known;
+}
+
+void SetChunkBytesForTesting(std::size_t bytes) { g_testChunkBytes = bytes; }
+
 namespace {
 
 enum class PassEnd { kDone, kFailed, kNotUtf };
 
-// One pass of ReadInChunks over the file, which is positioned just after
-// the sample. *position follows the file's read position. kNotUtf: a piece
-// of text the sample took for UTF is not valid UTF; nothing of that piece
-// was handed on.
-PassEnd ReadChunkPass(platform::File& file, std::uint64_t total, const EncodingSample& sample,
-                      std::uint32_t startUnits, std::uint32_t chunkMegabytes,
-                      EvaluationState& state, const TextConsumer& consumer,
-                      std::uint64_t* position) {
+// The file's content as the encoding decision (or the restart as
+// ANSI/Binary) says it is, from startUnits on.
+ChunkFormat FileFormat(const EvaluationState& state, std::uint32_t startUnits) {
+  ChunkFormat format;
+  format.utf16 = state.isUtf16;
+  format.utf8 = state.isUtf8 && !state.isUtf16;
+  format.swap = ContentNeedsSwap(state);
+  format.startUnits = startUnits;
+  return format;
+}
+
+ChunkLayout FileLayout(std::int64_t size, std::uint32_t chunkMegabytes) {
+  ChunkLayout layout;
+  const std::size_t test = g_testChunkBytes.load();
+  layout.chunkBytes = test != 0 ? test : std::uint64_t{chunkMegabytes == 0 ? 1 : chunkMegabytes} * kMegabyte;
+  layout.contextUnits = kContextUnits;
+  layout.contentBytes = static_cast<std::uint64_t>(size);
+  return layout;
+}
+
+// Whether the chunked read goes on before the next piece: not after a stop
+// request or once the consumer knows its answer (settled), except that text
+// still to be validated is then read and checked without being handed on
+// (should it fail, the answer would have to come from the ANSI form).
+bool ReadOn(EvaluationState& state, const TextConsumer& consumer, bool validate, bool settled) {
+  if (state.abortRequested) return false;
+  if (settled && !validate) return false;
+  if (consumer.StopRequested(state)) {
+    state.abortRequested = true;
+    return false;
+  }
+  return true;
+}
+
+// One pass of ReadInChunks over the reader's content. kNotUtf: a piece of
+// text the sample took for UTF is not valid UTF; nothing of that piece was
+// handed on.
+PassEnd ReadChunkPass(ChunkedReader& reader, EvaluationState& state,
+                      const TextConsumer& consumer) {
   const bool utf16 = state.isUtf16;
-  const bool utf8 = state.isUtf8 && !utf16;
-  const std::uint64_t unitBytes = utf16 ? 2 : 1;
-  const bool swap = ContentNeedsSwap(state);
   // Only the sample was validated: every piece is new text, checked here
   // before the matcher sees it.
   const bool validate = state.utfCheckPending;
-
-  std::uint64_t chunkBytes = std::uint64_t{chunkMegabytes == 0 ? 1 : chunkMegabytes} * kMegabyte;
-  // Each piece after the first is read together with up to kContextUnits
-  // units before it, so that lookbehind, ^ and \b at its start see what a
-  // whole read sees; the content before startUnits (a byte order mark) is
-  // never context.
-  std::uint64_t pieceStart = startUnits;  // units: the next piece's first unit
-  std::size_t carry = 0;                 // units of context at the chunk's start
-  bool sampleUsed = false;
-  bool first = true;
-  // Once the consumer knows its answer, text still to be validated is only
-  // read and checked: should it fail, the answer would have to come from the
-  // ANSI form.
   bool settled = false;
-  ReadBuffer lease;  // one buffer for every chunk
-
-  while (pieceStart * unitBytes < total) {
-    if (state.abortRequested) break;
-    if (settled && !validate) break;
-    if (consumer.StopRequested(state)) {
-      state.abortRequested = true;
-      break;
-    }
-    const std::uint64_t chunkStart = first ? 0 : (pieceStart - carry) * unitBytes;  // bytes
-    const std::uint64_t length =
-        chunkBytes < total - chunkStart ? chunkBytes : total - chunkStart;
-    char* const chunk = ReserveFor(lease, length, utf16);
-    if (chunk == nullptr) {
-      if (chunkBytes > kAlwaysWholeBytes) {
-        chunkBytes = kAlwaysWholeBytes;
-        continue;
-      }
-      return PassEnd::kFailed;
-    }
-    const auto chunkLength = static_cast<std::size_t>(length);
-
-    // The first chunk begins with the sample, which was read already. A
-    // sample larger than the chunk (only with chunks below the sample size)
-    // is read again instead.
-    std::size_t filled = 0;
-    if (!sampleUsed) {
-      sampleUsed = true;
-      if (sample.length <= chunkLength) {
-        if (sample.length != 0) std::memcpy(chunk, sample.bytes.get(), sample.length);
-        filled = sample.length;
-      } else if (!file.SeekRelative(-static_cast<std::int64_t>(sample.length))) {
-        return PassEnd::kFailed;
-      } else {
-        *position = 0;
-      }
-    }
-    if (!file.ReadExact(chunk + filled, chunkLength - filled)) return PassEnd::kFailed;
-    *position = chunkStart + length;
-    Terminate(chunk, chunkLength, utf16);
-    if (swap) SwapUnitsInPlace(chunk, chunkLength / 2);
-
-    const std::size_t units = chunkLength / unitBytes;
-    const std::size_t from = first ? startUnits : carry;
-    const bool lastChunk = chunkStart + length == total;
-    ChunkCut cut;
-    if (!lastChunk) {
-      cut = FindChunkCut(chunk + from * unitBytes, units - from, utf16, utf8);
-      if (cut.end != 0) cut.end += from;
-    }
-    // Without a cut the piece is the whole chunk: the end of the content,
-    // or a full chunk without a line end that the next piece continues.
-    const std::size_t end = cut.end != 0 ? cut.end : units;
+  ChunkPiece piece;
+  while (ReadOn(state, consumer, validate, settled)) {
+    const ChunkStatus status = reader.Next(&piece);
+    if (status == ChunkStatus::kFailed) return PassEnd::kFailed;
+    if (status == ChunkStatus::kEnd) break;
     if (validate) {
-      if (!WellFormed(chunk, from, end, utf16)) return PassEnd::kNotUtf;
+      if (!WellFormed(piece.chunk, piece.from, piece.end, utf16)) return PassEnd::kNotUtf;
       state.utfCheckPending = false;
     }
-    if (!settled) {
-      state.startOffset = pieceStart;
-      state.contextUnits = static_cast<std::uint32_t>(first ? 0 : carry);
-      state.textContinues = !lastChunk;
-      settled = Deliver(chunk, from, end, utf16, state, consumer);
-      state.contextUnits = 0;
-      state.textContinues = false;
+    // An empty first piece is content without text (no more than its mark).
+    if (!settled && (piece.Units() != 0 || !piece.first)) {
+      settled = DeliverPiece(piece, utf16, 0, state, consumer);
     }
-    if (lastChunk) break;
-
-    const std::uint64_t nextPiece = chunkStart / unitBytes + end;
-    std::size_t nextCarry = static_cast<std::size_t>(
-        std::min<std::uint64_t>(kContextUnits, nextPiece - startUnits));
-    // Context starts on a character: past UTF-8 continuation bytes and a
-    // trailing surrogate.
-    while (nextCarry > 0) {
-      const std::size_t at = end - nextCarry;
-      const char16_t unit = UnitAt(chunk, at, utf16);
-      const bool inside = utf16 ? (unit >= 0xDC00 && unit <= 0xDFFF) : utf8 && (unit & 0xC0) == 0x80;
-      if (!inside) break;
-      --nextCarry;
-    }
-    const std::uint64_t reread = (units - end + nextCarry) * unitBytes;
-    if (reread != 0 && !file.SeekRelative(-static_cast<std::int64_t>(reread))) {
-      return PassEnd::kFailed;
-    }
-    *position -= reread;
-    pieceStart = nextPiece;
-    carry = nextCarry;
-    first = false;
+    if (piece.last) break;
   }
   return PassEnd::kDone;
 }
@@ -516,21 +411,25 @@ bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample&
     return false;
   }
   file.AdviseSequential();
-  const auto total = static_cast<std::uint64_t>(size);
+  FileSource source(file, sample, static_cast<std::uint64_t>(size));
+  ChunkedReader reader(source, FileLayout(size, chunkMegabytes), FileFormat(state, startUnits));
+  bool allocated = reader.Allocate();
+  if (!allocated && reader.ChunkBytes() > kAlwaysWholeBytes) {
+    allocated = reader.Resize(kAlwaysWholeBytes);
+  }
   const Accumulated before(state);
-  std::uint64_t position = sample.length;
-  PassEnd end = ReadChunkPass(file, total, sample, startUnits, chunkMegabytes, state, consumer,
-                              &position);
+  PassEnd end = allocated ? ReadChunkPass(reader, state, consumer) : PassEnd::kFailed;
   if (end == PassEnd::kNotUtf) {
     // The text read so far was matched as UTF: it is all matched again, as
-    // ANSI/Binary bytes from the file's first byte. The file goes back to
-    // where a pass expects it, just after the sample.
+    // ANSI/Binary bytes from the file's first byte.
     before.Restore(state);
     TreatAsAnsi(state);
-    const auto back = static_cast<std::int64_t>(position) - static_cast<std::int64_t>(sample.length);
-    end = back == 0 || file.SeekRelative(-back)
-              ? ReadChunkPass(file, total, sample, 0, chunkMegabytes, state, consumer, &position)
-              : PassEnd::kFailed;
+    if (source.Rewind()) {
+      reader.Restart(FileFormat(state, 0));
+      end = ReadChunkPass(reader, state, consumer);
+    } else {
+      end = PassEnd::kFailed;
+    }
   }
   file.Close();
   return end == PassEnd::kDone;

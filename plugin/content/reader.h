@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "platform/platform.h"
+#include "plugin/content/chunked_reader.h"
 #include "plugin/content/encoding.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/matcher.h"
@@ -23,19 +24,6 @@ inline constexpr std::uint64_t kAlwaysWholeBytes = 5242880;
 // so larger files are read in chunks of at most this many megabytes
 // whatever the budget.
 inline constexpr std::uint32_t kLineChunkMegabytes = 10;
-
-// Where a full chunk is cut, in units (bytes, or UTF-16 units).
-struct ChunkCut {
-  std::size_t end = 0;      // units up to and including the line end; 0: no cut
-  std::size_t lineEnd = 0;  // units of the line end before `end` (0: cut inside a line)
-};
-
-// Where a full chunk of n units (bytes, or machine-order UTF-16 units when
-// utf16) is cut: after its last line feed (a carriage return before it
-// belongs to the line end), else after its last carriage return. Without
-// either, UTF text (utf8 or utf16) is cut after its last whole character so
-// that no character is split between two chunks; other text is not cut.
-ChunkCut FindChunkCut(const char* buffer, std::size_t n, bool utf16, bool utf8);
 
 // Evaluates count bytes of the sample from startUnits on (bytes, or UTF-16
 // units). UTF-16 samples are swapped in place to machine order; sampleOnly
@@ -83,14 +71,11 @@ enum class MappedRead { kDone, kFailed, kNotMapped };
 MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_t startUnits,
                            EvaluationState& state, const TextConsumer& consumer);
 
-// Units of the content before a chunked piece that go with it as context.
-inline constexpr std::size_t kChunkContextUnits = 1024;
-
-// Reads in chunks of chunkMegabytes, each cut after its last line end (the
-// rest is re-read through a relative seek), stopping early once the
-// consumer reports the answer known and when a stop is requested (state.abortRequested).
-// The line end at a cut ends the piece before it, and each piece after the
-// first comes with up to 1024 units of the content before it as context
+// Reads through the chunked reader in chunks of chunkMegabytes, stopping
+// early once the consumer reports its answer known and when a stop is
+// requested (state.abortRequested). The line end at a cut ends the piece
+// before it, and each piece after the first comes with up to
+// kChunkContextUnits units of the content before it as context
 // (state.contextUnits, state.textContinues), so that patterns whose matches
 // do not span a line end answer as over a whole read. A chunk without any
 // line end is handed on whole, except that UTF text is cut after its last
@@ -98,11 +83,24 @@ inline constexpr std::size_t kChunkContextUnits = 1024;
 // before it is handed on (and, once the answer is known, the rest of the
 // file is still read and validated); at the first invalid piece everything
 // accumulated so far is dropped and the file is read again from its start
-// as ANSI/Binary. A chunk above 5 MiB that cannot be allocated is retried at
-// 5 MiB. Closes the file. False on a failed read or seek or a final
-// allocation failure; an early stop or a stop request is a success.
+// as ANSI/Binary. A chunk above 5 MiB that cannot be allocated is tried at
+// 5 MiB. Closes the file. False on a failed read or seek or a failed
+// allocation; an early stop or a stop request is a success.
 bool ReadInChunks(platform::File& file, std::int64_t size, const EncodingSample& sample,
                   std::uint32_t startUnits, std::uint32_t chunkMegabytes,
                   EvaluationState& state, const TextConsumer& consumer);
+
+// Hands a piece of the chunked reader to the consumer with its place in the
+// content: state.startOffset is its position less offsetBase, the units
+// before it in its chunk are its context (none for the first piece), and
+// state.textContinues tells that more follows. Both are cleared after the
+// call. The consumer's answer: true once it knows its answer.
+bool DeliverPiece(const ChunkPiece& piece, bool utf16, std::uint64_t offsetBase,
+                  EvaluationState& state, const TextConsumer& consumer);
+
+// Test hook: chunked reads use chunks of this many bytes instead of their
+// megabytes (0 restores them), so that cuts and context can be reached with
+// small files.
+void SetChunkBytesForTesting(std::size_t bytes);
 
 }  // namespace qm::plugin

@@ -13,9 +13,7 @@
 namespace qm::plugin {
 namespace {
 
-constexpr std::size_t kReadPiece = 4096;
 constexpr std::uint32_t kPollMilliseconds = 1;
-constexpr std::uint64_t kFallbackBudget = 5242880;
 
 // Address space the converter may take on Linux. The converter streams its
 // documents in well under 100 MB; a program that needs more than this is
@@ -43,37 +41,51 @@ struct Deadline {
   }
 };
 
-enum class DrainEnd { kEmpty, kStopped, kTimedOut, kAnswered };
+// The converter's output as a byte source. Reads never block: the pipe is
+// asked for what is there, and the child is polled every millisecond while
+// it is empty, with a stop test and the deadline before each look (a
+// converter that writes faster than the text is matched keeps the pipe
+// full, so the deadline is tested on every read too). A stop or the time
+// limit fails the read; the end of the output is the child's exit with the
+// pipe drained.
+class ConverterOutput final : public ByteSource {
+ public:
+  ConverterOutput(platform::ChildProcess& child, const Deadline& deadline, EvaluationState& state,
+                  const TextConsumer& consumer)
+      : child_(child), deadline_(deadline), state_(state), consumer_(consumer) {}
 
-// Takes what the pipe holds now, matching the text first whenever it has
-// outgrown the budget. A converter that writes faster than the text is
-// matched keeps the pipe full: the deadline is tested on every piece too.
-// kAnswered once the consumer knows its answer from a matched piece: the
-// rest of the output cannot change it.
-DrainEnd Drain(platform::ChildProcess& child, FilterText& text, std::uint64_t budget,
-               const Deadline& deadline, EvaluationState& state, const TextConsumer& consumer) {
-  char piece[kReadPiece];
-  for (;;) {
-    if (consumer.StopRequested(state)) {
-      state.abortRequested = true;
-      return DrainEnd::kStopped;
+  std::int64_t Read(char* buffer, std::size_t n) override {
+    for (;;) {
+      if (consumer_.StopRequested(state_)) {
+        state_.abortRequested = true;
+        return -1;
+      }
+      if (deadline_.Expired()) {
+        timedOut_ = true;
+        return -1;
+      }
+      const std::int64_t available = child_.AvailableOutput();
+      if (available > 0) {
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(n, available));
+        const std::int64_t got = child_.ReadOutput(buffer, want);
+        if (got > 0) return got;
+      }
+      if (exited_) return 0;
+      exited_ = child_.WaitForExit(kPollMilliseconds);
     }
-    if (deadline.Expired()) return DrainEnd::kTimedOut;
-    const std::int64_t available = child.AvailableOutput();
-    if (available <= 0) return DrainEnd::kEmpty;
-    const std::size_t want = available < static_cast<std::int64_t>(kReadPiece)
-                                 ? static_cast<std::size_t>(available)
-                                 : kReadPiece;
-    const std::int64_t got = child.ReadOutput(piece, want);
-    if (got <= 0) return DrainEnd::kEmpty;
-    if (text.bytes.size() > budget) {
-      const bool known = MatchFilterText(text, state, consumer, true);
-      if (state.abortRequested) return DrainEnd::kStopped;
-      if (known) return DrainEnd::kAnswered;
-    }
-    text.Append(piece, static_cast<std::size_t>(got));
   }
-}
+
+  bool Exited() const { return exited_; }
+  bool TimedOut() const { return timedOut_; }
+
+ private:
+  platform::ChildProcess& child_;
+  const Deadline& deadline_;
+  EvaluationState& state_;
+  const TextConsumer& consumer_;
+  bool exited_ = false;
+  bool timedOut_ = false;
+};
 
 }  // namespace
 
@@ -102,59 +114,41 @@ bool RunConverter(const std::u16string& program, const std::u16string& option,
       platform::BuildCommandLine(program, arguments).size() > kMaxConverterCommandLine) {
     return false;
   }
-  std::uint64_t budget = std::uint64_t{ReadBudgetMegabytes(settings)} * settings::kMegabyte;
+  const std::uint64_t budget = std::uint64_t{ReadBudgetMegabytes(settings)} * settings::kMegabyte;
   state.offsetDigits = OffsetDigitsFor(budget);
-  // The text never holds more than the budget and one read: reserved once,
-  // it is never reallocated (growth by doubling would come near twice the
-  // budget). A budget that cannot be had falls back to 5 MiB pieces.
-  FilterText text;
-  try {
-    text.bytes.reserve(static_cast<std::size_t>(budget) + 2 * kReadPiece);
-  } catch (const std::bad_alloc&) {
-    budget = std::min<std::uint64_t>(budget, kFallbackBudget);
-    try {
-      text.bytes.reserve(static_cast<std::size_t>(budget) + 2 * kReadPiece);
-    } catch (const std::bad_alloc&) {
-      return false;
-    }
-  }
+
+  // The output is read in chunks of the budget from the pipe; the buffer is
+  // had before the converter starts.
+  platform::ChildProcess child;
+  Deadline deadline;
+  deadline.limitMs = std::uint64_t{settings.converterTimeLimit} * 1000;
+  ConverterOutput output(child, deadline, state, consumer);
+  ChunkedReader reader = FilterReader(output, budget);
+  if (!AllocateFilterReader(reader)) return false;
 
   platform::ChildProcess::Limits limits;
   limits.addressSpaceBytes = kConverterAddressSpace;
-  platform::ChildProcess child = platform::ChildProcess::Start(
-      program, arguments, platform::ChildProcess::ErrorOutput::kIntoOutput, limits);
+  child = platform::ChildProcess::Start(program, arguments,
+                                        platform::ChildProcess::ErrorOutput::kIntoOutput, limits);
   if (!child.IsRunning()) return false;
+  deadline.start = platform::TickCount();
 
-  Deadline deadline;
-  deadline.limitMs = std::uint64_t{settings.converterTimeLimit} * 1000;
-  text.validateEachPiece = state.utfCheckPending;
-  text.budget = budget;
-  bool exited = false;
-  DrainEnd end = DrainEnd::kEmpty;
+  FilterTextEnd end = FilterTextEnd::kFailed;
   try {
-    while (!(exited = child.WaitForExit(kPollMilliseconds))) {
-      end = Drain(child, text, budget, deadline, state, consumer);
-      if (end != DrainEnd::kEmpty) break;
-    }
-    if (exited && !state.abortRequested) {
-      end = Drain(child, text, budget, deadline, state, consumer);
-      if (end == DrainEnd::kEmpty && !FinishFilterText(text, state, consumer)) {
-        end = state.abortRequested ? DrainEnd::kStopped : DrainEnd::kAnswered;
-      }
-    }
+    end = MatchFilterText(reader, state, consumer);
   } catch (const std::bad_alloc&) {
-    // Out of memory while collecting: the child is ended below and the
-    // filter fails, so the request can fall back to the file itself.
-    child.Terminate();
-    return false;
+    // Out of memory while matching: the child is ended below and the filter
+    // fails, so the request can fall back to the file itself.
+    end = FilterTextEnd::kFailed;
   }
-  // A stop, a settled answer or the time limit: end the converter and reap
-  // it. A run past its time is a failed filter, whatever text came before;
-  // a settled answer stands whatever the converter would have done next.
-  if (!exited) child.Terminate();
+  // A stop, a settled answer, a failure or the time limit: end the converter
+  // and reap it. A run past its time is a failed filter, whatever text came
+  // before; a settled answer stands whatever the converter would have done
+  // next.
+  if (!output.Exited()) child.Terminate();
   const int code = child.Wait();
-  if (end == DrainEnd::kTimedOut) return false;
-  if (end == DrainEnd::kAnswered) return true;
+  if (output.TimedOut() || end == FilterTextEnd::kFailed) return false;
+  if (end == FilterTextEnd::kAnswered) return true;
   return state.abortRequested || code == 0;
 }
 

@@ -1,4 +1,5 @@
-// Filter selection and the piecewise hand-over of filter output.
+// Filter selection and the hand-over of filter output through the chunked
+// reader.
 #include "plugin/filters/filter_text.h"
 
 #include <algorithm>
@@ -10,25 +11,13 @@
 namespace qm::plugin {
 namespace {
 
-constexpr char16_t kByteOrderMark = 0xFEFF;
-
-char16_t UnitAt(const std::string& bytes, std::size_t index) {
-  char16_t unit;
-  std::memcpy(&unit, bytes.data() + 2 * index, sizeof unit);
-  return unit;
-}
+// Chunks when the budget's cannot be had.
+constexpr std::uint64_t kFallbackChunkBytes = 5242880;
 
 bool UnitMatches(char16_t pattern, char16_t unit) {
   return pattern == u'?' || pattern == unit || platform::ToLowerUnit(pattern) == unit ||
          platform::ToUpperUnit(pattern) == unit;
 }
-
-// Units of the text before a piece that go with it as context: the file
-// reader's amount, so that converted text answers as the same text read
-// from a file in chunks.
-constexpr std::size_t kContextUnits = kChunkContextUnits;
-
-bool IsTrailSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 }  // namespace
 
@@ -44,61 +33,43 @@ const FilterChoice* FindFilterForName(const FilterExtensionMap& filters, const s
   return nullptr;
 }
 
-bool MatchFilterText(FilterText& text, EvaluationState& state, const TextConsumer& consumer,
-                     bool partial) {
-  const std::size_t units = text.bytes.size() / 2;
-  // The piece is [from, end): after the context, and after a skipped mark.
-  std::size_t from = text.contextUnits;
-  if (!text.started && units > 0) {
-    text.started = true;
-    text.markUnits = UnitAt(text.bytes, 0) == kByteOrderMark ? 1 : 0;
-    from += text.markUnits;
-  }
-  std::size_t end = units;
-  bool known = false;
-  if (partial) {
-    end = static_cast<std::size_t>(std::min<std::uint64_t>(units, text.budget / 2));
-    if (end > from) {
-      const ChunkCut cut = FindChunkCut(text.bytes.data() + 2 * from, end - from, true, false);
-      if (cut.end != 0) end = from + cut.end;
-    }
-  }
-  if (end > from) {
-    if (text.validateEachPiece) state.utfCheckPending = true;
-    state.startOffset = text.consumed + from - text.markUnits;
-    state.contextUnits = static_cast<std::uint32_t>(text.contextUnits);
-    state.textContinues = partial;
-    known = consumer.Units(reinterpret_cast<const char16_t*>(text.bytes.data()) + from, end - from,
-                           state);
-    state.contextUnits = 0;
-    state.textContinues = false;
-  }
-  if (!partial) {
-    state.contentSize = (text.consumed + units) * 2;
-    text.consumed += units;
-    text.contextUnits = 0;
-    text.bytes.clear();
-    return known;
-  }
-  // Up to kContextUnits units before the next piece stay as its context,
-  // starting on a character and never on the skipped mark.
-  const std::uint64_t nextPiece = text.consumed + end;
-  std::size_t carry = static_cast<std::size_t>(
-      std::min<std::uint64_t>(kContextUnits, nextPiece - text.markUnits));
-  while (carry > 0 && IsTrailSurrogate(UnitAt(text.bytes, end - carry))) --carry;
-  const std::size_t removed = end - carry;
-  text.consumed += removed;
-  text.contextUnits = carry;
-  text.bytes.erase(0, removed * 2);
-  return known;
+ChunkedReader FilterReader(ByteSource& source, std::uint64_t budget) {
+  ChunkLayout layout;
+  layout.chunkBytes = budget;
+  layout.contextUnits = kChunkContextUnits;
+  ChunkFormat format;
+  format.utf16 = true;
+  format.skipLeadingMark = true;
+  return ChunkedReader(source, layout, format);
 }
 
-bool FinishFilterText(FilterText& text, EvaluationState& state, const TextConsumer& consumer) {
-  while (text.bytes.size() > text.budget) {
-    if (MatchFilterText(text, state, consumer, true) || state.abortRequested) return false;
+bool AllocateFilterReader(ChunkedReader& reader) {
+  if (reader.Allocate()) return true;
+  return reader.ChunkBytes() > kFallbackChunkBytes && reader.Resize(kFallbackChunkBytes);
+}
+
+FilterTextEnd MatchFilterText(ChunkedReader& reader, EvaluationState& state,
+                              const TextConsumer& consumer) {
+  const bool validateEachPiece = state.utfCheckPending;
+  ChunkPiece piece;
+  bool known = false;
+  for (;;) {
+    const ChunkStatus status = reader.Next(&piece);
+    if (status == ChunkStatus::kFailed) {
+      return state.abortRequested ? FilterTextEnd::kStopped : FilterTextEnd::kFailed;
+    }
+    if (status == ChunkStatus::kEnd) return FilterTextEnd::kDone;
+    if (piece.Units() != 0 || !piece.first) {
+      if (validateEachPiece) state.utfCheckPending = true;
+      known = DeliverPiece(piece, true, reader.StartUnits(), state, consumer);
+    }
+    if (piece.last) {
+      state.contentSize = reader.BytesRead() / 2 * 2;
+      return FilterTextEnd::kDone;
+    }
+    if (state.abortRequested) return FilterTextEnd::kStopped;
+    if (known) return FilterTextEnd::kAnswered;
   }
-  if (!text.bytes.empty()) MatchFilterText(text, state, consumer, false);
-  return true;
 }
 
 }  // namespace qm::plugin

@@ -18,7 +18,6 @@ namespace {
 
 constexpr std::size_t kMaxExpandedFolder = 2048;
 constexpr std::uint64_t kFallbackBudget = 5242880;  // a smaller buffer when the budget's fails
-constexpr std::size_t kExtractReserve = 32768;      // room for one read beyond the budget
 constexpr std::size_t kFulltextReserve = 65536;
 
 // The content-access options, set once after initialisation, in this order.
@@ -167,66 +166,21 @@ void OutsideInLibraries::Unload() {
 bool OutsideInLibraries::Extract(const PluginSettings& settings, EvaluationState& state,
                                  const TextConsumer& consumer) const {
   if (!Loaded()) return false;
-  std::uint64_t budget = std::uint64_t{ReadBudgetMegabytes(settings)} * settings::kMegabyte;
-  FilterText text;
-  text.validateEachPiece = state.utfCheckPending;
-  if (!ReserveText(text.bytes, &budget, kExtractReserve)) return false;
-  text.budget = budget;
-  state.offsetDigits = OffsetDigitsFor(budget);
-
-  oit::Handle document = 0;
-  if (api_.openDocument(&document, oit::kPathTypeWide, state.fileName.c_str(), 0) != oit::kSuccess) {
-    return false;
-  }
-  std::uint32_t format = 0;
-  api_.getFileId(document, &format, 1);
-  if (format == oit::kUnknownFormat) {
-    api_.closeDocument(document);
-    return false;
-  }
-  oit::Handle textHandle = 0;
-  if (api_.openText(document, &textHandle) != oit::kSuccess) {
-    api_.closeDocument(document);
-    return false;
-  }
-
-  bool ok = true;
+  const auto stopRequested = [&state, &consumer] {
+    if (!consumer.StopRequested(state)) return false;
+    state.abortRequested = true;
+    return true;
+  };
+  OutsideInTextSource source(*this, state.fileName, stopRequested);
+  ChunkedReader reader =
+      FilterReader(source, std::uint64_t{ReadBudgetMegabytes(settings)} * settings::kMegabyte);
+  if (!AllocateFilterReader(reader)) return false;
+  state.offsetDigits = OffsetDigitsFor(reader.ChunkBytes());
   try {
-    std::unique_ptr<char[]> read(new char[oit::kReadBufferBytes]);
-    std::uint32_t count = 0;
-    std::int32_t r = api_.readFirst(textHandle, read.get(), oit::kReadBufferBytes, &count);
-    bool early = false;  // left because the request was stopped or has its answer
-    while (r == oit::kSuccess) {
-      if (consumer.StopRequested(state)) {
-        state.abortRequested = true;
-        early = true;
-        break;
-      }
-      if (text.bytes.size() > budget) {
-        // Once the answer cannot change any more the rest is not read.
-        if (MatchFilterText(text, state, consumer, true) || state.abortRequested) {
-          early = true;
-          break;
-        }
-      }
-      text.Append(read.get(), std::min(count, oit::kReadBufferBytes));
-      count = 0;
-      r = api_.readNext(textHandle, read.get(), oit::kReadBufferBytes, &count);
-    }
-    if (!early) {
-      if (r == oit::kEndOfText) {
-        text.Append(read.get(), std::min(count, oit::kReadBufferBytes));
-        FinishFilterText(text, state, consumer);
-      } else {
-        ok = false;
-      }
-    }
+    return MatchFilterText(reader, state, consumer) != FilterTextEnd::kFailed;
   } catch (const std::bad_alloc&) {
-    ok = false;
+    return false;
   }
-  api_.closeText(textHandle);
-  api_.closeDocument(document);
-  return ok;
 }
 
 // ---------------------------------------------------------------------------
@@ -268,6 +222,51 @@ void OutsideInLibraries::CloseText(OutsideInText* t) const {
   t->text = 0;
   t->document = 0;
   t->started = false;
+}
+
+OutsideInTextSource::OutsideInTextSource(const OutsideInLibraries& libraries, std::u16string name,
+                                         std::function<bool()> stopRequested)
+    : libraries_(libraries), name_(std::move(name)), stopRequested_(std::move(stopRequested)) {}
+
+OutsideInTextSource::~OutsideInTextSource() { libraries_.CloseText(&text_); }
+
+// Hands on what is left of the kept piece.
+std::int64_t OutsideInTextSource::Serve(char* buffer, std::size_t n) {
+  const std::size_t count = std::min(n, pieceEnd_ - pieceFrom_);
+  std::memcpy(buffer, piece_.get() + pieceFrom_, count);
+  pieceFrom_ += count;
+  return static_cast<std::int64_t>(count);
+}
+
+std::int64_t OutsideInTextSource::Read(char* buffer, std::size_t n) {
+  if (pieceFrom_ < pieceEnd_) return Serve(buffer, n);
+  if (ended_) return 0;
+  if (!opened_) {
+    opened_ = true;
+    if (!libraries_.OpenText(name_, &text_)) return -1;
+  } else if (stopRequested_ && stopRequested_()) {
+    return -1;
+  }
+  const bool direct = n >= oit::kReadBufferBytes;
+  if (!direct && !piece_) piece_.reset(new char[oit::kReadBufferBytes]);
+  char* const target = direct ? buffer : piece_.get();
+  for (;;) {
+    std::uint32_t count = 0;
+    const std::int32_t r = libraries_.ReadText(&text_, target, &count);
+    if (r == oit::kEndOfText) {
+      ended_ = true;
+    } else if (r != oit::kSuccess) {
+      return -1;
+    }
+    if (count == 0 && !ended_) {
+      if (stopRequested_ && stopRequested_()) return -1;
+      continue;
+    }
+    if (direct || count == 0) return count;
+    pieceFrom_ = 0;
+    pieceEnd_ = count;
+    return Serve(buffer, n);
+  }
 }
 
 // ---------------------------------------------------------------------------

@@ -4,9 +4,12 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
 
 #include "platform/platform.h"
+#include "plugin/content/chunked_reader.h"
 #include "plugin/evaluation/field_definition.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/matcher.h"
@@ -75,8 +78,9 @@ class OutsideInLibraries {
   // de-initialises and frees the content-access library.
   void Unload();
 
-  // A kind-1 filter over state.fileName: the text is read in 32 KiB pieces
-  // and matched through consumer in pieces within the read budget. True on
+  // The Outside In filter over state.fileName: the text is read in 32 KiB
+  // pieces and matched through consumer in the chunked reader's pieces
+  // within the read budget (MatchFilterText). True on
   // success, on a stop (state.abortRequested) and when the consumer knows
   // its answer early; false when the document cannot be opened, its format is
   // unknown, its text cannot be opened or a read fails. Every handle opened
@@ -124,6 +128,37 @@ class OutsideInLibraries {
   platform::Library ta_;
   EntryPoints api_;
   FulltextDocument fulltext_;
+};
+
+// A document's extracted text as a byte source for the chunked reader. The
+// document and its text are opened by the first read (a failure to open is
+// a failed read) and closed when the source goes. Outside In reads pieces of
+// up to oit::kReadBufferBytes: a reader that asks for at least that much
+// gets them straight into its buffer, a smaller request is served from a
+// piece kept here. stopRequested, when given, is asked before every read
+// after the first; true fails the read.
+class OutsideInTextSource final : public ByteSource {
+ public:
+  OutsideInTextSource(const OutsideInLibraries& libraries, std::u16string name,
+                      std::function<bool()> stopRequested = {});
+  ~OutsideInTextSource() override;
+  OutsideInTextSource(const OutsideInTextSource&) = delete;
+  OutsideInTextSource& operator=(const OutsideInTextSource&) = delete;
+
+  std::int64_t Read(char* buffer, std::size_t n) override;
+
+ private:
+  std::int64_t Serve(char* buffer, std::size_t n);
+
+  const OutsideInLibraries& libraries_;
+  std::u16string name_;
+  std::function<bool()> stopRequested_;
+  OutsideInText text_;
+  bool opened_ = false;
+  bool ended_ = false;
+  std::unique_ptr<char[]> piece_;   // a piece read for a smaller request
+  std::size_t pieceFrom_ = 0;
+  std::size_t pieceEnd_ = 0;
 };
 
 }  // namespace qm::plugin

@@ -5,7 +5,8 @@
 
 #include <string>
 
-#include "plugin/compare/compare.h"
+#include "platform/platform.h"
+#include "plugin/compare/match_equality.h"
 
 namespace qm::plugin {
 namespace {

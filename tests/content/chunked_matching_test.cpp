@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -266,6 +267,66 @@ TEST_F(ChunkedMatching, SubjectBoundEscapesAnswerAsOverAWholeRead) {
     EXPECT_TRUE(whole.ok && chunked.ok);
     EXPECT_EQ(chunked.count, whole.count) << std::string(p.begin(), p.end());
   }
+}
+
+// Generated contents read in chunks of a few hundred bytes (the test hook)
+// answer as a whole read: lines of any length below half a chunk, of one
+// line-end style, in ANSI, UTF-8 (characters of two to four bytes at the
+// cuts; the rest beyond the sample validated piece by piece) and UTF-16,
+// for fields of every kind of answer.
+TEST_F(ChunkedMatching, TinyChunksOverGeneratedContentAnswerAsAWholeRead) {
+  state_.settings.analyzeBuffer = 64;
+  const struct {
+    const char16_t* pattern;
+    FieldType type;
+    const char16_t* tmpl;
+  } fields[] = {{u"\\R", FieldType::Count, u""},
+                {u"(?m)^.*$", FieldType::Count, u""},
+                {u"(?m)^$", FieldType::Count, u""},
+                {u"(?<=[\\r\\n])b", FieldType::Count, u""},
+                {u"\\bc\\w*", FieldType::CountIndividual, u""},
+                {u"\\w+", FieldType::AverageResultLength, u""},
+                {u"[^\\r\\n]{6}$", FieldType::MatchDistanceRatio, u""},
+                {u"d\\S*", FieldType::StringOutput, u"\\xL0:\\xo0 "},
+                {u"(?m)^e", FieldType::FirstMatchStringOutput, u"$0@\\xL0"}};
+  std::vector<FieldDefinition> compiled;
+  for (const auto& f : fields) compiled.push_back(Compiled(f.pattern, f.type, f.tmpl));
+  std::mt19937 random(42);
+  const char* const eols[] = {"\n", "\r\n", "\r"};
+  const char* const wide[] = {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"};
+  int compared = 0;
+  for (int round = 0; round < 60; ++round) {
+    const std::size_t chunk = std::size_t{128} << (round % 3);
+    const std::string eol = eols[round % 3];
+    const int encoding = (round / 3) % 3;  // ANSI, UTF-8, UTF-16
+    std::string text;
+    while (text.size() < 2000) {
+      const std::size_t length = std::uniform_int_distribution<std::size_t>(0, 20)(random);
+      std::string line;
+      while (line.size() < length) {
+        const int token = std::uniform_int_distribution<int>(0, 7)(random);
+        if (token < 5) line += static_cast<char>('a' + token);
+        if (token == 5) line += ' ';
+        if (token > 5 && encoding == 1) line += wide[std::uniform_int_distribution<int>(0, 2)(random)];
+      }
+      text += line + eol;
+    }
+    const std::string bytes = encoding == 2 ? Utf16Le(text) : text;
+    const std::string path = Write(bytes);
+    SetChunkBytesForTesting(chunk);
+    for (std::size_t i = 0; i < compiled.size(); ++i) {
+      const auto whole = Evaluate(path, bytes.size(), compiled[i], false);
+      const auto chunked = Evaluate(path, bytes.size(), compiled[i], true);
+      const std::string where = "round " + std::to_string(round) + " field " + std::to_string(i);
+      EXPECT_TRUE(whole.ok && chunked.ok) << where;
+      EXPECT_EQ(chunked.count, whole.count) << where;
+      EXPECT_EQ(chunked.sum, whole.sum) << where;
+      EXPECT_TRUE(chunked.output == whole.output) << where;
+      ++compared;
+    }
+    SetChunkBytesForTesting(0);
+  }
+  EXPECT_EQ(compared, 60 * 9);
 }
 
 int ChunkedMatching::ExpectChunkedAsWhole(const std::vector<Case>& cases) {

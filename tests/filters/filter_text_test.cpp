@@ -1,6 +1,8 @@
 // Filter selection and the piecewise hand-over of filter output.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <vector>
 
 #include "plugin/filters/converter.h"
@@ -53,24 +55,51 @@ class Recorder final : public TextConsumer {
   bool StopRequested(const EvaluationState&) const override { return false; }
 };
 
-void Add(FilterText& text, const std::u16string& units) { text.Append(units.data(), units.size() * 2); }
+// Filter output from memory, handed out in reads of at most `step` bytes
+// (a pipe gives what it holds).
+class OutputSource final : public ByteSource {
+ public:
+  OutputSource(std::string bytes, std::size_t step) : bytes_(std::move(bytes)), step_(step) {}
+  std::int64_t Read(char* buffer, std::size_t n) override {
+    const std::size_t count = std::min({n, step_, bytes_.size() - at_});
+    std::memcpy(buffer, bytes_.data() + at_, count);
+    at_ += count;
+    return static_cast<std::int64_t>(count);
+  }
+
+ private:
+  std::string bytes_;
+  std::size_t step_;
+  std::size_t at_ = 0;
+};
+
+std::string Bytes(const std::u16string& units) {
+  return std::string(reinterpret_cast<const char*>(units.data()), units.size() * 2);
+}
+
+// The pieces a filter's output is handed on in, for a budget in units.
+std::vector<Recorder::Piece> PiecesOf(const std::string& output, std::size_t budgetUnits,
+                                      EvaluationState* state = nullptr) {
+  OutputSource source(output, 3);
+  ChunkedReader reader = FilterReader(source, 2 * budgetUnits);
+  EXPECT_TRUE(AllocateFilterReader(reader));
+  EvaluationState own;
+  EvaluationState& s = state != nullptr ? *state : own;
+  Recorder r;
+  EXPECT_EQ(MatchFilterText(reader, s, r), FilterTextEnd::kDone);
+  return r.pieces;
+}
 
 // Positions count from the unit after the mark; the content size counts it.
 TEST(FilterTextPieces, ByteOrderMarkIsSkippedButCountedOnce) {
-  FilterText text;
   EvaluationState state;
-  Recorder r;
-  Add(text, u"\uFEFFab\r\n");
-  MatchFilterText(text, state, r, true);
-  Add(text, u"\uFEFFcd");
-  MatchFilterText(text, state, r, false);
-  ASSERT_EQ(r.pieces.size(), 2u);
-  EXPECT_EQ(r.pieces[0].text, u"ab\r\n");
-  EXPECT_EQ(r.pieces[0].offset, 0u);
-  // A U+FEFF later in the output is text; the first piece stayed as context.
-  EXPECT_EQ(r.pieces[1].text, u"\uFEFFcd");
-  EXPECT_EQ(r.pieces[1].offset, 4u);
-  EXPECT_EQ(text.contextUnits, 0u);
+  const auto pieces = PiecesOf(Bytes(u"\uFEFFab\r\n\uFEFFcd"), 5, &state);
+  ASSERT_EQ(pieces.size(), 2u);
+  EXPECT_EQ(pieces[0].text, u"ab\r\n");
+  EXPECT_EQ(pieces[0].offset, 0u);
+  // A U+FEFF later in the output is text.
+  EXPECT_EQ(pieces[1].text, u"\uFEFFcd");
+  EXPECT_EQ(pieces[1].offset, 4u);
   EXPECT_EQ(state.contentSize, 2u * 8);
 }
 
@@ -78,8 +107,8 @@ TEST(FilterTextPieces, ByteOrderMarkIsSkippedButCountedOnce) {
 // end, and the units before the cut stay as the next piece's context.
 TEST(FilterTextPieces, CutsAfterTheLastLineEnd) {
   struct Case {
-    std::u16string input;
-    std::u16string handed;  // the partial piece
+    std::u16string input;   // one chunk; a unit more follows it
+    std::u16string handed;  // the first piece
   };
   const Case cases[] = {
       {u"one\r\ntwo\r\nthr", u"one\r\ntwo\r\n"},
@@ -91,54 +120,57 @@ TEST(FilterTextPieces, CutsAfterTheLastLineEnd) {
       {u"ab\xD83D", u"ab"},           // a pair is never split
   };
   for (const Case& c : cases) {
-    FilterText text;
-    EvaluationState state;
-    Recorder r;
-    Add(text, c.input);
-    MatchFilterText(text, state, r, true);
-    ASSERT_EQ(r.pieces.size(), 1u) << std::string(c.input.begin(), c.input.end());
-    EXPECT_EQ(r.pieces[0].text, c.handed);
-    EXPECT_EQ(text.consumed + text.contextUnits, c.handed.size());
-    EXPECT_EQ(text.bytes.size(), (c.input.size() - text.consumed) * 2);
+    const auto pieces = PiecesOf(Bytes(c.input + u"\xDE00"), c.input.size());
+    ASSERT_GE(pieces.size(), 2u) << std::string(c.input.begin(), c.input.end());
+    EXPECT_EQ(pieces[0].text, c.handed);
+    EXPECT_EQ(pieces[1].offset, c.handed.size());
+    std::u16string all;
+    for (const auto& piece : pieces) all += piece.text;
+    EXPECT_EQ(all, c.input + u"\xDE00");
   }
   // The chunk is the first budget bytes; context never starts on a trail unit.
-  FilterText text;
-  EvaluationState state;
-  Recorder r;
-  text.budget = 2 * 2000;
+  std::vector<std::size_t> context;
+  class ContextRecorder final : public TextConsumer {
+   public:
+    explicit ContextRecorder(std::vector<std::size_t>* seen) : seen_(seen) {}
+    bool Bytes(const char*, std::size_t, EvaluationState&) const override { return false; }
+    bool Units(const char16_t*, std::size_t, EvaluationState& state) const override {
+      seen_->push_back(state.contextUnits);
+      return false;
+    }
+    bool StopRequested(const EvaluationState&) const override { return false; }
+
+   private:
+    std::vector<std::size_t>* seen_;
+  };
   // The context would start on the trail unit of the pair at 78.
-  std::u16string input = std::u16string(78, u'a') + u"\xD83D\xDE00" + std::u16string(1022, u'a') +
-                         u"\n" + std::u16string(1000, u'b');
-  Add(text, input);
-  MatchFilterText(text, state, r, true);
-  ASSERT_EQ(r.pieces.size(), 1u);
-  EXPECT_EQ(r.pieces[0].text.size(), 1103u);
-  EXPECT_EQ(text.contextUnits, 1023u);
-  MatchFilterText(text, state, r, false);
-  ASSERT_EQ(r.pieces.size(), 2u);
-  EXPECT_EQ(r.pieces[1].text, std::u16string(1000, u'b'));
-  EXPECT_EQ(r.pieces[1].offset, 1103u);
+  const std::u16string input = std::u16string(78, u'a') + u"\xD83D\xDE00" +
+                               std::u16string(1022, u'a') + u"\n" + std::u16string(2900, u'b');
+  const auto pieces = PiecesOf(Bytes(input), 4000);
+  ASSERT_EQ(pieces.size(), 2u);
+  EXPECT_EQ(pieces[0].text.size(), 1103u);
+  EXPECT_EQ(pieces[1].text, std::u16string(2900, u'b'));
+  EXPECT_EQ(pieces[1].offset, 1103u);
+  OutputSource source(Bytes(input), 4096);
+  ChunkedReader reader = FilterReader(source, 8000);
+  ASSERT_TRUE(AllocateFilterReader(reader));
+  EvaluationState state;
+  MatchFilterText(reader, state, ContextRecorder(&context));
+  EXPECT_EQ(context, (std::vector<std::size_t>{0, 1023}));
 }
 
-TEST(FilterTextPieces, OddByteWaitsAndEmptyTextIsNotHanded) {
-  FilterText text;
+TEST(FilterTextPieces, OddByteIsNotContentAndEmptyTextIsNotHanded) {
   EvaluationState state;
-  Recorder r;
-  text.Append("a\0b", 3);  // "a" and half a unit
-  MatchFilterText(text, state, r, true);
-  ASSERT_EQ(r.pieces.size(), 1u);
-  EXPECT_EQ(text.bytes.size(), 3u);  // "a" stays as context
-  text.Append("\0", 1);
-  MatchFilterText(text, state, r, false);
-  ASSERT_EQ(r.pieces.size(), 2u);
-  EXPECT_EQ(r.pieces[1].text, u"b");
-  EXPECT_EQ(state.contentSize, 4u);
+  const auto pieces = PiecesOf(std::string("a\0b", 3), 100, &state);
+  ASSERT_EQ(pieces.size(), 1u);
+  EXPECT_EQ(pieces[0].text, u"a");
+  EXPECT_EQ(state.contentSize, 2u);
 
-  FilterText empty;
   EvaluationState s2;
-  MatchFilterText(empty, s2, r, false);
-  EXPECT_EQ(r.pieces.size(), 2u);
+  EXPECT_TRUE(PiecesOf("", 100, &s2).empty());
   EXPECT_EQ(s2.contentSize, 0u);
+  EXPECT_TRUE(PiecesOf(Bytes(u"\uFEFF"), 100, &s2).empty());
+  EXPECT_EQ(s2.contentSize, 2u);
 }
 
 TEST(ConverterCommand, ArgumentsAndLongNames) {
