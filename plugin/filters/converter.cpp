@@ -117,13 +117,14 @@ bool RunConverter(const std::u16string& program, const std::u16string& option,
   const std::uint64_t budget = std::uint64_t{ReadBudgetMegabytes(settings)} * settings::kMegabyte;
   state.offsetDigits = OffsetDigitsFor(budget);
 
-  // The output is read in chunks of the budget from the pipe; the buffer is
-  // had before the converter starts.
+  // The output is read in chunks of the budget (or of line chunks, see
+  // FilterChunkBytes) from the pipe; the buffer is had before the converter
+  // starts.
   platform::ChildProcess child;
   Deadline deadline;
   deadline.limitMs = std::uint64_t{settings.converterTimeLimit} * 1000;
   ConverterOutput output(child, deadline, state, consumer);
-  ChunkedReader reader = FilterReader(output, budget);
+  ChunkedReader reader = FilterReader(output, FilterChunkBytes(budget, state, consumer));
   if (!AllocateFilterReader(reader)) return false;
 
   platform::ChildProcess::Limits limits;

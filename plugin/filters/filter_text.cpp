@@ -43,6 +43,12 @@ ChunkedReader FilterReader(ByteSource& source, std::uint64_t budget) {
   return ChunkedReader(source, layout, format);
 }
 
+std::uint64_t FilterChunkBytes(std::uint64_t budget, const EvaluationState& state,
+                               const TextConsumer& consumer) {
+  const std::uint64_t lineChunk = std::uint64_t{kLineChunkMegabytes} * settings::kMegabyte;
+  return consumer.PiecesAnswerAsWhole(state) ? std::min(budget, lineChunk) : budget;
+}
+
 bool AllocateFilterReader(ChunkedReader& reader) {
   if (reader.Allocate()) return true;
   return reader.ChunkBytes() > kFallbackChunkBytes && reader.Resize(kFallbackChunkBytes);

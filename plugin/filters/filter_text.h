@@ -37,6 +37,13 @@ enum class FilterTextEnd {
 ChunkedReader FilterReader(ByteSource& source, std::uint64_t budget);
 bool AllocateFilterReader(ChunkedReader& reader);
 
+// The chunk size for a filter's output: the budget, but no more than
+// kLineChunkMegabytes when pieces cut at line ends answer as the whole text
+// (the consumer's PiecesAnswerAsWhole), so that an answer known from the
+// first lines ends the filter early whatever the budget, as for a file.
+std::uint64_t FilterChunkBytes(std::uint64_t budget, const EvaluationState& state,
+                               const TextConsumer& consumer);
+
 // Hands a filter's output to the consumer in the reader's pieces, exactly
 // as a file of the same text is read in chunks of the budget (cut after a
 // line end, with the same context before each piece), so that converted

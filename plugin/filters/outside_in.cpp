@@ -172,10 +172,13 @@ bool OutsideInLibraries::Extract(const PluginSettings& settings, EvaluationState
     return true;
   };
   OutsideInTextSource source(*this, state.fileName, stopRequested);
-  ChunkedReader reader =
-      FilterReader(source, std::uint64_t{ReadBudgetMegabytes(settings)} * settings::kMegabyte);
+  const std::uint64_t budget = std::uint64_t{ReadBudgetMegabytes(settings)} * settings::kMegabyte;
+  const std::uint64_t chunk = FilterChunkBytes(budget, state, consumer);
+  ChunkedReader reader = FilterReader(source, chunk);
   if (!AllocateFilterReader(reader)) return false;
-  state.offsetDigits = OffsetDigitsFor(reader.ChunkBytes());
+  // Offsets are as wide as the budget's (or the smaller fallback's) own,
+  // whatever the line chunks.
+  state.offsetDigits = OffsetDigitsFor(reader.ChunkBytes() == chunk ? budget : reader.ChunkBytes());
   try {
     return MatchFilterText(reader, state, consumer) != FilterTextEnd::kFailed;
   } catch (const std::bad_alloc&) {

@@ -233,6 +233,36 @@ TEST(Converter, ASettledAnswerEndsAConverterThatNeverEnds) {
 #endif
 }
 
+TEST(Converter, ALargeBudgetDoesNotWaitForTheBudgetsWorthOfOutput) {
+  // With FileMemory 500 a field whose matches stay inside lines still reads
+  // the output in line chunks: its answer comes from the first piece, and
+  // the flood is ended after a few MiB instead of 500.
+  TempFolder marks;
+  const std::string written = marks.PathOf("written");
+#ifdef _WIN32
+  _putenv_s("QM_FAKE_CONVERTER_WRITTEN", written.c_str());
+#else
+  setenv("QM_FAKE_CONVERTER_WRITTEN", written.c_str(), 1);
+#endif
+  LoadedPlugin plugin(FilterSettings({{"flood", 0}}, kFilters,
+                                     "FileMemory=500\r\nConverterTimeLimit=60\r\n"
+                                     "NormalSearchForFilterFail=0\r\nResultCache=0\r\n"));
+  InstallConverter(plugin);
+  const std::string file = plugin.folder().Write("f.doc", "flood\n");
+  const Answer boolean = plugin.ValueW(file, 0);
+  EXPECT_EQ(boolean.code, ft_boolean);
+  EXPECT_EQ(boolean.Int(), 1);
+  EXPECT_TRUE(NoChildProcesses());
+  long mebibytes = 0;
+  std::ifstream(written) >> mebibytes;
+  EXPECT_LT(mebibytes, 100);
+#ifdef _WIN32
+  _putenv_s("QM_FAKE_CONVERTER_WRITTEN", "");
+#else
+  unsetenv("QM_FAKE_CONVERTER_WRITTEN");
+#endif
+}
+
 TEST(Converter, AnswersSettledEarlyAreThoseOfTheWholeText) {
   // 300000 lines are about 8 MiB of UTF-16: two pieces with FileMemory 5.
   // Each field is asked once through the converter and once of the file as

@@ -9,7 +9,9 @@
 //   big M      M MiB of 128-byte lines, then "needle", exit 0
 //   slow       "tick" and CR LF every 20 ms, never ends
 //   hang       nothing, never ends
-//   flood      "flood" and CR LF as fast as it can, never ends
+//   flood      "flood" and CR LF as fast as it can, never ends; when
+//              QM_FAKE_CONVERTER_WRITTEN names a file, it holds the MiB
+//              written so far
 //   stubborn   nothing, never ends, and ignores the signals that ask a
 //              program to end (POSIX)
 //   hog M      asks for M MiB of address space (touching only its ends),
@@ -128,7 +130,18 @@ int main(int argc, char** argv) {
     const std::string line = Widen("flood\r\n");
     std::string block;
     for (int k = 0; k < 512; ++k) block += line;
-    for (;;) std::fwrite(block.data(), 1, block.size(), stdout);
+    // QM_FAKE_CONVERTER_WRITTEN names a file that always holds how many
+    // whole MiB were written so far.
+    const char* written = std::getenv("QM_FAKE_CONVERTER_WRITTEN");
+    std::size_t bytes = 0;
+    for (;;) {
+      std::fwrite(block.data(), 1, block.size(), stdout);
+      const std::size_t before = bytes >> 20;
+      bytes += block.size();
+      if (written != nullptr && *written != 0 && (bytes >> 20) != before) {
+        std::ofstream(written, std::ios::trunc) << (bytes >> 20) << '\n';
+      }
+    }
   } else if (verb == "stubborn") {
 #ifndef _WIN32
     for (const int sig : {SIGTERM, SIGINT, SIGHUP, SIGQUIT, SIGPIPE}) signal(sig, SIG_IGN);
