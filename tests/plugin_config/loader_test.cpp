@@ -333,7 +333,7 @@ TEST_F(ConfigTest, FulltextFieldExistsExactlyWhenOutsideInLoadsForAFulltextHost)
   folder_.Write("Quarrymark.ini",
                 Ini({"regexcount=3", "regex1=a", "regex1name=Z", "regex2=a", "regex2name=Cmp",
                      "regex2type=7", "regex3=b", "regex3name=Y", "OitDllPath32=oit \xC3\xA9",
-                     "SortFields=yes"}));
+                     "OitDllPath64=oit \xC3\xA9", "SortFields=yes"}));
   std::vector<std::u16string> asked;
   bool loads = true;
   const OutsideInLoader loader = [&](const std::u16string& configured,
