@@ -242,9 +242,12 @@ bool ValidateUtf16(const unsigned char* bytes, std::size_t count, EvaluationStat
 // ---------------------------------------------------------------------------
 // Sample read and decision
 // ---------------------------------------------------------------------------
-bool ReadEncodingSample(std::int64_t size, std::uint32_t* bomLength, platform::File& file,
-                        EvaluationState& state, EncodingSample* sample,
-                        const PluginSettings& settings) {
+namespace {
+
+// Resets the decision and reads the first bytes of the file (at most the
+// analysis buffer) into the sample, with a terminating zero.
+bool ReadSample(std::int64_t size, std::uint32_t* bomLength, platform::File& file,
+                EvaluationState& state, EncodingSample* sample, std::uint64_t sampleLimit) {
   state.isUtf8 = false;
   state.isUtf16 = false;
   state.bigEndian = false;
@@ -253,8 +256,6 @@ bool ReadEncodingSample(std::int64_t size, std::uint32_t* bomLength, platform::F
   sample->bytes.reset();
   sample->length = 0;
   if (size < 0) return false;
-
-  const std::uint64_t sampleLimit = settings.analyzeBuffer;
   const std::size_t n =
       static_cast<std::size_t>(static_cast<std::uint64_t>(size) < sampleLimit ? size : sampleLimit);
   sample->bytes = AllocateContentBuffer(n + 1);
@@ -262,70 +263,85 @@ bool ReadEncodingSample(std::int64_t size, std::uint32_t* bomLength, platform::F
   sample->bytes[n] = 0;
   if (n > 0 && !file.ReadExact(sample->bytes.get(), n)) return false;
   sample->length = n;
-  if (size < 2) return true;
+  return true;
+}
 
-  const auto* bytes = reinterpret_cast<const unsigned char*>(sample->bytes.get());
-  const bool fileContinues = static_cast<std::uint64_t>(size) > n;
-  const bool machineBig = MachineIsBigEndian();
-
-  // UTF-16 byte-order mark: the decision is UTF-16 or nothing.
+// A sample that starts with a UTF-16 byte-order mark is UTF-16 or nothing.
+// False when validation ran out of memory.
+bool DecideByUtf16Mark(const unsigned char* bytes, std::size_t n, std::int64_t size,
+                       bool fileContinues, std::uint32_t* bomLength, EvaluationState& state) {
   const bool markBig = bytes[0] == 0xFE && bytes[1] == 0xFF;
   const bool markLittle = bytes[0] == 0xFF && bytes[1] == 0xFE;
-  if (markBig || markLittle) {
-    if (size % 2 != 0) return true;
-    state.isUtf16 = true;
-    state.bigEndian = markBig;
-    *bomLength = 2;
-    if (size > 2) {
-      const std::size_t length = Utf16TestLength(bytes + 2, n - 2, markBig, fileContinues);
-      if (!ValidateUtf16(bytes + 2, length, state, markBig != machineBig, markLittle, false)) {
-        return false;
-      }
-      if (!state.isUtf16) *bomLength = 0;
+  if (size % 2 != 0) return true;
+  state.isUtf16 = true;
+  state.bigEndian = markBig;
+  *bomLength = 2;
+  if (size > 2) {
+    const std::size_t length = Utf16TestLength(bytes + 2, n - 2, markBig, fileContinues);
+    if (!ValidateUtf16(bytes + 2, length, state, markBig != MachineIsBigEndian(), markLittle,
+                       false)) {
+      return false;
     }
-    return true;
+    if (!state.isUtf16) *bomLength = 0;
   }
+  return true;
+}
 
+// UTF-8: only a sample with a byte of 0x80 or above needs the test. The
+// ASCII run before that byte is valid, so the test starts at it. A sample
+// cut from a longer file may end inside a sequence of up to four bytes: the
+// longest valid of the lengths n, n-1, n-2, n-3 counts. A length that ends
+// before the first high byte is plain ASCII. A UTF-8 mark before content
+// that is not UTF-8 is taken back.
+void DecideUtf8(const char* text, std::size_t n, bool fileContinues, std::uint32_t* bomLength,
+                EvaluationState& state) {
+  const std::size_t firstHigh = FirstHighByte(reinterpret_cast<const unsigned char*>(text), n);
+  if (firstHigh == n) return;
+  const std::size_t tries = fileContinues ? 4 : 1;
+  for (std::size_t cut = 0; cut < tries && cut <= n; ++cut) {
+    const std::size_t end = n - cut;
+    if (end <= firstHigh || IsValidUtf8(text + firstHigh, text + end)) {
+      state.validUtf8Length = static_cast<std::uint32_t>(n - cut);
+      state.isUtf8 = true;
+      return;
+    }
+  }
+  if (state.isUtf8) {
+    state.isUtf8 = false;
+    *bomLength = 0;
+  }
+}
+
+}  // namespace
+
+bool ReadEncodingSample(std::int64_t size, std::uint32_t* bomLength, platform::File& file,
+                        EvaluationState& state, EncodingSample* sample,
+                        const PluginSettings& settings) {
+  if (!ReadSample(size, bomLength, file, state, sample, settings.analyzeBuffer)) return false;
+  if (size < 2) return true;
+  const std::size_t n = sample->length;
+  const auto* bytes = reinterpret_cast<const unsigned char*>(sample->bytes.get());
+  const bool fileContinues = static_cast<std::uint64_t>(size) > n;
+
+  if ((bytes[0] == 0xFE && bytes[1] == 0xFF) || (bytes[0] == 0xFF && bytes[1] == 0xFE)) {
+    return DecideByUtf16Mark(bytes, n, size, fileContinues, bomLength, state);
+  }
   if (size > 2 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
     state.isUtf8 = true;
     *bomLength = 3;
   } else if (size % 2 == 0) {
+    // UTF-16 without a mark, recognised by the pattern of its zero bytes.
     const int pattern = CountUtf16Patterns(bytes, n, settings.unicodeZerosValid);
     if (pattern != 0) {
       const bool dataBig = pattern == 2;
       const std::size_t length = Utf16TestLength(bytes, n, dataBig, fileContinues);
-      if (!ValidateUtf16(bytes, length, state, dataBig != machineBig, !dataBig, true)) {
+      if (!ValidateUtf16(bytes, length, state, dataBig != MachineIsBigEndian(), !dataBig, true)) {
         return false;
       }
       if (state.isUtf16) return true;
     }
   }
-
-  // UTF-8: only a sample with a byte of 0x80 or above needs the test. The
-  // ASCII run before that byte is valid, so the test starts at it.
-  const char* text = sample->bytes.get();
-  const std::size_t firstHigh = FirstHighByte(bytes, n);
-  if (firstHigh == n) return true;
-
-  // A sample cut from a longer file may end inside a sequence of up to four
-  // bytes: the longest valid of the lengths n, n-1, n-2, n-3 counts.
-  // A length that ends before the first high byte is plain ASCII.
-  const std::size_t tries = fileContinues ? 4 : 1;
-  bool valid = false;
-  for (std::size_t cut = 0; cut < tries && cut <= n; ++cut) {
-    const std::size_t end = n - cut;
-    if (end <= firstHigh || IsValidUtf8(text + firstHigh, text + end)) {
-      state.validUtf8Length = static_cast<std::uint32_t>(n - cut);
-      valid = true;
-      break;
-    }
-  }
-  if (valid) {
-    state.isUtf8 = true;
-  } else if (state.isUtf8) {
-    state.isUtf8 = false;
-    *bomLength = 0;
-  }
+  DecideUtf8(sample->bytes.get(), n, fileContinues, bomLength, state);
   return true;
 }
 
