@@ -283,31 +283,11 @@ NeedleSearch<Char>::NeedleSearch(const std::vector<Needle>& needles) {
     needles_.push_back(Literal{needle.text, needle.caseless});
   }
   if (needles_.empty()) return;
-  if (needles_.size() == 1 && needles_.front().text.size() >= 2) {
-    // The two rarest units of the literal, for FindByVector (a literal of
-    // one unit compares that unit twice).
-    const std::string& text = needles_.front().text;
-    std::size_t rarest = 0;
-    for (std::size_t i = 1; i < text.size(); ++i) {
-      if (Commonness(text[i]) < Commonness(text[rarest])) rarest = i;
-    }
-    std::size_t next = rarest == 0 ? 1 : 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-      if (i != rarest && Commonness(text[i]) < Commonness(text[next])) next = i;
-    }
-    probe1_ = std::min(rarest, next);
-    probe2_ = std::max(rarest, next);
-  }
+  if (needles_.size() == 1 && needles_.front().text.size() >= 2) ChooseProbes();
   shortest_ = needles_.front().text.size();
   for (const Literal& literal : needles_) shortest_ = std::min(shortest_, literal.text.size());
   if (shortest_ > 255) shortest_ = 255;
   shift_.fill(static_cast<std::uint8_t>(shortest_));
-  auto mark = [this](char c, std::size_t shift) {
-    for (const char form : {Lower(c), Upper(c)}) {
-      const auto index = static_cast<unsigned char>(form);
-      shift_[index] = std::min<std::uint8_t>(shift_[index], static_cast<std::uint8_t>(shift));
-    }
-  };
   if (needles_.size() == 1) return;  // found by FindByVector or FindOneByte
   if (scannerEnabled.load(std::memory_order_relaxed) && LiteralScanner::Available()) {
     std::vector<std::string> texts;
@@ -319,35 +299,68 @@ NeedleSearch<Char>::NeedleSearch(const std::vector<Needle>& needles) {
     scanner_ = std::make_shared<const LiteralScanner>(texts, caseless, sizeof(Char));
   }
   if (shortest_ >= 2) {
-    // Pairs of units: the window of shortest_ units ends at a pair; the
-    // shift moves the window until a pair in a literal lines up with it.
-    const auto m = shortest_;
-    pairShift_.assign(65536, static_cast<std::uint8_t>(m - 1));
-    for (const Literal& literal : needles_) {
-      for (std::size_t q = 2; q <= m; ++q) {
-        const char a = literal.text[q - 2];
-        const char b = literal.text[q - 1];
-        const auto shift = static_cast<std::uint8_t>(m - q);
-        for (const char x : {a, Lower(a), Upper(a)}) {
-          for (const char y : {b, Lower(b), Upper(b)}) {
-            if (!literal.caseless && (x != a || y != b)) continue;
-            std::uint8_t& entry =
-                pairShift_[static_cast<unsigned char>(x) << 8 | static_cast<unsigned char>(y)];
-            entry = std::min(entry, shift);
-          }
+    BuildPairShifts();
+  } else {
+    BuildUnitShifts();
+  }
+}
+
+// The two rarest units of the only literal, for FindByVector (a literal of
+// one unit compares that unit twice).
+template <typename Char>
+void NeedleSearch<Char>::ChooseProbes() {
+  const std::string& text = needles_.front().text;
+  std::size_t rarest = 0;
+  for (std::size_t i = 1; i < text.size(); ++i) {
+    if (Commonness(text[i]) < Commonness(text[rarest])) rarest = i;
+  }
+  std::size_t next = rarest == 0 ? 1 : 0;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i != rarest && Commonness(text[i]) < Commonness(text[next])) next = i;
+  }
+  probe1_ = std::min(rarest, next);
+  probe2_ = std::max(rarest, next);
+}
+
+// Pairs of units: the window of shortest_ units ends at a pair; the shift
+// moves the window until a pair in a literal lines up with it.
+template <typename Char>
+void NeedleSearch<Char>::BuildPairShifts() {
+  const auto m = shortest_;
+  pairShift_.assign(65536, static_cast<std::uint8_t>(m - 1));
+  for (const Literal& literal : needles_) {
+    for (std::size_t q = 2; q <= m; ++q) {
+      const char a = literal.text[q - 2];
+      const char b = literal.text[q - 1];
+      const auto shift = static_cast<std::uint8_t>(m - q);
+      for (const char x : {a, Lower(a), Upper(a)}) {
+        for (const char y : {b, Lower(b), Upper(b)}) {
+          if (!literal.caseless && (x != a || y != b)) continue;
+          std::uint8_t& entry =
+              pairShift_[static_cast<unsigned char>(x) << 8 | static_cast<unsigned char>(y)];
+          entry = std::min(entry, shift);
         }
       }
     }
-    return;
   }
+}
+
+// Single units, for literals too short for pairs: each unit before the end
+// of the window shifts it by its distance from that end, and last_ marks
+// the units a literal's window may end with.
+template <typename Char>
+void NeedleSearch<Char>::BuildUnitShifts() {
+  auto mark = [this](char c, std::size_t shift) {
+    const auto index = static_cast<unsigned char>(c);
+    shift_[index] = std::min<std::uint8_t>(shift_[index], static_cast<std::uint8_t>(shift));
+  };
   for (const Literal& literal : needles_) {
     for (std::size_t j = 0; j + 1 < shortest_; ++j) {
       const char c = literal.text[j];
+      mark(c, shortest_ - 1 - j);
       if (literal.caseless) {
-        mark(c, shortest_ - 1 - j);
-      } else {
-        const auto index = static_cast<unsigned char>(c);
-        shift_[index] = std::min<std::uint8_t>(shift_[index], static_cast<std::uint8_t>(shortest_ - 1 - j));
+        mark(Lower(c), shortest_ - 1 - j);
+        mark(Upper(c), shortest_ - 1 - j);
       }
     }
     const char end = literal.text[shortest_ - 1];

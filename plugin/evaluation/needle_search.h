@@ -51,6 +51,9 @@ class NeedleSearch {
     bool caseless = false;
   };
   bool MatchesAt(const Literal& literal, const Char* at) const;
+  void ChooseProbes();
+  void BuildPairShifts();
+  void BuildUnitShifts();
   std::size_t FindOneByte(const Char* text, std::size_t from, std::size_t to) const;
 
   std::size_t FindByVector(const Char* text, std::size_t from, std::size_t to,
