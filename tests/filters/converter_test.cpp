@@ -153,14 +153,34 @@ TEST(Converter, OutputBeyondTheBudgetIsMatchedInPiecesCutAtLineEnds) {
 bool ProcessGone(long pid) { return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
 #endif
 
+// Sets an environment variable the fake converter reads, for one test.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) {
+#ifdef _WIN32
+    _putenv_s(name_, value.c_str());
+#else
+    setenv(name_, value.c_str(), 1);
+#endif
+  }
+  ~ScopedEnv() {
+#ifdef _WIN32
+    _putenv_s(name_, "");
+#else
+    unsetenv(name_);
+#endif
+  }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+};
+
 TEST(Converter, StopEndsAConverterThatNeverEnds) {
   TempFolder pids;
   const std::string pidFile = pids.PathOf("pids");
-#ifdef _WIN32
-  _putenv_s("QM_FAKE_CONVERTER_PIDS", pidFile.c_str());
-#else
-  setenv("QM_FAKE_CONVERTER_PIDS", pidFile.c_str(), 1);
-#endif
+  const ScopedEnv env("QM_FAKE_CONVERTER_PIDS", pidFile);
   LoadedPlugin plugin(FilterSettings({{"tick", 1}}, kFilters));
   InstallConverter(plugin);
   for (const char* kind : {"slow", "hang"}) {
@@ -182,9 +202,6 @@ TEST(Converter, StopEndsAConverterThatNeverEnds) {
     EXPECT_TRUE(ProcessGone(pid)) << pid;
   }
   EXPECT_EQ(seen, 2);
-  unsetenv("QM_FAKE_CONVERTER_PIDS");
-#else
-  _putenv_s("QM_FAKE_CONVERTER_PIDS", "");
 #endif
 }
 
@@ -195,11 +212,7 @@ TEST(Converter, ASettledAnswerEndsAConverterThatNeverEnds) {
   // the run as a failure, a file error with these settings.
   TempFolder pids;
   const std::string pidFile = pids.PathOf("pids");
-#ifdef _WIN32
-  _putenv_s("QM_FAKE_CONVERTER_PIDS", pidFile.c_str());
-#else
-  setenv("QM_FAKE_CONVERTER_PIDS", pidFile.c_str(), 1);
-#endif
+  const ScopedEnv env("QM_FAKE_CONVERTER_PIDS", pidFile);
   LoadedPlugin plugin(FilterSettings({{"flood", 0}, {"flood", 4}, {"flood", 3, 0, "$0,"}},
                                      kFilters,
                                      "FileMemory=5\r\nConverterTimeLimit=30\r\n"
@@ -227,9 +240,6 @@ TEST(Converter, ASettledAnswerEndsAConverterThatNeverEnds) {
     EXPECT_TRUE(ProcessGone(pid)) << pid;
   }
   EXPECT_EQ(seen, 3);
-  unsetenv("QM_FAKE_CONVERTER_PIDS");
-#else
-  _putenv_s("QM_FAKE_CONVERTER_PIDS", "");
 #endif
 }
 
@@ -239,11 +249,7 @@ TEST(Converter, ALargeBudgetDoesNotWaitForTheBudgetsWorthOfOutput) {
   // the flood is ended after a few MiB instead of 500.
   TempFolder marks;
   const std::string written = marks.PathOf("written");
-#ifdef _WIN32
-  _putenv_s("QM_FAKE_CONVERTER_WRITTEN", written.c_str());
-#else
-  setenv("QM_FAKE_CONVERTER_WRITTEN", written.c_str(), 1);
-#endif
+  const ScopedEnv env("QM_FAKE_CONVERTER_WRITTEN", written);
   LoadedPlugin plugin(FilterSettings({{"flood", 0}}, kFilters,
                                      "FileMemory=500\r\nConverterTimeLimit=60\r\n"
                                      "NormalSearchForFilterFail=0\r\nResultCache=0\r\n"));
@@ -256,11 +262,6 @@ TEST(Converter, ALargeBudgetDoesNotWaitForTheBudgetsWorthOfOutput) {
   long mebibytes = 0;
   std::ifstream(written) >> mebibytes;
   EXPECT_LT(mebibytes, 100);
-#ifdef _WIN32
-  _putenv_s("QM_FAKE_CONVERTER_WRITTEN", "");
-#else
-  unsetenv("QM_FAKE_CONVERTER_WRITTEN");
-#endif
 }
 
 TEST(Converter, AnswersSettledEarlyAreThoseOfTheWholeText) {
@@ -538,7 +539,7 @@ char ProcessState(long pid) {
 TEST(ConverterLimits, ConverterEndsWithAKilledHost) {
   TempFolder pids;
   const std::string pidFile = pids.PathOf("pids");
-  setenv("QM_FAKE_CONVERTER_PIDS", pidFile.c_str(), 1);
+  const ScopedEnv env("QM_FAKE_CONVERTER_PIDS", pidFile);
   LoadedPlugin plugin(FilterSettings({{"tick", 1}}, kFilters, "ConverterTimeLimit=0\r\n"));
   InstallConverter(plugin);
   std::string pluginPath;
@@ -570,7 +571,6 @@ TEST(ConverterLimits, ConverterEndsWithAKilledHost) {
     std::printf("[          ] %s converter gone %lld ms after the host's SIGKILL\n", kind, static_cast<long long>(ms));
     if (ProcessState(converter) != 0) kill(static_cast<pid_t>(converter), SIGKILL);
   }
-  unsetenv("QM_FAKE_CONVERTER_PIDS");
 }
 #endif
 #endif
