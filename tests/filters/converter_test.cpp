@@ -153,6 +153,21 @@ TEST(Converter, OutputBeyondTheBudgetIsMatchedInPiecesCutAtLineEnds) {
 bool ProcessGone(long pid) { return kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH; }
 #endif
 
+#ifndef _WIN32
+// The converters whose process ids the fake converter recorded in pidFile,
+// each expected gone.
+int CountGoneConverters(const std::string& pidFile) {
+  std::ifstream in(pidFile);
+  long pid = 0;
+  int seen = 0;
+  while (in >> pid) {
+    ++seen;
+    EXPECT_TRUE(ProcessGone(pid)) << pid;
+  }
+  return seen;
+}
+#endif
+
 // Sets an environment variable the fake converter reads, for one test.
 class ScopedEnv {
  public:
@@ -194,14 +209,7 @@ TEST(Converter, StopEndsAConverterThatNeverEnds) {
     EXPECT_TRUE(NoChildProcesses());
   }
 #ifndef _WIN32
-  std::ifstream in(pidFile);
-  long pid = 0;
-  int seen = 0;
-  while (in >> pid) {
-    ++seen;
-    EXPECT_TRUE(ProcessGone(pid)) << pid;
-  }
-  EXPECT_EQ(seen, 2);
+  EXPECT_EQ(CountGoneConverters(pidFile), 2);
 #endif
 }
 
@@ -232,14 +240,7 @@ TEST(Converter, ASettledAnswerEndsAConverterThatNeverEnds) {
   EXPECT_EQ(output.Wide(), u"flood,flood,flood,fl");
   EXPECT_TRUE(NoChildProcesses());
 #ifndef _WIN32
-  std::ifstream in(pidFile);
-  long pid = 0;
-  int seen = 0;
-  while (in >> pid) {
-    ++seen;
-    EXPECT_TRUE(ProcessGone(pid)) << pid;
-  }
-  EXPECT_EQ(seen, 3);
+  EXPECT_EQ(CountGoneConverters(pidFile), 3);
 #endif
 }
 
