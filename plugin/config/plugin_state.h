@@ -3,7 +3,8 @@
 //
 // After loading only four members change: the AbortSet and the result cache
 // (each behind its own lock), the random generator (its draws locked) and
-// the full-text document of the Outside In libraries (see ServeFulltext).
+// the full-text document of the Outside In libraries (behind its own lock,
+// see ServeFulltext).
 #pragma once
 
 #include <cstdint>

@@ -153,7 +153,10 @@ bool OutsideInLibraries::Load(const std::u16string& configured, const std::u16st
 }
 
 void OutsideInLibraries::Unload() {
-  if (Loaded()) CloseFulltext();
+  if (Loaded()) {
+    const std::lock_guard<std::mutex> guard(fulltextLock_);
+    CloseFulltext();
+  }
   ta_.Close();
   if (da_.IsOpen() && api_.deInit != nullptr) api_.deInit();
   da_.Close();
@@ -341,6 +344,7 @@ int OutsideInLibraries::ServeFulltext(void* value, int maxlen, const std::u16str
                                       std::int64_t piece, const PluginSettings& settings,
                                       const FulltextExcludeSet& exclude) {
   if (!Loaded()) return kFulltextNone;
+  const std::lock_guard<std::mutex> guard(fulltextLock_);
   FulltextDocument& d = fulltext_;
   try {
     if (piece < 0 && piece != -1) {

@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <string>
 
 #include "platform/platform.h"
 #include "plugin/content/chunked_reader.h"
-#include "plugin/evaluation/field_definition.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/matcher.h"
 #include "plugin/evaluation/plugin_settings.h"
@@ -103,6 +103,9 @@ class OutsideInLibraries {
   // host's buffer (at most maxlen bytes, a terminating zero unit included).
   // Offset 0 opens the document, -1 ends it. Answers kFulltextPiece with a
   // piece or kFulltextNone when there is nothing (more) or on any failure.
+  // One document is open at a time: calls are serialised, so a host that
+  // asks from two threads gets pieces of whichever document was opened last
+  // but never a torn buffer.
   int ServeFulltext(void* value, int maxlen, const std::u16string& name, std::int64_t piece,
                     const PluginSettings& settings, const FulltextExcludeSet& exclude);
 
@@ -127,6 +130,7 @@ class OutsideInLibraries {
   platform::Library da_;
   platform::Library ta_;
   EntryPoints api_;
+  std::mutex fulltextLock_;  // guards fulltext_
   FulltextDocument fulltext_;
 };
 
