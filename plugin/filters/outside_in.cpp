@@ -154,7 +154,7 @@ bool OutsideInLibraries::Load(const std::u16string& configured, const std::u16st
 
 void OutsideInLibraries::Unload() {
   if (Loaded()) {
-    const std::lock_guard<std::mutex> guard(fulltextLock_);
+    const std::lock_guard<platform::Mutex> guard(fulltextLock_);
     CloseFulltext();
   }
   ta_.Close();
@@ -344,7 +344,7 @@ int OutsideInLibraries::ServeFulltext(void* value, int maxlen, const std::u16str
                                       std::int64_t piece, const PluginSettings& settings,
                                       const FulltextExcludeSet& exclude) {
   if (!Loaded()) return kFulltextNone;
-  const std::lock_guard<std::mutex> guard(fulltextLock_);
+  const std::lock_guard<platform::Mutex> guard(fulltextLock_);
   FulltextDocument& d = fulltext_;
   try {
     if (piece < 0 && piece != -1) {

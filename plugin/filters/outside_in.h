@@ -130,7 +130,7 @@ class OutsideInLibraries {
   platform::Library da_;
   platform::Library ta_;
   EntryPoints api_;
-  std::mutex fulltextLock_;  // guards fulltext_
+  platform::Mutex fulltextLock_;  // guards fulltext_
   FulltextDocument fulltext_;
 };
 
