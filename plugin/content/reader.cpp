@@ -262,7 +262,10 @@ bool DeliverValidatedPieces(const char* text, std::size_t units, std::uint32_t s
 MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_t startUnits,
                            EvaluationState& state, const TextConsumer& consumer) {
   if (size < 0 || static_cast<std::uint64_t>(size) < kMapMinimumBytes) return MappedRead::kNotMapped;
-  if (state.isUtf16 && (ContentNeedsSwap(state) || size % 2 != 0)) return MappedRead::kNotMapped;
+  // UTF-16 is read, not mapped: its validation is a plain loop that runs at
+  // half speed over pages touched for the first time (measured: 0.23 s of
+  // processor time for 200 MB mapped against 0.16 s read).
+  if (state.isUtf16) return MappedRead::kNotMapped;
   platform::MappedFile view;
   if (!view.Map(file, static_cast<std::uint64_t>(size))) return MappedRead::kNotMapped;
   file.Close();

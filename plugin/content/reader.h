@@ -63,8 +63,8 @@ enum class MappedRead { kDone, kFailed, kNotMapped };
 // two), with the chunked reader's context; an invalid piece voids what the
 // pieces before it accumulated and the whole is matched as ANSI/Binary,
 // as a whole read does. kNotMapped (nothing evaluated, the file still
-// open) when the file is below kMapMinimumBytes, when its UTF-16 content
-// would need swapping or is of odd length, or when it cannot be mapped:
+// open) when the file is below kMapMinimumBytes, when the content is UTF-16
+// (read instead: see reader.cpp), or when it cannot be mapped:
 // the caller reads it instead. Otherwise the file is closed; kFailed when
 // the file could not be read wholly while it was mapped (it shrank or the
 // device failed), in which case what was accumulated is void.
