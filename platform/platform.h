@@ -93,6 +93,27 @@ bool QueryFileInfo(const FileName& name, FileInfo* info);
 // closed at once.
 bool FindFirstMatches(const FileName& name);
 
+// One entry of a folder listing: the name (the file system's bytes on POSIX,
+// UTF-8 on Windows) and the kind the listing tells. A symbolic link (or a
+// junction) is a link whatever it points to; kOther is anything that is
+// neither a file, a folder nor a link (a device, a FIFO, a socket).
+struct FolderEntry {
+  enum class Kind : std::uint8_t { kFile, kFolder, kLink, kOther };
+  std::string name;
+  Kind kind = Kind::kOther;
+};
+
+// The entries of a folder without "." and "..", in the system's order. The
+// kind comes from the listing itself; an entry is looked at on its own only
+// where the listing does not say. False with the system's message when the
+// folder cannot be listed. The folder is named as the entries are.
+bool ListFolderEntries(const std::string& folder, std::vector<FolderEntry>* entries,
+                       std::string* error);
+
+// What a path is with links followed: kFile, kFolder or kOther (also for a
+// link that leads nowhere).
+FolderEntry::Kind KindWithLinksFollowed(const std::string& path);
+
 enum class OpenMode {
   // Read access, read sharing, existing only, sequential scan. Only regular
   // files open: a FIFO, socket or device gives a closed File at once (on

@@ -9,10 +9,14 @@ namespace qm::platform {
 std::u16string ShortPathName(const std::u16string& path) { return path; }
 
 std::u16string FileNameBytesToWide(std::string_view bytes) {
-  std::u16string out;
+  // Most names are ASCII up to their end: those units are the bytes.
+  std::size_t ascii = 0;
+  while (ascii < bytes.size() && static_cast<unsigned char>(bytes[ascii]) < 0x80) ++ascii;
+  std::u16string out(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(ascii));
+  if (ascii == bytes.size()) return out;
   out.reserve(bytes.size());
   const auto at = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
-  std::size_t i = 0;
+  std::size_t i = ascii;
   while (i < bytes.size()) {
     const unsigned char lead = at(i);
     std::size_t length = 0;
@@ -54,8 +58,14 @@ std::u16string FileNameBytesToWide(std::string_view bytes) {
 
 bool WideToFileNameBytes(std::u16string_view units, std::string* bytes) {
   bytes->clear();
-  bytes->reserve(units.size());
-  for (std::size_t i = 0; i < units.size(); ++i) {
+  // Most names are ASCII up to their end: those bytes are the units.
+  std::size_t ascii = 0;
+  while (ascii < units.size() && units[ascii] < 0x80) ++ascii;
+  bytes->resize(ascii);
+  for (std::size_t i = 0; i < ascii; ++i) (*bytes)[i] = static_cast<char>(units[i]);
+  if (ascii == units.size()) return true;
+  bytes->reserve(units.size() * 3);
+  for (std::size_t i = ascii; i < units.size(); ++i) {
     char32_t cp = units[i];
     if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
         units[i + 1] <= 0xDFFF) {

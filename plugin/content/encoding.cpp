@@ -14,16 +14,43 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 #endif
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#include <immintrin.h>
+#define QM_ENCODING_AVX2 1
+#endif
 
 #include "plugin/evaluation/utf_check.h"
 
 namespace qm::plugin {
 namespace {
 
-// The first byte of 0x80 or above (n when there is none), sixteen bytes at
-// a time where the target has SSE2: every file's sample is looked at.
+#if defined(QM_ENCODING_AVX2)
+// Every file's sample is looked at for its high bytes and, when it holds a
+// zero byte, for its UTF-16 pairs: with AVX2 (and its popcount) where the
+// processor has it, sixty-four bytes or sixteen pairs at a time.
+bool HasAvx2() {
+  static const bool avx2 = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("popcnt");
+  return avx2;
+}
+
+// How far from the start the bytes are all below 0x80, in steps of 64.
+__attribute__((target("avx2"))) std::size_t AsciiBlocks(const unsigned char* bytes, std::size_t n) {
+  std::size_t i = 0;
+  for (; i + 64 <= n; i += 64) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i + 32));
+    if (_mm256_movemask_epi8(_mm256_or_si256(a, b)) != 0) break;
+  }
+  return i;
+}
+#endif
+
+// The first byte of 0x80 or above (n when there is none).
 std::size_t FirstHighByte(const unsigned char* bytes, std::size_t n) {
   std::size_t i = 0;
+#if defined(QM_ENCODING_AVX2)
+  if (HasAvx2()) i = AsciiBlocks(bytes, n);
+#endif
 #if defined(__SSE2__)
   for (; i + 16 <= n; i += 16) {
     const int mask = _mm_movemask_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i)));
@@ -42,6 +69,45 @@ unsigned CountBits(unsigned x) {
   x = (x & 0x3333u) + ((x >> 2) & 0x3333u);
   x = (x + (x >> 4)) & 0x0F0Fu;
   return (x + (x >> 8)) & 0x1Fu;
+}
+#endif
+
+// The pair counts of the test for UTF-16 without a mark.
+struct PairCounts {
+  std::size_t littleAscii = 0;  // xx 00
+  std::size_t bigAscii = 0;     // 00 xx
+  std::size_t zeros = 0;        // 00 00
+  std::size_t ones = 0;         // FF FF
+};
+
+#if defined(QM_ENCODING_AVX2)
+// Counts the pairs of the first blocks of 32 bytes into *counts; the bytes
+// counted. Bit 2k of a mask stands for the first byte of pair k, bit 2k + 1
+// for its second byte. Ends early, after a block holding a pair that makes
+// every answer "not UTF-16" (FF FF; 00 00 unless zeros are valid).
+__attribute__((target("avx2,popcnt"))) std::size_t CountPairBlocks(const unsigned char* bytes,
+                                                                   std::size_t length,
+                                                                   bool unicodeZerosValid,
+                                                                   PairCounts* counts) {
+  constexpr std::uint32_t kFirst = 0x55555555u;
+  std::size_t i = 0;
+  for (; i + 32 <= length; i += 32) {
+    const __m256i block = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bytes + i));
+    const auto zero = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(block, _mm256_setzero_si256())));
+    const auto full = static_cast<std::uint32_t>(
+        _mm256_movemask_epi8(_mm256_cmpeq_epi8(block, _mm256_set1_epi8(-1))));
+    const std::uint32_t firstZero = zero & kFirst;
+    const std::uint32_t secondZero = (zero >> 1) & kFirst;
+    const std::uint32_t bothZero = firstZero & secondZero;
+    const std::uint32_t bothFull = full & (full >> 1) & kFirst;
+    counts->littleAscii += static_cast<std::size_t>(_mm_popcnt_u32(secondZero & ~firstZero));
+    counts->bigAscii += static_cast<std::size_t>(_mm_popcnt_u32(firstZero & ~secondZero));
+    counts->zeros += static_cast<std::size_t>(_mm_popcnt_u32(bothZero));
+    counts->ones += static_cast<std::size_t>(_mm_popcnt_u32(bothFull));
+    if (bothFull != 0 || (bothZero != 0 && !unicodeZerosValid)) return i + 32;
+  }
+  return i;
 }
 #endif
 
@@ -144,11 +210,6 @@ bool ContentAllocationAllowed(std::size_t bytes) {
   return limit == 0 || bytes <= limit;
 }
 
-std::unique_ptr<char[]> AllocateContentBuffer(std::size_t bytes) {
-  if (!ContentAllocationAllowed(bytes)) return nullptr;
-  return std::unique_ptr<char[]>(new (std::nothrow) char[bytes]);
-}
-
 void SetContentAllocationLimitForTesting(std::size_t maxBytes) {
   g_allocationLimit.store(maxBytes, std::memory_order_relaxed);
 }
@@ -157,39 +218,42 @@ void SetContentAllocationLimitForTesting(std::size_t maxBytes) {
 // Pattern count
 // ---------------------------------------------------------------------------
 int CountUtf16Patterns(const unsigned char* bytes, std::size_t length, bool unicodeZerosValid) {
-  std::size_t littleAscii = 0;  // xx 00
-  std::size_t bigAscii = 0;     // 00 xx
-  std::size_t zeros = 0;        // 00 00
-  std::size_t ones = 0;         // FF FF
   // Without a zero byte no pair counts for UTF-16 (most samples).
   if (length < 2 || std::memchr(bytes, 0, length) == nullptr) return 0;
+  PairCounts counts;
   std::size_t i = 0;
+#if defined(QM_ENCODING_AVX2)
+  if (HasAvx2()) {
+    i = CountPairBlocks(bytes, length, unicodeZerosValid, &counts);
+    // A pair that rules UTF-16 out: the rest cannot change the answer.
+    if (counts.ones > 0 || (counts.zeros > 0 && !unicodeZerosValid)) return 0;
+  }
+#endif
 #if defined(__SSE2__)
-  // Eight pairs at a time: bit 2k of a mask stands for the first byte of
-  // pair k, bit 2k + 1 for its second byte.
+  // Eight pairs at a time.
   for (; i + 16 <= length; i += 16) {
     const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
     const auto zero = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_setzero_si128())));
     const auto full = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8(-1))));
     const unsigned firstZero = zero & 0x5555u;
     const unsigned secondZero = (zero >> 1) & 0x5555u;
-    littleAscii += CountBits(secondZero & ~firstZero & 0x5555u);
-    bigAscii += CountBits(firstZero & ~secondZero & 0x5555u);
-    zeros += CountBits(firstZero & secondZero);
-    ones += CountBits(full & (full >> 1) & 0x5555u);
+    counts.littleAscii += CountBits(secondZero & ~firstZero & 0x5555u);
+    counts.bigAscii += CountBits(firstZero & ~secondZero & 0x5555u);
+    counts.zeros += CountBits(firstZero & secondZero);
+    counts.ones += CountBits(full & (full >> 1) & 0x5555u);
   }
 #endif
   for (; i + 1 < length; i += 2) {
     const unsigned char first = bytes[i];
     const unsigned char second = bytes[i + 1];
     if (first != 0 && second == 0) {
-      ++littleAscii;
+      ++counts.littleAscii;
     } else if (first == 0 && second != 0) {
-      ++bigAscii;
+      ++counts.bigAscii;
     } else if (first == 0 && second == 0) {
-      ++zeros;
+      ++counts.zeros;
     } else if (first == 0xFF && second == 0xFF) {
-      ++ones;
+      ++counts.ones;
     }
   }
   std::size_t threshold = 1;
@@ -200,11 +264,11 @@ int CountUtf16Patterns(const unsigned char* bytes, std::size_t length, bool unic
   } else if (length > 100) {
     threshold = 9;
   }
-  if (littleAscii > threshold && bigAscii > threshold) return 0;
-  if (zeros > 0 && !unicodeZerosValid) return 0;
-  if (ones > 0) return 0;
-  if (littleAscii > threshold) return 1;
-  if (bigAscii > threshold) return 2;
+  if (counts.littleAscii > threshold && counts.bigAscii > threshold) return 0;
+  if (counts.zeros > 0 && !unicodeZerosValid) return 0;
+  if (counts.ones > 0) return 0;
+  if (counts.littleAscii > threshold) return 1;
+  if (counts.bigAscii > threshold) return 2;
   return 0;
 }
 
@@ -253,15 +317,14 @@ bool ReadSample(std::int64_t size, std::uint32_t* bomLength, platform::File& fil
   state.bigEndian = false;
   state.validUtf8Length = 0;
   *bomLength = 0;
-  sample->bytes.reset();
   sample->length = 0;
   if (size < 0) return false;
   const std::size_t n =
       static_cast<std::size_t>(static_cast<std::uint64_t>(size) < sampleLimit ? size : sampleLimit);
-  sample->bytes = AllocateContentBuffer(n + 1);
-  if (!sample->bytes) return false;
-  sample->bytes[n] = 0;
-  if (n > 0 && !file.ReadExact(sample->bytes.get(), n)) return false;
+  char* const bytes = sample->bytes.Allocate(n + 1);
+  if (bytes == nullptr) return false;
+  bytes[n] = 0;
+  if (n > 0 && !file.ReadExact(bytes, n)) return false;
   sample->length = n;
   return true;
 }

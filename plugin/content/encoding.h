@@ -11,14 +11,38 @@
 #include <memory>
 
 #include "platform/platform.h"
+#include "plugin/content/read_buffer.h"
 #include "plugin/evaluation/evaluation_state.h"
 #include "plugin/evaluation/plugin_settings.h"
 
 namespace qm::plugin {
 
+// The sample's memory, borrowed from the read-buffer pool: every request
+// reads a sample, and memory that earlier requests already faulted in costs
+// no allocation and no page faults.
+class SampleBytes {
+ public:
+  // Room for bytes, or null when it cannot be had (the earlier content is
+  // not kept).
+  char* Allocate(std::size_t bytes) { return data_ = lease_.Reserve(bytes); }
+  // Room for bytes with the content kept, when the borrowed buffer is large
+  // enough already (a whole read then continues the sample in place); null
+  // otherwise.
+  char* Extend(std::size_t bytes) { return data_ != nullptr ? lease_.Extend(bytes) : nullptr; }
+  char* get() const { return data_; }
+  void reset() {
+    lease_.Release();
+    data_ = nullptr;
+  }
+
+ private:
+  ReadBuffer lease_;
+  char* data_ = nullptr;
+};
+
 // The sample buffer: min(size, AnalyzeBuffer) bytes plus a terminating zero.
 struct EncodingSample {
-  std::unique_ptr<char[]> bytes;
+  SampleBytes bytes;
   std::size_t length = 0;  // bytes read (without the terminator)
 };
 
@@ -56,12 +80,9 @@ bool ContentNeedsSwap(const EvaluationState& state);
 // Swaps the two bytes of each of the units 16-bit units at bytes, in place.
 void SwapUnitsInPlace(char* bytes, std::size_t units);
 
-// Every content buffer (the sample, whole-file buffers, chunks) comes from
-// here: nullptr when the memory cannot be had, never an exception.
-std::unique_ptr<char[]> AllocateContentBuffer(std::size_t bytes);
-
-// False when a content buffer of this size must fail (the test hook below);
-// buffers that do not come from AllocateContentBuffer ask this first.
+// False when a content buffer (the sample, whole-file buffers, chunks) of
+// this size must fail (the test hook below); every such buffer asks this
+// first.
 bool ContentAllocationAllowed(std::size_t bytes);
 
 // Test hook: content buffers of more than maxBytes fail as if memory had run

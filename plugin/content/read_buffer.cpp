@@ -161,6 +161,12 @@ char* ReadBuffer::Reserve(std::size_t bytes) {
   return data_;
 }
 
+char* ReadBuffer::Extend(std::size_t bytes) {
+  if (data_ == nullptr || capacity_ < bytes || !ContentAllocationAllowed(bytes)) return nullptr;
+  MarkUsable(data_, bytes, capacity_);
+  return data_;
+}
+
 std::size_t KeptReadBufferCount() { return Pool().Count(); }
 
 void ReleaseKeptReadBuffers() { Pool().Release(); }

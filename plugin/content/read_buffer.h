@@ -32,6 +32,11 @@ class ReadBuffer {
   // content allocation limit set for tests applies). What the buffer held
   // before is not kept. Only the first bytes may be used.
   char* Reserve(std::size_t bytes);
+  // Room for bytes with the content kept, when the buffer has it already;
+  // null (and nothing changed) otherwise.
+  char* Extend(std::size_t bytes);
+  // Gives the buffer back now (Reserve may borrow one again).
+  void Release() { GiveBack(); }
 
  private:
   void GiveBack();

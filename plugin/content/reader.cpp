@@ -42,10 +42,16 @@ constexpr char16_t kCarriageReturn = 13;
 // buffer: length+1 bytes, or for UTF-16 the whole units plus a zero unit. A
 // length the address space cannot hold fails like an allocation that found
 // no memory.
-char* ReserveFor(ReadBuffer& buffer, std::uint64_t length, bool utf16) {
+// The bytes a buffer for length bytes of content needs with its
+// terminator; 0 when no buffer can be that large.
+std::size_t BufferBytesFor(std::uint64_t length, bool utf16) {
   const std::uint64_t need = utf16 ? (length & ~std::uint64_t{1}) + 2 : length + 1;
-  if (need > static_cast<std::uint64_t>(PTRDIFF_MAX)) return nullptr;
-  return buffer.Reserve(static_cast<std::size_t>(need));
+  return need > static_cast<std::uint64_t>(PTRDIFF_MAX) ? 0 : static_cast<std::size_t>(need);
+}
+
+char* ReserveFor(ReadBuffer& buffer, std::uint64_t length, bool utf16) {
+  const std::size_t need = BufferBytesFor(length, utf16);
+  return need == 0 ? nullptr : buffer.Reserve(need);
 }
 
 // Puts the terminator behind length bytes of content. For UTF-16 it goes
@@ -288,7 +294,7 @@ MappedRead MatchMappedFile(platform::File& file, std::int64_t size, std::uint32_
   return view.Faulted() ? MappedRead::kFailed : MappedRead::kDone;
 }
 
-bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample& sample,
+bool ReadWholeFile(platform::File& file, std::int64_t size, EncodingSample& sample,
                    std::uint32_t startUnits, EvaluationState& state,
                    const TextConsumer& consumer) {
   if (size < 0 || sample.length > static_cast<std::uint64_t>(size)) {
@@ -300,18 +306,25 @@ bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample
   // Read-ahead advice pays only for reads of several megabytes.
   if (static_cast<std::uint64_t>(size) > kAlwaysWholeBytes) file.AdviseSequential();
   const bool utf16 = state.isUtf16;
+  // The rest usually fits behind the sample in the buffer the sample was
+  // borrowed in: the file is then read on in place, with no copy and no
+  // second buffer.
+  const std::size_t need = BufferBytesFor(static_cast<std::uint64_t>(size), utf16);
+  char* buffer = sample.length != 0 && need != 0 ? sample.bytes.Extend(need) : nullptr;
   ReadBuffer lease;
-  char* const buffer = ReserveFor(lease, static_cast<std::uint64_t>(size), utf16);
   if (buffer == nullptr) {
-    if (static_cast<std::uint64_t>(size) > kAlwaysWholeBytes) {
-      return ReadInChunks(file, size, sample, startUnits, kFallbackChunkMegabytes, state,
-                          consumer);
+    buffer = ReserveFor(lease, static_cast<std::uint64_t>(size), utf16);
+    if (buffer == nullptr) {
+      if (static_cast<std::uint64_t>(size) > kAlwaysWholeBytes) {
+        return ReadInChunks(file, size, sample, startUnits, kFallbackChunkMegabytes, state,
+                            consumer);
+      }
+      file.Close();
+      return false;
     }
-    file.Close();
-    return false;
+    if (sample.length != 0) std::memcpy(buffer, sample.bytes.get(), sample.length);
   }
   const auto length = static_cast<std::size_t>(size);
-  if (sample.length != 0) std::memcpy(buffer, sample.bytes.get(), sample.length);
   const bool read = file.ReadExact(buffer + sample.length, length - sample.length);
   file.Close();
   if (!read) return false;

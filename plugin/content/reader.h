@@ -45,7 +45,7 @@ void EvaluateSample(char* sample, std::size_t count, std::uint32_t startUnits,
 // as the encoding decision would have matched it had the sample held the
 // fault: as ANSI/Binary bytes from the file's first byte (a byte order mark
 // is then content), with the state's encoding flags cleared.
-bool ReadWholeFile(platform::File& file, std::int64_t size, const EncodingSample& sample,
+bool ReadWholeFile(platform::File& file, std::int64_t size, EncodingSample& sample,
                    std::uint32_t startUnits, EvaluationState& state,
                    const TextConsumer& consumer);
 

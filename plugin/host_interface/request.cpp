@@ -301,7 +301,7 @@ bool OpenContent(const platform::FileName& name, std::int64_t size, bool filtere
 bool ReadContent(OpenedFile& opened, std::int64_t size, EvaluationState& state, bool sampleOnly,
                  LargeRead large, const TextConsumer& consumer, const PluginSettings& settings) {
   platform::File& file = opened.file;
-  const EncodingSample& sample = opened.sample;
+  EncodingSample& sample = opened.sample;
   const std::uint32_t startUnits = opened.startUnits;
   const auto usize = static_cast<std::uint64_t>(size);
   if (usize <= settings.analyzeBuffer || sampleOnly) {

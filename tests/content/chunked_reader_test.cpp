@@ -259,7 +259,7 @@ TEST_F(ChunkedReaderTest, FileAndShortReadsGiveTheWholeReadsPieces) {
     platform::File file = Open(path);
     EncodingSample sample;
     sample.length = std::uniform_int_distribution<std::size_t>(0, g.bytes.size())(random);
-    sample.bytes.reset(new char[sample.length + 1]);
+    ASSERT_NE(sample.bytes.Allocate(sample.length + 1), nullptr);
     ASSERT_TRUE(file.ReadExact(sample.bytes.get(), sample.length));
     layout.contentBytes = g.bytes.size();
     FileSource source(file, sample, g.bytes.size());

@@ -370,7 +370,7 @@ TEST_F(ReaderTest, OddByteOfUtf16ContentIsNotContent) {
     platform::File file = Open(Write(bytes));
     EvaluationState state;
     state.isUtf16 = true;
-    const EncodingSample none;
+    EncodingSample none;
     const std::int64_t size = std::int64_t(bytes.size());
     ASSERT_TRUE(path == Path::kWhole ? ReadWholeFile(file, size, none, 0, state, consumer)
                                      : ReadInChunks(file, size, none, 0, 1, state, consumer));

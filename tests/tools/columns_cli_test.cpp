@@ -121,6 +121,27 @@ TEST_F(HostCli, FileSelectionSkipsHiddenAndIgnoredUnlessAsked) {
   EXPECT_EQ(FirstColumn(named.out), (std::vector<std::string>{"t/.hidden.txt", "t/b.tmp"}));
 }
 
+// Rows stream while the folders are still being walked, yet come in the
+// byte order of their whole paths: a folder's files sort where "name/"
+// does, so "a-b/c" < "a.txt" < "a/b" < "a0", and many of them (more than
+// one batch of the walk) keep that order whatever the workers finish first.
+TEST_F(HostCli, FolderRowsComeInTheByteOrderOfTheirPaths) {
+  Settings("regexcount=1\r\nregex1=x\r\nregex1type=1\r\n");
+  for (const char* file : {"o/a0", "o/a/b", "o/a.txt", "o/a-b/c", "o/a/a/z", "o/ab"}) folder_.Write(file, "x");
+  std::vector<std::string> many;
+  for (int i = 0; i < 300; ++i) {
+    const std::string name = "m/" + std::to_string(i % 7) + "/" + std::to_string(i);
+    folder_.Write(name, std::string(static_cast<std::size_t>(i % 5) * 1000, 'x'));
+    many.push_back(name);
+  }
+  std::sort(many.begin(), many.end());
+  const Outcome run = Host("columns --format tsv -j 3 -r o m");
+  EXPECT_EQ(run.status, 0) << run.err;
+  std::vector<std::string> want{"o/a-b/c", "o/a.txt", "o/a/a/z", "o/a/b", "o/a0", "o/ab"};
+  want.insert(want.end(), many.begin(), many.end());
+  EXPECT_EQ(FirstColumn(run.out), want);
+}
+
 // Every kind of answer, read back by Python's json module: numbers are
 // numbers, Booleans true/false, no value is null, and each carries its kind.
 TEST_F(HostCli, ColumnsJsonIsTypedForAJsonParser) {

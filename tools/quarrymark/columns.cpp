@@ -9,8 +9,10 @@
 #include "tools/quarrymark/columns.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <filesystem>
 #include <mutex>
 #include <optional>
@@ -57,6 +59,7 @@ constexpr int kMaxlen = 2048;
 constexpr std::size_t kWidthSampleRows = 50;  // rows that decide a table's column widths
 constexpr std::size_t kTerminalCellWidth = 40;
 constexpr std::size_t kTerminalFileWidth = 60;
+constexpr std::size_t kWalkBatch = 64;  // files found that reach the workers at once
 
 std::string Csv(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
@@ -291,81 +294,45 @@ bool ReadColumnsOptions(const PluginHost& plugin, const ParsedArgs& parsed, std:
   return ChooseFields(plugin, parsed, err, &options->fields);
 }
 
-// The files: a folder's as the selection chooses them, a file as named.
-// *missing tells that a path was reported on err (missing, or a folder that
-// cannot be listed).
-std::vector<std::string> CollectFiles(const std::vector<std::string>& paths, const FileSelection& selection,
-                                      std::ostream& err, bool* missing) {
-  std::vector<std::string> files;
-  std::string error;
-  *missing = false;
-  for (const std::string& path : paths) {
-    std::error_code ec;
-    const fs::path p = fs::u8path(path);
-    if (fs::is_directory(p, ec)) {
-      std::vector<std::string> relative;
-      if (!ListFolder(path, selection, &relative, &error)) {
-        err << "columns: " << error << '\n';
-        *missing = true;
-        continue;
-      }
-      for (const std::string& r : relative) files.push_back((p / fs::u8path(r)).u8string());
-    } else if (fs::exists(p, ec)) {
-      files.push_back(path);
-    } else {
-      err << "columns: no such file or folder: " << path << '\n';
-      *missing = true;
-    }
-  }
-  return files;
-}
-
-// The rows of a run: workers fill them, one file at a time in file order,
-// while the thread that called Run writes each as soon as it and every row
-// before it are done. Ctrl-C stops the requests running.
+// The rows of a run. This thread walks the paths and hands each file to the
+// workers as it is found, so that reading starts with the first file and not
+// after the whole walk; workers fill the rows one file at a time in file
+// order, and this thread writes each row as soon as it and every row before
+// it are done. Ctrl-C stops the walk and the requests running.
 class ColumnsRun {
  public:
-  ColumnsRun(const PluginHost& plugin, const std::vector<std::string>& files, const ColumnsOptions& options)
-      : plugin_(plugin), files_(files), fields_(options.fields), onDemand_(options.onDemand),
-        rows_(files.size()),
-        running_(std::max<std::size_t>(
-            1, std::min<std::size_t>(static_cast<std::size_t>(options.threads), files.size()))) {}
+  ColumnsRun(const PluginHost& plugin, const ColumnsOptions& options, std::ostream& err)
+      : plugin_(plugin), fields_(options.fields), selection_(options.selection),
+        onDemand_(options.onDemand), err_(err),
+        running_(static_cast<std::size_t>(std::max(1l, options.threads))) {}
 
-  // Runs the workers and writes the rows. False when Ctrl-C stopped the
-  // run: the rows finished after the first unfinished one are then not
-  // written, so that the output holds a prefix of the files.
-  bool Run(RowWriter& writer) {
-    ProgressLine progress;
+  // Runs the walk and the workers and writes the rows. False when Ctrl-C
+  // stopped the run: the rows finished after the first unfinished one are
+  // then not written, so that the output holds a prefix of the files.
+  bool Run(const std::vector<std::string>& paths, RowWriter& writer) {
     std::vector<std::thread> pool;
     for (std::size_t t = 0; t < running_.size(); ++t) pool.emplace_back(&ColumnsRun::Work, this, t);
-    bool interrupted = false;
+    bool interrupted = !Walk(paths, writer);
     {
       std::unique_lock<std::mutex> guard(lock_);
-      while (written_ < files_.size()) {
+      walked_ = true;
+      work_.notify_all();
+      while (!interrupted && written_ < files_.size()) {
         changed_.wait_for(guard, std::chrono::milliseconds(50));
-        if (Interrupted()) {
-          interrupted = stopping_ = true;
-          StopRunning();
-        }
-        WriteDoneRows(guard, writer, progress);
-        if (interrupted) break;
-        if (written_ < files_.size()) {
-          if (writer.TableDue()) {
-            guard.unlock();
-            progress.Clear();
-            writer.FlushDueTable();
-            guard.lock();
-          }
-          progress.Show(std::to_string(finished_) + " of " + std::to_string(files_.size()) + " files");
-        }
+        interrupted = !Service(guard, writer);
       }
+      if (interrupted) WriteDoneRows(guard, writer);
     }
     for (std::thread& t : pool) t.join();
-    progress.Clear();
+    progress_.Clear();
     return !interrupted;
   }
 
   std::size_t Written() const { return written_; }
+  std::size_t Found() const { return files_.size(); }
+  // A path was reported on the error stream: missing, or a folder that
+  // cannot be listed.
+  bool Missing() const { return missing_; }
 
  private:
   struct RowSlot {
@@ -373,26 +340,111 @@ class ColumnsRun {
     bool done = false;
   };
 
-  // One worker: takes the next file until there is none or the run stops.
+  // Walks the paths in order: a folder's files as the selection chooses
+  // them, a file as named. False when Ctrl-C ended it.
+  bool Walk(const std::vector<std::string>& paths, RowWriter& writer) {
+    // Files found reach the workers in batches (one lock for many), at
+    // once while a worker waits for one; with each batch this thread also
+    // writes the rows that are done and sees Ctrl-C.
+    std::vector<std::string> found;
+    const auto hand = [&] {
+      std::unique_lock<std::mutex> guard(lock_);
+      for (std::string& file : found) {
+        files_.push_back(std::move(file));
+        rows_.emplace_back();
+      }
+      found.clear();
+      if (idle_ > 0) work_.notify_all();
+      return Service(guard, writer);
+    };
+    const auto take = [&](const std::string& file) {
+      found.push_back(file);
+      return (found.size() < kWalkBatch && idle_.load(std::memory_order_relaxed) == 0) || hand();
+    };
+    std::string error;
+    for (const std::string& path : paths) {
+      std::error_code ec;
+      const fs::path p = fs::u8path(path);
+      if (fs::is_directory(p, ec)) {
+        const std::string prefix = (p / "").u8string();
+        if (!WalkFolder(path, selection_, [&](const std::string& r) { return take(prefix + r); }, &error)) {
+          Report("columns: " + error);
+        }
+      } else if (fs::exists(p, ec)) {
+        if (!take(path)) return false;
+      } else {
+        Report("columns: no such file or folder: " + path);
+      }
+      if (!hand()) return false;
+    }
+    return true;
+  }
+
+  void Report(const std::string& message) {
+    progress_.Clear();
+    err_ << message << '\n';
+    missing_ = true;
+  }
+
+  // What the writing thread does now and then (the lock held): sees
+  // Ctrl-C, writes the rows that are done, a table that waited long enough
+  // and the progress. False after Ctrl-C.
+  bool Service(std::unique_lock<std::mutex>& guard, RowWriter& writer) {
+    if (Interrupted()) {
+      stopping_ = true;
+      work_.notify_all();
+      StopRunning();
+      return false;
+    }
+    WriteDoneRows(guard, writer);
+    if (writer.TableDue()) {
+      guard.unlock();
+      progress_.Clear();
+      writer.FlushDueTable();
+      guard.lock();
+    }
+    if (written_ < files_.size() || !walked_) {
+      progress_.Show(std::to_string(finished_) + " of " + std::to_string(files_.size()) + " files");
+    }
+    return true;
+  }
+
+  // One worker: takes the next file until the walk is over and no file is
+  // left, or the run stops.
+  // One lock per file: the row just done is handed in and the next file
+  // taken under the same one.
   void Work(std::size_t worker) {
+    std::optional<std::size_t> done;
+    std::vector<Value> values;
+    std::string file;
     for (;;) {
       std::size_t r;
       {
-        std::lock_guard<std::mutex> guard(lock_);
+        std::unique_lock<std::mutex> guard(lock_);
+        running_[worker].reset();
+        if (stopping_) return;  // the answers may be cut short by the stop
+        if (done) {
+          rows_[*done].values = std::move(values);
+          rows_[*done].done = true;
+          ++finished_;
+          // The writer looks every 50 ms anyway; it is woken early when
+          // many rows wait or the last one is done, not once for every row.
+          if ((walked_ && finished_ == files_.size()) || finished_ - written_ >= 64) {
+            changed_.notify_one();
+          }
+        }
+        if (nextRow_ >= files_.size() && !walked_) {
+          ++idle_;
+          work_.wait(guard, [&] { return stopping_ || nextRow_ < files_.size() || walked_; });
+          --idle_;
+        }
         if (stopping_ || nextRow_ >= files_.size()) return;
         r = nextRow_++;
         running_[worker] = r;
+        file = files_[r];
       }
-      std::vector<Value> values = AskRow(files_[r]);
-      std::lock_guard<std::mutex> guard(lock_);
-      running_[worker].reset();
-      if (stopping_) return;  // its answers may be cut short by the stop
-      rows_[r].values = std::move(values);
-      rows_[r].done = true;
-      ++finished_;
-      // The writer looks every 50 ms anyway; it is woken early when many
-      // rows wait or the last one is done, not once for every row.
-      if (finished_ == files_.size() || finished_ - written_ >= 64) changed_.notify_one();
+      values = AskRow(file);
+      done = r;
     }
   }
 
@@ -421,29 +473,40 @@ class ColumnsRun {
 
   // Writes the rows that are done in order from the first unwritten one;
   // the lock is let go while a row is written.
-  void WriteDoneRows(std::unique_lock<std::mutex>& guard, RowWriter& writer, ProgressLine& progress) {
+  void WriteDoneRows(std::unique_lock<std::mutex>& guard, RowWriter& writer) {
+    bool wrote = false;
     while (written_ < files_.size() && rows_[written_].done) {
       const std::size_t r = written_++;
+      const std::string file = files_[r];
+      const std::vector<Value> values = std::move(rows_[r].values);
+      rows_[r].values = {};
       guard.unlock();
-      progress.Clear();
-      writer.Row(files_[r], rows_[r].values);
-      rows_[r].values.clear();
+      if (!wrote) progress_.Clear();
+      wrote = true;
+      writer.Row(file, values);
       guard.lock();
     }
+    if (!wrote) return;
     guard.unlock();
     writer.Flush();
     guard.lock();
   }
 
   const PluginHost& plugin_;
-  const std::vector<std::string>& files_;
   const std::vector<FieldInfo>& fields_;
+  const FileSelection& selection_;
   const bool onDemand_;
-  std::vector<RowSlot> rows_;
+  std::ostream& err_;
+  ProgressLine progress_;
+  // Grown by the walk under the lock; a deque keeps the rows in place.
+  std::deque<std::string> files_;
+  std::deque<RowSlot> rows_;
   std::mutex lock_;
-  std::condition_variable changed_;
+  std::condition_variable changed_;  // rows are done: the writer looks
+  std::condition_variable work_;     // files were found, the walk ended or the run stops
   std::size_t nextRow_ = 0, finished_ = 0, written_ = 0;
-  bool stopping_ = false;
+  std::atomic<std::size_t> idle_{0};  // workers waiting for a file (read by the walk unlocked)
+  bool walked_ = false, stopping_ = false, missing_ = false;
   std::vector<std::optional<std::size_t>> running_;  // the row each worker is on
 };
 
@@ -464,20 +527,17 @@ int RunColumns(const PluginHost& plugin, const std::vector<std::string>& args, s
   if (parsed.Has("help")) return out << kColumnsHelp, 0;
   ColumnsOptions options;
   if (!ReadColumnsOptions(plugin, parsed, err, &options)) return kUsageError;
-  bool missing = false;
-  const std::vector<std::string> files = CollectFiles(parsed.operands, options.selection, err, &missing);
-
   RowWriter writer(out, options.format, options.fields, StdoutIsTerminal(), options.colour);
   InterruptGuard interrupt;
   writer.Begin();
-  ColumnsRun run(plugin, files, options);
-  const bool whole = run.Run(writer);
+  ColumnsRun run(plugin, options, err);
+  const bool whole = run.Run(parsed.operands, writer);
   writer.End();
   if (!whole) {
-    err << "columns: interrupted; " << run.Written() << " of " << files.size() << " files written\n";
+    err << "columns: interrupted; " << run.Written() << " of " << run.Found() << " files written\n";
     return kInterrupted;
   }
-  return missing ? kUsageError : 0;
+  return run.Missing() ? kUsageError : 0;
 }
 
 }  // namespace qm::host

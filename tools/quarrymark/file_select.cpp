@@ -13,6 +13,9 @@
 #include <fstream>
 #include <system_error>
 
+#include "platform/platform.h"
+#include "tools/quarrymark/terminal.h"
+
 namespace qm::host {
 namespace {
 
@@ -144,8 +147,8 @@ void ReadIgnoreFile(const fs::path& file, IgnoreFile* into) {
 
 class Walker {
  public:
-  Walker(const fs::path& root, const FileSelection& selection, std::vector<std::string>* out)
-      : root_(root), selection_(selection), out_(out) {
+  Walker(std::string root, const FileSelection& selection, const FileTaker& take)
+      : root_(std::move(root)), selection_(selection), take_(take) {
     for (const std::string& glob : selection.globs) {
       if (!glob.empty() && glob[0] == '!') {
         excludes_.push_back(glob.substr(1));
@@ -157,11 +160,22 @@ class Walker {
 
   bool Walk(std::string* error) {
     std::error_code ec;
-    if (selection_.follow) ancestors_.push_back(fs::canonical(root_, ec).string());
-    return Folder(root_, "", error);
+    if (selection_.follow) ancestors_.push_back(fs::canonical(fs::u8path(root_), ec).u8string());
+    return Folder(root_, "", error) != Outcome::kFailed;
   }
 
  private:
+  enum class Outcome { kDone, kStopped, kFailed };
+
+  // A listed entry that the walk visits, with the key that orders it: the
+  // name, and a '/' after a folder's, so that visiting a folder's entries in
+  // key order, each folder's files where its key falls, gives the files in
+  // the byte order of their whole relative paths ("a.txt" before "a/b").
+  struct Visit {
+    std::string key;
+    bool folder = false;
+  };
+
   static std::string_view NameOf(std::string_view path) {
     const std::size_t slash = path.rfind('/');
     return slash == std::string_view::npos ? path : path.substr(slash + 1);
@@ -169,6 +183,12 @@ class Walker {
 
   static bool GlobHits(const std::string& glob, std::string_view path) {
     return GlobMatch(glob, glob.find('/') == std::string::npos ? NameOf(path) : path);
+  }
+
+  static std::string Joined(const std::string& folder, const std::string& name) {
+    if (folder.empty()) return name;
+    const char last = folder.back();
+    return folder + (last == '/' || last == '\\' ? "" : "/") + name;
   }
 
   bool Ignored(const std::string& relative, bool folder) const {
@@ -205,65 +225,95 @@ class Walker {
                        [&](const std::string& e) { return e == ext; });
   }
 
-  bool Folder(const fs::path& folder, const std::string& base, std::string* error) {
-    std::error_code ec;
-    std::vector<fs::directory_entry> entries;
-    for (fs::directory_iterator it(folder, ec); !ec && it != fs::directory_iterator(); it.increment(ec)) {
-      entries.push_back(*it);
-    }
-    if (ec) {
-      if (base.empty()) {
-        *error = "cannot list " + root_.u8string() + ": " + ec.message();
-        return false;
+  // The kind the walk gives an entry: a link counts only when links are
+  // followed, as what it leads to.
+  platform::FolderEntry::Kind KindOf(const std::string& folder, const platform::FolderEntry& entry) const {
+    using Kind = platform::FolderEntry::Kind;
+    if (entry.kind != Kind::kLink) return entry.kind;
+    return selection_.follow ? platform::KindWithLinksFollowed(Joined(folder, entry.name)) : Kind::kOther;
+  }
+
+  // The ignore files of one folder, .ignore after .gitignore so that its
+  // rules win.
+  void ReadIgnoreFiles(const std::string& folder, const std::string& base,
+                       const std::vector<platform::FolderEntry>& entries) {
+    IgnoreFile file;
+    file.base = base;
+    for (const char* name : {".gitignore", ".ignore"}) {
+      const auto it = std::find_if(entries.begin(), entries.end(),
+                                   [&](const platform::FolderEntry& e) { return e.name == name; });
+      if (it == entries.end()) continue;
+      const std::string path = Joined(folder, it->name);
+      if (it->kind == platform::FolderEntry::Kind::kFile ||
+          (it->kind == platform::FolderEntry::Kind::kLink &&
+           platform::KindWithLinksFollowed(path) == platform::FolderEntry::Kind::kFile)) {
+        ReadIgnoreFile(fs::u8path(path), &file);
       }
-      return true;  // an unreadable subfolder is skipped, as a walk into it would be
+    }
+    if (!file.rules.empty()) ignores_.push_back(std::move(file));
+  }
+
+  Outcome Folder(const std::string& folder, const std::string& base, std::string* error) {
+    using Kind = platform::FolderEntry::Kind;
+    if (Interrupted()) return Outcome::kStopped;  // Ctrl-C under a command's guard
+    std::vector<platform::FolderEntry> entries;
+    std::string listError;
+    if (!platform::ListFolderEntries(folder, &entries, &listError)) {
+      if (base.empty()) {
+        *error = "cannot list " + root_ + ": " + listError;
+        return Outcome::kFailed;
+      }
+      return Outcome::kDone;  // an unreadable subfolder is skipped, as a walk into it would be
     }
     const std::size_t ignoresBefore = ignores_.size();
-    if (!selection_.noIgnore) {
-      IgnoreFile file;
-      file.base = base;
-      for (const char* name : {".gitignore", ".ignore"}) {
-        std::error_code e;
-        const fs::path candidate = folder / name;
-        if (fs::is_regular_file(candidate, e)) ReadIgnoreFile(candidate, &file);
+    if (!selection_.noIgnore) ReadIgnoreFiles(folder, base, entries);
+    std::vector<Visit> visits;
+    visits.reserve(entries.size());
+    for (const platform::FolderEntry& entry : entries) {
+      if (!selection_.hidden && !entry.name.empty() && entry.name[0] == '.') continue;
+      const Kind kind = KindOf(folder, entry);
+      if (kind == Kind::kFolder && selection_.recursive) {
+        visits.push_back(Visit{entry.name + '/', true});
+      } else if (kind == Kind::kFile) {
+        visits.push_back(Visit{entry.name, false});
       }
-      if (!file.rules.empty()) ignores_.push_back(std::move(file));
     }
-    for (const fs::directory_entry& entry : entries) {
-      const std::string name = entry.path().filename().u8string();
-      if (!selection_.hidden && !name.empty() && name[0] == '.') continue;
-      const std::string relative = base + name;
-      std::error_code e;
-      if (entry.is_symlink(e) && !selection_.follow) continue;
-      // The entry's type as the folder listing gave it: a stat only for
-      // links and where the listing did not say.
-      const bool folder = entry.is_directory(e);
-      if (e) continue;
-      if (folder) {
-        if (!selection_.recursive || Excluded(relative) || Ignored(relative, true)) continue;
+    std::sort(visits.begin(), visits.end(), [](const Visit& a, const Visit& b) { return a.key < b.key; });
+    Outcome outcome = Outcome::kDone;
+    for (const Visit& visit : visits) {
+      if (visit.folder) {
+        const std::string name = visit.key.substr(0, visit.key.size() - 1);
+        const std::string relative = base + name;
+        if (Excluded(relative) || Ignored(relative, true)) continue;
+        const std::string path = Joined(folder, name);
         if (selection_.follow) {
           // A link back to a folder being walked would never end.
           std::error_code c;
-          const std::string canonical = fs::canonical(entry.path(), c).string();
+          const std::string canonical = fs::canonical(fs::u8path(path), c).u8string();
           if (c || std::find(ancestors_.begin(), ancestors_.end(), canonical) != ancestors_.end()) continue;
           ancestors_.push_back(canonical);
-          Folder(entry.path(), relative + "/", error);
+          outcome = Folder(path, relative + "/", error);
           ancestors_.pop_back();
-          continue;
+        } else {
+          outcome = Folder(path, relative + "/", error);
         }
-        Folder(entry.path(), relative + "/", error);
-      } else if (entry.is_regular_file(e) && !e) {
+        if (outcome == Outcome::kStopped) break;
+      } else {
+        const std::string relative = base + visit.key;
         if (Excluded(relative) || Ignored(relative, false) || !Wanted(relative)) continue;
-        out_->push_back(relative);
+        if (!take_(relative)) {
+          outcome = Outcome::kStopped;
+          break;
+        }
       }
     }
     ignores_.resize(ignoresBefore);
-    return true;
+    return outcome == Outcome::kStopped ? outcome : Outcome::kDone;
   }
 
-  fs::path root_;
+  std::string root_;
   const FileSelection& selection_;
-  std::vector<std::string>* out_;
+  const FileTaker& take_;
   std::vector<std::string> includes_, excludes_;
   std::vector<IgnoreFile> ignores_;
   std::vector<std::string> ancestors_;  // canonical folders being walked (with follow)
@@ -296,13 +346,21 @@ bool ReadFileSelection(const std::string& command, const ParsedArgs& parsed,
   return true;
 }
 
+bool WalkFolder(const std::string& folder, const FileSelection& selection, const FileTaker& take,
+                std::string* error) {
+  Walker walker(folder, selection, take);
+  return walker.Walk(error);
+}
+
 bool ListFolder(const std::string& folder, const FileSelection& selection,
                 std::vector<std::string>* relative, std::string* error) {
-  Walker walker(fs::u8path(folder), selection, relative);
-  const std::size_t before = relative->size();
-  if (!walker.Walk(error)) return false;
-  std::sort(relative->begin() + static_cast<std::ptrdiff_t>(before), relative->end());
-  return true;
+  return WalkFolder(
+      folder, selection,
+      [relative](const std::string& file) {
+        relative->push_back(file);
+        return true;
+      },
+      error);
 }
 
 }  // namespace qm::host

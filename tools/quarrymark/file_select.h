@@ -13,6 +13,7 @@
 // files inside the folders walked are read.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -44,9 +45,17 @@ bool ReadFileSelection(const std::string& command, const ParsedArgs& parsed,
 // and "[^x]" are classes, '\' escapes the next character.
 bool GlobMatch(std::string_view glob, std::string_view path);
 
-// The files of a folder in the order commands show them (sorted by their
-// bytes), as relative '/'-separated paths (UTF-8 where the names are).
-// False with a message when the folder cannot be listed.
+// Takes one file of a walk; false ends the walk.
+using FileTaker = std::function<bool(const std::string& relative)>;
+
+// Gives `take` the files of a folder as the walk finds them, in the order
+// commands show them (sorted by their bytes), as relative '/'-separated paths
+// (UTF-8 where the names are). False with a message when the folder cannot
+// be listed; a walk that `take` ended is not a failure.
+bool WalkFolder(const std::string& folder, const FileSelection& selection, const FileTaker& take,
+                std::string* error);
+
+// The files of a folder as WalkFolder gives them, collected.
 bool ListFolder(const std::string& folder, const FileSelection& selection,
                 std::vector<std::string>* relative, std::string* error);
 

@@ -91,8 +91,8 @@ Value PluginHost::GetValue(const std::string& file, int field, int unit, int max
   // would be seen (the guard bytes must stay untouched). Within maxlen it
   // starts zeroed, so that what is read back is only what the plugin wrote.
   const std::size_t size = static_cast<std::size_t>(maxlen > 0 ? maxlen : 0);
-  std::vector<unsigned char> buffer(size + 16, 0xA5);
-  std::fill(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(size), 0);
+  std::vector<unsigned char> buffer(size + 16);
+  std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(size), buffer.end(), 0xA5);
   std::u16string wide;
   std::string narrow;
   Value value;

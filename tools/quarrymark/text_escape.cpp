@@ -64,9 +64,15 @@ std::string EscapeControls(std::string_view utf8) {
 }
 
 std::string EscapeTsv(std::string_view text) {
-  std::string out;
-  out.reserve(text.size());
-  for (const char c : text) {
+  // Most cells hold nothing to escape: one pass, one copy.
+  std::size_t first = 0;
+  while (first < text.size() && static_cast<unsigned char>(text[first]) > '\r' && text[first] != '\\') {
+    ++first;
+  }
+  if (first == text.size()) return std::string(text);
+  std::string out(text.substr(0, first));
+  out.reserve(text.size() + 8);
+  for (const char c : text.substr(first)) {
     switch (c) {
       case '\\': out += "\\\\"; break;
       case '\t': out += "\\t"; break;
