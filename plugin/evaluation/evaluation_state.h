@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "plugin/evaluation/abort_set.h"
 #include "plugin/evaluation/distinct_set.h"
 
 namespace qm::plugin {
@@ -51,7 +52,7 @@ struct EvaluationState {
   std::int64_t previousMatchStart = -1;  // MatchDistanceRatio; -1 = none recorded
   std::uint64_t contentSize = 0;      // bytes of the whole searched content
   std::uint64_t sum = 0;              // AverageResultLength, MatchDistanceRatio
-  std::uint64_t requestKey = 0;       // NameHash of the file name: the abort key
+  RequestKey requestKey;              // the abort key (NameHash of the file name)
 
   int matchVector[kMatchVectorSize + 1] = {};  // PCRE output vector, then the next start
 };

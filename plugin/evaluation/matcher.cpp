@@ -232,12 +232,12 @@ struct Units16 {
 // A stop is due when the request's key is in the abort set.
 class AbortPoll final : public StopCheck {
  public:
-  AbortPoll(const AbortSet& abortSet, std::uint64_t key) : abortSet_(abortSet), key_(key) {}
+  AbortPoll(const AbortSet& abortSet, const RequestKey& key) : abortSet_(abortSet), key_(key) {}
   bool StopNow() override { return abortSet_.Contains(key_); }
 
  private:
   const AbortSet& abortSet_;
-  std::uint64_t key_;
+  RequestKey key_;
 };
 
 // Most line ends one text may record before line counting is given up.

@@ -106,7 +106,7 @@ int GetFieldText(PluginState& st, const char16_t* wideName, int fieldIndex, Quar
   const std::u16string name(wideName);
   const TextTap tap(settings, field, st.abortSet, sink, context);
   EvaluationState state;
-  state.requestKey = RequestKeyFor(nullptr, wideName, name.size());
+  state.requestKey = RequestKey(nullptr, wideName, name.size());
   state.fileName = name;
 
   if (field.filenameOnly && settings::RunsExpression(field.type)) {
@@ -138,7 +138,7 @@ int GetFieldText(PluginState& st, const char16_t* wideName, int fieldIndex, Quar
     if (!settings.normalSearchForFilterFail) return ft_fileerror;
     // The file searched as it is, as the request's repeat without filters.
     const std::u16string keptName = std::move(state.fileName);
-    const std::uint64_t key = state.requestKey;
+    const RequestKey key = state.requestKey;
     state = EvaluationState();
     state.fileName = keptName;
     state.requestKey = key;

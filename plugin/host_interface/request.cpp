@@ -90,7 +90,7 @@ void PrepareState(EvaluationState& state, const FieldDefinition& field, const ch
                   const char16_t* wideName, std::size_t wideLength, std::u16string name,
                   int maxlen) {
   state.countLines = field.templateUsesLineNumbers;
-  state.requestKey = RequestKeyFor(ansiName, wideName, wideLength);
+  state.requestKey = RequestKey(ansiName, wideName, wideLength);
   state.fileName = std::move(name);
   AnswerSinkFor(field.type).Prepare(state, maxlen);
 }
@@ -200,7 +200,7 @@ int AnswerFulltext(const Request& r, const AccessName& access, std::int64_t size
     return ft_fieldempty;
   }
   if (r.st.outsideIn == nullptr) return ft_fieldempty;
-  return r.st.outsideIn->ServeFulltext(r.fieldValue, r.maxlen, std::u16string(access.name.wide),
+  return r.st.outsideIn->ServeFulltext(r.fieldValue, r.maxlen, std::u16string(access.Wide()),
                                        unitIndex, settings, r.st.fulltextExclude);
 }
 
@@ -247,17 +247,17 @@ AccessName::AccessName(const char* ansiName, const char16_t* wideName, std::size
     name.narrow = ansiName;
   } else if (platform::kHasLongPathForm && wideLength >= kLongPathThreshold) {
     longPath_ = LongPathForm(std::u16string(wideName, wideLength));
-    name.wide = longPath_.c_str();
+    name.wide = wide_ = longPath_.c_str();
   } else {
-    name.wide = wideName;
+    name.wide = wide_ = wideName;
+#ifndef _WIN32
+    // A name no file can have stays wide: every call then fails on it.
+    if (platform::WideToFileNameBytes(std::u16string_view(wideName, wideLength), &bytes_)) {
+      name.narrow = bytes_.c_str();
+      name.wide = nullptr;
+    }
+#endif
   }
-}
-
-std::uint64_t RequestKeyFor(const char* ansiName, const char16_t* wideName,
-                            std::size_t wideLength) {
-  std::string nameBytes;
-  AppendNameBytes(&nameBytes, ansiName, wideName, wideLength);
-  return NameHash(nameBytes.data(), nameBytes.size());
 }
 
 bool QueryRegularFile(const platform::FileName& name, platform::FileInfo* info) {

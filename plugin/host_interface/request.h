@@ -33,7 +33,8 @@ int RequestValue(PluginState& state, const char* ansiName, const char16_t* wideN
 
 // The name file calls use: the host's name (exactly one of ansiName and
 // wideName is set), or for a long wide name its long-path form, kept alive
-// here.
+// here. On POSIX a wide name becomes the file system's bytes once, here,
+// not once for every call that uses it.
 class AccessName {
  public:
   AccessName(const char* ansiName, const char16_t* wideName, std::size_t wideLength);
@@ -41,14 +42,15 @@ class AccessName {
   AccessName& operator=(const AccessName&) = delete;
 
   platform::FileName name;
+  // The wide form of the name (the long-path form where there is one);
+  // null for an ANSI request.
+  const char16_t* Wide() const { return wide_; }
 
  private:
+  const char16_t* wide_ = nullptr;
   std::u16string longPath_;
+  std::string bytes_;
 };
-
-// The request's abort key: the NameHash of the host's name as bytes (ANSI
-// bytes, or the UTF-16 units as little-endian pairs).
-std::uint64_t RequestKeyFor(const char* ansiName, const char16_t* wideName, std::size_t wideLength);
 
 // The file's attributes, size and time; false unless it is a regular file
 // (a missing file, a folder, a FIFO or a device is never read).

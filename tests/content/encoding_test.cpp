@@ -66,6 +66,23 @@ TEST_F(EncodingTest, DecisionTable) {
   }
 }
 
+// The scan for the first high byte goes 64 bytes at a time where it can: a
+// fault or a character at any position of an ASCII text, before, across
+// and after such a block, still decides the text.
+TEST_F(EncodingTest, TheFirstHighByteDecidesAtEveryPosition) {
+  for (const std::size_t length : {63u, 64u, 65u, 130u, 200u}) {
+    for (std::size_t at = 0; at + 2 <= length; ++at) {
+      std::string text(length, 'a');
+      text[at] = '\xFF';
+      RecordingConsumer consumer;
+      EXPECT_EQ(Name(Read(text, Path::kSample, consumer).state), "ANSI/Binary") << length << " " << at;
+      text[at] = '\xC3';
+      text[at + 1] = '\xA9';
+      EXPECT_EQ(Name(Read(text, Path::kSample, consumer).state), "UTF-8") << length << " " << at;
+    }
+  }
+}
+
 TEST_F(EncodingTest, Utf8SampleCutInsideASequence) {
   settings.analyzeBuffer = 32768;
   std::string text;

@@ -92,7 +92,7 @@ class MatcherTest : public ::testing::Test {
     state.utfCheckPending = form != Form::kAnsi;
     state.countLines = field.templateUsesLineNumbers;
     state.outputLimit = 1023;
-    state.requestKey = 77;
+    state.requestKey = RequestKey(77);
     state.contentSize = text.utf8.size();
     state.offsetDigits = OffsetDigitsFor(state.contentSize);
     if (field.type == FieldType::CountIndividual) state.distinctMatches = std::make_unique<DistinctSet>();
@@ -117,7 +117,7 @@ class MatcherTest : public ::testing::Test {
     state.isUtf16 = sizeof(Char) == 2;
     state.countLines = field.templateUsesLineNumbers;
     state.outputLimit = 1023;
-    state.requestKey = 77;
+    state.requestKey = RequestKey(77);
     state.contentSize = contentSize;  // as Run gives it
     state.offsetDigits = OffsetDigitsFor(state.contentSize);
     if (field.type == FieldType::CountIndividual) state.distinctMatches = std::make_unique<DistinctSet>();

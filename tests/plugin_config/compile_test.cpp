@@ -1,5 +1,8 @@
 // Expression compilation: the three programs, their options, the newline
 // convention and where the record is stored.
+#include <cstring>
+#include <string>
+
 #include "config_fixture.h"
 #include "plugin/config/compile.h"
 
@@ -151,6 +154,31 @@ TEST(NameHash, EmptyTextHashesToTheStartValueAndBytesAreSigned) {
   h ^= h >> 34;
   h *= 1025;
   EXPECT_EQ(NameHash("\xFF", 1), h);
+}
+
+// A request's key, worked out only when asked for, is the hash of the name
+// as the host gave it: ANSI bytes, or UTF-16 units as little-endian pairs
+// (high bytes above 0x7F included, which hash sign-extended).
+TEST(NameHash, ARequestKeyIsTheHashOfTheNamesBytesAndMatchesAStop) {
+  const std::u16string wide = u"/tmp/\u00DCber \u20AC\U0001F600 \uFF21.txt";
+  std::string pairs;
+  for (const char16_t unit : wide) {
+    pairs += static_cast<char>(unit & 0xFF);
+    pairs += static_cast<char>(unit >> 8);
+  }
+  const RequestKey wideKey(nullptr, wide.data(), wide.size());
+  EXPECT_EQ(wideKey.Value(), NameHash(pairs.data(), pairs.size()));
+  const char* ansi = "/tmp/caf\xE9.txt";
+  EXPECT_EQ(RequestKey(ansi, nullptr, 0).Value(), NameHash(ansi, std::strlen(ansi)));
+  EXPECT_EQ(RequestKey().Value(), 0u);
+
+  AbortSet stops;
+  EXPECT_FALSE(stops.Contains(wideKey));
+  stops.Insert(NameHash(pairs.data(), pairs.size()));
+  EXPECT_TRUE(stops.Contains(RequestKey(nullptr, wide.data(), wide.size())));
+  EXPECT_FALSE(stops.Contains(RequestKey(ansi, nullptr, 0)));
+  stops.Remove(wideKey);
+  EXPECT_FALSE(stops.Contains(wideKey));
 }
 
 }  // namespace
