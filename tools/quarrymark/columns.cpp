@@ -15,7 +15,6 @@
 #include <deque>
 #include <filesystem>
 #include <mutex>
-#include <optional>
 #include <sstream>
 #include <system_error>
 #include <thread>
@@ -60,6 +59,7 @@ constexpr std::size_t kWidthSampleRows = 50;  // rows that decide a table's colu
 constexpr std::size_t kTerminalCellWidth = 40;
 constexpr std::size_t kTerminalFileWidth = 60;
 constexpr std::size_t kWalkBatch = 64;  // files found that reach the workers at once
+constexpr std::size_t kClaim = 8;       // files a worker claims at most at once
 
 std::string Csv(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
@@ -304,7 +304,9 @@ class ColumnsRun {
   ColumnsRun(const PluginHost& plugin, const ColumnsOptions& options, std::ostream& err)
       : plugin_(plugin), fields_(options.fields), selection_(options.selection),
         onDemand_(options.onDemand), err_(err),
-        running_(static_cast<std::size_t>(std::max(1l, options.threads))) {}
+        running_(static_cast<std::size_t>(std::max(1l, options.threads))) {
+    for (std::atomic<std::ptrdiff_t>& row : running_) row.store(-1);
+  }
 
   // Runs the walk and the workers and writes the rows. False when Ctrl-C
   // stopped the run: the rows finished after the first unfinished one are
@@ -411,27 +413,29 @@ class ColumnsRun {
 
   // One worker: takes the next file until the walk is over and no file is
   // left, or the run stops.
-  // One lock per file: the row just done is handed in and the next file
-  // taken under the same one.
+  // A worker claims a few files at a time and hands their rows in together:
+  // one lock for several files, as the walk hands them over. The row it is
+  // on is published without the lock, for a stop; the stop flag is read
+  // after it (both sequentially consistent), so that either the stop sees
+  // the row or the worker sees the stop and does not start it.
   void Work(std::size_t worker) {
-    std::optional<std::size_t> done;
-    std::vector<Value> values;
-    std::string file;
+    std::vector<std::string> claimed;
+    std::vector<std::vector<Value>> answers;
+    std::size_t first = 0;
     for (;;) {
-      std::size_t r;
       {
         std::unique_lock<std::mutex> guard(lock_);
-        running_[worker].reset();
         if (stopping_) return;  // the answers may be cut short by the stop
-        if (done) {
-          rows_[*done].values = std::move(values);
-          rows_[*done].done = true;
-          ++finished_;
-          // The writer looks every 50 ms anyway; it is woken early when
-          // many rows wait or the last one is done, not once for every row.
-          if ((walked_ && finished_ == files_.size()) || finished_ - written_ >= 64) {
-            changed_.notify_one();
-          }
+        for (std::size_t k = 0; k < answers.size(); ++k) {
+          rows_[first + k].values = std::move(answers[k]);
+          rows_[first + k].done = true;
+        }
+        finished_ += answers.size();
+        // The writer looks every 50 ms anyway; it is woken early when many
+        // rows wait or the last one is done, not once for every row.
+        if (!answers.empty() &&
+            ((walked_ && finished_ == files_.size()) || finished_ - written_ >= 64)) {
+          changed_.notify_one();
         }
         if (nextRow_ >= files_.size() && !walked_) {
           ++idle_;
@@ -439,12 +443,21 @@ class ColumnsRun {
           --idle_;
         }
         if (stopping_ || nextRow_ >= files_.size()) return;
-        r = nextRow_++;
-        running_[worker] = r;
-        file = files_[r];
+        // A share of what waits, so that the other workers are not left idle.
+        const std::size_t waiting = files_.size() - nextRow_;
+        const std::size_t take = std::clamp<std::size_t>(waiting / (2 * running_.size()), 1, kClaim);
+        first = nextRow_;
+        nextRow_ += take;
+        claimed.assign(files_.begin() + static_cast<std::ptrdiff_t>(first),
+                       files_.begin() + static_cast<std::ptrdiff_t>(first + take));
       }
-      values = AskRow(file);
-      done = r;
+      answers.clear();
+      for (std::size_t k = 0; k < claimed.size(); ++k) {
+        running_[worker].store(static_cast<std::ptrdiff_t>(first + k));
+        if (stopping_.load()) return;
+        answers.push_back(AskRow(claimed[k]));
+      }
+      running_[worker].store(-1);
     }
   }
 
@@ -464,10 +477,12 @@ class ColumnsRun {
     return values;
   }
 
-  // Stops the request of every worker that is on a row (the lock held).
+  // Stops the request of every worker that is on a row (the lock held,
+  // stopping_ set).
   void StopRunning() {
-    for (const auto& r : running_) {
-      if (r) plugin_.Stop(files_[*r]);
+    for (const std::atomic<std::ptrdiff_t>& row : running_) {
+      const std::ptrdiff_t r = row.load();
+      if (r >= 0) plugin_.Stop(files_[static_cast<std::size_t>(r)]);
     }
   }
 
@@ -506,8 +521,9 @@ class ColumnsRun {
   std::condition_variable work_;     // files were found, the walk ended or the run stops
   std::size_t nextRow_ = 0, finished_ = 0, written_ = 0;
   std::atomic<std::size_t> idle_{0};  // workers waiting for a file (read by the walk unlocked)
-  bool walked_ = false, stopping_ = false, missing_ = false;
-  std::vector<std::optional<std::size_t>> running_;  // the row each worker is on
+  bool walked_ = false, missing_ = false;
+  std::atomic<bool> stopping_{false};  // set under the lock, read also without it
+  std::vector<std::atomic<std::ptrdiff_t>> running_;  // the row each worker is on, or -1
 };
 
 }  // namespace
