@@ -60,6 +60,7 @@ constexpr std::size_t kTerminalCellWidth = 40;
 constexpr std::size_t kTerminalFileWidth = 60;
 constexpr std::size_t kWalkBatch = 64;  // files found that reach the workers at once
 constexpr std::size_t kClaim = 8;       // files a worker claims at most at once
+constexpr std::size_t kServiceFiles = 256;  // files found between two looks at the rows and Ctrl-C
 
 std::string Csv(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
@@ -349,14 +350,22 @@ class ColumnsRun {
     // once while a worker waits for one; with each batch this thread also
     // writes the rows that are done and sees Ctrl-C.
     std::vector<std::string> found;
+    std::size_t handed = 0;
     const auto hand = [&] {
       std::unique_lock<std::mutex> guard(lock_);
       for (std::string& file : found) {
         files_.push_back(std::move(file));
         rows_.emplace_back();
       }
+      handed += found.size();
       found.clear();
-      if (idle_ > 0) work_.notify_all();
+      if (idle_ > 0) {
+        guard.unlock();  // woken workers do not wait for the lock
+        work_.notify_all();
+        guard.lock();
+      }
+      if (handed < kServiceFiles) return !stopping_.load();
+      handed = 0;
       return Service(guard, writer);
     };
     const auto take = [&](const std::string& file) {
@@ -377,6 +386,7 @@ class ColumnsRun {
       } else {
         Report("columns: no such file or folder: " + path);
       }
+      handed = kServiceFiles;  // the rows of each path are written as it ends
       if (!hand()) return false;
     }
     return true;
@@ -432,10 +442,15 @@ class ColumnsRun {
         }
         finished_ += answers.size();
         // The writer looks every 50 ms anyway; it is woken early when many
-        // rows wait or the last one is done, not once for every row.
+        // rows wait or the last one is done, not once for every row (and
+        // after the lock is let go, so that it does not wake only to wait
+        // for the lock).
         if (!answers.empty() &&
             ((walked_ && finished_ == files_.size()) || finished_ - written_ >= 64)) {
+          guard.unlock();
           changed_.notify_one();
+          guard.lock();
+          if (stopping_) return;
         }
         if (nextRow_ >= files_.size() && !walked_) {
           ++idle_;
