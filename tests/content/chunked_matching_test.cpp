@@ -84,19 +84,20 @@ class ChunkedMatching : public ContentTest {
   // Every case over the three line ends in ANSI, UTF-8 and UTF-16 content,
   // read whole and in 1 MB chunks: the answers must be equal. Returns how
   // many of the evaluated UTF-8 programs are searched in line windows.
-  int ExpectChunkedAsWhole(const std::vector<Case>& cases);
+  int ExpectChunkedAsWhole(const std::vector<Case>& cases, std::size_t contentBytes = 2700000);
 
   PluginState state_;
   FieldDefinition lineBreak_;
 };
 
 // About 2.6 MB of lines of varying length (some empty), with rare markers
-// right after some line ends: cut in three 1 MB chunks.
-std::string Content(const std::string& eol, bool nonAscii) {
+// right after some line ends: cut in three 1 MB chunks. Smaller for tests
+// that cut it in smaller chunks.
+std::string Content(const std::string& eol, bool nonAscii, std::size_t bytes = 2700000) {
   std::string text;
   std::uint32_t seed = 7;
   int line = 0;
-  while (text.size() < 2700000) {
+  while (text.size() < bytes) {
     seed = seed * 1103515245u + 12345u;
     const std::size_t n = (seed >> 16) % 90;
     std::string body(n, 'a' + static_cast<char>(line % 26));
@@ -246,17 +247,25 @@ std::vector<std::u16string> BoundPatterns() {
   return patterns;
 }
 
+// Most of these expressions match at nearly every position: the content is
+// cut in chunks of 64 KiB (the test hook) so that there are as many cuts as
+// in megabytes cut in 1 MiB chunks, in a tenth of the matching.
 TEST_F(ChunkedMatching, SubjectBoundEscapesAnswerAsOverAWholeRead) {
+  constexpr std::size_t kChunk = 65536;
+  struct SmallChunks {
+    SmallChunks() { SetChunkBytesForTesting(kChunk); }
+    ~SmallChunks() { SetChunkBytesForTesting(0); }
+  } smallChunks;
   const std::vector<std::u16string> patterns = BoundPatterns();
   std::vector<Case> cases;
   for (const std::u16string& p : patterns) cases.push_back({p.c_str(), FieldType::Count, u""});
   cases.push_back({u"\\G(?:\\w|\\R)", FieldType::StringOutput, u"\\xo0 "});
   cases.push_back({u"[a-z]\\Z", FieldType::FirstMatchStringOutput, u"$0@\\xo0"});
   cases.push_back({u"\\G\\w|\\w\\z", FieldType::MatchDistanceRatio, u""});
-  ExpectChunkedAsWhole(cases);
+  // Beyond the encoding sample (256 KiB), in five or more chunks.
+  ExpectChunkedAsWhole(cases, 330000);
 
   // Pieces cut inside a line longer than a chunk: they end in "a" and "b".
-  constexpr std::size_t kChunk = 1048576;
   std::string text(kChunk + kChunk / 2, 'a');
   text += std::string(kChunk, 'b') + "\n" + std::string(kChunk / 3, 'a') + "\nab";
   const std::string path = Write(text);
@@ -329,11 +338,11 @@ TEST_F(ChunkedMatching, TinyChunksOverGeneratedContentAnswerAsAWholeRead) {
   EXPECT_EQ(compared, 60 * 9);
 }
 
-int ChunkedMatching::ExpectChunkedAsWhole(const std::vector<Case>& cases) {
+int ChunkedMatching::ExpectChunkedAsWhole(const std::vector<Case>& cases, std::size_t contentBytes) {
   int windowed = 0;
   for (const char* eol : {"\n", "\r\n", "\r"}) {
-    const std::string ascii = Content(eol, false);
-    const std::string utf8 = Content(eol, true);
+    const std::string ascii = Content(eol, false, contentBytes);
+    const std::string utf8 = Content(eol, true, contentBytes);
     const struct {
       const char* label;
       std::string bytes;

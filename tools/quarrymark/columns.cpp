@@ -60,6 +60,7 @@ constexpr std::size_t kTerminalCellWidth = 40;
 constexpr std::size_t kTerminalFileWidth = 60;
 constexpr std::size_t kWalkBatch = 64;  // files found that reach the workers at once
 constexpr std::size_t kClaim = 8;       // files a worker claims at most at once
+constexpr std::size_t kWakeRows = 256;  // rows done that wake the writer before its next look
 constexpr std::size_t kServiceFiles = 256;  // files found between two looks at the rows and Ctrl-C
 
 std::string Csv(const std::string& s) {
@@ -368,8 +369,8 @@ class ColumnsRun {
       handed = 0;
       return Service(guard, writer);
     };
-    const auto take = [&](const std::string& file) {
-      found.push_back(file);
+    const auto take = [&](std::string file) {
+      found.push_back(std::move(file));
       return (found.size() < kWalkBatch && idle_.load(std::memory_order_relaxed) == 0) || hand();
     };
     std::string error;
@@ -446,7 +447,7 @@ class ColumnsRun {
         // after the lock is let go, so that it does not wake only to wait
         // for the lock).
         if (!answers.empty() &&
-            ((walked_ && finished_ == files_.size()) || finished_ - written_ >= 64)) {
+            ((walked_ && finished_ == files_.size()) || finished_ - written_ >= kWakeRows)) {
           guard.unlock();
           changed_.notify_one();
           guard.lock();
