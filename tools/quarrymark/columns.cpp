@@ -422,9 +422,8 @@ class ColumnsRun {
     return true;
   }
 
-  // One worker: takes the next file until the walk is over and no file is
-  // left, or the run stops.
-  // A worker claims a few files at a time and hands their rows in together:
+  // One worker, until the walk is over and no file is left, or the run
+  // stops. It claims a few files at a time and hands their rows in together:
   // one lock for several files, as the walk hands them over. The row it is
   // on is published without the lock, for a stop; the stop flag is read
   // after it (both sequentially consistent), so that either the stop sees
