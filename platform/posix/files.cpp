@@ -23,9 +23,10 @@ constexpr std::uint64_t kFiletimeUnixEpoch = 116444736000000000ull;
 }  // namespace
 
 bool QueryFileInfo(const FileName& name, FileInfo* info) {
-  const std::string path = PathBytes(name);
+  std::string storage;
+  const char* path = posix::PathChars(name, &storage);
   struct stat st;
-  if (path.empty() || stat(path.c_str(), &st) != 0) return false;
+  if (path == nullptr || *path == 0 || stat(path, &st) != 0) return false;
   std::uint32_t attributes = 0;
   if (S_ISDIR(st.st_mode)) attributes |= kAttributeDirectory;
   if (!S_ISDIR(st.st_mode) && !S_ISREG(st.st_mode)) attributes |= kAttributeDevice;
@@ -117,8 +118,9 @@ bool File::TruncateHere() {
 }
 
 File OpenFile(const FileName& name, OpenMode mode, bool* created) {
-  const std::string path = PathBytes(name);
-  if (path.empty()) return File();
+  std::string storage;
+  const char* path = posix::PathChars(name, &storage);
+  if (path == nullptr || *path == 0) return File();
   if (created != nullptr) *created = false;
   int fd = -1;
   switch (mode) {
@@ -127,7 +129,7 @@ File OpenFile(const FileName& name, OpenMode mode, bool* created) {
       // wait; the descriptor then tells what was opened, whatever the name
       // pointed to when it was last looked at. For a regular file the flag
       // changes nothing and is cleared.
-      do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+      do fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
       while (fd < 0 && errno == EINTR);
       if (fd < 0) break;
       struct stat st;
@@ -144,19 +146,19 @@ File OpenFile(const FileName& name, OpenMode mode, bool* created) {
     case OpenMode::kReadContent:
       // No fstat and no flag changes: the caller's query found a regular
       // file, and the non-blocking flag keeps anything else from waiting.
-      do fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+      do fd = ::open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
       while (fd < 0 && errno == EINTR);
       break;
     case OpenMode::kReadWriteOpenAlways:
-      fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      fd = ::open(path, O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
       if (fd >= 0) {
         if (created != nullptr) *created = true;
       } else if (errno == EEXIST) {
-        fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+        fd = ::open(path, O_RDWR | O_CLOEXEC);
       }
       break;
     case OpenMode::kWriteCreateNew:
-      fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+      fd = ::open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
       if (fd >= 0 && created != nullptr) *created = true;
       break;
   }

@@ -93,6 +93,12 @@ std::string PathBytes(const FileName& name) {
   return name.narrow != nullptr ? std::string(name.narrow) : std::string();
 }
 
+const char* PathChars(const FileName& name, std::string* storage) {
+  if (name.wide == nullptr) return name.narrow;
+  *storage = PathBytes(name);
+  return storage->empty() ? nullptr : storage->c_str();
+}
+
 std::string PathBytes(const std::u16string& path) {
   std::string bytes;
   return WideToFileNameBytes(path, &bytes) ? bytes : std::string();

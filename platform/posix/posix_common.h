@@ -15,6 +15,9 @@ namespace qm::platform::posix {
 // name holding a lone surrogate no file name can have).
 std::string PathBytes(const FileName& name);
 std::string PathBytes(const std::u16string& path);
+// The name's bytes without a copy where it has them (a narrow name), else
+// the wide name converted into *storage; null when there are none.
+const char* PathChars(const FileName& name, std::string* storage);
 
 // The process's configured locale (LC_CTYPE and LC_COLLATE of the
 // environment, else "C"), and a UTF-8 locale for classifying UTF-16 units.

@@ -181,6 +181,13 @@ void ChooseLiterals(Program<Char>& program) {
   program.needles = NeedleSearch<Char>(needles);
 }
 
+// Whether both programs are answered by the same search for the same
+// case-sensitive ASCII literals, and never by PCRE.
+bool SameLiteralSearch(const Program<char>& ansi, const Program<char>& utf8) {
+  return ansi.plan.wholeLiteral && utf8.plan.wholeLiteral && !ansi.needles.Empty() &&
+         !utf8.needles.Empty() && ansi.plan.alternatives == utf8.plan.alternatives;
+}
+
 // Studies with JIT compilation. A program JIT cannot compile keeps the
 // plain study and runs in the interpreter.
 // The JIT stack comes from the executing thread's lease (see
@@ -390,6 +397,10 @@ bool CompileField(PluginState& state, const std::u16string& expression, int inde
   ChooseLiterals(*utf8);
   ChooseLiterals(*utf16);
 
+  const settings::AnswerKind kind = settings::AnswerKindOf(record.type);
+  record.answersAlikeAsUtf8OrAnsi =
+      (kind == settings::AnswerKind::Flag || kind == settings::AnswerKind::Count) &&
+      SameLiteralSearch(*ansi, *utf8);
   record.ansiProgram = ansi;
   record.utf8Program = utf8;
   record.utf16Program = utf16;

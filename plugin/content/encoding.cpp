@@ -404,6 +404,7 @@ bool ReadEncodingSample(std::int64_t size, std::uint32_t* bomLength, platform::F
       if (state.isUtf16) return true;
     }
   }
+  if (state.utf8Irrelevant && !state.isUtf8) return true;  // read as ANSI, answers alike
   DecideUtf8(sample->bytes.get(), n, fileContinues, bomLength, state);
   return true;
 }

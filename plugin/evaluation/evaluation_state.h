@@ -31,6 +31,8 @@ struct EvaluationState {
   bool isUtf16 = false;          // text is UTF-16 (also filter output)
   bool bigEndian = false;        // UTF-16 text is big-endian
   bool utfCheckPending = false;  // only the sample was validated
+  bool utf8Irrelevant = false;   // text without a mark is read as ANSI, untested (see
+                                 // FieldDefinition::answersAlikeAsUtf8OrAnsi)
   bool countLines = false;       // the template uses line numbers
   bool abortRequested = false;
 

@@ -49,6 +49,11 @@ struct FieldDefinition {
   bool filenameOnly = false;
 
   bool templateUsesLineNumbers = false;
+  // The answer is the same whether the text is read as UTF-8 or as ANSI: a
+  // yes/no or a count of case-sensitive ASCII literals, found by the literal
+  // search alone in both forms (no multi-byte sequence holds an ASCII byte).
+  // Such a request skips the UTF-8 test of its content.
+  bool answersAlikeAsUtf8OrAnsi = false;
   FieldType type = FieldType::Boolean;
 
   bool IsStringType() const { return settings::IsStringType(type); }

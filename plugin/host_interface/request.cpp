@@ -90,6 +90,7 @@ void PrepareState(EvaluationState& state, const FieldDefinition& field, const ch
                   const char16_t* wideName, std::size_t wideLength, std::u16string name,
                   int maxlen) {
   state.countLines = field.templateUsesLineNumbers;
+  state.utf8Irrelevant = field.answersAlikeAsUtf8OrAnsi;
   state.requestKey = RequestKey(ansiName, wideName, wideLength);
   state.fileName = std::move(name);
   AnswerSinkFor(field.type).Prepare(state, maxlen);

@@ -4,6 +4,7 @@
 // through the whole-file read, the chunked read and the comparison.
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -143,6 +144,58 @@ TEST(LateEncodingFault, Utf16ContentAnswersAsTheAnsiFormWholeAndChunked) {
     got.back() = expected.back();
     EXPECT_EQ(got, expected);
     EXPECT_EQ(plugin.ValueW(late, 2).Int(), 1);  // the marker is content
+  }
+}
+
+
+TEST(LateEncodingFault, LiteralCountsAnswerAsAnExpressionThatDecidesTheEncoding) {
+  // A yes/no or a count of case-sensitive ASCII literals is answered without
+  // the UTF-8 test (fields 0, 2, 4, 6); the same search written as a group
+  // runs PCRE on the text as the encoding decision takes it (1, 3, 5, 7).
+  // Texts mix valid and broken UTF-8, marks, zero bytes and every line end,
+  // short ones inside the sample and long ones whose faults lie beyond it.
+  const std::vector<FieldSpec> specs = {
+      {"err|or|error", 1, ""}, {"(?:err|or|error)", 1, ""}, {"err|or|error", 0, ""},
+      {"(?:err|or|error)", 0, ""}, {"error|or", 2, ""}, {"(?:error|or)", 2, ""},
+      {"e", 1, ""}, {"(?:e)", 1, ""}};
+  std::vector<IniField> ini;
+  for (const FieldSpec& f : specs) ini.push_back({f.expression, f.type, 0, f.replace, ""});
+  LoadedPlugin plugin(SettingsText(ini, "CaseSensitiveDefault=true\r\nAnalyzeBuffer=1\r\n"
+                                        "FileMemory=5\r\nResultCache=0\r\n"));
+  const char* const pieces[] = {"err", "or", "error", "e", "r", "o", " ", "\n", "\r\n", "\r",
+                                "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xFF",
+                                "\xC3", "\xE2\x82", "", "ab"};  // 16: a zero byte
+  std::mt19937 random(20261209);
+  for (int round = 0; round < 160; ++round) {
+    std::string text = round % 7 == 0 ? "\xEF\xBB\xBF" : "";
+    const std::size_t length = round % 4 == 0 ? 40000 + random() % 40000 : random() % 600;
+    // Mostly ASCII and valid UTF-8; a broken sequence at a random place in
+    // every other text.
+    const std::size_t brokenAt = round % 2 == 0 ? random() % (length + 1) : length + 1;
+    while (text.size() < length) {
+      std::size_t k = random() % 14;
+      if (text.size() >= brokenAt && text.size() < brokenAt + 8) k = 13 + random() % 5;
+      if (k == 16) {
+        text.push_back(0);
+      } else {
+        text += pieces[k];
+      }
+    }
+    // Every fifth text is UTF-16 without a mark, which the sample still
+    // tells by its zero bytes.
+    if (round % 5 == 1) {
+      std::string ascii;
+      for (const char c : text) ascii += static_cast<unsigned char>(c) < 0x80 && c != 0 ? c : ' ';
+      text = Utf16Le(std::u16string(ascii.begin(), ascii.end()));
+    }
+    SCOPED_TRACE(testing::Message() << "round " << round << ", " << text.size() << " bytes");
+    const std::string file = plugin.folder().Write("mixed.txt", text);
+    for (int field = 0; field < 8; field += 2) {
+      const Answer literal = plugin.ValueW(file, field);
+      const Answer decided = plugin.ValueW(file, field + 1);
+      EXPECT_EQ(literal.code, decided.code) << field;
+      EXPECT_EQ(literal.Int(), decided.Int()) << field;
+    }
   }
 }
 

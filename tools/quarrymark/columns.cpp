@@ -118,9 +118,15 @@ class RowWriter {
       if (widths_.empty() && pending_.size() < kWidthSampleRows) return;
       FlushTable();
     } else {
-      std::vector<std::string> cells{file};
-      for (const Value& v : values) cells.push_back(CellText(v));
-      WriteSeparated(cells);
+      const bool csv = format_ == "csv";
+      line_.clear();
+      AppendSeparated(file, csv);
+      for (const Value& v : values) {
+        line_ += csv ? ',' : '\t';
+        AppendSeparated(CellText(v), csv);
+      }
+      line_ += '\n';
+      out_ << line_;
     }
     ++rows_;
   }
@@ -148,6 +154,10 @@ class RowWriter {
   }
 
  private:
+  void AppendSeparated(const std::string& cell, bool csv) {
+    line_ += csv ? Csv(cell) : EscapeTsv(cell);
+  }
+
   void WriteSeparated(const std::vector<std::string>& cells) {
     const bool csv = format_ == "csv";
     std::string line;
@@ -213,6 +223,7 @@ class RowWriter {
   std::vector<FieldInfo> fields_;
   bool terminal_, colour_;
   std::size_t rows_ = 0;
+  std::string line_;  // the row being written (its storage kept)
   std::vector<std::size_t> widths_;
   std::vector<std::pair<std::string, std::vector<Value>>> pending_;
   std::chrono::steady_clock::time_point begun_ = std::chrono::steady_clock::now();
@@ -429,7 +440,9 @@ class ColumnsRun {
   // after it (both sequentially consistent), so that either the stop sees
   // the row or the worker sees the stop and does not start it.
   void Work(std::size_t worker) {
-    std::vector<std::string> claimed;
+    // The files' names stay where the walk put them (a deque's elements do
+    // not move as it grows): the worker keeps their addresses.
+    std::vector<const std::string*> claimed;
     std::vector<std::vector<Value>> answers;
     std::size_t first = 0;
     for (;;) {
@@ -463,14 +476,14 @@ class ColumnsRun {
         const std::size_t take = std::clamp<std::size_t>(waiting / (2 * running_.size()), 1, kClaim);
         first = nextRow_;
         nextRow_ += take;
-        claimed.assign(files_.begin() + static_cast<std::ptrdiff_t>(first),
-                       files_.begin() + static_cast<std::ptrdiff_t>(first + take));
+        claimed.clear();
+        for (std::size_t k = first; k < first + take; ++k) claimed.push_back(&files_[k]);
       }
       answers.clear();
       for (std::size_t k = 0; k < claimed.size(); ++k) {
         running_[worker].store(static_cast<std::ptrdiff_t>(first + k));
         if (stopping_.load()) return;
-        answers.push_back(AskRow(claimed[k]));
+        answers.push_back(AskRow(*claimed[k]));
       }
       running_[worker].store(-1);
     }
@@ -507,7 +520,7 @@ class ColumnsRun {
     bool wrote = false;
     while (written_ < files_.size() && rows_[written_].done) {
       const std::size_t r = written_++;
-      const std::string file = files_[r];
+      const std::string& file = files_[r];  // in place: only the walk adds names
       const std::vector<Value> values = std::move(rows_[r].values);
       rows_[r].values = {};
       guard.unlock();

@@ -85,13 +85,22 @@ std::vector<FieldInfo> PluginHost::Fields() const {
   return fields;
 }
 
+namespace {
+constexpr std::size_t kKeptBufferBytes = 64 * 1024;
+}  // namespace
+
 Value PluginHost::GetValue(const std::string& file, int field, int unit, int maxlen, int flags,
                            bool ansi) const {
   // The buffer is larger than maxlen so that a plugin writing beyond it
   // would be seen (the guard bytes must stay untouched). Within maxlen it
   // starts zeroed, so that what is read back is only what the plugin wrote.
+  // A thread keeps the storage of a buffer of the common sizes: a folder's
+  // rows ask thousands of times.
   const std::size_t size = static_cast<std::size_t>(maxlen > 0 ? maxlen : 0);
-  std::vector<unsigned char> buffer(size + 16);
+  thread_local std::vector<unsigned char> kept;
+  std::vector<unsigned char> own;
+  std::vector<unsigned char>& buffer = size <= kKeptBufferBytes ? kept : own;
+  buffer.assign(size + 16, 0);
   std::fill(buffer.begin() + static_cast<std::ptrdiff_t>(size), buffer.end(), 0xA5);
   std::u16string wide;
   std::string narrow;
