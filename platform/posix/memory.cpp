@@ -25,13 +25,19 @@ std::uint64_t FreePhysicalMemory() {
   return kib * 1024;
 }
 
+namespace {
+constexpr std::size_t kHugePageBytes = std::size_t{2} << 20;
+}  // namespace
+
 void* AllocatePages(std::size_t bytes) {
   if (bytes == 0) return nullptr;
   void* pages = ::mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (pages == MAP_FAILED) return nullptr;
 #ifdef MADV_HUGEPAGE
   // Where huge pages are only given on request; a failure changes nothing.
-  ::madvise(pages, bytes, MADV_HUGEPAGE);
+  // Not for a block of one huge page or less: its first touch would clear
+  // the whole huge page, where a small file's read touches a few pages.
+  if (bytes > kHugePageBytes) ::madvise(pages, bytes, MADV_HUGEPAGE);
 #endif
   return pages;
 }

@@ -86,8 +86,9 @@ TEST(LateEncodingFault, Utf8ContentAnswersAsTheAnsiFormWholeAndChunked) {
       {"whole read, byte order mark", "\xEF\xBB\xBF", 1u << 20, 200000},
       {"chunked, fault in a later chunk", "", 6u << 20, 1400000},
       {"chunked, fault in the first chunk", "", 6u << 20, 100000},
-      // Sizes that are not whole pages are matched from a mapping.
-      {"mapped", "", (1u << 20) + 5, 200000},
+      {"whole read, a size that is not whole pages", "", (1u << 20) + 5, 200000},
+      // Sizes beyond the always-whole size that are not whole pages are
+      // matched from a mapping.
       {"mapped, beyond the always-whole size", "", (6u << 20) + 5, 1400000},
   };
   for (const Case& c : cases) {
