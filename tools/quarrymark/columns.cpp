@@ -94,9 +94,9 @@ class RowWriter {
     if (format_ == "json") {
       out_ << "[";
     } else if (format_ == "tsv" || format_ == "csv") {
-      std::vector<std::string> header{"File"};
-      for (const FieldInfo& f : fields_) header.push_back(f.name);
-      WriteSeparated(header);
+      StartLine("File");
+      for (const FieldInfo& f : fields_) AppendCell(f.name);
+      EndLine();
     }
     out_.flush();
   }
@@ -118,15 +118,9 @@ class RowWriter {
       if (widths_.empty() && pending_.size() < kWidthSampleRows) return;
       FlushTable();
     } else {
-      const bool csv = format_ == "csv";
-      line_.clear();
-      AppendSeparated(file, csv);
-      for (const Value& v : values) {
-        line_ += csv ? ',' : '\t';
-        AppendSeparated(CellText(v), csv);
-      }
-      line_ += '\n';
-      out_ << line_;
+      StartLine(file);
+      for (const Value& v : values) AppendCell(CellText(v));
+      EndLine();
     }
     ++rows_;
   }
@@ -154,18 +148,20 @@ class RowWriter {
   }
 
  private:
-  void AppendSeparated(const std::string& cell, bool csv) {
+  // A TSV or CSV line is built in line_ (its storage kept between rows):
+  // the first cell, the others each after a separator, then the line end.
+  void StartLine(const std::string& first) {
+    line_.clear();
+    line_ += format_ == "csv" ? Csv(first) : EscapeTsv(first);
+  }
+  void AppendCell(const std::string& cell) {
+    const bool csv = format_ == "csv";
+    line_ += csv ? ',' : '\t';
     line_ += csv ? Csv(cell) : EscapeTsv(cell);
   }
-
-  void WriteSeparated(const std::vector<std::string>& cells) {
-    const bool csv = format_ == "csv";
-    std::string line;
-    for (std::size_t c = 0; c < cells.size(); ++c) {
-      if (c) line += csv ? ',' : '\t';
-      line += csv ? Csv(cells[c]) : EscapeTsv(cells[c]);
-    }
-    out_ << line << '\n';
+  void EndLine() {
+    line_ += '\n';
+    out_ << line_;
   }
 
   std::size_t Cap(std::size_t column) const {
