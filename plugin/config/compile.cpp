@@ -155,7 +155,11 @@ void PlanLines(Program<Char>& program, const std::basic_string<Char>& pattern, i
 // four or more units (found with a vector scan) always does, and so do two
 // or more literals where the nibble-mask scan takes them; otherwise only
 // when PCRE knows no first character and its set of possible first units
-// is wide.
+// is wide. Where they do not, two units at fixed distances from the start
+// of every match are looked for instead, in 8-bit text, when the plan
+// knows them: the vector scan compares both at 32 starts at a time, where
+// PCRE's start search tests one start at a time against its set of first
+// units and a short literal sends every line holding it to PCRE.
 template <typename Char>
 void ChooseLiterals(Program<Char>& program) {
   using Api = PcreApi<Char>;
@@ -174,10 +178,14 @@ void ChooseLiterals(Program<Char>& program) {
   // A program that is nothing but literals is answered by the search
   // alone, with no execution per match, which beats PCRE's start search in
   // every case.
-  if (!scanFirst && !program.plan.wholeLiteral &&
-      (firstCharacter != 0 || possibleFirst <= kNarrowFirstUnits)) {
-    needles.clear();
+  const bool weak = !scanFirst && !program.plan.wholeLiteral;
+  if constexpr (sizeof(Char) == 1) {
+    if (weak && program.plan.windowed && program.plan.probes.size() >= 2) {
+      program.needles = NeedleSearch<Char>(program.plan.probes, program.plan.multiUnit);
+      return;
+    }
   }
+  if (weak && (firstCharacter != 0 || possibleFirst <= kNarrowFirstUnits)) needles.clear();
   program.needles = NeedleSearch<Char>(needles);
 }
 

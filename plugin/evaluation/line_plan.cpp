@@ -4,8 +4,9 @@
 // the start-of-pattern items, then alternations, sequences, items and their
 // quantifiers. While reading, it records which of CR and LF an item may
 // consume (outside lookaround), which constructs rule windowing out, and for
-// each sequence the literal runs that every match of it contains. Anything
-// not modelled throws Unsupported, which gives the empty plan.
+// each sequence the literal runs that every match of it contains and the
+// units its matches hold at fixed distances from their start. Anything not
+// modelled throws Unsupported, which gives the empty plan.
 #include "plugin/evaluation/line_plan.h"
 
 #include <pcre.h>
@@ -49,11 +50,21 @@ struct LiteralChar {
 
 using NeedleSet = std::vector<Needle>;
 
+// How every match of an item or sequence begins, read one unit per
+// character: its first `length` characters take one unit each, and it holds
+// the probes' units at their offsets from its start.
+struct Shape {
+  std::vector<Probe> probes;
+  std::size_t length = 0;
+  bool fixed = true;  // every match is exactly `length` characters
+};
+
 // What every match of a sequence, alternation or group contains.
 struct Fragment {
   NeedleSet needles;                 // best known set (empty: none)
   bool exact = true;                 // every match is exactly `literal`
   std::vector<LiteralChar> literal;  // meaningful when exact
+  Shape shape;
 };
 
 // Whether a one-character item may match CR/LF, and whether it surely does
@@ -159,9 +170,20 @@ class SequenceBuilder {
     if (!set.empty()) candidates_.push_back(set);
   }
 
+  // The next item's matches, of the given shape, min to max of them: the
+  // start stays known through a fixed number of fixed-length copies, and
+  // into the first copy of any other repeat that has one.
+  void Extend(const Shape& item, unsigned long min, unsigned long max) {
+    if (!shape_.fixed || (item.fixed && item.length == 0)) return;
+    const unsigned long copies = min == max ? min : std::min(min, 1ul);
+    for (unsigned long i = 0; i < copies && shape_.fixed; ++i) Place(item);
+    if (min != max) shape_.fixed = false;
+  }
+
   Fragment Finish() {
     FlushRun(0);
     Fragment out;
+    out.shape = std::move(shape_);
     out.exact = exact_;
     out.literal = std::move(literal_);
     for (NeedleSet& set : candidates_) {
@@ -182,12 +204,23 @@ class SequenceBuilder {
     trailingNeutral_ = keep;
   }
 
+  void Place(const Shape& item) {
+    for (const Probe& probe : item.probes) {
+      const std::size_t at = shape_.length + probe.offset;
+      if (at >= kMaxProbeSpan) break;
+      shape_.probes.push_back({at, probe.unit});
+    }
+    shape_.length += item.length;
+    if (!item.fixed || shape_.length >= kMaxProbeSpan) shape_.fixed = false;
+  }
+
   std::string run_;
   Mode runMode_ = Mode::kNeutral;
   std::size_t trailingNeutral_ = 0;
   std::vector<NeedleSet> candidates_;
   bool exact_ = true;
   std::vector<LiteralChar> literal_;
+  Shape shape_;
 };
 
 // One item of a sequence, before its quantifier is known.
@@ -196,7 +229,33 @@ struct Item {
   Kind kind = Kind::kNone;
   LiteralChar ch{};
   Fragment group;
+  bool oneChar = false;  // kOpaque: every match is one character (a class, ".", \d ...)
 };
+
+// A character matches one unit when a character is one unit; a case-
+// sensitive ASCII unit (or one without case) is known.
+Shape ShapeOf(const Item& item) {
+  Shape shape;
+  switch (item.kind) {
+    case Item::Kind::kNone:
+    case Item::Kind::kZeroWidth:
+      break;
+    case Item::Kind::kChar:
+      shape.length = 1;
+      if (item.ch.mode == Mode::kNeutral || item.ch.mode == Mode::kExact) {
+        shape.probes.push_back({0, static_cast<char>(item.ch.c)});
+      }
+      break;
+    case Item::Kind::kOpaque:
+      shape.length = item.oneChar ? 1 : 0;
+      shape.fixed = item.oneChar;
+      break;
+    case Item::Kind::kGroup:
+      shape = item.group.shape;
+      break;
+  }
+  return shape;
+}
 
 void AppendRepeated(SequenceBuilder& seq, const std::vector<LiteralChar>& literal,
                     unsigned long min, unsigned long max) {
@@ -219,6 +278,7 @@ void AppendRepeated(SequenceBuilder& seq, const std::vector<LiteralChar>& litera
 }
 
 void Commit(SequenceBuilder& seq, const Item& item, unsigned long min, unsigned long max) {
+  seq.Extend(ShapeOf(item), min, max);
   switch (item.kind) {
     case Item::Kind::kNone:
     case Item::Kind::kZeroWidth:
@@ -248,6 +308,7 @@ Fragment Combine(std::vector<Fragment>& branches) {
   if (branches.size() == 1) return std::move(branches.front());
   Fragment out;
   out.exact = false;
+  out.shape.fixed = false;
   for (const Fragment& branch : branches) {
     if (branch.needles.empty()) {
       out.needles.clear();
@@ -284,6 +345,8 @@ class Analyzer {
       Fragment top = ParseAlternation(flags, 0);
       if (!AtEnd()) throw Unsupported{};  // an unmatched ")"
       plan.needles = std::move(top.needles);
+      plan.probes = std::move(top.shape.probes);
+      plan.multiUnit = (options_ & PCRE_UTF8) != 0 || utfItem_;
     } catch (const Unsupported&) {
       return LinePlan{};
     }
@@ -415,7 +478,8 @@ class Analyzer {
       else if (name == u"CRLF") newline_ = Newline::kCrlf;
       else if (name == u"ANY") newline_ = Newline::kAny;
       else if (name == u"ANYCRLF") newline_ = Newline::kAnyCrlf;
-      else if (name == u"UTF8" || name == u"UTF16" || name == u"UTF" || name == u"UCP" ||
+      else if (name == u"UTF8" || name == u"UTF16" || name == u"UTF") utfItem_ = true;
+      else if (name == u"UCP" ||
                name == u"NO_START_OPT" || name == u"NO_AUTO_POSSESS" ||
                name == u"BSR_ANYCRLF" || name == u"BSR_UNICODE" || IsLimit(name)) {
       } else {
@@ -592,7 +656,7 @@ class Analyzer {
         return;
       case u'.':
         Consume(flags.dotall ? kAll : DotSet());
-        out.kind = Item::Kind::kOpaque;
+        SetOneChar(out);
         return;
       case u'^':
         out.kind = Item::Kind::kZeroWidth;
@@ -609,6 +673,11 @@ class Analyzer {
         SetChar(out, c, flags);
         return;
     }
+  }
+
+  static void SetOneChar(Item& out) {
+    out.kind = Item::Kind::kOpaque;
+    out.oneChar = true;
   }
 
   void SetChar(Item& out, std::uint32_t value, const Flags& flags) {
@@ -791,21 +860,25 @@ class Analyzer {
     const char16_t e = Next();
     if (const CharSet* set = TypeEscape(e)) {
       Consume(*set);
-      out.kind = Item::Kind::kOpaque;
+      SetOneChar(out);
       return;
     }
     switch (e) {
-      case u'R': case u'X': case u'C':
+      case u'R': case u'X':
         Consume(kAll);
         out.kind = Item::Kind::kOpaque;
         return;
+      case u'C':  // one unit
+        Consume(kAll);
+        SetOneChar(out);
+        return;
       case u'N':
         Consume(DotSet());
-        out.kind = Item::Kind::kOpaque;
+        SetOneChar(out);
         return;
       case u'p': case u'P':
         Consume(ReadProperty(e));
-        out.kind = Item::Kind::kOpaque;
+        SetOneChar(out);
         return;
       case u'b': case u'B': case u'A':
         out.kind = Item::Kind::kZeroWidth;
@@ -1052,7 +1125,7 @@ class Analyzer {
       return;
     }
     Consume(negated ? CharSet{!set.mustCr, !set.mustLf, false, false} : set);
-    out.kind = Item::Kind::kOpaque;
+    SetOneChar(out);
   }
 
   const std::u16string p_;
@@ -1069,6 +1142,7 @@ class Analyzer {
   bool hasBackreference_ = false;
   bool dollarNeedsCr_ = false;  // a multiline $ that reads past a CR
   bool notWindowable_ = false;
+  bool utfItem_ = false;        // (*UTF8) and the like: a character may take several units
   std::vector<std::size_t> boundEscapes_;  // where each \z, \Z and \G begins
   std::size_t bodyStart_ = 0;  // the first unit after the start items and the stop callout
 };

@@ -25,6 +25,12 @@ inline bool operator==(const Needle& a, const Needle& b) {
   return a.text == b.text && a.caseless == b.caseless;
 }
 
+// An ASCII unit every match holds at a fixed distance from its start.
+struct Probe {
+  std::size_t offset = 0;
+  char unit = 0;
+};
+
 // What the engine may do with a program whose matches stay inside one line.
 struct LinePlan {
   // True only when it is proven that no match consumes a CR (U+000D) or an
@@ -47,6 +53,14 @@ struct LinePlan {
   // what PCRE would.
   bool wholeLiteral = false;
   std::vector<std::string> alternatives;
+  // Every match, beginning at p, whose characters before the farthest probe
+  // take one unit each (always so without UTF mode), holds `unit` at
+  // p + offset for each of these. In offset order, offsets below
+  // kMaxProbeSpan. Valid also when not windowed.
+  std::vector<Probe> probes;
+  // The pattern runs in UTF mode (by its options or a start item): a
+  // character may take several units.
+  bool multiUnit = false;
   // The analysis read the whole pattern (every construct was modelled).
   bool parsed = false;
   // When parsed: the offset of the backslash of every \z, \Z and \G escape
@@ -55,6 +69,7 @@ struct LinePlan {
 };
 
 inline constexpr std::size_t kMaxNeedles = 8;
+inline constexpr std::size_t kMaxProbeSpan = 64;
 
 // pattern: the expression exactly as compiled for one form, one unit per
 // character (for the ANSI form each byte widened to one unit; units >= 0x80

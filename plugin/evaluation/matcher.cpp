@@ -561,6 +561,7 @@ int MatchCursor<Char>::ExecWindows(std::size_t start, int options) {
     options |= kNoUtfCheck;
   }
   const bool literals = !program_.needles.Empty();
+  const bool starts = program_.needles.FindsStarts();
   if (literals && program_.plan.wholeLiteral) return FindLiteral(start);
   const auto inLongLine = [this](std::size_t p) { return p >= longStart_ && p < longEnd_; };
   std::size_t from = start;   // where the next window or literal scan begins
@@ -575,11 +576,12 @@ int MatchCursor<Char>::ExecWindows(std::size_t start, int options) {
       // Still inside the last window: the rest of it is a window too (a
       // literal window is one line, so no literal there means no match).
       const std::size_t end = windowEnd_;
-      if (literals && program_.needles.Find(text_, from, end, length_) == end) {
+      const std::size_t hit = literals ? program_.needles.Find(text_, from, end, length_) : from;
+      if (hit == end) {
         from = floor = end;
         continue;
       }
-      const int rc = ExecWindow(from, end, options, jit);
+      const int rc = ExecWindow(starts ? hit : from, end, options, jit);
       if (rc != PCRE_ERROR_NOMATCH) return rc;
       from = floor = end;
       continue;
@@ -602,13 +604,18 @@ int MatchCursor<Char>::ExecWindows(std::size_t start, int options) {
         continue;
       }
       // Back to the start of the hit's line (a match holding the literal
-      // cannot begin before it), but not before the floor.
-      if (!inLongLine(hit)) {
+      // cannot begin before it), but not before the floor; no match begins
+      // before a start the probes found.
+      if (starts) {
         begin = hit;
-        while (begin > floor && !IsCut(text_[begin - 1]) && hit - begin < maxWindowUnits) --begin;
-        if (begin > floor && !IsCut(text_[begin - 1])) NoteLongLine(hit);
+      } else {
+        if (!inLongLine(hit)) {
+          begin = hit;
+          while (begin > floor && !IsCut(text_[begin - 1]) && hit - begin < maxWindowUnits) --begin;
+          if (begin > floor && !IsCut(text_[begin - 1])) NoteLongLine(hit);
+        }
+        if (inLongLine(hit)) begin = std::max(floor, longStart_);
       }
-      if (inLongLine(hit)) begin = std::max(floor, longStart_);
       scanFrom = hit;
     }
     // The window ends after the first line end from scanFrom on; in a long

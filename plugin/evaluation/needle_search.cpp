@@ -280,7 +280,7 @@ NeedleSearch<Char>::NeedleSearch(const std::vector<Needle>& needles) {
       needles_.clear();
       return;
     }
-    needles_.push_back(Literal{needle.text, needle.caseless});
+    needles_.push_back(Literal{needle.text, needle.caseless, {}});
   }
   if (needles_.empty()) return;
   if (needles_.size() == 1 && needles_.front().text.size() >= 2) ChooseProbes();
@@ -305,21 +305,38 @@ NeedleSearch<Char>::NeedleSearch(const std::vector<Needle>& needles) {
   }
 }
 
-// The two rarest units of the only literal, for FindByVector (a literal of
-// one unit compares that unit twice).
+template <typename Char>
+NeedleSearch<Char>::NeedleSearch(const std::vector<Probe>& probes, bool utf8) {
+  if (probes.size() < 2 || (utf8 && sizeof(Char) != 1)) return;
+  Literal literal;
+  for (const Probe& probe : probes) {
+    if (probe.offset >= literal.text.size()) literal.text.resize(probe.offset + 1, '\0');
+    literal.text[probe.offset] = probe.unit;
+    literal.compared.push_back(probe.offset);
+  }
+  needles_.push_back(std::move(literal));
+  ChooseProbes();
+  // Only the two chosen are compared: the expression checks the rest.
+  needles_.front().compared = {probe1_, probe2_};
+  shortest_ = needles_.front().text.size();
+  if (utf8) asciiReach_ = 4 * shortest_;
+}
+
+// The two rarest units of the only literal (of its compared offsets, for
+// probes), for FindByVector.
 template <typename Char>
 void NeedleSearch<Char>::ChooseProbes() {
-  const std::string& text = needles_.front().text;
-  std::size_t rarest = 0;
-  for (std::size_t i = 1; i < text.size(); ++i) {
-    if (Commonness(text[i]) < Commonness(text[rarest])) rarest = i;
+  const Literal& literal = needles_.front();
+  std::vector<std::size_t> offsets = literal.compared;
+  if (offsets.empty()) {
+    for (std::size_t i = 0; i < literal.text.size(); ++i) offsets.push_back(i);
   }
-  std::size_t next = rarest == 0 ? 1 : 0;
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    if (i != rarest && Commonness(text[i]) < Commonness(text[next])) next = i;
-  }
-  probe1_ = std::min(rarest, next);
-  probe2_ = std::max(rarest, next);
+  const auto rarer = [&literal](std::size_t a, std::size_t b) {
+    return Commonness(literal.text[a]) < Commonness(literal.text[b]);
+  };
+  std::stable_sort(offsets.begin(), offsets.end(), rarer);
+  probe1_ = std::min(offsets[0], offsets[1]);
+  probe2_ = std::max(offsets[0], offsets[1]);
 }
 
 // Pairs of units: the window of shortest_ units ends at a pair; the shift
@@ -374,6 +391,12 @@ void NeedleSearch<Char>::BuildUnitShifts() {
 
 template <typename Char>
 bool NeedleSearch<Char>::MatchesAt(const Literal& literal, const Char* at) const {
+  if (!literal.compared.empty()) {
+    for (const std::size_t i : literal.compared) {
+      if (at[i] != static_cast<Char>(static_cast<unsigned char>(literal.text[i]))) return false;
+    }
+    return true;
+  }
   for (std::size_t i = 0; i < literal.text.size(); ++i) {
     const auto unit = static_cast<std::uint32_t>(static_cast<std::make_unsigned_t<Char>>(at[i]));
     const auto want = static_cast<unsigned char>(literal.text[i]);
@@ -449,6 +472,7 @@ template <typename Char>
 std::size_t NeedleSearch<Char>::Find(const Char* text, std::size_t from, std::size_t to,
                                      std::size_t length) const {
   if (needles_.empty() || from >= to) return to;
+  if (asciiReach_ != 0) return FindProbesInUtf8(text, from, to, length);
   if (needles_.size() == 1) {
     if (sizeof(Char) == 1 && needles_.front().text.size() == 1 && !needles_.front().caseless) {
       return FindOneByte(text, from, to);
@@ -496,6 +520,54 @@ std::size_t NeedleSearch<Char>::FindByNibbles(const Char* text, std::size_t from
 #else
   return FindPortably(text, from, to, length);
 #endif
+}
+
+// The first unit at or above 0x80 in [from, to), or `to`.
+template <typename Char>
+std::size_t FirstNonAscii(const Char* text, std::size_t from, std::size_t to) {
+  std::size_t p = from;
+#if defined(__SSE2__)
+  if constexpr (sizeof(Char) == 1) {
+    for (; p + 16 <= to; p += 16) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + p));
+      const auto mask = static_cast<std::uint32_t>(_mm_movemask_epi8(block));
+      if (mask != 0) return p + static_cast<std::size_t>(__builtin_ctz(mask));
+    }
+  }
+#endif
+  for (; p < to; ++p) {
+    if (static_cast<std::make_unsigned_t<Char>>(text[p]) >= 0x80) return p;
+  }
+  return to;
+}
+
+// Probes in UTF-8 text, a stretch of starts at a time: the starts whose
+// reach holds only ASCII bytes are searched by the probes, and the first
+// start whose reach holds another byte is reported as it stands. The
+// stretches keep the look for such bytes short when matches are close.
+template <typename Char>
+std::size_t NeedleSearch<Char>::FindProbesInUtf8(const Char* text, std::size_t from,
+                                                 std::size_t to, std::size_t length) const {
+  constexpr std::size_t kStretch = 512;
+  for (std::size_t p = from; p < to;) {
+    std::size_t end = std::min(to, p + kStretch);
+    const std::size_t readEnd = std::min(length, end + asciiReach_ - 1);
+    const std::size_t high = FirstNonAscii(text, p, readEnd);
+    if (high < readEnd) {
+      // The first start whose reach holds that byte.
+      const std::size_t uncertain = high + 1 >= asciiReach_ ? high + 1 - asciiReach_ : 0;
+      if (uncertain <= p) {
+        // No match begins inside a character (from may lie there).
+        while (p < to && (static_cast<unsigned char>(text[p]) & 0xC0) == 0x80) ++p;
+        return p;
+      }
+      end = std::min(end, uncertain);
+    }
+    const std::size_t hit = FindByVector(text, p, end, length);
+    if (hit < end) return hit;
+    p = end;
+  }
+  return to;
 }
 
 template <typename Char>

@@ -1,9 +1,11 @@
-// Finding the next place where one of a few short ASCII literals occurs.
+// Finding the next place where one of a few short ASCII literals occurs, or
+// where units lie at fixed distances from each other.
 //
 // Used by the match loop to skip, without running PCRE, the parts of a text
 // that cannot hold a match of an expression every match of which contains
-// one of the literals. Works on 8-bit text (ANSI/OEM or UTF-8) and on UTF-16
-// units; an ASCII literal is one unit per byte in either.
+// one of the literals, or begins where the units are. Works on 8-bit text
+// (ANSI/OEM or UTF-8) and on UTF-16 units; an ASCII literal is one unit per
+// byte in either.
 #pragma once
 
 #include <array>
@@ -38,17 +40,31 @@ class NeedleSearch {
   // needles: 1 to 8 non-empty ASCII literals; a caseless literal matches its
   // ASCII letters in either case (and nothing else).
   explicit NeedleSearch(const std::vector<Needle>& needles);
+  // probes: two or more, at different offsets: Find then reports the
+  // positions p where two of them (the rarest units) hold at p + offset.
+  // utf8 (8-bit text only): the text is UTF-8, where the probes hold only
+  // for a start whose characters are one byte each; a start with a byte of
+  // 0x80 or above among the four bytes per probed character from it is
+  // reported as well.
+  NeedleSearch(const std::vector<Probe>& probes, bool utf8);
 
   bool Empty() const { return needles_.empty(); }
+  // Find reports where a match may begin (probes), not where a literal it
+  // holds lies.
+  bool FindsStarts() const { return !needles_.empty() && !needles_.front().compared.empty(); }
 
   // The first position p in [from, to) where a literal starts and lies
-  // wholly inside [0, length); `to` when there is none. to <= length.
+  // wholly inside [0, length) (for probes: where both hold and the farthest
+  // probe lies inside); `to` when there is none. to <= length.
   std::size_t Find(const Char* text, std::size_t from, std::size_t to, std::size_t length) const;
 
  private:
   struct Literal {
     std::string text;
     bool caseless = false;
+    // For probes: the offsets of text compared (the other units are not
+    // known); empty: all of them.
+    std::vector<std::size_t> compared;
   };
   bool MatchesAt(const Literal& literal, const Char* at) const;
   void ChooseProbes();
@@ -62,6 +78,8 @@ class NeedleSearch {
                             std::size_t length) const;
   std::size_t FindPortably(const Char* text, std::size_t from, std::size_t to,
                            std::size_t length) const;
+  std::size_t FindProbesInUtf8(const Char* text, std::size_t from, std::size_t to,
+                               std::size_t length) const;
   std::size_t FindByPairs(const Char* text, std::size_t from, std::size_t to,
                           std::size_t length) const;
   std::size_t FindByUnits(const Char* text, std::size_t from, std::size_t to,
@@ -79,6 +97,9 @@ class NeedleSearch {
   std::vector<std::uint8_t> pairShift_;  // 65536 entries when used
   std::size_t probe1_ = 0;  // one literal: the units FindByVector compares
   std::size_t probe2_ = 0;
+  // Probes in UTF-8 text: the bytes from a start that must all be below
+  // 0x80 for the probes to hold (0: they always hold).
+  std::size_t asciiReach_ = 0;
   // Two to eight literals: the nibble-mask tables for longer ranges (null:
   // the portable scans only).
   std::shared_ptr<const LiteralScanner> scanner_;

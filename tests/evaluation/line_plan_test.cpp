@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -325,6 +326,58 @@ TEST(LinePlanNeedles, AlternationAndCaseless) {
   });
 }
 
+// "offset:unit" for each probe, in offset order.
+struct ProbeCase {
+  const char16_t* pattern;
+  unsigned long options;
+  std::vector<std::string> probes;
+};
+
+TEST(LinePlanProbes, UnitsAtFixedDistancesFromTheStart) {
+  const std::vector<ProbeCase> cases = {
+      {u"\\d{4}-\\d{2}-\\d{2}", kAnyCrlf, {"4:-", "7:-"}},
+      {u"(\\d{4})-(\\d\\d)-(?:\\d\\d)", kAnyCrlf, {"4:-", "7:-"}},
+      {u"a.b[^x]\\Cc\\pLd\\Ne", kAnyCrlf, {"0:a", "2:b", "5:c", "7:d", "9:e"}},
+      {u"x(?:ab){2}-", kAnyCrlf, {"0:x", "1:a", "2:b", "3:a", "4:b", "5:-"}},
+      {u"\\Qa.\\Eb", kAnyCrlf, {"0:a", "1:.", "2:b"}},
+      {u"(?x) a \\d # note\n - [-]", kAnyCrlf, {"0:a", "2:-", "3:-"}},
+      {u"a\\x2d\\055\\-", kAnyCrlf, {"0:a", "1:-", "2:-", "3:-"}},
+      // zero-width items move nothing; option settings apply onwards
+      {u"(?<=-)\\b-(?=yy)^$(?i)-Q", kAnyCrlf | PCRE_MULTILINE, {"0:-", "1:-"}},
+      // caseless letters are no probes (code pages and Unicode give them partners)
+      {u"(?i)a-b", kAnyCrlf, {"1:-"}},
+      // the first copy of a repeat that has one, and nothing after it
+      {u"x[ab]+-", kAnyCrlf, {"0:x"}},
+      {u"xy{1,3}-", kAnyCrlf, {"0:x", "1:y"}},
+      {u"x(?:ab)+-", kAnyCrlf, {"0:x", "1:a", "2:b"}},
+      {u"xy?-", kAnyCrlf, {"0:x"}},
+      // what may take other than one character ends them
+      {u"a\\R-", kAnyCrlf, {"0:a"}},
+      {u"a\\X-", kAnyCrlf, {"0:a"}},
+      {u"(a)\\1-", kAnyCrlf, {"0:a"}},
+      {u"x(?:ab|cd)-", kAnyCrlf, {"0:x"}},
+      {u"ab|cd", kAnyCrlf, {}},
+      {u"x{70}-", kAnyCrlf, {}},  // 64 probes: none at 64 or beyond
+      // UTF mode: the same probes (they hold where characters are one unit)
+      {u"(*UTF8)\\d-\\d-", 0, {"1:-", "3:-"}},
+  };
+  for (const ProbeCase& c : cases) {
+    const LinePlan plan = AnalyzeLines(c.pattern, c.options);
+    std::vector<std::string> got;
+    for (const Probe& probe : plan.probes) {
+      got.push_back(std::to_string(probe.offset) + ":" + std::string(1, probe.unit));
+    }
+    if (std::u16string(c.pattern) == u"x{70}-") {
+      EXPECT_EQ(got.size(), 64u) << Narrow(c.pattern);
+      continue;
+    }
+    EXPECT_EQ(got, c.probes) << Narrow(c.pattern);
+  }
+  EXPECT_TRUE(AnalyzeLines(u"(*UTF8)a-b", 0).multiUnit);
+  EXPECT_TRUE(AnalyzeLines(u"a-b", PCRE_UTF8).multiUnit);
+  EXPECT_FALSE(AnalyzeLines(u"(*UCP)a-b", 0).multiUnit);
+}
+
 // A pattern compiled by PCRE itself, to check the plan against.
 class Compiled {
  public:
@@ -534,6 +587,87 @@ TEST(LinePlanAgainstPcre, WindowsAndNeedlesHold) {
     }
   }
   EXPECT_GE(windowed, 18);  // the table is mostly windowed patterns
+}
+
+// The probes against PCRE itself: generated patterns in every option set,
+// and every match in generated texts (ASCII, two-byte and multi-byte
+// digits) holds them where its characters are one unit each.
+TEST(LinePlanAgainstPcre, ProbesHoldAtEveryMatchStart) {
+  static const char* const kItems[] = {
+      "a", "b", "-", "1", ".", "\\d", "\\w", "\\s", "[a-]", "[^-]", "\\C", "\\pL", "\\x2d",
+      "\\Q-a\\E", "(?:a-)", "(a|-)", "(?=a)", "(?<=-)", "\\b", "(?i)", "\\R", "\xc3\xa9",
+      "(\\d)\\1", "\\D", "[[:digit:]]", "\\N", "(?:\\d-){2}", "A"};
+  static const char* const kQuantifiers[] = {"", "", "", "{2}", "?", "+", "*", "{1,2}", "{3}"};
+  static const char* const kTokens[] = {"a", "b", "-", "1", "2", " ", "A", "\xc3\xa9",
+                                        "\xd9\xa3" /* U+0663, a digit */, "--", "\r\n"};
+  const int anyCrlf = PCRE_NEWLINE_ANYCRLF | PCRE_BSR_ANYCRLF;
+  const int optionSets[] = {anyCrlf, anyCrlf | PCRE_CASELESS, anyCrlf | PCRE_UTF8 | PCRE_UCP,
+                            anyCrlf | PCRE_UTF8, anyCrlf | PCRE_EXTENDED};
+  std::uint32_t seed = 99;
+  auto next = [&seed](std::uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  std::vector<std::string> texts;
+  for (int i = 0; i < 30; ++i) {
+    std::string text;
+    while (text.size() < 40 + static_cast<std::size_t>(i) * 4) {
+      text += kTokens[next(sizeof kTokens / sizeof kTokens[0])];
+    }
+    texts.push_back(text);
+  }
+  int probed = 0;
+  long checked = 0;
+  for (int n = 0; n < 600; ++n) {
+    std::string pattern;
+    const std::uint32_t items = 2 + next(5);
+    for (std::uint32_t k = 0; k < items; ++k) {
+      pattern += kItems[next(sizeof kItems / sizeof kItems[0])];
+      pattern += kQuantifiers[next(sizeof kQuantifiers / sizeof kQuantifiers[0])];
+      if (next(4) == 0) pattern += " ";
+    }
+    for (const int options : optionSets) {
+      Compiled program(pattern, options);
+      if (!program.ok()) continue;
+      const std::u16string wide(pattern.begin(), pattern.end());  // bytes as units, as for ANSI
+      const LinePlan plan = AnalyzeLines(wide, static_cast<unsigned long>(options));
+      if (plan.probes.empty()) continue;
+      EXPECT_EQ(plan.multiUnit, (options & PCRE_UTF8) != 0);
+      probed += plan.probes.size() >= 2 ? 1 : 0;
+      const std::size_t span = plan.probes.back().offset + 1;
+      for (const std::string& text : texts) {
+        int vector[30];
+        for (std::size_t start = 0; start <= text.size();) {
+          if (program.Exec(text, text.size(), start, vector) < 0) break;
+          const auto m = static_cast<std::size_t>(vector[0]);
+          const std::size_t reachEnd = std::min(text.size(), m + 4 * span);
+          const bool oneUnitEach =
+              !plan.multiUnit || std::all_of(text.begin() + static_cast<std::ptrdiff_t>(m),
+                                             text.begin() + static_cast<std::ptrdiff_t>(reachEnd),
+                                             [](char c) { return (c & 0x80) == 0; });
+          if (oneUnitEach) {
+            for (const Probe& probe : plan.probes) {
+              ASSERT_TRUE(m + probe.offset < text.size() && text[m + probe.offset] == probe.unit)
+                  << "pattern " << pattern << " options " << std::hex << options << std::dec
+                  << " match at " << m << " probe " << probe.offset << ":" << probe.unit
+                  << " text " << ::testing::PrintToString(text);
+            }
+            ++checked;
+          }
+          if (vector[1] > vector[0]) {
+            start = static_cast<std::size_t>(vector[1]);
+          } else {
+            start = static_cast<std::size_t>(vector[1]) + 1;
+            // An empty match in UTF mode steps a whole character.
+            while (start < text.size() && (text[start] & 0xC0) == 0x80) ++start;
+          }
+        }
+      }
+    }
+  }
+  // The generator really yields probed patterns and matches to check.
+  EXPECT_GT(probed, 300);
+  EXPECT_GT(checked, 5000);
 }
 
 }  // namespace

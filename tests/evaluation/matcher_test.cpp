@@ -413,6 +413,74 @@ TEST_F(MatcherTest, LongLinesGiveTheSameAnswersAsTheWholeText) {
   EXPECT_GE(windowed, 16);
 }
 
+// Lines dense in near dates: ASCII and Arabic-Indic digits (\d with Unicode
+// properties takes them, in several bytes each in UTF-8), dashes, colons
+// and other characters of one, two and three bytes.
+std::u16string ProbeText(std::uint32_t seed) {
+  static const char16_t* const kTokens[] = {
+      u"2024-01-31", u"1999-12-0", u"12:30", u"1-2-3", u"--", u"-", u"7", u"42", u"a",
+      u"x", u"\u0662\u0660\u0662\u0664-\u0660\u0661-\u0663\u0661", u"\u0663", u"é", u"€",
+      u" ", u"  ", u"abc-1", u"2024-é1-31", u"ab-"};
+  static const char16_t* const kEnds[] = {u"\n", u"\r\n", u"\r"};
+  auto next = [&seed](std::uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  std::u16string text;
+  const std::uint32_t lines = 1 + next(40);
+  for (std::uint32_t line = 0; line < lines; ++line) {
+    const std::uint32_t tokens = next(5) == 0 ? 200 + next(200) : next(12);
+    for (std::uint32_t t = 0; t < tokens; ++t) text += kTokens[next(sizeof kTokens / sizeof kTokens[0])];
+    if (line + 1 < lines || next(2) == 0) text += kEnds[next(3)];
+  }
+  return text;
+}
+
+// Expressions whose matches begin where units lie at fixed distances:
+// the searches for those starts (8-bit forms) answer as PCRE does over the
+// whole text, also where a character takes several bytes.
+TEST_F(MatcherTest, ProbedStartsGiveTheSameAnswersAsTheWholeText) {
+  const std::u16string patterns[] = {
+      u"\\d{4}-\\d{2}-\\d{2}", u"(\\d{4})-(\\d\\d)-(\\d\\d)", u"\\d-\\d-", u"(?-i)a.b",
+      u"\\w\\w-\\w-", u"(?i)\\d-\\d:", u"-\\d{2}-", u"\\b\\d{2}:\\d{2}:\\d\\d\\b",
+      u"[0-9]{3}-[0-9]{2}-", u"(?<=-)\\d\\d-\\d-", u"é\\d-\\d-", u"(?:\\d-){2}\\d", u"-.-",
+      // one probe or none: PCRE's own start search, for comparison
+      u"\\d\\d?-\\d", u"\\d{4}-\\d"};
+  struct Sizes {
+    std::size_t units, maxUnits, literalScan;
+  };
+  const Sizes sizes[] = {{16, 64, 50}, {1, 300, 7}, {0, 0, 0}};
+  int probed = 0;
+  int compared = 0;
+  for (const std::u16string& pattern : patterns) {
+    for (const FieldType type : {FieldType::Count, FieldType::StringOutput}) {
+      auto field = Field(pattern, type);
+      ASSERT_NE(field, nullptr) << Utf8(pattern);
+      probed += field->ansiProgram->needles.FindsStarts() + field->utf8Program->needles.FindsStarts();
+      for (std::uint32_t seed = 1; seed <= 24; ++seed) {
+        const Text text = MakeText(ProbeText(seed));
+        for (const Form form : {Form::kAnsi, Form::kUtf8, Form::kUtf16}) {
+          SetLineWindowsEnabled(false);
+          const Outcome whole = Run(*field, text, form);
+          SetLineWindowsEnabled(true);
+          for (const Sizes& size : sizes) {
+            SetWindowSizesForTesting(size.units, size.maxUnits, size.literalScan);
+            EXPECT_EQ(Run(*field, text, form), whole)
+                << "pattern " << Utf8(pattern) << " seed " << seed << " form "
+                << static_cast<int>(form) << " window " << size.units << "/" << size.maxUnits
+                << "/" << size.literalScan;
+            ++compared;
+          }
+          SetWindowSizesForTesting(0, 0, 0);
+        }
+      }
+    }
+  }
+  EXPECT_EQ(compared, 15 * 2 * 24 * 3 * 3);
+  // All but the last two are searched by their probes in both 8-bit forms.
+  EXPECT_EQ(probed, 13 * 2 * 2);
+}
+
 // Counts of `pattern` in the text; maxLength: the longest text the case is
 // run at (the interpreter, a fallback, only at the shortest).
 struct LongCase {

@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -158,6 +160,94 @@ TEST(NeedleSearch, SeveralLiteralsTheVectorAndThePortableScansAgree) {
     }
   }
   SetLiteralScannerLevelForTesting(2);
+}
+
+// Probes: no start where every probe holds is passed over, and a report is
+// a start where two of them hold; in UTF-8 text also every start whose
+// reach (four bytes per probed character) holds a byte of 0x80 or above,
+// unless the search began inside a character.
+void CompareProbesWithPlainScan(const std::vector<Probe>& probes, bool utf8) {
+  const NeedleSearch<char> search(probes, utf8);
+  ASSERT_FALSE(search.Empty());
+  ASSERT_TRUE(search.FindsStarts());
+  const std::size_t span = probes.back().offset + 1;
+  const std::size_t reach = utf8 ? 4 * span : 0;
+  static const char* const kTokens[] = {"-", "1", "a", " ", "--", "1-", "\n", "\xc3\xa9",
+                                        "\xd9\xa3", "\xe2\x82\xac"};
+  std::uint32_t seed = 5;
+  auto next = [&seed](std::uint32_t n) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 16) % n;
+  };
+  for (int round = 0; round < 400; ++round) {
+    std::string text;
+    const std::uint32_t size = next(round % 4 == 0 ? 3000 : 300);
+    // Long ASCII stretches, so that whole vector blocks are met.
+    const std::uint32_t tokens = utf8 && round % 2 == 0 ? 8 : 7;
+    while (text.size() < size) text += kTokens[next(tokens)];
+    const auto holds = [&](std::size_t p) {
+      std::size_t held = 0;
+      for (const Probe& probe : probes) held += text[p + probe.offset] == probe.unit ? 1 : 0;
+      return held;
+    };
+    const auto uncertain = [&](std::size_t p) {
+      const std::size_t end = std::min(text.size(), p + reach);
+      for (std::size_t i = p; i < end; ++i) {
+        if ((text[i] & 0x80) != 0) return true;
+      }
+      return false;
+    };
+    const auto inside = [&](std::size_t p) { return (text[p] & 0xC0) == 0x80; };
+    const std::size_t from = next(static_cast<std::uint32_t>(text.size() + 1));
+    const std::size_t to = from + next(static_cast<std::uint32_t>(text.size() - from + 1));
+    const std::size_t got = search.Find(text.data(), from, to, text.size());
+    SCOPED_TRACE(::testing::Message() << "round " << round << " from " << from << " to " << to
+                                      << " got " << got);
+    ASSERT_GE(got, from);
+    ASSERT_LE(got, to);
+    for (std::size_t p = from; p < got; ++p) {
+      const bool whole = p + span <= text.size();
+      if (utf8 && uncertain(p)) {
+        ASSERT_TRUE(inside(p)) << "an unsure start passed over at " << p;
+        continue;
+      }
+      ASSERT_FALSE(whole && holds(p) == probes.size()) << "a start passed over at " << p;
+    }
+    if (got == to) continue;
+    // A search that began inside a character reports the next one.
+    std::size_t boundary = from;
+    while (utf8 && boundary < text.size() && inside(boundary)) ++boundary;
+    if (boundary != from && got == boundary) continue;
+    if (utf8 && uncertain(got)) {
+      EXPECT_FALSE(inside(got));
+    } else {
+      EXPECT_LE(got + span, text.size());
+      EXPECT_GE(holds(got), 2u) << "not a start at " << got;
+    }
+  }
+}
+
+TEST(NeedleSearch, ProbesPassNoStartTheyCannotRuleOut) {
+  const std::vector<std::vector<Probe>> sets = {
+      {{4, '-'}, {7, '-'}},  // a date
+      {{0, '1'}, {1, '-'}},
+      {{0, 'a'}, {2, '-'}, {3, '1'}},
+      {{1, '-'}, {40, '-'}},
+  };
+  for (const int level : {2, 1}) {
+    SetLiteralScannerLevelForTesting(level);
+    for (const std::vector<Probe>& probes : sets) {
+      for (const bool utf8 : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "level " << level << " utf8 " << utf8
+                                          << " probes " << probes.size() << " last "
+                                          << probes.back().offset);
+        CompareProbesWithPlainScan(probes, utf8);
+      }
+    }
+  }
+  SetLiteralScannerLevelForTesting(2);
+  // One probe proves too little to be worth a search.
+  EXPECT_TRUE(NeedleSearch<char>(std::vector<Probe>{{0, '-'}}, false).Empty());
 }
 
 TEST(NeedleSearch, NothingToLookForFindsNothing) {
