@@ -4,8 +4,10 @@
 // what the plan promises, over the text as given and with its LF line ends
 // rewritten as CRLF and as CR: a windowed plan's matches hold no CR or LF;
 // each attempt starting at or before any CR or LF answers the same on the
-// text truncated after it; every match holds a needle; a pattern of plain
-// literals matches where the literal search says. A broken promise aborts.
+// text truncated after it; every match holds a needle, and the probes'
+// units at their offsets from its start where its first characters are
+// one byte each; a pattern of plain literals matches where the literal
+// search says. A broken promise aborts.
 //
 // The check is the one the readers rely on: chunks and windows end after
 // whichever line-end unit comes, so a plan that allowed cuts at one unit
@@ -26,6 +28,7 @@ namespace {
 
 using qm::plugin::LinePlan;
 using qm::plugin::Needle;
+using qm::plugin::Probe;
 
 [[noreturn]] void Broken(const char* what, const std::string& pattern, int options) {
   std::fprintf(stderr, "line plan broken (%s): pattern \"%s\" options %#x\n", what,
@@ -41,6 +44,24 @@ bool HoldsNeedle(const char* begin, const char* end, const LinePlan& plan) {
     if (std::search(begin, end, n.text.begin(), n.text.end(), same) != end) return true;
   }
   return false;
+}
+
+// Whether the match starting at `at` holds every probe, where it must: the
+// bytes a start's probed characters may take are all ASCII (always so
+// outside UTF-8 mode).
+bool HoldsProbes(const std::string& text, std::size_t at, const LinePlan& plan) {
+  if (plan.probes.empty()) return true;
+  const std::size_t span = plan.probes.back().offset + 1;
+  if (plan.multiUnit) {
+    const std::size_t end = std::min(text.size(), at + 4 * span);
+    for (std::size_t i = at; i < end; ++i) {
+      if ((static_cast<unsigned char>(text[i]) & 0x80) != 0) return true;
+    }
+  }
+  for (const Probe& probe : plan.probes) {
+    if (at + probe.offset >= text.size() || text[at + probe.offset] != probe.unit) return false;
+  }
+  return true;
 }
 
 // Starts of characters: every byte, or in UTF-8 every byte that is not a
@@ -97,6 +118,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const char c : pattern) wide.push_back(static_cast<unsigned char>(c));
   const LinePlan plan = qm::plugin::AnalyzeLines(wide, static_cast<unsigned long>(options));
   if (plan.needles.size() > qm::plugin::kMaxNeedles) Broken("too many needles", pattern, options);
+  for (std::size_t i = 0; i < plan.probes.size(); ++i) {
+    const Probe& probe = plan.probes[i];
+    if (probe.offset >= qm::plugin::kMaxProbeSpan || static_cast<unsigned char>(probe.unit) >= 0x80 ||
+        (i > 0 && probe.offset <= plan.probes[i - 1].offset)) {
+      Broken("probe out of order or range", pattern, options);
+    }
+  }
   for (const Needle& n : plan.needles) {
     if (n.text.empty()) Broken("empty needle", pattern, options);
     for (const char c : n.text) {
@@ -148,6 +176,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       }
       if (!plan.needles.empty() && !HoldsNeedle(begin, end, plan)) {
         Broken("match without needle", pattern, options);
+      }
+      if (!HoldsProbes(subject, static_cast<std::size_t>(vector[0]), plan)) {
+        Broken("match start without its probes", pattern, options);
       }
       int next = vector[1] > vector[0] ? vector[1] : vector[1] + 1;
       while (!IsCharStart(subject, static_cast<std::size_t>(next), utf8)) ++next;
