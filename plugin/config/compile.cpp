@@ -156,8 +156,7 @@ void PlanLines(Program<Char>& program, const std::basic_string<Char>& pattern, i
 // or more literals where the nibble-mask scan takes them; otherwise only
 // when PCRE knows no first character and its set of possible first units
 // is wide. Where they do not, two units at fixed distances from the start
-// of every match are looked for instead, in 8-bit text, when the plan
-// knows them: the vector scan compares both at 32 starts at a time, where
+// of every match are looked for instead when the plan knows them: the vector scan compares both at 32 starts at a time, where
 // PCRE's start search tests one start at a time against its set of first
 // units and a short literal sends every line holding it to PCRE.
 template <typename Char>
@@ -179,11 +178,9 @@ void ChooseLiterals(Program<Char>& program) {
   // alone, with no execution per match, which beats PCRE's start search in
   // every case.
   const bool weak = !scanFirst && !program.plan.wholeLiteral;
-  if constexpr (sizeof(Char) == 1) {
-    if (weak && program.plan.windowed && program.plan.probes.size() >= 2) {
-      program.needles = NeedleSearch<Char>(program.plan.probes, program.plan.multiUnit);
-      return;
-    }
+  if (weak && program.plan.windowed && program.plan.probes.size() >= 2) {
+    program.needles = NeedleSearch<Char>(program.plan.probes, program.plan.multiUnit);
+    return;
   }
   if (weak && (firstCharacter != 0 || possibleFirst <= kNarrowFirstUnits)) needles.clear();
   program.needles = NeedleSearch<Char>(needles);

@@ -306,8 +306,8 @@ NeedleSearch<Char>::NeedleSearch(const std::vector<Needle>& needles) {
 }
 
 template <typename Char>
-NeedleSearch<Char>::NeedleSearch(const std::vector<Probe>& probes, bool utf8) {
-  if (probes.size() < 2 || (utf8 && sizeof(Char) != 1)) return;
+NeedleSearch<Char>::NeedleSearch(const std::vector<Probe>& probes, bool utf) {
+  if (probes.size() < 2) return;
   Literal literal;
   for (const Probe& probe : probes) {
     if (probe.offset >= literal.text.size()) literal.text.resize(probe.offset + 1, '\0');
@@ -319,7 +319,7 @@ NeedleSearch<Char>::NeedleSearch(const std::vector<Probe>& probes, bool utf8) {
   // Only the two chosen are compared: the expression checks the rest.
   needles_.front().compared = {probe1_, probe2_};
   shortest_ = needles_.front().text.size();
-  if (utf8) asciiReach_ = 4 * shortest_;
+  if (utf) singleReach_ = (sizeof(Char) == 1 ? 4 : 2) * shortest_;
 }
 
 // The two rarest units of the only literal (of its compared offsets, for
@@ -472,7 +472,7 @@ template <typename Char>
 std::size_t NeedleSearch<Char>::Find(const Char* text, std::size_t from, std::size_t to,
                                      std::size_t length) const {
   if (needles_.empty() || from >= to) return to;
-  if (asciiReach_ != 0) return FindProbesInUtf8(text, from, to, length);
+  if (singleReach_ != 0) return FindProbesInUtf(text, from, to, length);
   if (needles_.size() == 1) {
     if (sizeof(Char) == 1 && needles_.front().text.size() == 1 && !needles_.front().caseless) {
       return FindOneByte(text, from, to);
@@ -522,43 +522,57 @@ std::size_t NeedleSearch<Char>::FindByNibbles(const Char* text, std::size_t from
 #endif
 }
 
-// The first unit at or above 0x80 in [from, to), or `to`.
+// Units of characters that take several: a byte of 0x80 or above in
+// UTF-8, a surrogate in UTF-16; and those that are not a character's first.
+bool OfLongerCharacter(char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; }
+bool OfLongerCharacter(char16_t u) { return u >= 0xD800 && u <= 0xDFFF; }
+bool InsideCharacter(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+bool InsideCharacter(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// The first unit of a character of several units in [from, to), or `to`.
 template <typename Char>
-std::size_t FirstNonAscii(const Char* text, std::size_t from, std::size_t to) {
+std::size_t FirstOfLongerCharacter(const Char* text, std::size_t from, std::size_t to) {
   std::size_t p = from;
 #if defined(__SSE2__)
-  if constexpr (sizeof(Char) == 1) {
-    for (; p + 16 <= to; p += 16) {
-      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + p));
-      const auto mask = static_cast<std::uint32_t>(_mm_movemask_epi8(block));
-      if (mask != 0) return p + static_cast<std::size_t>(__builtin_ctz(mask));
+  constexpr std::size_t kLanes = 16 / sizeof(Char);
+  for (; p + kLanes <= to; p += kLanes) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + p));
+    std::uint32_t mask;
+    if constexpr (sizeof(Char) == 1) {
+      mask = static_cast<std::uint32_t>(_mm_movemask_epi8(block));
+    } else {  // u - 0xD800 <= 0x7FF, unsigned
+      const __m128i offset = _mm_sub_epi16(block, _mm_set1_epi16(static_cast<short>(0xD800)));
+      const __m128i beyond = _mm_subs_epu16(offset, _mm_set1_epi16(0x7FF));
+      mask = static_cast<std::uint32_t>(
+          _mm_movemask_epi8(_mm_cmpeq_epi16(beyond, _mm_setzero_si128())));
     }
+    if (mask != 0) return p + static_cast<std::size_t>(__builtin_ctz(mask)) / sizeof(Char);
   }
 #endif
   for (; p < to; ++p) {
-    if (static_cast<std::make_unsigned_t<Char>>(text[p]) >= 0x80) return p;
+    if (OfLongerCharacter(text[p])) return p;
   }
   return to;
 }
 
-// Probes in UTF-8 text, a stretch of starts at a time: the starts whose
-// reach holds only ASCII bytes are searched by the probes, and the first
-// start whose reach holds another byte is reported as it stands. The
-// stretches keep the look for such bytes short when matches are close.
+// Probes in UTF text, a stretch of starts at a time: the starts whose
+// reach holds only characters of one unit are searched by the probes, and
+// the first start whose reach holds another unit is reported as it stands.
+// The stretches keep the look for such units short when matches are close.
 template <typename Char>
-std::size_t NeedleSearch<Char>::FindProbesInUtf8(const Char* text, std::size_t from,
-                                                 std::size_t to, std::size_t length) const {
+std::size_t NeedleSearch<Char>::FindProbesInUtf(const Char* text, std::size_t from,
+                                                std::size_t to, std::size_t length) const {
   constexpr std::size_t kStretch = 512;
   for (std::size_t p = from; p < to;) {
     std::size_t end = std::min(to, p + kStretch);
-    const std::size_t readEnd = std::min(length, end + asciiReach_ - 1);
-    const std::size_t high = FirstNonAscii(text, p, readEnd);
-    if (high < readEnd) {
-      // The first start whose reach holds that byte.
-      const std::size_t uncertain = high + 1 >= asciiReach_ ? high + 1 - asciiReach_ : 0;
+    const std::size_t readEnd = std::min(length, end + singleReach_ - 1);
+    const std::size_t longer = FirstOfLongerCharacter(text, p, readEnd);
+    if (longer < readEnd) {
+      // The first start whose reach holds that unit.
+      const std::size_t uncertain = longer + 1 >= singleReach_ ? longer + 1 - singleReach_ : 0;
       if (uncertain <= p) {
         // No match begins inside a character (from may lie there).
-        while (p < to && (static_cast<unsigned char>(text[p]) & 0xC0) == 0x80) ++p;
+        while (p < to && InsideCharacter(text[p])) ++p;
         return p;
       }
       end = std::min(end, uncertain);

@@ -42,11 +42,12 @@ class NeedleSearch {
   explicit NeedleSearch(const std::vector<Needle>& needles);
   // probes: two or more, at different offsets: Find then reports the
   // positions p where two of them (the rarest units) hold at p + offset.
-  // utf8 (8-bit text only): the text is UTF-8, where the probes hold only
-  // for a start whose characters are one byte each; a start with a byte of
-  // 0x80 or above among the four bytes per probed character from it is
+  // utf: the text is UTF-8 or UTF-16, where the probes hold only for a
+  // start whose characters are one unit each; a start with a unit of a
+  // longer character (a byte of 0x80 or above, a surrogate) among the units
+  // its probed characters may take (four bytes, two UTF-16 units each) is
   // reported as well.
-  NeedleSearch(const std::vector<Probe>& probes, bool utf8);
+  NeedleSearch(const std::vector<Probe>& probes, bool utf);
 
   bool Empty() const { return needles_.empty(); }
   // Find reports where a match may begin (probes), not where a literal it
@@ -78,8 +79,8 @@ class NeedleSearch {
                             std::size_t length) const;
   std::size_t FindPortably(const Char* text, std::size_t from, std::size_t to,
                            std::size_t length) const;
-  std::size_t FindProbesInUtf8(const Char* text, std::size_t from, std::size_t to,
-                               std::size_t length) const;
+  std::size_t FindProbesInUtf(const Char* text, std::size_t from, std::size_t to,
+                              std::size_t length) const;
   std::size_t FindByPairs(const Char* text, std::size_t from, std::size_t to,
                           std::size_t length) const;
   std::size_t FindByUnits(const Char* text, std::size_t from, std::size_t to,
@@ -95,11 +96,13 @@ class NeedleSearch {
   std::array<std::uint8_t, 256> shift_{};
   std::array<bool, 256> last_{};
   std::vector<std::uint8_t> pairShift_;  // 65536 entries when used
-  std::size_t probe1_ = 0;  // one literal: the units FindByVector compares
+  // One literal (or probes): the units FindByVector compares (both 0 for a
+  // literal of one unit).
+  std::size_t probe1_ = 0;
   std::size_t probe2_ = 0;
-  // Probes in UTF-8 text: the bytes from a start that must all be below
-  // 0x80 for the probes to hold (0: they always hold).
-  std::size_t asciiReach_ = 0;
+  // Probes in UTF text: the units from a start that must all be characters
+  // of one unit for the probes to hold (0: they always hold).
+  std::size_t singleReach_ = 0;
   // Two to eight literals: the nibble-mask tables for longer ranges (null:
   // the portable scans only).
   std::shared_ptr<const LiteralScanner> scanner_;

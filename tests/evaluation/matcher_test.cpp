@@ -413,14 +413,14 @@ TEST_F(MatcherTest, LongLinesGiveTheSameAnswersAsTheWholeText) {
   EXPECT_GE(windowed, 16);
 }
 
-// Lines dense in near dates: ASCII and Arabic-Indic digits (\d with Unicode
-// properties takes them, in several bytes each in UTF-8), dashes, colons
-// and other characters of one, two and three bytes.
+// Lines dense in near dates: ASCII, Arabic-Indic and mathematical digits (\d
+// with Unicode properties takes them, in several bytes each in UTF-8 and two
+// units in UTF-16), dashes, colons and other characters of one to four bytes.
 std::u16string ProbeText(std::uint32_t seed) {
   static const char16_t* const kTokens[] = {
       u"2024-01-31", u"1999-12-0", u"12:30", u"1-2-3", u"--", u"-", u"7", u"42", u"a",
       u"x", u"\u0662\u0660\u0662\u0664-\u0660\u0661-\u0663\u0661", u"\u0663", u"é", u"€",
-      u" ", u"  ", u"abc-1", u"2024-é1-31", u"ab-"};
+      u" ", u"  ", u"abc-1", u"2024-é1-31", u"ab-", u"\U0001D7CE\U0001D7CF-1-\U0001D7D0"};
   static const char16_t* const kEnds[] = {u"\n", u"\r\n", u"\r"};
   auto next = [&seed](std::uint32_t n) {
     seed = seed * 1103515245u + 12345u;
@@ -437,8 +437,8 @@ std::u16string ProbeText(std::uint32_t seed) {
 }
 
 // Expressions whose matches begin where units lie at fixed distances:
-// the searches for those starts (8-bit forms) answer as PCRE does over the
-// whole text, also where a character takes several bytes.
+// the searches for those starts answer as PCRE does over the whole text,
+// also where a character takes several units.
 TEST_F(MatcherTest, ProbedStartsGiveTheSameAnswersAsTheWholeText) {
   const std::u16string patterns[] = {
       u"\\d{4}-\\d{2}-\\d{2}", u"(\\d{4})-(\\d\\d)-(\\d\\d)", u"\\d-\\d-", u"(?-i)a.b",
@@ -456,7 +456,8 @@ TEST_F(MatcherTest, ProbedStartsGiveTheSameAnswersAsTheWholeText) {
     for (const FieldType type : {FieldType::Count, FieldType::StringOutput}) {
       auto field = Field(pattern, type);
       ASSERT_NE(field, nullptr) << Utf8(pattern);
-      probed += field->ansiProgram->needles.FindsStarts() + field->utf8Program->needles.FindsStarts();
+      probed += field->ansiProgram->needles.FindsStarts() + field->utf8Program->needles.FindsStarts() +
+                field->utf16Program->needles.FindsStarts();
       for (std::uint32_t seed = 1; seed <= 24; ++seed) {
         const Text text = MakeText(ProbeText(seed));
         for (const Form form : {Form::kAnsi, Form::kUtf8, Form::kUtf16}) {
@@ -477,8 +478,8 @@ TEST_F(MatcherTest, ProbedStartsGiveTheSameAnswersAsTheWholeText) {
     }
   }
   EXPECT_EQ(compared, 15 * 2 * 24 * 3 * 3);
-  // All but the last two are searched by their probes in both 8-bit forms.
-  EXPECT_EQ(probed, 13 * 2 * 2);
+  // All but the last two are searched by their probes in every form.
+  EXPECT_EQ(probed, 13 * 2 * 3);
 }
 
 // Counts of `pattern` in the text; maxLength: the longest text the case is

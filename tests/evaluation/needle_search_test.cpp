@@ -1,7 +1,8 @@
 // The literal search against a plain scan: every kind of literal set
 // (one byte, one long literal, several, caseless) over generated texts in
 // both widths, with search ranges that end anywhere, so that vector blocks,
-// tails and the last possible start are all met.
+// tails and the last possible start are all met; and the search for units at
+// fixed distances (probes), in text of one unit per character and in UTF.
 #include "plugin/evaluation/needle_search.h"
 
 #include <gtest/gtest.h>
@@ -10,6 +11,8 @@
 #include <cstdint>
 #include <string>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace qm::plugin {
 namespace {
@@ -162,42 +165,64 @@ TEST(NeedleSearch, SeveralLiteralsTheVectorAndThePortableScansAgree) {
   SetLiteralScannerLevelForTesting(2);
 }
 
+std::string Utf8(const std::u16string& units) {
+  std::string out;
+  platform::AppendNarrow(platform::kCodePageUtf8, units.data(), units.size(), &out);
+  return out;
+}
+
 // Probes: no start where every probe holds is passed over, and a report is
-// a start where two of them hold; in UTF-8 text also every start whose
-// reach (four bytes per probed character) holds a byte of 0x80 or above,
-// unless the search began inside a character.
-void CompareProbesWithPlainScan(const std::vector<Probe>& probes, bool utf8) {
-  const NeedleSearch<char> search(probes, utf8);
+// a start where two of them hold; in UTF text also every start whose reach
+// (four bytes, or two UTF-16 units, per probed character) holds a unit of a
+// longer character, unless the search began inside a character.
+template <typename Char>
+void CompareProbesWithPlainScan(const std::vector<Probe>& probes, bool utf) {
+  const NeedleSearch<Char> search(probes, utf);
   ASSERT_FALSE(search.Empty());
   ASSERT_TRUE(search.FindsStarts());
   const std::size_t span = probes.back().offset + 1;
-  const std::size_t reach = utf8 ? 4 * span : 0;
-  static const char* const kTokens[] = {"-", "1", "a", " ", "--", "1-", "\n", "\xc3\xa9",
-                                        "\xd9\xa3", "\xe2\x82\xac"};
+  const std::size_t reach = utf ? (sizeof(Char) == 1 ? 4 : 2) * span : 0;
+  // Characters of one, two, three and four bytes (one or two UTF-16 units).
+  static const char16_t* const kTokens[] = {u"-", u"1", u"a", u" ", u"--", u"1-", u"\n", u"é",
+                                            u"\u0663", u"€", u"\U0001D7CE"};
   std::uint32_t seed = 5;
   auto next = [&seed](std::uint32_t n) {
     seed = seed * 1103515245u + 12345u;
     return (seed >> 16) % n;
   };
+  const auto longer = [](Char c) {
+    return sizeof(Char) == 1 ? (c & 0x80) != 0 : c >= 0xD800 && c <= 0xDFFF;
+  };
   for (int round = 0; round < 400; ++round) {
-    std::string text;
+    std::basic_string<Char> text;
     const std::uint32_t size = next(round % 4 == 0 ? 3000 : 300);
     // Long ASCII stretches, so that whole vector blocks are met.
-    const std::uint32_t tokens = utf8 && round % 2 == 0 ? 8 : 7;
-    while (text.size() < size) text += kTokens[next(tokens)];
+    const std::uint32_t tokens = utf && round % 2 == 0 ? 11 : 7;
+    while (text.size() < size) {
+      const std::u16string token = kTokens[next(tokens)];
+      if constexpr (sizeof(Char) == 1) {
+        text += Utf8(token);
+      } else {
+        text += token;
+      }
+    }
     const auto holds = [&](std::size_t p) {
       std::size_t held = 0;
-      for (const Probe& probe : probes) held += text[p + probe.offset] == probe.unit ? 1 : 0;
+      for (const Probe& probe : probes) {
+        held += text[p + probe.offset] == static_cast<Char>(probe.unit) ? 1 : 0;
+      }
       return held;
     };
     const auto uncertain = [&](std::size_t p) {
       const std::size_t end = std::min(text.size(), p + reach);
       for (std::size_t i = p; i < end; ++i) {
-        if ((text[i] & 0x80) != 0) return true;
+        if (longer(text[i])) return true;
       }
       return false;
     };
-    const auto inside = [&](std::size_t p) { return (text[p] & 0xC0) == 0x80; };
+    const auto inside = [&](std::size_t p) {
+      return sizeof(Char) == 1 ? (text[p] & 0xC0) == 0x80 : text[p] >= 0xDC00 && text[p] <= 0xDFFF;
+    };
     const std::size_t from = next(static_cast<std::uint32_t>(text.size() + 1));
     const std::size_t to = from + next(static_cast<std::uint32_t>(text.size() - from + 1));
     const std::size_t got = search.Find(text.data(), from, to, text.size());
@@ -207,7 +232,7 @@ void CompareProbesWithPlainScan(const std::vector<Probe>& probes, bool utf8) {
     ASSERT_LE(got, to);
     for (std::size_t p = from; p < got; ++p) {
       const bool whole = p + span <= text.size();
-      if (utf8 && uncertain(p)) {
+      if (utf && uncertain(p)) {
         ASSERT_TRUE(inside(p)) << "an unsure start passed over at " << p;
         continue;
       }
@@ -216,9 +241,9 @@ void CompareProbesWithPlainScan(const std::vector<Probe>& probes, bool utf8) {
     if (got == to) continue;
     // A search that began inside a character reports the next one.
     std::size_t boundary = from;
-    while (utf8 && boundary < text.size() && inside(boundary)) ++boundary;
+    while (utf && boundary < text.size() && inside(boundary)) ++boundary;
     if (boundary != from && got == boundary) continue;
-    if (utf8 && uncertain(got)) {
+    if (utf && uncertain(got)) {
       EXPECT_FALSE(inside(got));
     } else {
       EXPECT_LE(got + span, text.size());
@@ -237,12 +262,13 @@ TEST(NeedleSearch, ProbesPassNoStartTheyCannotRuleOut) {
   for (const int level : {2, 1}) {
     SetLiteralScannerLevelForTesting(level);
     for (const std::vector<Probe>& probes : sets) {
-      for (const bool utf8 : {false, true}) {
-        SCOPED_TRACE(::testing::Message() << "level " << level << " utf8 " << utf8
+      for (const bool utf : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "level " << level << " utf " << utf
                                           << " probes " << probes.size() << " last "
                                           << probes.back().offset);
-        CompareProbesWithPlainScan(probes, utf8);
+        CompareProbesWithPlainScan<char>(probes, utf);
       }
+      CompareProbesWithPlainScan<char16_t>(probes, true);
     }
   }
   SetLiteralScannerLevelForTesting(2);
