@@ -555,14 +555,28 @@ std::size_t FirstOfLongerCharacter(const Char* text, std::size_t from, std::size
   return to;
 }
 
+// The first `unit` in [from, to), or `to`.
+std::size_t FindUnit(const char* text, std::size_t from, std::size_t to, char unit) {
+  const void* hit = std::memchr(text + from, unit, to - from);
+  return hit == nullptr ? to : static_cast<std::size_t>(static_cast<const char*>(hit) - text);
+}
+std::size_t FindUnit(const char16_t* text, std::size_t from, std::size_t to, char16_t unit) {
+  return static_cast<std::size_t>(std::find(text + from, text + to, unit) - text);
+}
+
 // Probes in UTF text, a stretch of starts at a time: the starts whose
-// reach holds only characters of one unit are searched by the probes, and
-// the first start whose reach holds another unit is reported as it stands.
-// The stretches keep the look for such units short when matches are close.
+// reach holds only characters of one unit are searched by the probes. For
+// the others the nearer probe's unit lies between one and `wide` units per
+// character on (four bytes in UTF-8, two units in UTF-16): the first of
+// them that has it there is reported. The stretches keep the look for
+// longer characters short when matches are close.
 template <typename Char>
 std::size_t NeedleSearch<Char>::FindProbesInUtf(const Char* text, std::size_t from,
                                                 std::size_t to, std::size_t length) const {
   constexpr std::size_t kStretch = 512;
+  const std::size_t near = probe1_;
+  const std::size_t farthest = singleReach_ / shortest_ * near;
+  const auto unit = static_cast<Char>(static_cast<unsigned char>(needles_.front().text[near]));
   for (std::size_t p = from; p < to;) {
     std::size_t end = std::min(to, p + kStretch);
     const std::size_t readEnd = std::min(length, end + singleReach_ - 1);
@@ -571,9 +585,18 @@ std::size_t NeedleSearch<Char>::FindProbesInUtf(const Char* text, std::size_t fr
       // The first start whose reach holds that unit.
       const std::size_t uncertain = longer + 1 >= singleReach_ ? longer + 1 - singleReach_ : 0;
       if (uncertain <= p) {
+        // The starts from p to `longer`: none before the unit's next
+        // occurrence less its farthest distance (a start before `to` has it
+        // before to + farthest).
+        const std::size_t lookEnd = std::min(length, to + farthest);
+        const std::size_t at = p + near < lookEnd ? FindUnit(text, p + near, lookEnd, unit) : lookEnd;
+        if (at >= lookEnd) return to;
+        std::size_t start = std::max(p, at - std::min(at, farthest));
         // No match begins inside a character (from may lie there).
-        while (p < to && InsideCharacter(text[p])) ++p;
-        return p;
+        while (start < to && InsideCharacter(text[start])) ++start;
+        if (start <= longer) return start;
+        p = start;  // past the starts that reach `longer`
+        continue;
       }
       end = std::min(end, uncertain);
     }
