@@ -113,6 +113,48 @@ __attribute__((target("avx2"))) std::size_t NextProbeBlock(const Char* text, std
 }
 #endif
 
+// Units of characters that take several: a byte of 0x80 or above in
+// UTF-8, a surrogate in UTF-16; and those that are not a character's first.
+bool OfLongerCharacter(char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; }
+bool OfLongerCharacter(char16_t u) { return u >= 0xD800 && u <= 0xDFFF; }
+bool InsideCharacter(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
+bool InsideCharacter(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
+
+// The first unit of a character of several units in [from, to), or `to`.
+template <typename Char>
+std::size_t FirstOfLongerCharacter(const Char* text, std::size_t from, std::size_t to) {
+  std::size_t p = from;
+#if defined(__SSE2__)
+  constexpr std::size_t kLanes = 16 / sizeof(Char);
+  for (; p + kLanes <= to; p += kLanes) {
+    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + p));
+    std::uint32_t mask;
+    if constexpr (sizeof(Char) == 1) {
+      mask = static_cast<std::uint32_t>(_mm_movemask_epi8(block));
+    } else {  // u - 0xD800 <= 0x7FF, unsigned
+      const __m128i offset = _mm_sub_epi16(block, _mm_set1_epi16(static_cast<short>(0xD800)));
+      const __m128i beyond = _mm_subs_epu16(offset, _mm_set1_epi16(0x7FF));
+      mask = static_cast<std::uint32_t>(
+          _mm_movemask_epi8(_mm_cmpeq_epi16(beyond, _mm_setzero_si128())));
+    }
+    if (mask != 0) return p + static_cast<std::size_t>(__builtin_ctz(mask)) / sizeof(Char);
+  }
+#endif
+  for (; p < to; ++p) {
+    if (OfLongerCharacter(text[p])) return p;
+  }
+  return to;
+}
+
+// The first `unit` in [from, to), or `to`.
+std::size_t FindUnit(const char* text, std::size_t from, std::size_t to, char unit) {
+  const void* hit = std::memchr(text + from, unit, to - from);
+  return hit == nullptr ? to : static_cast<std::size_t>(static_cast<const char*>(hit) - text);
+}
+std::size_t FindUnit(const char16_t* text, std::size_t from, std::size_t to, char16_t unit) {
+  return static_cast<std::size_t>(std::find(text + from, text + to, unit) - text);
+}
+
 std::atomic<bool> scannerEnabled{true};
 std::atomic<int> levelCap{2};
 
@@ -410,8 +452,7 @@ bool NeedleSearch<Char>::MatchesAt(const Literal& literal, const Char* at) const
 // One case-sensitive one-byte literal in 8-bit text: memchr.
 template <typename Char>
 std::size_t NeedleSearch<Char>::FindOneByte(const Char* text, std::size_t from, std::size_t to) const {
-  const void* hit = std::memchr(text + from, needles_.front().text[0], to - from);
-  return hit == nullptr ? to : static_cast<std::size_t>(static_cast<const Char*>(hit) - text);
+  return FindUnit(text, from, to, static_cast<Char>(needles_.front().text[0]));
 }
 
 
@@ -520,48 +561,6 @@ std::size_t NeedleSearch<Char>::FindByNibbles(const Char* text, std::size_t from
 #else
   return FindPortably(text, from, to, length);
 #endif
-}
-
-// Units of characters that take several: a byte of 0x80 or above in
-// UTF-8, a surrogate in UTF-16; and those that are not a character's first.
-bool OfLongerCharacter(char c) { return (static_cast<unsigned char>(c) & 0x80) != 0; }
-bool OfLongerCharacter(char16_t u) { return u >= 0xD800 && u <= 0xDFFF; }
-bool InsideCharacter(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
-bool InsideCharacter(char16_t u) { return u >= 0xDC00 && u <= 0xDFFF; }
-
-// The first unit of a character of several units in [from, to), or `to`.
-template <typename Char>
-std::size_t FirstOfLongerCharacter(const Char* text, std::size_t from, std::size_t to) {
-  std::size_t p = from;
-#if defined(__SSE2__)
-  constexpr std::size_t kLanes = 16 / sizeof(Char);
-  for (; p + kLanes <= to; p += kLanes) {
-    const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(text + p));
-    std::uint32_t mask;
-    if constexpr (sizeof(Char) == 1) {
-      mask = static_cast<std::uint32_t>(_mm_movemask_epi8(block));
-    } else {  // u - 0xD800 <= 0x7FF, unsigned
-      const __m128i offset = _mm_sub_epi16(block, _mm_set1_epi16(static_cast<short>(0xD800)));
-      const __m128i beyond = _mm_subs_epu16(offset, _mm_set1_epi16(0x7FF));
-      mask = static_cast<std::uint32_t>(
-          _mm_movemask_epi8(_mm_cmpeq_epi16(beyond, _mm_setzero_si128())));
-    }
-    if (mask != 0) return p + static_cast<std::size_t>(__builtin_ctz(mask)) / sizeof(Char);
-  }
-#endif
-  for (; p < to; ++p) {
-    if (OfLongerCharacter(text[p])) return p;
-  }
-  return to;
-}
-
-// The first `unit` in [from, to), or `to`.
-std::size_t FindUnit(const char* text, std::size_t from, std::size_t to, char unit) {
-  const void* hit = std::memchr(text + from, unit, to - from);
-  return hit == nullptr ? to : static_cast<std::size_t>(static_cast<const char*>(hit) - text);
-}
-std::size_t FindUnit(const char16_t* text, std::size_t from, std::size_t to, char16_t unit) {
-  return static_cast<std::size_t>(std::find(text + from, text + to, unit) - text);
 }
 
 // Probes in UTF text, a stretch of starts at a time: the starts whose

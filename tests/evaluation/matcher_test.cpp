@@ -154,6 +154,29 @@ class MatcherTest : public ::testing::Test {
     return Outcome{state.matchCount, state.outputText, state.sum, state.previousMatchStart,
                    state.abortRequested};
   }
+  // Window sizes for the windowed search (all 0: the defaults).
+  struct WindowSizes {
+    std::size_t units, maxUnits, literalScan;
+  };
+  // The whole-text answer (line windows off), after checking that the
+  // windowed search gives it at each of the sizes; counts the comparisons.
+  Outcome ExpectWindowsAnswerAsWhole(const FieldDefinition& field, const Text& text, Form form,
+                                     const std::vector<WindowSizes>& sizes,
+                                     const std::string& what, int& compared) {
+    SetLineWindowsEnabled(false);
+    const Outcome whole = Run(field, text, form);
+    SetLineWindowsEnabled(true);
+    for (const WindowSizes& size : sizes) {
+      SetWindowSizesForTesting(size.units, size.maxUnits, size.literalScan);
+      EXPECT_EQ(Run(field, text, form), whole)
+          << what << " form " << static_cast<int>(form) << " window " << size.units << "/"
+          << size.maxUnits << "/" << size.literalScan;
+      ++compared;
+    }
+    SetWindowSizesForTesting(0, 0, 0);
+    return whole;
+  }
+
   Text MakeText(const std::u16string& units) {
     Text t;
     t.utf16 = units;
@@ -309,10 +332,7 @@ TEST_F(MatcherTest, LineWindowsAndLiteralSkipsGiveTheSameAnswers) {
                              FieldType::StringOutput, FieldType::MatchDistanceRatio};
   // Small windows put many window ends, long lines and scan ends in a
   // short text; the defaults cover the ordinary case.
-  struct Sizes {
-    std::size_t units, maxUnits, literalScan;
-  };
-  const Sizes sizes[] = {{16, 64, 50}, {1, 300, 7}, {0, 0, 0}};
+  const std::vector<WindowSizes> sizes = {{16, 64, 50}, {1, 300, 7}, {0, 0, 0}};
   int windowedForms = 0;
   int compared = 0;
   for (const std::u16string& pattern : patterns) {
@@ -325,18 +345,11 @@ TEST_F(MatcherTest, LineWindowsAndLiteralSkipsGiveTheSameAnswers) {
       }
       for (const Text& text : texts) {
         for (const Form form : {Form::kAnsi, Form::kUtf8, Form::kUtf16}) {
-          SetLineWindowsEnabled(false);
-          const Outcome whole = Run(*field, text, form);
-          SetLineWindowsEnabled(true);
-          for (const Sizes& size : sizes) {
-            SetWindowSizesForTesting(size.units, size.maxUnits, size.literalScan);
-            EXPECT_EQ(Run(*field, text, form), whole)
-                << "pattern " << Utf8(pattern) << " type " << static_cast<int>(type) << " form "
-                << static_cast<int>(form) << " window " << size.units << "/" << size.maxUnits
-                << "/" << size.literalScan << " text \"" << text.utf8.substr(0, 16) << "\"";
-            ++compared;
-          }
-          SetWindowSizesForTesting(0, 0, 0);
+          ExpectWindowsAnswerAsWhole(*field, text, form, sizes,
+                                     "pattern " + Utf8(pattern) + " type " +
+                                         std::to_string(static_cast<int>(type)) + " text \"" +
+                                         text.utf8.substr(0, 16) + "\"",
+                                     compared);
         }
       }
     }
@@ -382,10 +395,7 @@ TEST_F(MatcherTest, LongLinesGiveTheSameAnswersAsTheWholeText) {
       u"b", u"\\w+", u"function", u"(?i)function", u"\\d{4}-\\d{2}-\\d{2}", u"e",
       u"error|return|fun", u"(?m)^.*$", u"(?m)^\\w+$", u"\\bb+\\b", u"(?<=\\()\\w+", u"\\S+",
       u"[^\\r\\n]{100,}", u"b*", u"x=1|é", u"(?i)é\\w*", u"\"[^\"]*\"", u".{7}"};
-  struct Sizes {
-    std::size_t units, maxUnits, literalScan;
-  };
-  const Sizes sizes[] = {{16, 64, 50}, {8, 200, 1000}, {1, 24, 3}};
+  const std::vector<WindowSizes> sizes = {{16, 64, 50}, {8, 200, 1000}, {1, 24, 3}};
   int compared = 0;
   int windowed = 0;
   for (const std::u16string& pattern : patterns) {
@@ -395,17 +405,9 @@ TEST_F(MatcherTest, LongLinesGiveTheSameAnswersAsTheWholeText) {
     for (std::uint32_t seed = 1; seed <= 40; ++seed) {
       const Text text = MakeText(LongLineText(seed));
       for (const Form form : {Form::kAnsi, Form::kUtf8, Form::kUtf16}) {
-        SetLineWindowsEnabled(false);
-        const Outcome whole = Run(*field, text, form);
-        SetLineWindowsEnabled(true);
-        for (const Sizes& size : sizes) {
-          SetWindowSizesForTesting(size.units, size.maxUnits, size.literalScan);
-          EXPECT_EQ(Run(*field, text, form), whole)
-              << "pattern " << Utf8(pattern) << " seed " << seed << " form "
-              << static_cast<int>(form) << " window " << size.units << "/" << size.maxUnits;
-          ++compared;
-        }
-        SetWindowSizesForTesting(0, 0, 0);
+        ExpectWindowsAnswerAsWhole(*field, text, form, sizes,
+                                   "pattern " + Utf8(pattern) + " seed " + std::to_string(seed),
+                                   compared);
       }
     }
   }
@@ -446,10 +448,7 @@ TEST_F(MatcherTest, ProbedStartsGiveTheSameAnswersAsTheWholeText) {
       u"[0-9]{3}-[0-9]{2}-", u"(?<=-)\\d\\d-\\d-", u"é\\d-\\d-", u"(?:\\d-){2}\\d", u"-.-",
       // one probe or none: PCRE's own start search, for comparison
       u"\\d\\d?-\\d", u"\\d{4}-\\d"};
-  struct Sizes {
-    std::size_t units, maxUnits, literalScan;
-  };
-  const Sizes sizes[] = {{16, 64, 50}, {1, 300, 7}, {0, 0, 0}};
+  const std::vector<WindowSizes> sizes = {{16, 64, 50}, {1, 300, 7}, {0, 0, 0}};
   int probed = 0;
   int compared = 0;
   for (const std::u16string& pattern : patterns) {
@@ -461,18 +460,9 @@ TEST_F(MatcherTest, ProbedStartsGiveTheSameAnswersAsTheWholeText) {
       for (std::uint32_t seed = 1; seed <= 24; ++seed) {
         const Text text = MakeText(ProbeText(seed));
         for (const Form form : {Form::kAnsi, Form::kUtf8, Form::kUtf16}) {
-          SetLineWindowsEnabled(false);
-          const Outcome whole = Run(*field, text, form);
-          SetLineWindowsEnabled(true);
-          for (const Sizes& size : sizes) {
-            SetWindowSizesForTesting(size.units, size.maxUnits, size.literalScan);
-            EXPECT_EQ(Run(*field, text, form), whole)
-                << "pattern " << Utf8(pattern) << " seed " << seed << " form "
-                << static_cast<int>(form) << " window " << size.units << "/" << size.maxUnits
-                << "/" << size.literalScan;
-            ++compared;
-          }
-          SetWindowSizesForTesting(0, 0, 0);
+          ExpectWindowsAnswerAsWhole(*field, text, form, sizes,
+                                     "pattern " + Utf8(pattern) + " seed " + std::to_string(seed),
+                                     compared);
         }
       }
     }
@@ -549,10 +539,7 @@ TEST_F(MatcherTest, WholeLiteralsAndTheirAlternationsAnswerAsPcreInEveryFormAndP
                                      u"aa|a", u"bb|b|=1|x="};
   const FieldType types[] = {FieldType::Count, FieldType::Boolean, FieldType::StringOutput,
                              FieldType::CountIndividual, FieldType::MatchDistanceRatio};
-  struct Sizes {
-    std::size_t units, maxUnits, literalScan;
-  };
-  const Sizes sizes[] = {{0, 0, 0}, {1, 24, 3}, {16, 64, 1}};
+  const std::vector<WindowSizes> sizes = {{0, 0, 0}, {1, 24, 3}, {16, 64, 1}};
   int compared = 0;
   for (const std::u16string& pattern : patterns) {
     for (const FieldType type : types) {
@@ -564,16 +551,9 @@ TEST_F(MatcherTest, WholeLiteralsAndTheirAlternationsAnswerAsPcreInEveryFormAndP
       for (std::uint32_t seed = 1; seed <= 30; ++seed) {
         const Text text = MakeText(LiteralText(seed));
         for (const Form form : {Form::kAnsi, Form::kUtf8, Form::kUtf16}) {
-          SetLineWindowsEnabled(false);  // every match found by PCRE
-          const Outcome whole = Run(*field, text, form);
-          SetLineWindowsEnabled(true);
-          for (const Sizes& size : sizes) {
-            SetWindowSizesForTesting(size.units, size.maxUnits, size.literalScan);
-            EXPECT_EQ(Run(*field, text, form), whole)
-                << Utf8(pattern) << " seed " << seed << " form " << static_cast<int>(form);
-            ++compared;
-          }
-          SetWindowSizesForTesting(0, 0, 0);
+          // whole: every match found by PCRE
+          const Outcome whole = ExpectWindowsAnswerAsWhole(
+              *field, text, form, sizes, Utf8(pattern) + " seed " + std::to_string(seed), compared);
           if (form == Form::kAnsi) continue;
           for (const std::size_t context : {std::size_t{1}, std::size_t{3}, std::size_t{1024}}) {
             const std::size_t size = text.utf8.size();
